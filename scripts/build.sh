@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Builds the station. Usage: scripts/build.sh [plain|asan|tsan]  (build folder: build, build-asan, build-tsan)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+kind="${1:-plain}"
+case "$kind" in
+    plain) dir=build; opts=(-DCMAKE_BUILD_TYPE=RelWithDebInfo) ;;
+    asan)  dir=build-asan; opts=(-DCMAKE_BUILD_TYPE=Debug -DVX_SANITIZE=ON -DVX_BUILD_BENCH=OFF) ;;
+    tsan)  dir=build-tsan; opts=(-DCMAKE_BUILD_TYPE=Debug -DVX_TSAN=ON -DVX_BUILD_BENCH=OFF) ;;
+    *) echo "usage: $0 [plain|asan|tsan]" >&2; exit 2 ;;
+esac
+cmake -S . -B "$dir" -G Ninja "${opts[@]}" >/dev/null
+cmake --build "$dir" -j "$(nproc)"

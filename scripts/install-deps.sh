@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the station needs to build, run and test. Safe to run again.
+set -euo pipefail
+packages=(
+    build-essential cmake ninja-build pkg-config clang-format
+    qt6-base-dev libgl-dev
+    libasound2-dev alsa-utils
+    libmp3lame-dev lame
+    libmpg123-dev mpg123
+    libcurl4-openssl-dev
+    libgtest-dev libgmock-dev libbenchmark-dev
+    xvfb xauth
+    icecast2 procps
+)
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -eq 0 ]; then
+    exit 0
+fi
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq || true
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"

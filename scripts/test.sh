@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs every test: once plain, once under AddressSanitizer and
+# UndefinedBehaviorSanitizer, and the threaded parts under ThreadSanitizer.
+# Usage: scripts/test.sh [--quick]   (--quick: the plain run only)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+export QT_QPA_PLATFORM=offscreen
+jobs="$(nproc)"
+
+scripts/build.sh plain
+ctest --test-dir build --output-on-failure -j "$jobs"
+[ "${1:-}" = "--quick" ] && exit 0
+
+scripts/build.sh asan
+ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
+    ctest --test-dir build-asan --output-on-failure -j "$jobs"
+
+scripts/build.sh tsan
+TSAN_OPTIONS="halt_on_error=1 suppressions=$PWD/tests/tsan.supp" \
+    ctest --test-dir build-tsan --output-on-failure -j "$jobs" -L threaded

@@ -1,0 +1,263 @@
+// Start-up and closing of the window, the settings files and the error report.
+#include "app/EInOutError.h"
+#include "app/TMainform.h"
+#include "app/TOptionsRecord.h"
+#include "audio/TACMConvertor.h"
+#include "platform/language/Language.h"
+#include "ui/UserDialogs.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTreeWidget>
+
+#include <fcntl.h>
+#include <unistd.h>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+const QString kApplicationTitle = QStringLiteral("KT VandorixServer");
+const QString kServerFile = QStringLiteral("Server.ini");
+const QString kOptionsFile = QStringLiteral("Optionen.ini");
+
+std::string systemError(const char* what, const QString& path) {
+    return std::string(what) + " " + path.toStdString() + ": " + std::strerror(errno);
+}
+
+// Writes the file beside its final place and renames it over the old one, so a failed or interrupted
+// write never leaves a partial settings file. Mode 0600: the file holds the password.
+void writeFileAtomically(const QString& path, const QByteArray& bytes) {
+    QByteArray tmpl = QFile::encodeName(path + QStringLiteral(".XXXXXX"));
+    const int fd = ::mkstemp(tmpl.data());
+    if (fd < 0) {
+        throw EInOutError(systemError("Cannot create", path));
+    }
+    qint64 written = 0;
+    while (written < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.constData() + written, std::size_t(bytes.size() - written));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            const std::string error = systemError("Cannot write", path);
+            ::close(fd);
+            ::unlink(tmpl.constData());
+            throw EInOutError(error);
+        }
+        written += n;
+    }
+    if (::fsync(fd) != 0 || ::close(fd) != 0 ||
+        ::rename(tmpl.constData(), QFile::encodeName(path).constData()) != 0) {
+        const std::string error = systemError("Cannot write", path);
+        ::unlink(tmpl.constData());
+        throw EInOutError(error);
+    }
+}
+
+int32_t parseDecimal(const QString& text) {
+    bool ok = false;
+    const int32_t value = text.toInt(&ok, 10);
+    if (!ok) {
+        throw EConvertError("'" + text.toStdString() + "' is not a valid integer value");
+    }
+    return value;
+}
+
+}  // namespace
+
+void TMainform::trace(const char* name) {
+    DebugStr = QString::fromLatin1(name);
+    DebugNum = 1;
+}
+
+QString TMainform::Msg(int n) const {
+    return LanguageMessage(Languagelist, n);
+}
+
+QString TMainform::ReplaceStr(const QString& Search, const QString& Replace, const QString& Source) {
+    trace("ReplaceStr");
+    step(2);
+    const qsizetype p = Source.indexOf(Search);
+    if (p < 0) {
+        return Source;  // a text without its placeholder stays as it is
+    }
+    step(3);
+    return Source.left(p) + Replace + Source.mid(p + Search.size());
+}
+
+void TMainform::FormCreate(QObject* /*Sender*/) {
+    trace("FormCreate");
+    step(18);
+    InitLanguage(0);
+    step(19);
+    Languagelist = GetLanguagelist();
+
+    RestoreRecordingSource();
+
+    step(17);
+    OfflineMode = env_.arguments.size() > 1 && env_.arguments.at(1) == QStringLiteral("/WO");
+    step(20);
+    applyLanguageTexts();
+    step(21);
+    MaxUser = 3;
+
+    step(22);
+    const QString serverPath = env_.dataDir + QLatin1Char('/') + kServerFile;
+    if (QFileInfo::exists(serverPath)) {
+        step(23);
+        QFile server(serverPath);
+        step(25);
+        if (!server.open(QIODevice::ReadOnly)) {
+            throw EInOutError(systemError("Cannot open", serverPath));
+        }
+        step(26);
+        QByteArray line = server.readLine();
+        while (line.endsWith('\n') || line.endsWith('\r')) {
+            line.chop(1);
+        }
+        step(27);
+        ServerDB->setText(QString::fromUtf8(line));
+        step(28);
+        server.close();
+    } else {
+        step(29);
+        env_.dialogs->showMessage(kApplicationTitle, Msg(31));
+        step(30);
+        startupAborted_ = true;
+        return;
+    }
+
+    step(31);
+    const QString optionsPath = env_.dataDir + QLatin1Char('/') + kOptionsFile;
+    if (QFileInfo::exists(optionsPath)) {
+        step(32);
+        QFile options(optionsPath);
+        step(34);
+        if (!options.open(QIODevice::ReadOnly)) {
+            throw EInOutError(systemError("Cannot open", optionsPath));
+        }
+        step(35);
+        const QByteArray bytes = options.read(TOptionsRecord::kSize);
+        if (bytes.size() < TOptionsRecord::kSize) {
+            throw EInOutError("Read beyond end of file");
+        }
+        step(36);
+        options.close();
+        step(37);
+        const TOptionsRecord record = TOptionsRecord::fromBytes(bytes);
+        VandorixClientport->setValue(std::clamp<int32_t>(record.Port, 1024, 65535));
+        RadioName->setText(record.Radioname);
+        ExtRadioname->setText(record.ExtRadioname);
+        EMail->setText(record.EMail);
+        Passwort1->setText(record.Passwort);
+        Passwort2->setText(Passwort1->text());
+        ACMC->FormatIn = record.FormatIn;
+        ACMC->FormatOut = record.FormatOut;
+        Upload->setText(QString::number(record.Upload));
+        const int32_t kbits = int32_t(ACMC->FormatOut.avgBytesPerSec() / 125);
+        MaxUser = kbits == 0 ? 0 : record.Upload / kbits;
+        Beschr->setChecked(record.Beschr);
+    }
+    step(38);
+    Beschr->setText(ReplaceStr(QStringLiteral("{User}"), QString::number(MaxUser), Msg(21)));
+}
+
+void TMainform::RestoreRecordingSource() {
+    // The mixer fills the source list and restores the stored source and volume here; without it the
+    // list offers only the broadcaster's own settings.
+    step(1);
+    AudioQuelle->clear();
+    AudioQuelle->addItem(QStringLiteral("Eigene Einstellungen"));
+}
+
+void TMainform::applyLanguageTexts() {
+    Connectrbtn->setText(Msg(0));
+    Disconnectrbtn->setText(Msg(1));
+    Label3->setText(Msg(2));
+    GroupBox1->setTitle(Msg(3));
+    Label6->setText(Msg(4));
+    GroupBox4->setTitle(Msg(5));
+    Label9->setText(Msg(6));
+    Label14->setText(Msg(7));
+    GroupBox7->setTitle(Msg(8));
+    Label17->setText(Msg(9));
+    AktInfo->setText(Msg(10));
+    Update->setText(Msg(11));
+    Label18->setText(Msg(12));
+    GroupBox5->setTitle(Msg(13));
+    Label12->setText(Msg(14));
+    Label13->setText(Msg(15));
+    Label1->setText(Msg(16));
+    Label10->setText(Msg(17));
+    Label11->setText(Msg(18));
+    GroupBox6->setTitle(Msg(19));
+    Label15->setText(Msg(20));
+    Beschr->setText(Msg(21));
+    Label8->setText(Msg(22));
+    Label4->setText(Msg(23));
+    Label5->setText(Msg(24));
+    InpForm->setText(Msg(25));
+    OutpForm->setText(Msg(26));
+    Label7->setText(Msg(27));
+    Clientslist->setHeaderLabels({Msg(41), Msg(42)});
+    Mp3Aufz->setText(Msg(43));
+    Label19->setText(Msg(44));
+    Label20->setText(Msg(45));
+    AutoDetectBtn->setText(Msg(46));
+    LautstOptionsspeichern->setText(Msg(47));
+}
+
+void TMainform::FormClose(QObject* /*Sender*/) {
+    trace("FormClose");
+    TOptionsRecord record;
+    record.Port = VandorixClientport->value();
+    record.Radioname = RadioName->text();
+    record.ExtRadioname = ExtRadioname->text();
+    record.EMail = EMail->text();
+    record.Passwort = Passwort1->text();
+    record.FormatIn = ACMC->FormatIn;
+    record.FormatOut = ACMC->FormatOut;
+    record.Upload = parseDecimal(Upload->text());
+    record.Beschr = Beschr->isChecked();
+
+    step(2);
+    writeFileAtomically(env_.dataDir + QLatin1Char('/') + kOptionsFile, record.toBytes());
+    step(5);
+
+    step(6);
+    // The broadcast stop joins here: a listening listener port is stopped as the stop button does.
+
+    step(8);
+    DeinitLanguagelist();
+    Languagelist = nullptr;
+}
+
+void TMainform::closeEvent(QCloseEvent* event) {
+    bool closed = false;
+    Guarded(this, [&] {
+        FormClose(this);
+        closed = true;
+    });
+    if (closed) {
+        event->accept();
+    } else {
+        event->ignore();  // the settings were not written: the window stays open
+    }
+}
+
+void TMainform::AppException(QObject* /*Sender*/, const std::exception& E) {
+    const QString report = QString::fromUtf8(E.what()) + QStringLiteral("\n\r\n\r") +
+                           QStringLiteral("DebugStr: ") + DebugStr.value() + QStringLiteral("\n\r") +
+                           QStringLiteral("DebugNum: ") + QString::number(DebugNum.load());
+    env_.dialogs->showMessage(kApplicationTitle, report);
+}

@@ -1,0 +1,161 @@
+#pragma once
+
+#include "app/StationEnvironment.h"
+#include "app/Trace.h"
+
+#include <QFile>
+#include <QString>
+#include <QStringList>
+#include <QWidget>
+
+#include <atomic>
+#include <cstdint>
+#include <exception>
+#include <memory>
+
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QSlider;
+class QSpinBox;
+class QTimer;
+class QTreeWidget;
+class TACMConvertor;
+
+// The station's one window. It owns every control and component under the names of the window layout,
+// and its handlers (one file per concern, Mainform*.cpp) carry the station's logic.
+// Thread contract: window thread, except where a handler says otherwise.
+class TMainform : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit TMainform(const StationEnvironment& env, QWidget* parent = nullptr);
+    ~TMainform() override;
+
+    // True when start-up decided that the program ends at once (no "Server.ini").
+    bool StartupAborted() const { return startupAborted_; }
+
+    // --- Start-up and settings -------------------------------------------------------------------------
+    void FormCreate(QObject* Sender);
+    void FormClose(QObject* Sender);  // throws when the settings cannot be written
+    void AppException(QObject* Sender, const std::exception& E);
+    QString ReplaceStr(const QString& Search, const QString& Replace, const QString& Source);
+
+    // Language message n; empty when n lies beyond the list.
+    QString Msg(int n) const;
+    QString ProgramDir() const { return env_.dataDir; }
+    // Runs a handler; an error that escapes it ends in the error report.
+    template <class F>
+    void Guarded(QObject* sender, F&& handler) {
+        try {
+            handler();
+        } catch (const std::exception& e) {
+            AppException(sender, e);
+        }
+    }
+
+    // --- Fields of the window ---------------------------------------------------------------------------
+    const QStringList* Languagelist = nullptr;
+    TraceName DebugStr;
+    std::atomic<int32_t> DebugNum{0};
+    bool OfflineMode = false;
+    int32_t MaxUser = 0;
+    std::atomic<uint32_t> ErrorCount{0};
+    uint32_t RefreshMs = 0;
+    double LastBlockTime = 0.0;
+    QFile Mp3File;
+    std::atomic<bool> Mp3Recording{false};
+    std::atomic<bool> RecordMode{false};
+    std::atomic<bool> Recording{false};
+    std::atomic<bool> Playing{false};
+
+    // --- Controls (window layout) -----------------------------------------------------------------------
+    QPushButton* Connectrbtn = nullptr;
+    QPushButton* Disconnectrbtn = nullptr;
+    QCheckBox* Mp3Aufz = nullptr;
+    QLabel* Label3 = nullptr;
+    QLabel* Hoerer = nullptr;
+    QTreeWidget* Clientslist = nullptr;
+    QLabel* Label16 = nullptr;
+    QWidget* Stats = nullptr;  // stand-in until the statistics graph joins
+    QLabel* Label8 = nullptr;
+    QLabel* Refreshedit = nullptr;
+    QLabel* Label4 = nullptr;
+    QLabel* Bytesvandorixclient = nullptr;
+    QLabel* Label5 = nullptr;
+    QLabel* Errorsvandorixclient = nullptr;
+    QPushButton* InpForm = nullptr;
+    QPushButton* OutpForm = nullptr;
+
+    QGroupBox* GroupBox1 = nullptr;
+    QLabel* Label6 = nullptr;
+    QSpinBox* VandorixClientport = nullptr;
+    QGroupBox* GroupBox4 = nullptr;
+    QLabel* Label9 = nullptr;
+    QLineEdit* ServerName = nullptr;
+    QLabel* Label14 = nullptr;
+    QLineEdit* RadioName = nullptr;
+    QLineEdit* ExtRadioname = nullptr;
+    QGroupBox* GroupBox7 = nullptr;
+    QLabel* Label17 = nullptr;
+    QLineEdit* AktInfo = nullptr;
+    QPushButton* Update = nullptr;
+    QLabel* Label18 = nullptr;
+    QGroupBox* GroupBox5 = nullptr;
+    QLabel* Label12 = nullptr;
+    QLineEdit* EMail = nullptr;
+    QLabel* Label13 = nullptr;
+    QLineEdit* Passwort1 = nullptr;
+    QLineEdit* Passwort2 = nullptr;
+    QPushButton* AnmeldeBtn = nullptr;
+    QPushButton* AbmeldeBtn = nullptr;
+    QLabel* Label1 = nullptr;
+    QLabel* Label2 = nullptr;
+    QLabel* Label10 = nullptr;
+    QLabel* Label11 = nullptr;
+    QLineEdit* ServerDB = nullptr;
+    QGroupBox* GroupBox6 = nullptr;
+    QLabel* Label15 = nullptr;
+    QLineEdit* Upload = nullptr;
+    QCheckBox* Beschr = nullptr;
+
+    QLabel* Label7 = nullptr;
+    QProgressBar* Auslastung = nullptr;
+    QLabel* Label19 = nullptr;
+    QComboBox* AudioQuelle = nullptr;
+    QLabel* Label20 = nullptr;
+    QSlider* AudioLautst = nullptr;  // stand-in until the station's own slider joins
+    QPushButton* AutoDetectBtn = nullptr;
+    QCheckBox* LautstOptionsspeichern = nullptr;
+    QPushButton* RecordtoFileBtn = nullptr;
+    QPushButton* Button1 = nullptr;
+    QPushButton* Button2 = nullptr;
+    QCheckBox* Loop = nullptr;
+    QPushButton* Button3 = nullptr;
+
+    // --- Components -------------------------------------------------------------------------------------
+    std::unique_ptr<TACMConvertor> ACMC;
+    QTimer* DBTimer = nullptr;
+    QTimer* ConnectionTest = nullptr;
+    QTimer* StatsTimer = nullptr;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildLayout();
+    void buildComponents();
+    void bindEvents();
+    void applyLanguageTexts();
+    // Start-up steps [1-16]: recording sources and stored volume; filled in by the mixer.
+    void RestoreRecordingSource();
+    void trace(const char* name);
+    void step(int n) { DebugNum = n; }
+
+    StationEnvironment env_;
+    bool startupAborted_ = false;
+};

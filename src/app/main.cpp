@@ -1,0 +1,75 @@
+// The station's entry: builds the platform backends from the command line, creates the window and runs
+// the event loop until the window has closed.
+#include "app/SignalCloser.h"
+#include "app/StationApplication.h"
+#include "app/TMainform.h"
+#include "ui/UserDialogs.h"
+
+#include <QCoreApplication>
+#include <QDir>
+
+#include <csignal>
+#include <cstdlib>
+#include <memory>
+
+namespace {
+
+// Without a display the station runs headless on Qt's offscreen platform.
+void chooseHeadlessPlatform(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (QByteArrayView(argv[i]) == "-platform") {
+            return;
+        }
+    }
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
+        qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+}
+
+// Value of "--name VALUE" in the arguments, removed from them; fallback when absent.
+QString takeOption(QStringList& args, const QString& name, const QString& fallback) {
+    const qsizetype i = args.indexOf(name);
+    if (i < 1 || i + 1 >= args.size()) {
+        return fallback;
+    }
+    const QString value = args.at(i + 1);
+    args.remove(i, 2);
+    return value;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::signal(SIGPIPE, SIG_IGN);
+    chooseHeadlessPlatform(argc, argv);
+    StationApplication app(argc, argv);
+
+    QStringList args = QCoreApplication::arguments();
+    const QStringList original = args;
+    StationEnvironment env;
+    env.dataDir = QDir(takeOption(args, QStringLiteral("--data-dir"), QCoreApplication::applicationDirPath()))
+                      .absolutePath();
+    env.arguments = original;
+
+    const bool headless = QGuiApplication::platformName() == QLatin1String("offscreen") ||
+                          QGuiApplication::platformName() == QLatin1String("minimal");
+    std::unique_ptr<UserDialogs> dialogs;
+    if (headless) {
+        dialogs = std::make_unique<HeadlessUserDialogs>();
+    } else {
+        dialogs = std::make_unique<QtUserDialogs>();
+    }
+    env.dialogs = dialogs.get();
+
+    TMainform Mainform(env);
+    app.OnException = [&Mainform](QObject* sender, const std::exception& e) {
+        Mainform.AppException(sender, e);
+    };
+    if (Mainform.StartupAborted()) {
+        return 0;
+    }
+    SignalCloser closer([&Mainform] { Mainform.close(); });
+    Mainform.show();
+    return app.exec();
+}

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QMetaObject>
+#include <QObject>
+
+#include <functional>
+
+// The one way a notice from another thread reaches the thread that owns a component: a queued call onto
+// the receiver's thread, delivered in posting order. Thread contract: callable from any thread.
+namespace vx {
+
+// Runs fn later on receiver's thread. Dropped silently if receiver is destroyed first.
+inline void postTo(QObject* receiver, std::function<void()> fn) {
+    QMetaObject::invokeMethod(receiver, std::move(fn), Qt::QueuedConnection);
+}
+
+// Runs fn on receiver's thread and waits until it has run. Must not be called from receiver's thread.
+inline void postAndWait(QObject* receiver, std::function<void()> fn) {
+    QMetaObject::invokeMethod(receiver, std::move(fn), Qt::BlockingQueuedConnection);
+}
+
+}  // namespace vx

@@ -1,0 +1,61 @@
+#include "platform/language/Language.h"
+
+#include <QCoreApplication>
+#include <QFile>
+
+#include <memory>
+
+namespace {
+
+QString g_dir;
+std::unique_ptr<QStringList> g_list;
+
+QStringList readTexts(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return {};
+    }
+    QStringList texts = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
+    for (QString& t : texts) {
+        if (t.endsWith(QLatin1Char('\r'))) {
+            t.chop(1);
+        }
+    }
+    if (!texts.isEmpty() && texts.last().isEmpty()) {
+        texts.removeLast();  // the final line end does not start another message
+    }
+    return texts;
+}
+
+}  // namespace
+
+void SetLanguageDir(const QString& dir) {
+    g_dir = dir;
+}
+
+int InitLanguage(int /*language*/) {
+    const QString dir =
+        g_dir.isEmpty() ? QCoreApplication::applicationDirPath() + QStringLiteral("/lang") : g_dir;
+    QStringList texts = readTexts(dir + QStringLiteral("/deutsch.txt"));
+    if (texts.isEmpty()) {
+        Q_INIT_RESOURCE(lang);
+        texts = readTexts(QStringLiteral(":/lang/deutsch.txt"));
+    }
+    g_list = std::make_unique<QStringList>(std::move(texts));
+    return 0;
+}
+
+const QStringList* GetLanguagelist() {
+    return g_list.get();
+}
+
+void DeinitLanguagelist() {
+    g_list.reset();
+}
+
+QString LanguageMessage(const QStringList* list, int n) {
+    if (list == nullptr || n < 0 || n >= list->size()) {
+        return {};
+    }
+    return list->at(n);
+}

@@ -1,0 +1,44 @@
+#include "ui/UserDialogs.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QRegularExpression>
+
+#include <cstdio>
+
+void QtUserDialogs::showMessage(const QString& caption, const QString& text) {
+    QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, QApplication::activeWindow());
+    box.exec();
+}
+
+QString QtUserDialogs::getSaveFileName(const QString& title, const QString& filter,
+                                       const QString& defaultExt) {
+    QFileDialog dialog(QApplication::activeWindow(), title, QString(), filter);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
+    dialog.setDefaultSuffix(defaultExt.startsWith(QLatin1Char('.')) ? defaultExt.mid(1) : defaultExt);
+    return dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()
+               ? dialog.selectedFiles().first()
+               : QString();
+}
+
+QString QtUserDialogs::getOpenFileName(const QString& title, const QString& filter) {
+    QFileDialog dialog(QApplication::activeWindow(), title, QString(), filter);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::AnyFile);  // the file need not exist
+    return dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()
+               ? dialog.selectedFiles().first()
+               : QString();
+}
+
+QString HeadlessUserDialogs::oneLine(const QString& caption, const QString& text) {
+    static const QRegularExpression breaks(QStringLiteral("[\\r\\n]+"));
+    return caption + QStringLiteral(": ") + QString(text).replace(breaks, QStringLiteral(" | "));
+}
+
+void HeadlessUserDialogs::showMessage(const QString& caption, const QString& text) {
+    const QByteArray line = oneLine(caption, text).toUtf8() + '\n';
+    std::fwrite(line.constData(), 1, line.size(), stderr);
+    std::fflush(stderr);
+}

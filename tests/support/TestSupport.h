@@ -1,0 +1,50 @@
+#pragma once
+
+#include "ui/UserDialogs.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <functional>
+
+namespace vxtest {
+
+// Dialogs that record what the station would have shown and answer file dialogs from a queue.
+class RecordingDialogs : public UserDialogs {
+public:
+    void showMessage(const QString& caption, const QString& text) override {
+        captions.append(caption);
+        messages.append(text);
+    }
+    QString getSaveFileName(const QString&, const QString&, const QString&) override { return nextFile(); }
+    QString getOpenFileName(const QString&, const QString&) override { return nextFile(); }
+
+    QStringList captions;
+    QStringList messages;
+    QStringList fileAnswers;
+
+private:
+    QString nextFile() { return fileAnswers.isEmpty() ? QString() : fileAnswers.takeFirst(); }
+};
+
+// Processes events until pred() holds or the deadline passes; returns pred(). Tests wait on events
+// with this, never on fixed sleeps.
+inline bool waitUntil(const std::function<bool()>& pred, int timeoutMs = 10000) {
+    QDeadlineTimer deadline(timeoutMs);
+    while (!pred()) {
+        if (deadline.hasExpired()) {
+            return pred();
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
+}
+
+// Writes bytes to dir/name; returns the path.
+QString writeFile(const QString& dir, const QString& name, const QByteArray& bytes);
+QByteArray readFile(const QString& path);
+
+}  // namespace vxtest

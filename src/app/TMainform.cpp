@@ -1,7 +1,6 @@
 #include "app/TMainform.h"
 
 #include "audio/TACMConvertor.h"
-#include "audio/TAudioFormat.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -247,16 +246,17 @@ void TMainform::buildLayout() {
 }
 
 void TMainform::buildComponents() {
-    ACMC = std::make_unique<TACMConvertor>();
-    ACMC->FormatIn = defaultInputFormat();
-    ACMC->FormatOut = defaultOutputFormat();
-
     DBTimer = new QTimer(this);
     DBTimer->setInterval(900000);
     ConnectionTest = new QTimer(this);
     ConnectionTest->setInterval(1000);
     StatsTimer = new QTimer(this);
     StatsTimer->setInterval(60000);
+
+    buildAudio();
+    buildListenerService();
+    buildDirectory();
+    buildBroadcast();
 }
 
 void TMainform::bindEvents() {

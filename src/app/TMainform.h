@@ -138,10 +138,18 @@ public:
     QPushButton* Button3 = nullptr;
 
     // --- Components -------------------------------------------------------------------------------------
-    std::unique_ptr<TACMConvertor> ACMC;
     QTimer* DBTimer = nullptr;
     QTimer* ConnectionTest = nullptr;
     QTimer* StatsTimer = nullptr;
+
+    // --- Capture, codec stream and formats (MainformFormats.cpp) ----------------------------------------
+    std::unique_ptr<TACMConvertor> ACMC;
+
+    // --- Listener service: sessions, handshake, info, displays (MainformListeners.cpp) ------------------
+
+    // --- Directory and statistics (MainformDirectory.cpp) -----------------------------------------------
+
+    // --- Worker, broadcast start and stop, distribution, remote control (MainformBroadcast.cpp, ...) ---
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -150,6 +158,11 @@ private:
     void buildLayout();
     void buildComponents();
     void bindEvents();
+    // Each concern creates its components and binds their events in its own file.
+    void buildAudio();
+    void buildListenerService();
+    void buildDirectory();
+    void buildBroadcast();
     void applyLanguageTexts();
     // Start-up steps [1-16]: recording sources and stored volume; filled in by the mixer.
     void RestoreRecordingSource();

@@ -2,3 +2,7 @@
 #include "app/TMainform.h"
 
 void TMainform::buildBroadcast() {}
+
+// Provisional until capture, codec stream and listener port join the window.
+void TMainform::ConnectrbtnClick(QObject* /*Sender*/) {}
+void TMainform::DisconnectrbtnClick(QObject* /*Sender*/) {}

@@ -2,3 +2,6 @@
 #include "app/TMainform.h"
 
 void TMainform::buildListenerService() {}
+
+// Provisional until the listener server joins the window: no listener can be admitted yet.
+int TMainform::GetUseranzahl() { return 0; }

@@ -146,10 +146,14 @@ public:
     std::unique_ptr<TACMConvertor> ACMC;
 
     // --- Listener service: sessions, handshake, info, displays (MainformListeners.cpp) ------------------
+    // Number of admitted listeners (sessions of kind listener).
+    int GetUseranzahl();
 
     // --- Directory and statistics (MainformDirectory.cpp) -----------------------------------------------
 
     // --- Worker, broadcast start and stop, distribution, remote control (MainformBroadcast.cpp, ...) ---
+    void ConnectrbtnClick(QObject* Sender);
+    void DisconnectrbtnClick(QObject* Sender);
 
 protected:
     void closeEvent(QCloseEvent* event) override;

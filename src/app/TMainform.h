@@ -3,6 +3,7 @@
 #include "app/StationEnvironment.h"
 #include "app/Trace.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QString>
 #include <QStringList>
@@ -154,6 +155,12 @@ public:
     // --- Worker, broadcast start and stop, distribution, remote control (MainformBroadcast.cpp, ...) ---
     void ConnectrbtnClick(QObject* Sender);
     void DisconnectrbtnClick(QObject* Sender);
+    // The MP3 copy's file name for a moment: the regional short date, a blank and the time with seconds,
+    // with ".", ":" and "/" replaced by "-".
+    QString DateTimetoFilename(const QDateTime& DateTime);
+    // True for the addresses the remote control obeys: 192.168.x.x, 10.x.x.x, 172.16.x.x to
+    // 172.31.x.x and exactly 127.0.0.1.
+    static bool CheckLocalAddress(const QString& Address);
 
 protected:
     void closeEvent(QCloseEvent* event) override;

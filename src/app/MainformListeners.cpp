@@ -4,4 +4,6 @@
 void TMainform::buildListenerService() {}
 
 // Provisional until the listener server joins the window: no listener can be admitted yet.
-int TMainform::GetUseranzahl() { return 0; }
+int TMainform::GetUseranzahl() {
+    return 0;
+}

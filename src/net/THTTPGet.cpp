@@ -12,11 +12,17 @@
 #include <optional>
 
 // What the request thread and the window thread share: the abort flag and the multi handle that the
-// abort wakes, so that a waiting transfer notices at once instead of at its next timeout.
+// abort wakes, so that a waiting transfer notices at once instead of at its next timeout; and the
+// outcome and progress figures, handed over under the lock rather than inside the posted calls.
 struct THTTPGet::Shared {
     std::mutex mutex;
     bool abort = false;
     CURLM* multi = nullptr;
+    bool success = false;
+    QByteArray body;
+    int64_t total = 0;
+    int64_t count = 0;
+    bool progressPending = false;  // a progress notice is on its way; later chunks only update the figures
 
     bool aborted() {
         std::lock_guard lock(mutex);
@@ -345,22 +351,28 @@ bool THTTPGet::startRequest() {
     request_ = request;
     QObject* context = context_;
     const bool reportProgress = bool(OnProgress);
-    // The thread posts to context_ only while this component lives: the destructor joins it first.
+    // The thread posts to context_ only while this component lives: the destructor joins it first. The
+    // posted calls capture nothing but this, so the request thread builds them inside postTo alone.
     thread_ = std::thread([this, s, request, context, reportProgress] {
         Transfer t;
         if (reportProgress) {
-            t.progress = [this, context](int64_t total, int64_t count) {
-                vx::postTo(context, [this, total, count] {
-                    if (OnProgress) {
-                        OnProgress(this, total, count);
-                    }
-                });
+            t.progress = [this, context, &request](int64_t total, int64_t count) {
+                std::lock_guard lock(request->mutex);
+                request->total = total;
+                request->count = count;
+                if (!request->progressPending) {
+                    request->progressPending = true;
+                    vx::postTo(context, [this] { Progress(); });
+                }
             };
         }
-        Outcome outcome;
-        outcome.success = perform(s, *request, t);
-        outcome.body = std::move(t.body);
-        vx::postTo(context, [this, request, outcome] { RequestDone(request, outcome); });
+        const bool success = perform(s, *request, t);
+        {
+            std::lock_guard lock(request->mutex);
+            request->success = success;
+            request->body = std::move(t.body);
+        }
+        vx::postTo(context, [this] { RequestDone(); });
     });
 
     if (!WaitThread) {
@@ -399,8 +411,24 @@ void THTTPGet::AbortRequest() {
     }
 }
 
-void THTTPGet::RequestDone(const std::shared_ptr<Shared>& request, const Outcome& outcome) {
+void THTTPGet::Progress() {
+    if (!request_ || !OnProgress) {
+        return;
+    }
+    int64_t total = 0;
+    int64_t count = 0;
+    {
+        std::lock_guard lock(request_->mutex);
+        total = request_->total;
+        count = request_->count;
+        request_->progressPending = false;
+    }
+    OnProgress(this, total, count);
+}
+
+void THTTPGet::RequestDone() {
     joinThread();
+    const std::shared_ptr<Shared> request = request_;
     // Idle again and the waiting call released even when an event handler throws.
     struct Finish {
         THTTPGet* self;
@@ -412,9 +440,14 @@ void THTTPGet::RequestDone(const std::shared_ptr<Shared>& request, const Outcome
             }
         }
     } finish{this};
-    success_ = outcome.success && !request->aborted();
+    QByteArray body;
+    {
+        std::lock_guard lock(request->mutex);
+        success_ = request->success && !request->abort;
+        body = std::move(request->body);
+    }
     if (success_) {
-        ResultString_ = vx::fromAnsi(outcome.body);
+        ResultString_ = vx::fromAnsi(body);
         if (OnDoneString) {
             OnDoneString(this, ResultString_);
         }

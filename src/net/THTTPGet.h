@@ -49,7 +49,8 @@ public:
     // Asks the running request to stop; it ends failed.
     void AbortRequest();
 
-    // Raised on the creating thread; none is needed by the station itself.
+    // Raised on the creating thread; none is needed by the station itself. Progress notices are
+    // coalesced: each reports the figures of the newest chunk read when it is delivered.
     std::function<void(THTTPGet* Sender, const QString& Result)> OnDoneString;
     std::function<void(THTTPGet* Sender)> OnError;
     std::function<void(THTTPGet* Sender, int64_t TotalSize, int64_t Readed)> OnProgress;
@@ -62,13 +63,9 @@ public:
     struct Shared;
 
 private:
-    struct Outcome {
-        bool success = false;
-        QByteArray body;
-    };
-
     bool startRequest();  // false when the component was destroyed during the wait
-    void RequestDone(const std::shared_ptr<Shared>& request, const Outcome& outcome);
+    void RequestDone();
+    void Progress();
     void joinThread();
 
     QString ResultString_;

@@ -82,9 +82,10 @@ protected:
         return out;
     }
 
-    LocalHttpServer server;
+    // The server's thread reads the answers: it must stop before they go.
     std::mutex answersMutex;
     std::map<QByteArray, QByteArray> answers;
+    LocalHttpServer server;
     QTemporaryDir dir;
     vxtest::RecordingDialogs dialogs;
     StationEnvironment env;

@@ -165,6 +165,27 @@ TEST_F(HttpGetTest, RedirectIsFollowedToTheNewPlace) {
     EXPECT_EQ(server.requests()[1].target(), "/new");
 }
 
+TEST_F(HttpGetTest, ProgressReportsTheAnnouncedLengthAndTheBytesReadOnTheWindowThread) {
+    const QByteArray body(100000, 'x');
+    server.answerWith(body);
+    int64_t lastTotal = -1;
+    int64_t lastCount = -1;
+    bool growing = true;
+    bool windowThread = true;
+    http.OnProgress = [&](THTTPGet*, int64_t total, int64_t count) {
+        growing = growing && count > lastCount;
+        windowThread = windowThread && QThread::currentThread() == QCoreApplication::instance()->thread();
+        lastTotal = total;
+        lastCount = count;
+    };
+    http.URL = url(QStringLiteral("/big"));
+    EXPECT_EQ(http.FetchText(QStringLiteral("Error")).size(), body.size());
+    EXPECT_EQ(lastTotal, body.size());
+    EXPECT_EQ(lastCount, body.size());
+    EXPECT_TRUE(growing);
+    EXPECT_TRUE(windowThread);
+}
+
 TEST_F(HttpGetTest, UnreachableHostYieldsTheFailureText) {
     http.URL = QStringLiteral("http://127.0.0.1:%1/index.php").arg(LocalHttpServer::closedPort());
     EXPECT_EQ(http.FetchText(QStringLiteral("Error")), QStringLiteral("Error"));

@@ -176,7 +176,9 @@ void LocalHttpServer::run() {
                 ++open_;
             }
         }
-        for (std::size_t i = 0; i < clients.size(); ++i) {
+        // Only the clients that were polled; one accepted just now waits for the next round.
+        const std::size_t polled = fds.size() - 2;
+        for (std::size_t i = 0; i < polled; ++i) {
             if (fds[i + 2].revents == 0) {
                 continue;
             }

@@ -2,6 +2,7 @@
 
 #include "app/StationEnvironment.h"
 #include "app/Trace.h"
+#include "net/THTTPGet.h"
 
 #include <QFile>
 #include <QString>
@@ -25,6 +26,7 @@ class QSpinBox;
 class QTimer;
 class QTreeWidget;
 class TACMConvertor;
+class TLogGraph;
 
 // The station's one window. It owns every control and component under the names of the window layout,
 // and its handlers (one file per concern, Mainform*.cpp) carry the station's logic.
@@ -81,7 +83,7 @@ public:
     QLabel* Hoerer = nullptr;
     QTreeWidget* Clientslist = nullptr;
     QLabel* Label16 = nullptr;
-    QWidget* Stats = nullptr;  // stand-in until the statistics graph joins
+    TLogGraph* Stats = nullptr;
     QLabel* Label8 = nullptr;
     QLabel* Refreshedit = nullptr;
     QLabel* Label4 = nullptr;
@@ -150,6 +152,15 @@ public:
     int GetUseranzahl();
 
     // --- Directory and statistics (MainformDirectory.cpp) -----------------------------------------------
+    std::unique_ptr<THTTPGet> HTTP;        // register, delete, status, off-air: waits for the answer
+    std::unique_ptr<THTTPGet> HTTPHoerer;  // listener count: fire and forget
+    void AnmeldeBtnClick(QObject* Sender);
+    void AbmeldeBtnClick(QObject* Sender);
+    void DBTimerTimer(QObject* Sender);     // status report; the broadcast start calls it once at once
+    void StatsTimerTimer(QObject* Sender);  // statistics sample and listener count, also in offline mode
+    // The stop's directory steps [1]-[8], under the caller's trace name: unless OfflineMode, report the
+    // station off the air (message 29 or 30) and send the listener count 0.
+    void DirectoryOffAir();
 
     // --- Worker, broadcast start and stop, distribution, remote control (MainformBroadcast.cpp, ...) ---
     void ConnectrbtnClick(QObject* Sender);

@@ -1,6 +1,7 @@
 #include "app/TMainform.h"
 
 #include "audio/TACMConvertor.h"
+#include "audio/TACMIn.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -2,6 +2,7 @@
 
 #include <alsa/asoundlib.h>
 
+#include <algorithm>
 #include <cerrno>
 
 namespace vx::wavein {
@@ -10,8 +11,8 @@ namespace {
 
 class AlsaSource : public CaptureSource {
 public:
-    AlsaSource(snd_pcm_t* pcm, snd_config_t* config, uint32_t frameBytes)
-        : pcm_(pcm), config_(config), frameBytes_(frameBytes) {}
+    AlsaSource(snd_pcm_t* pcm, snd_config_t* config, uint32_t frameBytes, snd_pcm_uframes_t chunk)
+        : pcm_(pcm), config_(config), frameBytes_(frameBytes), chunk_(chunk) {}
     ~AlsaSource() override {
         snd_pcm_close(pcm_);
         if (config_ != nullptr) {
@@ -27,7 +28,9 @@ public:
     }
 
     int read(uint8_t* dst, uint32_t bytes, const std::atomic<bool>&) override {
-        const snd_pcm_sframes_t n = snd_pcm_readi(pcm_, dst, bytes / frameBytes_);
+        // One period at most: some plugins (the file plugin among them) refuse longer reads.
+        const snd_pcm_uframes_t frames = std::min<snd_pcm_uframes_t>(bytes / frameBytes_, chunk_);
+        const snd_pcm_sframes_t n = snd_pcm_readi(pcm_, dst, frames);
         if (n > 0) {
             return int(n * frameBytes_);
         }
@@ -55,6 +58,7 @@ private:
     snd_pcm_t* pcm_;
     snd_config_t* config_;
     uint32_t frameBytes_;
+    snd_pcm_uframes_t chunk_;
 };
 
 bool alsaFormatFor(const TAudioFormat& f, snd_pcm_format_t* out) {
@@ -168,6 +172,10 @@ uint32_t AlsaWaveIn::openSource(const TAudioFormat& format, std::unique_ptr<Capt
         snd_pcm_hw_params_set_period_time_near(pcm, hw, &periodUs, nullptr);
         err = snd_pcm_hw_params(pcm, hw);
     }
+    snd_pcm_uframes_t period = 0;
+    if (err >= 0) {
+        err = snd_pcm_hw_params_get_period_size(hw, &period, nullptr);
+    }
     if (err >= 0) {
         err = snd_pcm_prepare(pcm);
     }
@@ -179,7 +187,7 @@ uint32_t AlsaWaveIn::openSource(const TAudioFormat& format, std::unique_ptr<Capt
         // Every refusal of the parameters is a format the device does not record.
         return err == -EINVAL ? WAVERR_BADFORMAT : codeFor(err);
     }
-    *source = std::make_unique<AlsaSource>(pcm, config, format.blockAlign());
+    *source = std::make_unique<AlsaSource>(pcm, config, format.blockAlign(), std::max<snd_pcm_uframes_t>(period, 1));
     return MMSYSERR_NOERROR;
 }
 

@@ -34,8 +34,8 @@ QString QtUserDialogs::getOpenFileName(const QString& title, const QString& filt
                : QString();
 }
 
-std::optional<TAudioFormat> QtUserDialogs::chooseAudioFormat(const TAudioFormat& current,
-                                                            const std::vector<vx::acm::FormatChoice>& offered) {
+std::optional<TAudioFormat> QtUserDialogs::chooseAudioFormat(
+    const TAudioFormat& current, const std::vector<vx::acm::FormatChoice>& offered) {
     AudioFormatDialog dialog(offered, current, QApplication::activeWindow());
     if (dialog.exec() != QDialog::Accepted) {
         return std::nullopt;

@@ -1,7 +1,7 @@
 // The real ALSA backend records a known signal: a capture PCM of ALSA's file plugin reads a generated
 // tone from a file (its slave is the null device), so no sound card is needed.
-#include "audio/TACMIn.h"
 #include "audio/SignalTools.h"
+#include "audio/TACMIn.h"
 #include "platform/wavein/AlsaWaveIn.h"
 #include "support/TestSupport.h"
 
@@ -20,13 +20,16 @@ protected:
         ASSERT_TRUE(dir.isValid());
         tone = vxtest::sine16(11025, 1, 440.0, 11025 * 6);
         tonePath = vxtest::writeFile(dir.path(), QStringLiteral("tone.raw"), tone);
-        const QByteArray config = "pcm.vxtone {\n"
-                                  "    type file\n"
-                                  "    slave.pcm { type null }\n"
-                                  "    file \"/dev/null\"\n"
-                                  "    infile \"" + tonePath.toUtf8() + "\"\n"
-                                  "    format \"raw\"\n"
-                                  "}\n";
+        const QByteArray config =
+            "pcm.vxtone {\n"
+            "    type file\n"
+            "    slave.pcm { type null }\n"
+            "    file \"/dev/null\"\n"
+            "    infile \"" +
+            tonePath.toUtf8() +
+            "\"\n"
+            "    format \"raw\"\n"
+            "}\n";
         configPath = vxtest::writeFile(dir.path(), QStringLiteral("asound.conf"), config);
     }
 
@@ -82,7 +85,9 @@ TEST_F(AlsaFilePcm, DeviceRefusalsMapToCaptureCodes) {
     for (const auto& c : cases) {
         AlsaWaveIn device(c.pcm, configPath);
         vx::wavein::HWAVEIN handle = nullptr;
-        EXPECT_EQ(device.open(&handle, 0, c.format, &target, [](vx::wavein::WAVEHDR*) {}, 0x10000), c.code)
+        EXPECT_EQ(device.open(
+                      &handle, 0, c.format, &target, [](vx::wavein::WAVEHDR*) {}, 0x10000),
+                  c.code)
             << c.pcm.toStdString();
         EXPECT_EQ(handle, nullptr);
     }

@@ -128,7 +128,8 @@ TEST_F(FormatButtons, DialogFailureEndsInTheErrorReportAndKeepsTheFormat) {
     w->OutpForm->click();
     EXPECT_EQ(w->ACMC->FormatOut, before);
     ASSERT_EQ(dialogs.messages.size(), 1);
-    EXPECT_TRUE(dialogs.messages[0].contains(QStringLiteral("Choose format raised an unknown error (code #2)")))
+    EXPECT_TRUE(
+        dialogs.messages[0].contains(QStringLiteral("Choose format raised an unknown error (code #2)")))
         << dialogs.messages[0].toStdString();
     EXPECT_TRUE(dialogs.messages[0].contains(QStringLiteral("OutpFormClick")));
 }

@@ -16,7 +16,7 @@ struct EncodeCase {
     const char* name;
     TAudioFormat in;
     TAudioFormat out;
-    double lowestRate;   // relative to the format's data rate: ABR spends less on a plain tone
+    double lowestRate;  // relative to the format's data rate: ABR spends less on a plain tone
     double highestRate;
 };
 
@@ -41,7 +41,8 @@ QByteArray encodeSeconds(TACMConvertor& acmc, int seconds, double hz) {
 TEST(Mp3Encoding, ConsecutiveBlocksDecodeToOneContinuousToneOfTheRightLength) {
     const EncodeCase cases[] = {
         {"default 11025 Hz mono 18 kbit/s", defaultInputFormat(), defaultOutputFormat(), 0.5, 1.1},
-        {"44.1 kHz stereo 128 kbit/s", vx::acm::pcmFormat(44100, 16, 2), vx::acm::mp3Format(44100, 2, 128), 0.98, 1.02},
+        {"44.1 kHz stereo 128 kbit/s", vx::acm::pcmFormat(44100, 16, 2), vx::acm::mp3Format(44100, 2, 128),
+         0.98, 1.02},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -73,12 +74,14 @@ TEST(Mp3Encoding, ConsecutiveBlocksDecodeToOneContinuousToneOfTheRightLength) {
         EXPECT_LE(std::abs(got - expected), frameSamples + delay) << "decoded " << got << " of " << expected;
 
         for (int ch = 0; ch < d.channels; ++ch) {
-            EXPECT_NEAR(vxtest::frequency(d.samples, d.channels, ch, rate, std::size_t(rate), std::size_t(9 * rate)),
-                        440.0, 1.0);
+            EXPECT_NEAR(
+                vxtest::frequency(d.samples, d.channels, ch, rate, std::size_t(rate), std::size_t(9 * rate)),
+                440.0, 1.0);
             // No dip anywhere in the steady part, block boundaries included.
             double lowest = 1.0;
             for (long at = rate / 2; at + 256 < 9 * rate + rate / 2; at += 128) {
-                lowest = std::min(lowest, vxtest::rms(d.samples, d.channels, ch, std::size_t(at), std::size_t(at + 256)));
+                lowest = std::min(
+                    lowest, vxtest::rms(d.samples, d.channels, ch, std::size_t(at), std::size_t(at + 256)));
             }
             EXPECT_GT(lowest, 0.5 / std::sqrt(2.0) * 0.7) << "channel " << ch;
         }

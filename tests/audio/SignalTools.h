@@ -110,7 +110,8 @@ inline double frequency(const std::vector<int16_t>& s, int channels, int channel
 }
 
 // Root mean square of one channel over [from, to), as a fraction of full scale.
-inline double rms(const std::vector<int16_t>& s, int channels, int channel, std::size_t from, std::size_t to) {
+inline double rms(const std::vector<int16_t>& s, int channels, int channel, std::size_t from,
+                  std::size_t to) {
     double sum = 0.0;
     for (std::size_t i = from; i < to; ++i) {
         const double v = s[i * channels + channel] / 32768.0;

@@ -59,8 +59,10 @@ TEST_F(ConvertorFixture, ConstructionGivesBothFormatsTheBuiltInPcmFormat) {
 TEST_F(ConvertorFixture, SizeAndRealTimeChangesWhileActiveAreRefusedAndKeepTheOldValue) {
     acmc.SetInputBufferSize(4000);
     acmc.SetActive(true);
-    EXPECT_EQ(failureOf([&] { acmc.SetInputBufferSize(10); }), "You cannot change the buffer size while active.");
-    EXPECT_EQ(failureOf([&] { acmc.SetUseRealTime(true); }), "You cannot change the real time flag while active.");
+    EXPECT_EQ(failureOf([&] { acmc.SetInputBufferSize(10); }),
+              "You cannot change the buffer size while active.");
+    EXPECT_EQ(failureOf([&] { acmc.SetUseRealTime(true); }),
+              "You cannot change the real time flag while active.");
     EXPECT_EQ(acmc.InputBufferSize(), 4000);
     EXPECT_FALSE(acmc.UseRealTime());
     acmc.SetActive(false);
@@ -129,7 +131,8 @@ TEST_F(ConvertorFixture, EveryOperationNamesItselfAndUsesTheSmallerCodeTable) {
         {"open", 32, "acmStreamOpen: raised an unknown error (code #32)"},
         {"size", 7, "acmStreamSize: The system is unable to allocate resources."},
         {"prepare", 11, "acmStreamPrepareHeader: At least one parameter is invalid."},
-        {"convert", 514, "acmStreamConvert: Cannot perform this action on a header that has not been prepared."},
+        {"convert", 514,
+         "acmStreamConvert: Cannot perform this action on a header that has not been prepared."},
         {"reset", 10, "acmStreamReset At least one flag is invalid."},
         {"unprepare", 513, "acmStreamUnPrepareHeader: The conversion stream is already in use."},
         {"close", 35, "acmStreamClose: raised an unknown error (code #35)"},
@@ -238,7 +241,8 @@ TEST_F(ConvertorFixture, ChoiceWithoutCurrentStartsOnGsm) {
 TEST_F(ConvertorFixture, FailedChoiceLeavesTheFormatUnchanged) {
     acmc.FormatOut = defaultOutputFormat();
     acm->chooseResult = 11;
-    EXPECT_EQ(failureOf([&] { acmc.ChooseFormatOut(true); }), "Choose format At least one parameter is invalid.");
+    EXPECT_EQ(failureOf([&] { acmc.ChooseFormatOut(true); }),
+              "Choose format At least one parameter is invalid.");
     EXPECT_EQ(acmc.FormatOut, defaultOutputFormat());
 }
 
@@ -285,9 +289,9 @@ TEST(FormatStreaming, ALongerStoredRecordFillsTheFormatAndTheRestIsPassedOver) {
 
 TEST(FormatStreaming, StoredDefaultsAreTheStationsFormatsByteForByte) {
     // PCM, mono, 11025 Hz, 22050 B/s, align 2, 16 bit, extra size 129.
-    EXPECT_EQ(defaultInputFormat().toBytes(),
-              QByteArray::fromHex("01000100112b0000") + QByteArray::fromHex("2256000002001000") +
-                  QByteArray::fromHex("8100") + QByteArray(111, '\0'));
+    EXPECT_EQ(defaultInputFormat().toBytes(), QByteArray::fromHex("01000100112b0000") +
+                                                  QByteArray::fromHex("2256000002001000") +
+                                                  QByteArray::fromHex("8100") + QByteArray(111, '\0'));
     // MPEG Layer-3, mono, 11025 Hz, 2250 B/s, align 1, 0 bit, extra 12: 01 00 02 00 00 00 D4 01 04 00 71 05.
     EXPECT_EQ(defaultOutputFormat().toBytes(),
               QByteArray::fromHex("55000100112b0000ca08000001000000") + QByteArray::fromHex("0c00") +

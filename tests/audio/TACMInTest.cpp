@@ -22,7 +22,9 @@ public:
     std::vector<std::string> messages;
 
 private:
-    static StationApplication* app() { return static_cast<StationApplication*>(QCoreApplication::instance()); }
+    static StationApplication* app() {
+        return static_cast<StationApplication*>(QCoreApplication::instance());
+    }
 };
 
 struct Block {
@@ -212,7 +214,8 @@ TEST(CaptureOpenFailure, EveryStepNamesItselfWithTheCodeText) {
         {"open", 0, 35, "WaveIn-Open The specified device does not support asynchronous operation."},
         {"prepare", 2, 512, "WaveIn-PrepareHeader The requested operation cannot be performed."},
         {"add", 3, 513, "WaveIn-AddBuffer The conversion stream is already in use."},
-        {"add", 0, 514, "WaveIn-AddBuffer Cannot perform this action on a header that has not been prepared."},
+        {"add", 0, 514,
+         "WaveIn-AddBuffer Cannot perform this action on a header that has not been prepared."},
         {"start", 0, 1, "WaveIn-Start raised an unknown error (code #1)"},
         {"start", 0, 33, "WaveIn-Start raised an unknown error (code #33)"},
     };

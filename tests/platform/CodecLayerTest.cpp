@@ -40,13 +40,19 @@ TEST(CodecLayer, PairsWithoutACodecAreNotPossible) {
         {"PCM to GSM", pcmFormat(8000, 16, 1), gsm()},
         {"MP3 at no MPEG rate", pcmFormat(11025, 16, 1), mp3At7000},
         {"MP3 beyond 320 kbit/s", pcmFormat(44100, 16, 2), tooFast},
-        {"PCM of 12 bits", []{ TAudioFormat f = pcmFormat(8000, 16, 1); f.setBitsPerSample(12); return f; }(),
+        {"PCM of 12 bits",
+         [] {
+             TAudioFormat f = pcmFormat(8000, 16, 1);
+             f.setBitsPerSample(12);
+             return f;
+         }(),
          pcmFormat(8000, 16, 1)},
     };
     PlatformAcm acm;
     for (const auto& c : cases) {
         HACMSTREAM s = nullptr;
-        EXPECT_EQ(acm.streamOpen(&s, c.source, c.dest, ACM_STREAMOPENF_NONREALTIME), ACMERR_NOTPOSSIBLE) << c.name;
+        EXPECT_EQ(acm.streamOpen(&s, c.source, c.dest, ACM_STREAMOPENF_NONREALTIME), ACMERR_NOTPOSSIBLE)
+            << c.name;
         EXPECT_EQ(s, nullptr);
     }
 }
@@ -146,8 +152,8 @@ TEST(CodecLayer, PcmConversionContinuesAcrossBlocks) {
             for (long i = 1; i < frames; ++i) {
                 jump = std::max(jump, std::abs(s16[i * channels + ch] - s16[(i - 1) * channels + ch]));
             }
-            const double slope = 0.5 * 32767.0 * 2.0 * 3.14159265 * 300.0 / double(std::min<uint32_t>(
-                                                                                 c.in.samplesPerSec(), rate));
+            const double slope = 0.5 * 32767.0 * 2.0 * 3.14159265 * 300.0 /
+                                 double(std::min<uint32_t>(c.in.samplesPerSec(), rate));
             EXPECT_LT(jump, slope * 1.2 + 600.0) << "channel " << ch;
         }
     }
@@ -174,7 +180,8 @@ TEST(CodecLayer, OfferedFormatsCanAllBeOpenedAndIncludeTheStationDefault) {
         HACMSTREAM s = nullptr;
         if (c.format.formatTag() == WAVE_FORMAT_PCM) {
             ++pcm;
-            EXPECT_EQ(acm.streamOpen(&s, pcmFormat(22050, 16, 2), c.format, 0), 0u) << c.attributes.toStdString();
+            EXPECT_EQ(acm.streamOpen(&s, pcmFormat(22050, 16, 2), c.format, 0), 0u)
+                << c.attributes.toStdString();
         } else {
             ++mp3;
             EXPECT_EQ(acm.streamOpen(&s, pcmFormat(c.format.samplesPerSec(), 16, 1), c.format, 0), 0u)

@@ -69,7 +69,8 @@ TEST(ToneDevice, RecordsItsSineInTheOpenedFormatAtThePaceOfRealTime) {
         }
         const std::size_t frames = s.size() / std::size_t(channels);
         for (int ch = 0; ch < channels; ++ch) {
-            EXPECT_NEAR(vxtest::frequency(s, channels, ch, long(c.format.samplesPerSec()), 0, frames), c.hz, 2.0);
+            EXPECT_NEAR(vxtest::frequency(s, channels, ch, long(c.format.samplesPerSec()), 0, frames), c.hz,
+                        2.0);
             EXPECT_NEAR(vxtest::rms(s, channels, ch, 0, frames), 0.5 / std::sqrt(2.0), 0.02);
         }
     }
@@ -79,7 +80,8 @@ TEST(ToneDevice, CompressedFormatsAreRefusedAsUnsupported) {
     ToneWaveIn device;
     QObject target;
     HWAVEIN handle = nullptr;
-    EXPECT_EQ(device.open(&handle, 0, defaultOutputFormat(), &target, [](WAVEHDR*) {}, CALLBACK_WINDOW),
+    EXPECT_EQ(device.open(
+                  &handle, 0, defaultOutputFormat(), &target, [](WAVEHDR*) {}, CALLBACK_WINDOW),
               WAVERR_BADFORMAT);
     TACMIn acmi(std::make_shared<ToneWaveIn>());
     try {

@@ -25,8 +25,8 @@ public:
     QString getOpenFileName(const QString&, const QString&) override { return nextFile(); }
     // Answers the audio format choice from formatAnswers (empty queue: cancelled) and records where the
     // dialog started.
-    std::optional<TAudioFormat> chooseAudioFormat(const TAudioFormat& current,
-                                                  const std::vector<vx::acm::FormatChoice>& offered) override {
+    std::optional<TAudioFormat> chooseAudioFormat(
+        const TAudioFormat& current, const std::vector<vx::acm::FormatChoice>& offered) override {
         formatStarts.push_back(current);
         offeredCount = int(offered.size());
         if (formatAnswers.empty()) {

@@ -187,7 +187,8 @@ uint32_t AlsaWaveIn::openSource(const TAudioFormat& format, std::unique_ptr<Capt
         // Every refusal of the parameters is a format the device does not record.
         return err == -EINVAL ? WAVERR_BADFORMAT : codeFor(err);
     }
-    *source = std::make_unique<AlsaSource>(pcm, config, format.blockAlign(), std::max<snd_pcm_uframes_t>(period, 1));
+    *source = std::make_unique<AlsaSource>(pcm, config, format.blockAlign(),
+                                           std::max<snd_pcm_uframes_t>(period, 1));
     return MMSYSERR_NOERROR;
 }
 

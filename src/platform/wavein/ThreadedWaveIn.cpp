@@ -66,7 +66,14 @@ private:
     void finish(WAVEHDR* h) {
         h->dwFlags = (h->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
         DoneNotice notice = notice_;
-        vx::postTo(target_, [notice, h] { notice(h); });
+        // The header was filled on this thread and is read on the owner's; the release/acquire pair makes
+        // that hand-over explicit rather than relying on the event queue's internal locking.
+        std::shared_ptr<std::atomic<uint64_t>> handoff = handoff_;
+        handoff->fetch_add(1, std::memory_order_release);
+        vx::postTo(target_, [notice, h, handoff] {
+            handoff->load(std::memory_order_acquire);
+            notice(h);
+        });
     }
 
     void run() {
@@ -103,6 +110,7 @@ private:
 
     QObject* target_;
     DoneNotice notice_;
+    std::shared_ptr<std::atomic<uint64_t>> handoff_ = std::make_shared<std::atomic<uint64_t>>(0);
     mutable std::mutex mutex_;
     std::condition_variable wake_;
     std::deque<WAVEHDR*> queue_;

@@ -66,9 +66,11 @@ inline Decoded decodeMp3(const QByteArray& mp3) {
         std::size_t done = 0;
         const int r = mpg123_read(h, buf.data(), buf.size(), &done);
         const std::size_t n = done / 2;
-        const std::size_t at = d.samples.size();
-        d.samples.resize(at + n);
-        std::memcpy(d.samples.data() + at, buf.data(), n * 2);
+        if (n > 0) {
+            const std::size_t at = d.samples.size();
+            d.samples.resize(at + n);
+            std::memcpy(d.samples.data() + at, buf.data(), n * 2);
+        }
         if (r == MPG123_NEW_FORMAT) {
             int enc = 0;
             mpg123_getformat(h, &d.rate, &d.channels, &enc);

@@ -22,8 +22,13 @@ PlatformAcm::~PlatformAcm() {
 }
 
 PlatformAcm::Stream* PlatformAcm::find(HACMSTREAM stream) const {
-    auto* s = static_cast<Stream*>(stream);
-    return streams_.count(s) != 0 ? s : nullptr;
+    // Looked up by address before any cast: a stale handle points at freed memory.
+    for (Stream* s : streams_) {
+        if (static_cast<AcmStream*>(s) == stream) {
+            return s;
+        }
+    }
+    return nullptr;
 }
 
 uint32_t PlatformAcm::streamOpen(HACMSTREAM* stream, const TAudioFormat& source, const TAudioFormat& dest,

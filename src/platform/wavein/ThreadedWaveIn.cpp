@@ -126,8 +126,13 @@ ThreadedWaveIn::~ThreadedWaveIn() {
 }
 
 ThreadedWaveIn::Stream* ThreadedWaveIn::find(HWAVEIN handle) const {
-    auto* s = static_cast<Stream*>(handle);
-    return streams_.count(s) != 0 ? s : nullptr;
+    // Looked up by address before any cast: a stale handle points at freed memory.
+    for (Stream* s : streams_) {
+        if (static_cast<WaveInHandle*>(s) == handle) {
+            return s;
+        }
+    }
+    return nullptr;
 }
 
 uint32_t ThreadedWaveIn::open(HWAVEIN* handle, uint32_t, const TAudioFormat& format, QObject* callbackTarget,

@@ -91,3 +91,21 @@ TEST(ToneDevice, CompressedFormatsAreRefusedAsUnsupported) {
         EXPECT_STREQ(e.what(), "WaveIn-Open Unsupported audio format.");
     }
 }
+
+TEST(ToneDevice, BufferTooSmallForOneFrameIsRefusedInsteadOfSpinning) {
+    for (int size : {0, 1}) {
+        TACMIn acmi(std::make_shared<ToneWaveIn>());
+        acmi.SetBufferSize(size);
+        try {
+            acmi.Open(defaultInputFormat());
+            FAIL() << "no error for " << size;
+        } catch (const EACMIn& e) {
+            EXPECT_STREQ(e.what(), "WaveIn-AddBuffer At least one parameter is invalid.");
+        }
+        EXPECT_FALSE(acmi.Active());
+        acmi.SetBufferSize(2);
+        acmi.Open(defaultInputFormat());
+        EXPECT_TRUE(acmi.Active()) << "the failed open left the device free";
+        acmi.Close();
+    }
+}

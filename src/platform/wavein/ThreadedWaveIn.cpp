@@ -190,6 +190,10 @@ uint32_t ThreadedWaveIn::addBuffer(HWAVEIN handle, WAVEHDR* header, uint32_t) {
     if ((header->dwFlags & WHDR_INQUEUE) != 0) {
         return WAVERR_STILLPLAYING;
     }
+    // A buffer that cannot hold one frame would come back empty at once, over and over.
+    if (header->dwBufferLength < s->source->frameBytes()) {
+        return MMSYSERR_INVALPARAM;
+    }
     s->enqueue(header);
     return MMSYSERR_NOERROR;
 }

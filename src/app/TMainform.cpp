@@ -2,6 +2,7 @@
 
 #include "audio/TACMConvertor.h"
 #include "ui/TLogGraph.h"
+#include "audio/TACMIn.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -27,6 +27,7 @@ class QTimer;
 class QTreeWidget;
 class TACMConvertor;
 class TLogGraph;
+class TACMIn;
 
 // The station's one window. It owns every control and component under the names of the window layout,
 // and its handlers (one file per concern, Mainform*.cpp) carry the station's logic.
@@ -146,6 +147,9 @@ public:
 
     // --- Capture, codec stream and formats (MainformFormats.cpp) ----------------------------------------
     std::unique_ptr<TACMConvertor> ACMC;
+    std::unique_ptr<TACMIn> ACMI;
+    void InpFormClick(QObject* Sender);
+    void OutpFormClick(QObject* Sender);
 
     // --- Listener service: sessions, handshake, info, displays (MainformListeners.cpp) ------------------
     // Number of admitted listeners (sessions of kind listener).

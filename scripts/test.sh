@@ -13,7 +13,7 @@ ctest --test-dir build --output-on-failure -j "$jobs"
 [ "${1:-}" = "--quick" ] && exit 0
 
 scripts/build.sh asan
-ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
+UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --test-dir build-asan --output-on-failure -j "$jobs"
 
 scripts/build.sh tsan

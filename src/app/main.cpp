@@ -3,6 +3,7 @@
 #include "app/SignalCloser.h"
 #include "app/StationApplication.h"
 #include "app/TMainform.h"
+#include "platform/FileLimit.h"
 #include "ui/UserDialogs.h"
 
 #include <QCoreApplication>
@@ -42,6 +43,7 @@ QString takeOption(QStringList& args, const QString& name, const QString& fallba
 
 int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
+    vx::raiseOpenFileLimit();  // thousands of listeners need as many descriptors
     chooseHeadlessPlatform(argc, argv);
     StationApplication app(argc, argv);
 

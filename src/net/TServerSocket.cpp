@@ -270,7 +270,9 @@ void TServerSocket::releaseAll() {
         all.swap(list_);
     }
     byId_.clear();
-    for (auto it = all.rbegin(); it != all.rend(); ++it) {
-        (*it)->closeSocket();
+    // Newest first: each object goes (with its user data) unless another thread still holds a copy.
+    while (!all.empty()) {
+        all.back()->closeSocket();
+        all.pop_back();
     }
 }

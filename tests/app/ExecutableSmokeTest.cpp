@@ -1,0 +1,71 @@
+// Starts the real executable headless, as the README does.
+#include "app/TOptionsRecord.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <csignal>
+
+namespace {
+
+QProcessEnvironment headlessEnvironment() {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("DISPLAY"));
+    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    return env;
+}
+
+// The station has installed its SIGTERM handler once the kernel reports the signal as caught.
+bool catchesSigterm(qint64 pid) {
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly)) {
+        return false;
+    }
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("SigCgt:")) {
+            return (line.mid(7).trimmed().toULongLong(nullptr, 16) >> (SIGTERM - 1)) & 1;
+        }
+    }
+    return false;
+}
+
+TEST(Executable, HeadlessStationSavesItsSettingsOnSigterm) {
+    QTemporaryDir dir;
+    vxtest::writeFile(dir.path(), "Server.ini", "http://127.0.0.1:9/db/\n");
+    QProcess station;
+    station.setProcessEnvironment(headlessEnvironment());
+    station.start(QStringLiteral(VX_BIN_DIR "/vandorixserver"), {"/WO", "--data-dir", dir.path()});
+    ASSERT_TRUE(station.waitForStarted());
+    ASSERT_TRUE(vxtest::waitUntil([&] { return catchesSigterm(station.processId()); }));
+    ::kill(pid_t(station.processId()), SIGTERM);
+    ASSERT_TRUE(station.waitForFinished(10000));
+    EXPECT_EQ(station.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(station.exitCode(), 0);
+    const QByteArray bytes = vxtest::readFile(dir.path() + "/Optionen.ini");
+    ASSERT_EQ(bytes.size(), 1044);
+    const TOptionsRecord r = TOptionsRecord::fromBytes(bytes);
+    EXPECT_EQ(r.Port, 6565);
+    EXPECT_EQ(r.Upload, 64);
+    EXPECT_TRUE(r.Beschr);
+    EXPECT_EQ(r.FormatOut, defaultOutputFormat());
+}
+
+TEST(Executable, MissingServerFileEndsWithOneLineOnStandardErrorAndNoFiles) {
+    QTemporaryDir dir;
+    QProcess station;
+    station.setProcessEnvironment(headlessEnvironment());
+    station.start(QStringLiteral(VX_BIN_DIR "/vandorixserver"), {"--data-dir", dir.path()});
+    ASSERT_TRUE(station.waitForFinished(10000));
+    EXPECT_EQ(station.exitCode(), 0);
+    const QString err = QString::fromUtf8(station.readAllStandardError());
+    EXPECT_TRUE(err.contains(QStringLiteral("KT VandorixServer: Die Datei Server.ini fehlt.")))
+        << err.toStdString();
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList());
+}
+
+}  // namespace

@@ -1,0 +1,121 @@
+#include "MainformFixture.h"
+
+#include <gtest/gtest.h>
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTreeWidget>
+
+using vxtest::MainformFixture;
+
+namespace {
+
+class Layout : public ::testing::Test {
+protected:
+    void SetUp() override { form = &f.create(); }
+    MainformFixture f;
+    TMainform* form = nullptr;
+};
+
+TEST_F(Layout, WindowHasItsFixedSizeAndCaption) {
+    EXPECT_EQ(form->size(), QSize(602, 585));
+    EXPECT_EQ(form->minimumSize(), form->maximumSize());
+    EXPECT_EQ(form->windowTitle(), QStringLiteral("Vandorixserver 6.0"));
+    EXPECT_FALSE(form->windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_FALSE(form->windowIcon().isNull());
+}
+
+TEST_F(Layout, ControlsLieWhereTheLayoutPutsThem) {
+    const std::pair<QWidget*, QRect> cases[] = {
+        {form->Connectrbtn, {8, 8, 113, 25}},    {form->Clientslist, {8, 88, 241, 209}},
+        {form->Stats, {8, 328, 242, 73}},        {form->GroupBox5, {264, 232, 329, 193}},
+        {form->Passwort2, {208, 48, 105, 21}},   {form->ServerDB, {144, 164, 169, 21}},
+        {form->Auslastung, {112, 504, 481, 16}}, {form->VandorixClientport, {176, 20, 137, 22}},
+        {form->Button3, {480, 592, 113, 25}},    {form->Beschr, {16, 40, 297, 17}},
+    };
+    for (const auto& [w, rect] : cases) {
+        EXPECT_EQ(w->geometry(), rect) << w->objectName().toStdString();
+    }
+    EXPECT_EQ(form->Passwort2->parentWidget(), form->GroupBox5);
+}
+
+TEST_F(Layout, EditsKeepTheirLimitsAndMasks) {
+    const std::pair<QLineEdit*, int> limits[] = {{form->RadioName, 20}, {form->ExtRadioname, 235},
+                                                 {form->AktInfo, 255},  {form->EMail, 35},
+                                                 {form->Passwort1, 20}, {form->Passwort2, 20}};
+    for (const auto& [edit, max] : limits) {
+        edit->setText(QString(300, QLatin1Char('a')));
+        EXPECT_EQ(edit->text().size(), max) << edit->objectName().toStdString();
+    }
+    EXPECT_EQ(form->Passwort1->echoMode(), QLineEdit::Password);
+    EXPECT_EQ(form->Passwort2->echoMode(), QLineEdit::Password);
+    form->VandorixClientport->setValue(80);
+    EXPECT_EQ(form->VandorixClientport->value(), 1024);
+    form->VandorixClientport->setValue(70000);
+    EXPECT_EQ(form->VandorixClientport->value(), 65535);
+    EXPECT_FALSE(form->ServerName->isEnabled());
+    EXPECT_FALSE(form->ServerDB->isEnabled());
+    EXPECT_FALSE(form->Disconnectrbtn->isEnabled());
+    EXPECT_TRUE(form->Label2->isHidden());
+    EXPECT_EQ(form->Auslastung->maximum(), 64);
+}
+
+TEST_F(Layout, TabOrderRunsThroughEveryGroupAndReachesTheHiddenRow) {
+    const QStringList expected = {"Connectrbtn",
+                                  "Disconnectrbtn",
+                                  "VandorixClientport",
+                                  "InpForm",
+                                  "OutpForm",
+                                  "EMail",
+                                  "Passwort1",
+                                  "Passwort2",
+                                  "AnmeldeBtn",
+                                  "ServerDB",
+                                  "AbmeldeBtn",
+                                  "ServerName",
+                                  "RadioName",
+                                  "ExtRadioname",
+                                  "Upload",
+                                  "Beschr",
+                                  "AktInfo",
+                                  "Update",
+                                  "RecordtoFileBtn",
+                                  "Button1",
+                                  "Button2",
+                                  "Button3",
+                                  "Loop",
+                                  "Mp3Aufz",
+                                  "Clientslist",
+                                  "AudioQuelle",
+                                  "AutoDetectBtn",
+                                  "AudioLautst",
+                                  "LautstOptionsspeichern"};
+    QStringList seen;
+    QWidget* w = form->Connectrbtn;
+    for (int guard = 0; guard < 500 && seen.size() < expected.size(); ++guard) {
+        if (expected.contains(w->objectName()) && !seen.contains(w->objectName())) {
+            seen.append(w->objectName());
+        }
+        w = w->nextInFocusChain();
+    }
+    EXPECT_EQ(seen, expected);
+    EXPECT_GT(form->RecordtoFileBtn->y(), form->height());
+    EXPECT_TRUE(form->RecordtoFileBtn->isEnabled());
+    EXPECT_NE(form->RecordtoFileBtn->focusPolicy() & Qt::TabFocus, 0);
+}
+
+TEST_F(Layout, CaptionsComeFromTheLanguageTexts) {
+    EXPECT_EQ(form->Connectrbtn->text(), form->Msg(0));
+    EXPECT_EQ(form->GroupBox6->title(), form->Msg(19));
+    EXPECT_EQ(form->Clientslist->headerItem()->text(0), form->Msg(41));
+    EXPECT_EQ(form->Clientslist->headerItem()->text(1), form->Msg(42));
+    EXPECT_EQ(form->LautstOptionsspeichern->text(), form->Msg(47));
+    EXPECT_EQ(form->Beschr->text(), QStringLiteral("Beschränkung auf 3 User aktivieren"));
+    EXPECT_EQ(form->AktInfo->text(), QStringLiteral("Willkommen auf diesem Vandorix"));
+}
+
+}  // namespace

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "app/StationEnvironment.h"
+#include "app/TMainform.h"
+#include "support/TestSupport.h"
+
+#include <QTemporaryDir>
+
+#include <memory>
+
+namespace vxtest {
+
+// A window on a temporary program directory that holds a "Server.ini", with recorded dialogs.
+class MainformFixture {
+public:
+    MainformFixture() {
+        writeFile(dir.path(), QStringLiteral("Server.ini"), "http://dir.example/db/\r\nsecond line\r\n");
+        env.dataDir = dir.path();
+        env.arguments = {QStringLiteral("vandorixserver")};
+        env.dialogs = &dialogs;
+    }
+
+    TMainform& create() {
+        form = std::make_unique<TMainform>(env);
+        return *form;
+    }
+
+    QString path(const QString& name) const { return dir.path() + QLatin1Char('/') + name; }
+
+    QTemporaryDir dir;
+    RecordingDialogs dialogs;
+    StationEnvironment env;
+    std::unique_ptr<TMainform> form;
+};
+
+}  // namespace vxtest

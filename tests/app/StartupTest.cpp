@@ -1,0 +1,173 @@
+#include "MainformFixture.h"
+#include "app/TOptionsRecord.h"
+#include "audio/TACMConvertor.h"
+#include "platform/language/Language.h"
+
+#include <gtest/gtest.h>
+#include <QCheckBox>
+#include <QFile>
+#include <QLineEdit>
+#include <QSpinBox>
+
+using vxtest::MainformFixture;
+
+namespace {
+
+TOptionsRecord storedSettings() {
+    TOptionsRecord r;
+    r.Port = 7001;
+    r.Radioname = QStringLiteral("Welle");
+    r.ExtRadioname = QStringLiteral(" Nord");
+    r.EMail = QStringLiteral("a@b.de");
+    r.Passwort = QStringLiteral("pw");
+    r.FormatIn = defaultInputFormat();
+    r.FormatOut = defaultOutputFormat();
+    r.FormatOut.setAvgBytesPerSec(4000);  // 32 kbit/s
+    r.Upload = 64;
+    r.Beschr = false;
+    return r;
+}
+
+TEST(Startup, MissingServerFileShowsMessage31AndWritesNothing) {
+    MainformFixture f;
+    QFile::remove(f.path("Server.ini"));
+    TMainform& form = f.create();
+    EXPECT_TRUE(form.StartupAborted());
+    ASSERT_EQ(f.dialogs.messages.size(), 1);
+    EXPECT_EQ(f.dialogs.messages.first(), form.Msg(31));
+    EXPECT_EQ(f.dialogs.captions.first(), QStringLiteral("KT VandorixServer"));
+    f.form.reset();
+    EXPECT_EQ(QDir(f.dir.path()).entryList(QDir::Files), QStringList());
+}
+
+TEST(Startup, ServerFileFirstLineBecomesTheDirectoryUrl) {
+    MainformFixture f;
+    TMainform& form = f.create();
+    EXPECT_FALSE(form.StartupAborted());
+    EXPECT_EQ(form.ServerDB->text(), QStringLiteral("http://dir.example/db/"));
+    EXPECT_TRUE(f.dialogs.messages.isEmpty());
+}
+
+TEST(Startup, StoredSettingsReachTheControlsAndTheLimit) {
+    MainformFixture f;
+    vxtest::writeFile(f.dir.path(), "Optionen.ini", storedSettings().toBytes());
+    TMainform& form = f.create();
+    ASSERT_TRUE(f.dialogs.messages.isEmpty()) << f.dialogs.messages.join('|').toStdString();
+    EXPECT_EQ(form.VandorixClientport->value(), 7001);
+    EXPECT_EQ(form.RadioName->text(), QStringLiteral("Welle"));
+    EXPECT_EQ(form.ExtRadioname->text(), QStringLiteral(" Nord"));
+    EXPECT_EQ(form.EMail->text(), QStringLiteral("a@b.de"));
+    EXPECT_EQ(form.Passwort1->text(), QStringLiteral("pw"));
+    EXPECT_EQ(form.Passwort2->text(), QStringLiteral("pw"));  // the password check passes without retyping
+    EXPECT_EQ(form.Upload->text(), QStringLiteral("64"));
+    EXPECT_FALSE(form.Beschr->isChecked());
+    EXPECT_EQ(form.ACMC->FormatOut.avgBytesPerSec(), 4000u);
+    EXPECT_EQ(form.MaxUser, 2);
+    EXPECT_EQ(form.Beschr->text(), form.ReplaceStr("{User}", "2", form.Msg(21)));
+}
+
+TEST(Startup, LimitFollowsUploadAndOutputRate) {
+    struct Case {
+        int32_t upload;
+        uint32_t bytesPerSecond;
+        int32_t maxUser;
+    };
+    const Case cases[] = {{64, 4000, 2}, {64, 16000, 0}, {64, 2250, 3}, {64, 124, 0}, {1000, 2250, 55}};
+    for (const Case& c : cases) {
+        MainformFixture f;
+        TOptionsRecord r = storedSettings();
+        r.Upload = c.upload;
+        r.FormatOut.setAvgBytesPerSec(c.bytesPerSecond);
+        vxtest::writeFile(f.dir.path(), "Optionen.ini", r.toBytes());
+        EXPECT_EQ(f.create().MaxUser, c.maxUser) << c.upload << " kb/s at " << c.bytesPerSecond << " B/s";
+    }
+}
+
+TEST(Startup, PortOutsideTheRangeIsBroughtToTheNearerBound) {
+    for (const auto& [stored, shown] : {std::pair{80, 1024}, std::pair{70000, 65535}}) {
+        MainformFixture f;
+        TOptionsRecord r = storedSettings();
+        r.Port = stored;
+        vxtest::writeFile(f.dir.path(), "Optionen.ini", r.toBytes());
+        EXPECT_EQ(f.create().VandorixClientport->value(), shown);
+    }
+}
+
+TEST(Startup, TooShortSettingsFileEndsInTheErrorReportAtStep35) {
+    MainformFixture f;
+    vxtest::writeFile(f.dir.path(), "Optionen.ini", storedSettings().toBytes().left(1000));
+    TMainform& form = f.create();
+    ASSERT_EQ(f.dialogs.messages.size(), 1);
+    EXPECT_TRUE(f.dialogs.messages.first().endsWith(QStringLiteral("DebugStr: FormCreate\n\rDebugNum: 35")))
+        << f.dialogs.messages.first().toStdString();
+    // The rest of start-up is skipped: nothing of the record was applied, the caption keeps "{User}".
+    EXPECT_EQ(form.RadioName->text(), QString());
+    EXPECT_TRUE(form.Beschr->text().contains(QStringLiteral("{User}")));
+    EXPECT_FALSE(form.StartupAborted());
+}
+
+TEST(Startup, LongerSettingsFileReadsOnlyItsRecord) {
+    MainformFixture f;
+    vxtest::writeFile(f.dir.path(), "Optionen.ini", storedSettings().toBytes() + QByteArray(500, 'x'));
+    TMainform& form = f.create();
+    EXPECT_TRUE(f.dialogs.messages.isEmpty());
+    EXPECT_EQ(form.RadioName->text(), QStringLiteral("Welle"));
+}
+
+TEST(Startup, OfflineModeOnlyForExactFirstArgument) {
+    const std::pair<QStringList, bool> cases[] = {
+        {{"vandorixserver", "/WO"}, true},
+        {{"vandorixserver", "/wo"}, false},
+        {{"vandorixserver", "--data-dir", "/WO"}, false},
+        {{"vandorixserver", "/WO "}, false},
+        {{"vandorixserver"}, false},
+    };
+    for (const auto& [args, offline] : cases) {
+        MainformFixture f;
+        f.env.arguments = args;
+        EXPECT_EQ(f.create().OfflineMode, offline) << args.join(' ').toStdString();
+    }
+}
+
+TEST(Startup, WithoutSettingsFileTheLayoutValuesStay) {
+    MainformFixture f;
+    TMainform& form = f.create();
+    EXPECT_EQ(form.VandorixClientport->value(), 6565);
+    EXPECT_EQ(form.Upload->text(), QStringLiteral("64"));
+    EXPECT_TRUE(form.Beschr->isChecked());
+    EXPECT_EQ(form.MaxUser, 3);
+    EXPECT_EQ(form.ACMC->FormatIn, defaultInputFormat());
+    EXPECT_EQ(form.ACMC->FormatOut, defaultOutputFormat());
+}
+
+TEST(ReplaceStr, ReplacesOnlyTheFirstOccurrence) {
+    MainformFixture f;
+    TMainform& form = f.create();
+    EXPECT_EQ(form.ReplaceStr("{User}", "12", "auf {User} User"), QStringLiteral("auf 12 User"));
+    EXPECT_EQ(form.ReplaceStr("{User}", "12", "{User} und {User}"), QStringLiteral("12 und {User}"));
+    EXPECT_EQ(form.ReplaceStr("{User}", "12", "{user}"), QStringLiteral("{user}"));  // case-sensitive
+    EXPECT_EQ(form.ReplaceStr("{Radioname}", "X", "ist voll"), QStringLiteral("ist voll"));
+    EXPECT_EQ(form.DebugStr.value(), QStringLiteral("ReplaceStr"));
+}
+
+TEST(Language, MessagesComeFromTheFileAndFallBackToTheBuiltInTexts) {
+    SetLanguageDir(QStringLiteral(VX_BIN_DIR "/lang"));
+    InitLanguage(0);
+    const QStringList fromFile = *GetLanguagelist();
+    SetLanguageDir(QStringLiteral("/nonexistent"));
+    InitLanguage(0);
+    const QStringList builtIn = *GetLanguagelist();
+    SetLanguageDir(QString());
+    EXPECT_EQ(fromFile, builtIn);
+    ASSERT_GE(builtIn.size(), 51);
+    EXPECT_EQ(builtIn.at(0), QStringLiteral("Starte Server"));
+    EXPECT_TRUE(builtIn.at(21).contains(QStringLiteral("{User}")));
+    EXPECT_TRUE(builtIn.at(32).contains(QStringLiteral("{Radioname}")));
+    EXPECT_TRUE(builtIn.at(37).endsWith(QLatin1Char(' ')));  // the directory's answer is appended
+    EXPECT_EQ(LanguageMessage(GetLanguagelist(), 51), QString());
+    EXPECT_EQ(LanguageMessage(GetLanguagelist(), -1), QString());
+    EXPECT_EQ(LanguageMessage(nullptr, 0), QString());
+    DeinitLanguagelist();
+}
+
+}  // namespace

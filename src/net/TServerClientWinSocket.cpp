@@ -2,7 +2,6 @@
 
 #include "net/ServerLink.h"
 #include "net/TServerSocket.h"
-#include "platform/Posting.h"
 
 #include <sys/epoll.h>
 #include <sys/ioctl.h>
@@ -139,9 +138,9 @@ void TServerClientWinSocket::CloseConnection() {
     }
     // The release happens on the server's thread, as a close notice would be handled there.
     std::lock_guard lock(link_->mutex);
-    if (link_->context != nullptr) {
-        TServerSocket* server = link_->server;
-        const uint64_t id = id_;
-        vx::postTo(link_->context, [server, id] { server->release(id); });
+    if (link_->server != nullptr) {
+        link_->pendingReleases.push_back(id_);
+        const uint64_t one = 1;
+        [[maybe_unused]] const ssize_t n = ::write(link_->wakeFd, &one, sizeof one);
     }
 }

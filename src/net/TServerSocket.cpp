@@ -7,6 +7,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/epoll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <algorithm>
@@ -16,6 +17,7 @@
 namespace {
 
 constexpr uint64_t kListenerId = 0;
+constexpr uint64_t kWakeId = ~uint64_t(0);
 constexpr int kEventBatch = 256;
 // When the process runs out of descriptors, accepting pauses this long instead of spinning on the
 // listening socket that stays readable.
@@ -28,6 +30,18 @@ TServerSocket::TServerSocket()
     epollFd_ = ::epoll_create1(EPOLL_CLOEXEC);
     if (epollFd_ < 0) {
         throw ESocketError::fromCode(errno, "epoll_create1");
+    }
+    const int wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    epoll_event wake{};
+    wake.events = EPOLLIN;
+    wake.data.u64 = kWakeId;
+    if (wakeFd < 0 || ::epoll_ctl(epollFd_, EPOLL_CTL_ADD, wakeFd, &wake) != 0) {
+        const int code = errno;
+        if (wakeFd >= 0) {
+            ::close(wakeFd);
+        }
+        ::close(epollFd_);
+        throw ESocketError::fromCode(code, "eventfd");
     }
     notifier_ = new QSocketNotifier(qintptr(epollFd_), QSocketNotifier::Read, context_.get());
     QObject::connect(notifier_, &QSocketNotifier::activated, context_.get(), [this] { onNotifier(); });
@@ -44,14 +58,14 @@ TServerSocket::TServerSocket()
     });
     std::lock_guard lock(link_->mutex);
     link_->server = this;
-    link_->context = context_.get();
+    link_->wakeFd = wakeFd;
 }
 
 TServerSocket::~TServerSocket() {
     {
         std::lock_guard lock(link_->mutex);
         link_->server = nullptr;
-        link_->context = nullptr;
+        link_->pendingReleases.clear();
     }
     releaseAll();
     if (listenFd_ >= 0) {
@@ -59,6 +73,7 @@ TServerSocket::~TServerSocket() {
         listenFd_ = -1;
     }
     context_.reset();
+    ::close(link_->wakeFd);
     ::close(epollFd_);
 }
 
@@ -150,6 +165,10 @@ void TServerSocket::onNotifier() {
     const int n = ::epoll_wait(epollFd_, events, kEventBatch, 0);
     for (int i = 0; i < n; ++i) {
         const uint64_t id = events[i].data.u64;
+        if (id == kWakeId) {
+            releasePending();
+            continue;
+        }
         if (id == kListenerId) {
             if (listenFd_ >= 0) {
                 acceptAll();
@@ -251,6 +270,19 @@ void TServerSocket::asyncError(const std::shared_ptr<TServerClientWinSocket>& co
     conn->CloseConnection();
     if (errorCode != 0) {
         throw ESocketError("Asynchronous socket error " + std::to_string(errorCode));
+    }
+}
+
+void TServerSocket::releasePending() {
+    uint64_t count = 0;
+    [[maybe_unused]] const ssize_t n = ::read(link_->wakeFd, &count, sizeof count);
+    std::vector<uint64_t> ids;
+    {
+        std::lock_guard lock(link_->mutex);
+        ids.swap(link_->pendingReleases);
+    }
+    for (const uint64_t id : ids) {
+        release(id);
     }
 }
 

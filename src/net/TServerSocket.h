@@ -72,6 +72,7 @@ private:
     void acceptAll();
     void handleConnectionEvent(const std::shared_ptr<TServerClientWinSocket>& conn, uint32_t events);
     void pauseAccepting();
+    void releasePending();
     void release(uint64_t id);
     void releaseAll();
     void asyncError(const std::shared_ptr<TServerClientWinSocket>& conn, TErrorEvent kind, int code);

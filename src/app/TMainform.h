@@ -3,6 +3,8 @@
 #include "app/StationEnvironment.h"
 #include "app/Trace.h"
 #include "net/THTTPGet.h"
+#include "audio/TAudioFormat.h"
+#include "net/TServerSocket.h"
 
 #include <QFile>
 #include <QString>
@@ -152,8 +154,25 @@ public:
     void OutpFormClick(QObject* Sender);
 
     // --- Listener service: sessions, handshake, info, displays (MainformListeners.cpp) ------------------
-    // Number of admitted listeners (sessions of kind listener).
+    // Inactive until the broadcast starts; port 6565 until the settings give another.
+    std::unique_ptr<TServerSocket> ServerVandorixClient;
+    // The formats a recorded file plays out with; the station header carries them while Playing.
+    TAudioFormat PlaybackDecodeFormat;
+    TAudioFormat PlaybackFormat;
+    // Number of admitted listeners (sessions of kind listener). Any thread.
     int GetUseranzahl();
+    void ServerVandorixClientClientConnect(TServerSocket* Sender,
+                                           const std::shared_ptr<TServerClientWinSocket>& Socket);
+    void ServerVandorixClientClientRead(TServerSocket* Sender,
+                                        const std::shared_ptr<TServerClientWinSocket>& Socket);
+    // Swallows every listener socket error; runs on the thread whose send failed.
+    void ServerVandorixClientClientError(TServerSocket* Sender,
+                                         const std::shared_ptr<TServerClientWinSocket>& Socket,
+                                         TErrorEvent ErrorEvent, int& ErrorCode);
+    void BeschrChange(QObject* Sender);
+    void BeschrExit(QObject* Sender);
+    void UpdateClick(QObject* Sender);
+    void ConnectionTestTimer(QObject* Sender);
 
     // --- Directory and statistics (MainformDirectory.cpp) -----------------------------------------------
     std::unique_ptr<THTTPGet> HTTP;        // register, delete, status, off-air: waits for the answer

@@ -5,6 +5,7 @@
 #include "app/TMainform.h"
 #include "platform/acm/PlatformAcm.h"
 #include "platform/wavein/WaveIn.h"
+#include "platform/FileLimit.h"
 #include "ui/UserDialogs.h"
 
 #include <QCoreApplication>
@@ -45,6 +46,7 @@ QString takeOption(QStringList& args, const QString& name, const QString& fallba
 
 int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
+    vx::raiseOpenFileLimit();  // thousands of listeners need as many descriptors
     chooseHeadlessPlatform(argc, argv);
     StationApplication app(argc, argv);
 

@@ -1,12 +1,13 @@
 #include "audio/TACMConvertor.h"
 
+#include "audio/MmErrorText.h"
+
 #include "platform/acm/PlatformAcm.h"
 
 #include <QBuffer>
 #include <QIODevice>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 
 using namespace vx::acm;
@@ -36,41 +37,7 @@ TACMConvertor::~TACMConvertor() {
 }
 
 std::string TACMConvertor::ErrorText(const char* operation, uint32_t code) {
-    const char* text = nullptr;
-    switch (code) {
-        case 0:
-            return {};
-        case 5:
-            text = " The specified handle is invalid.";
-            break;
-        case 6:
-            text = " A suitable driver is not available to provide valid format selections.";
-            break;
-        case 7:
-            text = " The system is unable to allocate resources.";
-            break;
-        case 10:
-            text = " At least one flag is invalid.";
-            break;
-        case 11:
-            text = " At least one parameter is invalid.";
-            break;
-        case 512:
-            text = " The requested operation cannot be performed.";
-            break;
-        case 513:
-            text = " The conversion stream is already in use.";
-            break;
-        case 514:
-            text = " Cannot perform this action on a header that has not been prepared.";
-            break;
-        default: {
-            char buf[256];
-            std::snprintf(buf, sizeof buf, "%s raised an unknown error (code #%d)", operation, int(code));
-            return buf;
-        }
-    }
-    return std::string(operation) + text;
+    return mmErrorText(MmErrorTable::Convertor, operation, code);
 }
 
 void TACMConvertor::check(const char* operation, uint32_t code) const {

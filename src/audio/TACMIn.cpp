@@ -1,9 +1,10 @@
 #include "audio/TACMIn.h"
 
+#include "audio/MmErrorText.h"
+
 #include "platform/wavein/AlsaWaveIn.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 
 using namespace vx::wavein;
@@ -30,53 +31,7 @@ void TACMIn::SetNumBuffers(TACMBufferCount v) {
 }
 
 std::string TACMIn::ErrorText(const char* step, uint32_t code) {
-    const char* text = nullptr;
-    switch (code) {
-        case 0:
-            return {};
-        case 2:
-            text = " The specified resource does not exist.";
-            break;
-        case 4:
-            text = " The specified resource is already in use.";
-            break;
-        case 5:
-            text = " The specified handle is invalid.";
-            break;
-        case 6:
-            text = " A suitable driver is not available to provide valid format selections.";
-            break;
-        case 7:
-            text = " The system is unable to allocate resources.";
-            break;
-        case 10:
-            text = " At least one flag is invalid.";
-            break;
-        case 11:
-            text = " At least one parameter is invalid.";
-            break;
-        case 32:
-            text = " Unsupported audio format.";
-            break;
-        case 35:
-            text = " The specified device does not support asynchronous operation.";
-            break;
-        case 512:
-            text = " The requested operation cannot be performed.";
-            break;
-        case 513:
-            text = " The conversion stream is already in use.";
-            break;
-        case 514:
-            text = " Cannot perform this action on a header that has not been prepared.";
-            break;
-        default: {
-            char buf[256];
-            std::snprintf(buf, sizeof buf, "%s raised an unknown error (code #%d)", step, int(code));
-            return buf;
-        }
-    }
-    return std::string(step) + text;
+    return mmErrorText(MmErrorTable::Capture, step, code);
 }
 
 void TACMIn::check(const char* step, uint32_t code) const {

@@ -404,4 +404,13 @@ TEST_F(ListenerServiceTest, FocusLeavingUploadRunsItsExitHandlerButWindowDeactiv
     EXPECT_TRUE(fx.dialogs.messages.isEmpty());
 }
 
+TEST_F(ListenerServiceTest, LeavingUploadWhileTheCodecStreamRunsShowsMessage35Once) {
+    form->ACMC->SetInputBufferSize(int(form->ACMC->FormatIn.avgBytesPerSec()));
+    form->ACMC->SetActive(true);
+    QFocusEvent leave(QEvent::FocusOut, Qt::TabFocusReason);
+    QCoreApplication::sendEvent(form->Upload, &leave);
+    form->ACMC->SetActive(false);
+    EXPECT_EQ(fx.dialogs.messages, QStringList{form->Msg(35)});
+}
+
 }  // namespace

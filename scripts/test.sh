@@ -13,9 +13,9 @@ ctest --test-dir build --output-on-failure -j "$jobs"
 [ "${1:-}" = "--quick" ] && exit 0
 
 scripts/build.sh asan
-ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
+UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --test-dir build-asan --output-on-failure -j "$jobs"
 
 scripts/build.sh tsan
 TSAN_OPTIONS="halt_on_error=1 suppressions=$PWD/tests/tsan.supp" \
-    ctest --test-dir build-tsan --output-on-failure -j "$jobs" -L threaded
+    ctest --test-dir build-tsan --output-on-failure -j "$jobs" -L "^threaded$"

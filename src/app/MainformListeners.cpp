@@ -1,9 +1,254 @@
 // Listener service: sessions and limits, the handshake, info updates and the client list.
+#include "app/FocusLeaveWatcher.h"
+#include "app/ListenerProtocol.h"
 #include "app/TMainform.h"
+#include "app/TVXSocketData.h"
+#include "audio/TACMConvertor.h"
+#include "platform/Ansi.h"
+#include "ui/UserDialogs.h"
 
-void TMainform::buildListenerService() {}
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <QTreeWidget>
 
-// Provisional until the listener server joins the window: no listener can be admitted yet.
+namespace {
+
+const QString kApplicationTitle = QStringLiteral("KT VandorixServer");
+
+}  // namespace
+
+void TMainform::buildListenerService() {
+    ServerVandorixClient = std::make_unique<TServerSocket>();
+    ServerVandorixClient->Port = 6565;
+    ServerVandorixClient->OnClientConnect = [this](TServerSocket* sender, const auto& socket) {
+        Guarded(this, [&] { ServerVandorixClientClientConnect(sender, socket); });
+    };
+    ServerVandorixClient->OnClientRead = [this](TServerSocket* sender, const auto& socket) {
+        Guarded(this, [&] { ServerVandorixClientClientRead(sender, socket); });
+    };
+    // Not guarded: it cannot fail, and it also runs on the worker's thread, which shows no dialogs.
+    ServerVandorixClient->OnClientError = [this](TServerSocket* sender, const auto& socket, TErrorEvent event,
+                                                 int& code) {
+        ServerVandorixClientClientError(sender, socket, event, code);
+    };
+
+    connect(Upload, &QLineEdit::textChanged, this,
+            [this] { Guarded(Upload, [this] { BeschrChange(Upload); }); });
+    new FocusLeaveWatcher(Upload, [this] { Guarded(Upload, [this] { BeschrExit(Upload); }); });
+    connect(Update, &QPushButton::clicked, this,
+            [this] { Guarded(Update, [this] { UpdateClick(Update); }); });
+    connect(ConnectionTest, &QTimer::timeout, this,
+            [this] { Guarded(ConnectionTest, [this] { ConnectionTestTimer(ConnectionTest); }); });
+}
+
 int TMainform::GetUseranzahl() {
-    return 0;
+    int count = 0;
+    if (!ServerVandorixClient) {
+        return 0;
+    }
+    // A copy of the list: the worker counts while the window thread accepts and releases.
+    for (const auto& socket : ServerVandorixClient->Connections()) {
+        const auto session = socket->UserDataAs<TVXSocketData>();
+        if (session && session->Kind.load() == TVXSocketData::KindListener) {
+            ++count;
+        }
+    }
+    return count;
+}
+
+void TMainform::ServerVandorixClientClientConnect(TServerSocket* /*Sender*/,
+                                                  const std::shared_ptr<TServerClientWinSocket>& Socket) {
+    trace("ServerVandorixClientClientConnect");
+    step(2);
+    Socket->SetUserData(std::make_shared<TVXSocketData>());
+}
+
+void TMainform::ServerVandorixClientClientError(TServerSocket* /*Sender*/,
+                                                const std::shared_ptr<TServerClientWinSocket>& /*Socket*/,
+                                                TErrorEvent /*ErrorEvent*/, int& ErrorCode) {
+    trace("ServerVandorixClientClientError");
+    step(2);
+    ErrorCode = 0;
+}
+
+void TMainform::ServerVandorixClientClientRead(TServerSocket* /*Sender*/,
+                                               const std::shared_ptr<TServerClientWinSocket>& Socket) {
+    trace("ServerVandorixClientClientRead");
+    step(2);
+    const QByteArray R = Socket->ReadAvailableText();
+    step(3);
+    auto session = Socket->UserDataAs<TVXSocketData>();
+    if (!session) {
+        session = std::make_shared<TVXSocketData>();
+        Socket->SetUserData(session);
+    }
+
+    const QByteArray notice = vx::toAnsi(Msg(32));
+    const QByteArray serverName = vx::toAnsi(ServerName->text());
+    const listener::Request request = listener::classify(R);
+    // Admission for players and the listener program: the peer under test is still new, so it is not
+    // counted among the listeners.
+    auto admitted = [this] { return !Beschr->isChecked() || GetUseranzahl() + 1 <= MaxUser; };
+    auto stationOrFullNotice = [this](bool admit) {
+        return admit ? vx::toAnsi(RadioName->text() + ExtRadioname->text())
+                     : vx::toAnsi(ReplaceStr(QStringLiteral("{Radioname}"), RadioName->text(), Msg(32)));
+    };
+
+    switch (request) {
+        case listener::Request::Icy: {
+            step(4);
+            const bool admit = admitted();
+            const int bitRate = int(ACMC->FormatOut.avgBytesPerSec() / 125);
+            const QByteArray reply =
+                listener::icyReply(notice, serverName, stationOrFullNotice(admit), bitRate);
+            step(5);
+            if (!Socket->IsOpen()) {
+                return;
+            }
+            Socket->SendString(reply);
+            if (!Socket->IsOpen()) {
+                return;
+            }
+            step(6);
+            if (admit) {
+                // Marked only now: the worker may send audio from the moment Kind says listener, and no
+                // audio byte may precede the reply.
+                session->ClientProgram = vx::fromAnsi(listener::icyClientProgram(R));
+                session->Ready = 1;
+                session->Kind = TVXSocketData::KindListener;
+            } else {
+                step(7);
+                Socket->CloseConnection();
+            }
+            return;
+        }
+        case listener::Request::InfoChannel: {
+            step(8);
+            session->Kind = TVXSocketData::KindInfo;
+            session->Ready = 1;
+            if (Socket->IsOpen()) {
+                Socket->SendString(vx::toAnsi(AktInfo->text()));
+            }
+            return;
+        }
+        case listener::Request::ListenerProgram: {
+            step(9);
+            const bool admit = admitted();
+            const TAudioFormat& in = Playing ? PlaybackDecodeFormat : ACMC->FormatIn;
+            const TAudioFormat& out = Playing ? PlaybackFormat : ACMC->FormatOut;
+            const QByteArray header = listener::stationHeader(stationOrFullNotice(admit), in, out);
+            step(10);
+            if (!Socket->IsOpen()) {
+                return;
+            }
+            Socket->SendBytes(header.constData(), int(header.size()));
+            if (!Socket->IsOpen()) {
+                return;
+            }
+            step(11);
+            if (admit) {
+                session->ClientProgram = vx::fromAnsi(listener::agentClientProgram(R));
+                session->Ready = 1;
+                session->Kind = TVXSocketData::KindListener;
+            }
+            return;
+        }
+        case listener::Request::NameQuery: {
+            step(12);
+            if (Socket->IsOpen()) {
+                Socket->SendString(vx::toAnsi(Msg(34)));
+            }
+            return;
+        }
+        case listener::Request::InfoPage: {
+            step(13);
+            if (!Socket->IsOpen()) {
+                return;
+            }
+            Socket->SendString(listener::infoPage(serverName, notice));
+            step(14);
+            Socket->CloseConnection();
+            return;
+        }
+    }
+}
+
+void TMainform::BeschrChange(QObject* /*Sender*/) {
+    trace("BeschrChange");
+    step(2);
+    bool ok = false;
+    const int upload = Upload->text().toInt(&ok, 10);
+    const int kbits = int(ACMC->FormatOut.avgBytesPerSec() / 125);
+    step(3);
+    MaxUser = (!ok || kbits == 0) ? 0 : upload / kbits;
+    step(4);
+    Beschr->setText(ReplaceStr(QStringLiteral("{User}"), QString::number(MaxUser), Msg(21)));
+}
+
+void TMainform::BeschrExit(QObject* /*Sender*/) {
+    trace("BeschrExit");
+    step(2);
+    if (ACMC->Active()) {
+        step(3);
+        env_.dialogs->showMessage(kApplicationTitle, Msg(35));
+    }
+}
+
+void TMainform::UpdateClick(QObject* /*Sender*/) {
+    trace("UpdateClick");
+    step(2);
+    Update->setEnabled(false);
+    step(3);
+    const int count = ServerVandorixClient->ConnectionCount();
+    for (int i = 0; i < count; ++i) {
+        const auto socket = ServerVandorixClient->ConnectionAt(i);
+        if (!socket) {
+            continue;
+        }
+        const auto session = socket->UserDataAs<TVXSocketData>();
+        if (session && session->Kind.load() == TVXSocketData::KindInfo && socket->IsOpen()) {
+            step(4);
+            socket->SendString(vx::toAnsi(AktInfo->text()));
+        }
+    }
+    step(5);
+    Update->setEnabled(true);
+}
+
+void TMainform::ConnectionTestTimer(QObject* /*Sender*/) {
+    trace("ConnectionTestTimer");
+    try {
+        step(2);
+        Clientslist->clear();
+        step(3);
+        int count = 0;
+        step(4);
+        const int n = ServerVandorixClient->ConnectionCount();
+        for (int i = 0; i < n; ++i) {
+            const auto socket = ServerVandorixClient->ConnectionAt(i);
+            step(5);
+            const auto session = socket ? socket->UserDataAs<TVXSocketData>() : nullptr;
+            if (!session) {
+                continue;
+            }
+            step(6);
+            if (session->Kind.load() != TVXSocketData::KindListener) {
+                continue;
+            }
+            step(7);
+            auto* item = new QTreeWidgetItem(Clientslist);
+            step(8);
+            item->setText(0, socket->PeerAddress());
+            step(9);
+            item->setText(1, session->ClientProgram);
+            ++count;
+        }
+        step(11);
+        Hoerer->setText(QString::number(count));
+    } catch (const std::exception&) {
+        step(12);  // the list keeps the rows added so far, the count its previous value
+    }
 }

@@ -3,7 +3,15 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+
 class UserDialogs;
+namespace vx::wavein {
+class WaveIn;
+}
+namespace vx::acm {
+class Acm;
+}
 
 // What main() (or a test) hands the window: the program directory, the command line and the platform
 // backends. The window owns none of these.
@@ -11,4 +19,8 @@ struct StationEnvironment {
     QString dataDir;        // plays the part of the program directory: settings files, MP3 copies
     QStringList arguments;  // command line after Qt took its own options; [0] is the program
     UserDialogs* dialogs = nullptr;
+    // Capture device and codec layer; when null the window builds the real ones (ALSA "default", the
+    // station's codecs with the format dialog through `dialogs`).
+    std::shared_ptr<vx::wavein::WaveIn> waveIn;
+    std::shared_ptr<vx::acm::Acm> acm;
 };

@@ -1,6 +1,8 @@
 #include "app/TMainform.h"
 
 #include "audio/TACMConvertor.h"
+#include "ui/TLogGraph.h"
+#include "audio/TACMIn.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -104,9 +106,20 @@ void TMainform::buildLayout() {
     Clientslist->setColumnWidth(0, 90);
     Clientslist->setColumnWidth(1, 147);
     Label16 = makeLabel(this, QStringLiteral("Statistik:"), 8, 312, 40, 13);
-    auto* statsFrame = place(new QFrame(this), 8, 328, 242, 73);
-    statsFrame->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    Stats = statsFrame;
+    Stats = place(new TLogGraph(this), 8, 328, 242, 73);
+    Stats->setBetweenSpace(3);
+    Stats->setBevel(TLogGraph::bvLowered);
+    Stats->setColorBg(Qt::white);  // the classic caption-text colour
+    Stats->setColorFg(Qt::blue);
+    Stats->setColorText(palette().color(QPalette::WindowText));
+    Stats->setDispUpper(false);
+    Stats->setDispAfter(true);
+    Stats->setDivisor(1);
+    Stats->setLinePos(0);
+    Stats->setShowLine(false);
+    Stats->setValueMax(100);
+    Stats->setValueMin(0);
+    Stats->setViewStyle(TLogGraph::vsGraph);
     Label8 = makeLabel(this, QStringLiteral("Refreshzeit [ms]:"), 8, 416, 78, 13);
     Refreshedit = makeValue(this, 144, 416, 105, 13);
     Label4 = makeLabel(this, QStringLiteral("Übertragungsrate [B/s]:"), 8, 432, 111, 13);

@@ -2,6 +2,9 @@
 
 #include "app/StationEnvironment.h"
 #include "app/Trace.h"
+#include "net/THTTPGet.h"
+#include "audio/TAudioFormat.h"
+#include "net/TServerSocket.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -26,6 +29,8 @@ class QSpinBox;
 class QTimer;
 class QTreeWidget;
 class TACMConvertor;
+class TLogGraph;
+class TACMIn;
 
 // The station's one window. It owns every control and component under the names of the window layout,
 // and its handlers (one file per concern, Mainform*.cpp) carry the station's logic.
@@ -82,7 +87,7 @@ public:
     QLabel* Hoerer = nullptr;
     QTreeWidget* Clientslist = nullptr;
     QLabel* Label16 = nullptr;
-    QWidget* Stats = nullptr;  // stand-in until the statistics graph joins
+    TLogGraph* Stats = nullptr;
     QLabel* Label8 = nullptr;
     QLabel* Refreshedit = nullptr;
     QLabel* Label4 = nullptr;
@@ -145,12 +150,41 @@ public:
 
     // --- Capture, codec stream and formats (MainformFormats.cpp) ----------------------------------------
     std::unique_ptr<TACMConvertor> ACMC;
+    std::unique_ptr<TACMIn> ACMI;
+    void InpFormClick(QObject* Sender);
+    void OutpFormClick(QObject* Sender);
 
     // --- Listener service: sessions, handshake, info, displays (MainformListeners.cpp) ------------------
-    // Number of admitted listeners (sessions of kind listener).
+    // Inactive until the broadcast starts; port 6565 until the settings give another.
+    std::unique_ptr<TServerSocket> ServerVandorixClient;
+    // The formats a recorded file plays out with; the station header carries them while Playing.
+    TAudioFormat PlaybackDecodeFormat;
+    TAudioFormat PlaybackFormat;
+    // Number of admitted listeners (sessions of kind listener). Any thread.
     int GetUseranzahl();
+    void ServerVandorixClientClientConnect(TServerSocket* Sender,
+                                           const std::shared_ptr<TServerClientWinSocket>& Socket);
+    void ServerVandorixClientClientRead(TServerSocket* Sender,
+                                        const std::shared_ptr<TServerClientWinSocket>& Socket);
+    // Swallows every listener socket error; runs on the thread whose send failed.
+    void ServerVandorixClientClientError(TServerSocket* Sender,
+                                         const std::shared_ptr<TServerClientWinSocket>& Socket,
+                                         TErrorEvent ErrorEvent, int& ErrorCode);
+    void BeschrChange(QObject* Sender);
+    void BeschrExit(QObject* Sender);
+    void UpdateClick(QObject* Sender);
+    void ConnectionTestTimer(QObject* Sender);
 
     // --- Directory and statistics (MainformDirectory.cpp) -----------------------------------------------
+    std::unique_ptr<THTTPGet> HTTP;        // register, delete, status, off-air: waits for the answer
+    std::unique_ptr<THTTPGet> HTTPHoerer;  // listener count: fire and forget
+    void AnmeldeBtnClick(QObject* Sender);
+    void AbmeldeBtnClick(QObject* Sender);
+    void DBTimerTimer(QObject* Sender);     // status report; the broadcast start calls it once at once
+    void StatsTimerTimer(QObject* Sender);  // statistics sample and listener count, also in offline mode
+    // The stop's directory steps [1]-[8], under the caller's trace name: unless OfflineMode, report the
+    // station off the air (message 29 or 30) and send the listener count 0.
+    void DirectoryOffAir();
 
     // --- Worker, broadcast start and stop, distribution, remote control (MainformBroadcast.cpp, ...) ---
     void ConnectrbtnClick(QObject* Sender);

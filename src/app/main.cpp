@@ -3,12 +3,16 @@
 #include "app/SignalCloser.h"
 #include "app/StationApplication.h"
 #include "app/TMainform.h"
+#include "platform/acm/PlatformAcm.h"
+#include "platform/wavein/WaveIn.h"
+#include "platform/FileLimit.h"
 #include "ui/UserDialogs.h"
 
 #include <QCoreApplication>
 #include <QDir>
 
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 
@@ -42,6 +46,7 @@ QString takeOption(QStringList& args, const QString& name, const QString& fallba
 
 int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
+    vx::raiseOpenFileLimit();  // thousands of listeners need as many descriptors
     chooseHeadlessPlatform(argc, argv);
     StationApplication app(argc, argv);
 
@@ -51,6 +56,14 @@ int main(int argc, char** argv) {
     env.dataDir = QDir(takeOption(args, QStringLiteral("--data-dir"), QCoreApplication::applicationDirPath()))
                       .absolutePath();
     env.arguments = original;
+    // Capture device: "alsa:NAME" or the built-in test signal "tone[:HZ]".
+    QString captureError;
+    env.waveIn = vx::wavein::createWaveIn(
+        takeOption(args, QStringLiteral("--capture-device"), QStringLiteral("alsa:default")), &captureError);
+    if (!env.waveIn) {
+        std::fprintf(stderr, "%s\n", qPrintable(captureError));
+        return 2;
+    }
 
     const bool headless = QGuiApplication::platformName() == QLatin1String("offscreen") ||
                           QGuiApplication::platformName() == QLatin1String("minimal");
@@ -61,6 +74,10 @@ int main(int argc, char** argv) {
         dialogs = std::make_unique<QtUserDialogs>();
     }
     env.dialogs = dialogs.get();
+    env.acm = std::make_shared<vx::acm::PlatformAcm>(
+        [d = dialogs.get()](const TAudioFormat& current, const std::vector<vx::acm::FormatChoice>& offered) {
+            return d->chooseAudioFormat(current, offered);
+        });
 
     TMainform Mainform(env);
     app.OnException = [&Mainform](QObject* sender, const std::exception& e) {

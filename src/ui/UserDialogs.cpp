@@ -1,5 +1,7 @@
 #include "ui/UserDialogs.h"
 
+#include "ui/AudioFormatDialog.h"
+
 #include <QApplication>
 #include <QFileDialog>
 #include <QMessageBox>
@@ -30,6 +32,15 @@ QString QtUserDialogs::getOpenFileName(const QString& title, const QString& filt
     return dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()
                ? dialog.selectedFiles().first()
                : QString();
+}
+
+std::optional<TAudioFormat> QtUserDialogs::chooseAudioFormat(
+    const TAudioFormat& current, const std::vector<vx::acm::FormatChoice>& offered) {
+    AudioFormatDialog dialog(offered, current, QApplication::activeWindow());
+    if (dialog.exec() != QDialog::Accepted) {
+        return std::nullopt;
+    }
+    return dialog.chosenFormat();
 }
 
 QString HeadlessUserDialogs::oneLine(const QString& caption, const QString& text) {

@@ -1,6 +1,11 @@
 #pragma once
 
+#include "platform/acm/Acm.h"
+
 #include <QString>
+
+#include <optional>
+#include <vector>
 
 // Every user dialog of the station goes through this interface: the Qt implementation shows them
 // modally, the headless one writes messages to standard error and answers at once, tests record.
@@ -16,6 +21,14 @@ public:
     virtual QString getSaveFileName(const QString& title, const QString& filter,
                                     const QString& defaultExt) = 0;
     virtual QString getOpenFileName(const QString& title, const QString& filter) = 0;
+
+    // The audio format choice: lists `offered`, starts on `current`; nothing when cancelled.
+    virtual std::optional<TAudioFormat> chooseAudioFormat(const TAudioFormat& current,
+                                                          const std::vector<vx::acm::FormatChoice>& offered) {
+        (void)current;
+        (void)offered;
+        return std::nullopt;
+    }
 };
 
 // Shows QMessageBox / QFileDialog.
@@ -24,6 +37,8 @@ public:
     void showMessage(const QString& caption, const QString& text) override;
     QString getSaveFileName(const QString& title, const QString& filter, const QString& defaultExt) override;
     QString getOpenFileName(const QString& title, const QString& filter) override;
+    std::optional<TAudioFormat> chooseAudioFormat(const TAudioFormat& current,
+                                                  const std::vector<vx::acm::FormatChoice>& offered) override;
 };
 
 // For a station without a display: one line on standard error per message, file dialogs cancelled.
@@ -32,6 +47,11 @@ public:
     void showMessage(const QString& caption, const QString& text) override;
     QString getSaveFileName(const QString&, const QString&, const QString&) override { return {}; }
     QString getOpenFileName(const QString&, const QString&) override { return {}; }
+    // No one to choose: always cancelled.
+    std::optional<TAudioFormat> chooseAudioFormat(const TAudioFormat&,
+                                                  const std::vector<vx::acm::FormatChoice>&) override {
+        return std::nullopt;
+    }
 
     // The one-line form of a message: line breaks become " | ".
     static QString oneLine(const QString& caption, const QString& text);

@@ -1,6 +1,8 @@
 #include "MainformFixture.h"
 
 #include <gtest/gtest.h>
+#include "ui/TLogGraph.h"
+
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QLabel>

@@ -8,7 +8,9 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <deque>
 #include <functional>
+#include <optional>
 
 namespace vxtest {
 
@@ -21,10 +23,26 @@ public:
     }
     QString getSaveFileName(const QString&, const QString&, const QString&) override { return nextFile(); }
     QString getOpenFileName(const QString&, const QString&) override { return nextFile(); }
+    // Answers the audio format choice from formatAnswers (empty queue: cancelled) and records where the
+    // dialog started.
+    std::optional<TAudioFormat> chooseAudioFormat(
+        const TAudioFormat& current, const std::vector<vx::acm::FormatChoice>& offered) override {
+        formatStarts.push_back(current);
+        offeredCount = int(offered.size());
+        if (formatAnswers.empty()) {
+            return std::nullopt;
+        }
+        std::optional<TAudioFormat> answer = formatAnswers.front();
+        formatAnswers.pop_front();
+        return answer;
+    }
 
     QStringList captions;
     QStringList messages;
     QStringList fileAnswers;
+    std::deque<std::optional<TAudioFormat>> formatAnswers;
+    std::vector<TAudioFormat> formatStarts;
+    int offeredCount = 0;
 
 private:
     QString nextFile() { return fileAnswers.isEmpty() ? QString() : fileAnswers.takeFirst(); }

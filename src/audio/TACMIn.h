@@ -1,0 +1,78 @@
+#pragma once
+
+#include "audio/TAudioFormat.h"
+#include "platform/wavein/WaveIn.h"
+
+#include <QObject>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <vector>
+
+class TACMIn;
+
+class EACMIn : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Raised once per filled buffer. Data is a copy that lives only during the call.
+using TBufferFullEvent = std::function<void(TACMIn* Sender, const void* Data, int Size)>;
+// Buffers queued at open; 2..64 by design, not checked by the setter.
+using TACMBufferCount = uint8_t;
+
+// Records from a wave input device in NumBuffers rotating buffers of BufferSize bytes and hands every
+// filled buffer to OnBufferFull, then queues it again.
+// Thread contract: owner's thread only; OnBufferFull runs there too, from the event loop.
+class TACMIn {
+public:
+    // A null device means the system's default ALSA capture device.
+    explicit TACMIn(std::shared_ptr<vx::wavein::WaveIn> device = nullptr);
+    ~TACMIn();
+    TACMIn(const TACMIn&) = delete;
+    TACMIn& operator=(const TACMIn&) = delete;
+
+    void Open(TAudioFormat Format);
+    void Close();
+
+    bool Active() const { return active_; }
+    int BufferSize() const { return bufferSize_; }
+    void SetBufferSize(int v);
+    TACMBufferCount NumBuffers() const { return numBuffers_; }
+    void SetNumBuffers(TACMBufferCount v);
+    const TAudioFormat& Format() const { return format_; }
+
+    TBufferFullEvent OnBufferFull;
+
+    // The message for a failed step; empty for code 0.
+    static std::string ErrorText(const char* step, uint32_t code);
+
+private:
+    struct Buffer {
+        vx::wavein::WAVEHDR header;
+        std::unique_ptr<uint8_t[]> data;
+    };
+
+    void check(const char* step, uint32_t code) const;
+    void addBuffer();
+    void bufferDone(uint64_t opening, vx::wavein::WAVEHDR* h);
+    void release(vx::wavein::WAVEHDR* h);
+    Buffer* find(vx::wavein::WAVEHDR* h);
+    void abandonOpen();
+
+    bool active_ = false;
+    std::vector<std::unique_ptr<Buffer>> buffers_;  // allocation order
+    int bufferSize_ = 8192;
+    TAudioFormat format_;
+    TACMBufferCount numBuffers_ = 4;
+    vx::wavein::HWAVEIN handle_ = nullptr;
+    // Receives the device's notices on the owner's thread; notices still queued for it die with it.
+    std::unique_ptr<QObject> notifier_;
+    std::shared_ptr<vx::wavein::WaveIn> device_;
+    // Each Open gets a new number; a notice of an earlier opening is ignored even if a header of the
+    // new opening happens to live at the same address.
+    uint64_t opening_ = 0;
+    bool destroying_ = false;
+};

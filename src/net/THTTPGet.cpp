@@ -1,0 +1,460 @@
+#include "net/THTTPGet.h"
+
+#include "platform/Ansi.h"
+#include "platform/Posting.h"
+
+#include <QEventLoop>
+#include <QObject>
+
+#include <curl/curl.h>
+
+#include <mutex>
+#include <optional>
+
+// What the request thread and the window thread share: the abort flag and the multi handle that the
+// abort wakes, so that a waiting transfer notices at once instead of at its next timeout; and the
+// outcome and progress figures, handed over under the lock rather than inside the posted calls.
+struct THTTPGet::Shared {
+    std::mutex mutex;
+    bool abort = false;
+    CURLM* multi = nullptr;
+    bool success = false;
+    QByteArray body;
+    int64_t total = 0;
+    int64_t count = 0;
+    bool progressPending = false;  // a progress notice is on its way; later chunks only update the figures
+
+    bool aborted() {
+        std::lock_guard lock(mutex);
+        return abort;
+    }
+};
+
+namespace {
+
+// A copy of the component's properties, taken when the request starts.
+struct Settings {
+    QString url;
+    QByteArray agent;
+    QByteArray acceptTypes;
+    QByteArray userName;
+    QByteArray password;
+    QByteArray postQuery;
+    QByteArray referer;
+    bool binaryData = false;
+    bool useCache = false;
+};
+
+// Where the request goes: the base URL handed to libcurl ("http://host:port/") and the request target.
+struct Endpoint {
+    QByteArray baseUrl;
+    QByteArray target;
+};
+
+bool isHostNameChar(QChar c) {
+    return (c >= QLatin1Char('a') && c <= QLatin1Char('z')) ||
+           (c >= QLatin1Char('A') && c <= QLatin1Char('Z')) ||
+           (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || c == QLatin1Char('-') ||
+           c == QLatin1Char('.') || c == QLatin1Char('_');
+}
+
+bool isIpv6Char(QChar c) {
+    return c.isDigit() || (c.toLower() >= QLatin1Char('a') && c.toLower() <= QLatin1Char('f')) ||
+           c == QLatin1Char(':') || c == QLatin1Char('.');
+}
+
+// Splits the URL as the directory expects: an "http://" anywhere means the first seven characters go;
+// the host is what stands before the first "/", the path the rest, query included. A port written after
+// the host is honoured. Anything libcurl might read differently than a plain host name (user info, a
+// stray "?") makes the request fail rather than go somewhere else.
+std::optional<Endpoint> splitUrl(QString url) {
+    if (url.toLower().contains(QLatin1String("http://"))) {
+        url.remove(0, 7);
+    }
+    const qsizetype slash = url.indexOf(QLatin1Char('/'));
+    if (slash <= 0) {
+        return std::nullopt;  // no host
+    }
+    const QString hostPort = url.left(slash);
+    const QString path = url.mid(slash);
+
+    QString host;
+    QString port = QStringLiteral("80");
+    if (hostPort.startsWith(QLatin1Char('['))) {
+        const qsizetype close = hostPort.indexOf(QLatin1Char(']'));
+        if (close < 2) {
+            return std::nullopt;
+        }
+        host = hostPort.left(close + 1);
+        for (qsizetype i = 1; i < close; ++i) {
+            if (!isIpv6Char(host.at(i))) {
+                return std::nullopt;
+            }
+        }
+        const QString rest = hostPort.mid(close + 1);
+        if (!rest.isEmpty()) {
+            if (!rest.startsWith(QLatin1Char(':'))) {
+                return std::nullopt;
+            }
+            port = rest.mid(1);
+        }
+    } else {
+        const qsizetype colon = hostPort.indexOf(QLatin1Char(':'));
+        host = colon < 0 ? hostPort : hostPort.left(colon);
+        if (colon >= 0) {
+            port = hostPort.mid(colon + 1);
+        }
+        if (host.isEmpty()) {
+            return std::nullopt;
+        }
+        for (QChar c : host) {
+            if (!isHostNameChar(c)) {
+                return std::nullopt;
+            }
+        }
+    }
+    bool ok = false;
+    const uint number = port.toUInt(&ok, 10);
+    if (!ok || number == 0 || number > 65535 || port.startsWith(QLatin1Char('+'))) {
+        return std::nullopt;
+    }
+    Endpoint endpoint;
+    endpoint.baseUrl = "http://" + host.toLatin1() + ':' + QByteArray::number(number) + '/';
+    endpoint.target = THTTPGet::requestTarget(path);
+    return endpoint;
+}
+
+struct Transfer {
+    THTTPGet::Shared* shared = nullptr;
+    CURL* easy = nullptr;
+    bool binaryData = false;
+    bool refused = false;  // binary answer without a length
+    bool checkedLength = false;
+    QByteArray body;
+    std::function<void(int64_t total, int64_t count)> progress;
+};
+
+size_t writeBody(char* data, size_t size, size_t count, void* user) {
+    auto* t = static_cast<Transfer*>(user);
+    const size_t bytes = size * count;
+    if (t->shared->aborted()) {
+        return CURL_WRITEFUNC_ERROR;
+    }
+    curl_off_t length = -1;
+    curl_easy_getinfo(t->easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+    if (!t->checkedLength) {
+        t->checkedLength = true;
+        if (length < 0 && t->binaryData) {
+            t->refused = true;
+            return CURL_WRITEFUNC_ERROR;
+        }
+    }
+    t->body.append(data, qsizetype(bytes));
+    if (t->progress) {
+        t->progress(length < 0 ? 0 : int64_t(length), t->body.size());
+    }
+    return bytes;
+}
+
+// Runs one transfer on the multi handle until it ends or the abort flag is raised.
+CURLcode runTransfer(CURLM* multi, CURL* easy, THTTPGet::Shared& shared) {
+    CURLcode result = CURLE_OK;
+    if (curl_multi_add_handle(multi, easy) != CURLM_OK) {
+        return CURLE_FAILED_INIT;
+    }
+    for (;;) {
+        if (shared.aborted()) {
+            result = CURLE_ABORTED_BY_CALLBACK;
+            break;
+        }
+        int running = 0;
+        if (curl_multi_perform(multi, &running) != CURLM_OK) {
+            result = CURLE_FAILED_INIT;
+            break;
+        }
+        if (running == 0) {
+            int queued = 0;
+            while (CURLMsg* msg = curl_multi_info_read(multi, &queued)) {
+                if (msg->msg == CURLMSG_DONE) {
+                    result = msg->data.result;
+                }
+            }
+            break;
+        }
+        curl_multi_poll(multi, nullptr, 0, 1000, nullptr);
+    }
+    curl_multi_remove_handle(multi, easy);
+    return result;
+}
+
+// The whole request on the request thread. Success is at least one body byte; the status code is the
+// caller's business, so an error page is an answer like any other.
+bool perform(const Settings& s, THTTPGet::Shared& shared, Transfer& t) {
+    const std::optional<Endpoint> endpoint = splitUrl(s.url);
+    if (!endpoint) {
+        return false;
+    }
+    CURLM* multi = curl_multi_init();
+    CURL* easy = curl_easy_init();
+    if (multi == nullptr || easy == nullptr) {
+        curl_easy_cleanup(easy);
+        curl_multi_cleanup(multi);
+        return false;
+    }
+    {
+        std::lock_guard lock(shared.mutex);
+        shared.multi = multi;
+    }
+
+    curl_slist* headers = nullptr;
+    if (!s.acceptTypes.isEmpty()) {
+        headers = curl_slist_append(headers, ("Accept: " + s.acceptTypes).constData());
+    } else {
+        headers = curl_slist_append(headers, "Accept:");
+    }
+    if (!s.useCache) {
+        headers = curl_slist_append(headers, "Pragma: no-cache");
+        headers = curl_slist_append(headers, "Cache-Control: no-cache");
+    }
+    if (!s.postQuery.isEmpty()) {
+        headers = curl_slist_append(headers, "Content-Type: application/x-www-form-urlencoded");
+    }
+
+    t.shared = &shared;
+    t.easy = easy;
+    t.binaryData = s.binaryData;
+
+    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(easy, CURLOPT_QUICK_EXIT, 1L);  // an abort never waits for a name lookup
+    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_1_0));
+    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
+    // A dead directory must end the request eventually, or every later request would be dropped.
+    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, 60L);
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, 60L);
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &writeBody);
+    curl_easy_setopt(easy, CURLOPT_WRITEDATA, &t);
+    if (!s.agent.isEmpty()) {
+        curl_easy_setopt(easy, CURLOPT_USERAGENT, s.agent.constData());
+    }
+    if (!s.referer.isEmpty()) {
+        curl_easy_setopt(easy, CURLOPT_REFERER, s.referer.constData());
+    }
+    if (!s.userName.isEmpty() || !s.password.isEmpty()) {
+        curl_easy_setopt(easy, CURLOPT_HTTPAUTH, long(CURLAUTH_BASIC));
+        curl_easy_setopt(easy, CURLOPT_USERNAME, s.userName.constData());
+        curl_easy_setopt(easy, CURLOPT_PASSWORD, s.password.constData());
+    }
+    if (!s.postQuery.isEmpty()) {
+        curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE, long(s.postQuery.size()));
+        curl_easy_setopt(easy, CURLOPT_POSTFIELDS, s.postQuery.constData());
+    }
+    // The target goes out as built, so that "#" and "&" in typed values reach the server unchanged.
+    curl_easy_setopt(easy, CURLOPT_URL, endpoint->baseUrl.constData());
+    curl_easy_setopt(easy, CURLOPT_REQUEST_TARGET, endpoint->target.constData());
+
+    // Redirects are followed by hand: libcurl would keep sending the fixed target to the new place.
+    QByteArray location;
+    for (int hop = 0;; ++hop) {
+        runTransfer(multi, easy, shared);
+        long status = 0;
+        char* next = nullptr;
+        curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+        curl_easy_getinfo(easy, CURLINFO_REDIRECT_URL, &next);
+        if (hop >= 5 || shared.aborted() || t.refused || status < 300 || status > 399 || next == nullptr) {
+            break;
+        }
+        location = next;
+        t.body.clear();
+        t.checkedLength = false;
+        curl_easy_setopt(easy, CURLOPT_URL, location.constData());
+        curl_easy_setopt(easy, CURLOPT_REQUEST_TARGET, nullptr);
+        if (status != 307 && status != 308) {
+            curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
+        }
+    }
+
+    {
+        std::lock_guard lock(shared.mutex);
+        shared.multi = nullptr;
+    }
+    curl_easy_cleanup(easy);
+    curl_multi_cleanup(multi);
+    curl_slist_free_all(headers);
+    return !shared.aborted() && !t.refused && !t.body.isEmpty();
+}
+
+}  // namespace
+
+QByteArray THTTPGet::requestTarget(const QString& path) {
+    static const char kHex[] = "0123456789ABCDEF";
+    QByteArray out;
+    for (const char ch : vx::toAnsi(path)) {
+        const auto byte = static_cast<unsigned char>(ch);
+        if (byte <= 0x20 || byte >= 0x7F) {
+            out.append('%');
+            out.append(kHex[byte >> 4]);
+            out.append(kHex[byte & 0x0F]);
+        } else {
+            out.append(ch);
+        }
+    }
+    return out;
+}
+
+THTTPGet::THTTPGet() : context_(new QObject) {
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+THTTPGet::~THTTPGet() {
+    *alive_ = false;
+    if (waitLoop_ != nullptr) {
+        waitLoop_->quit();
+    }
+    AbortRequest();
+    joinThread();
+    delete context_;  // drops a result still queued for this component
+}
+
+void THTTPGet::joinThread() {
+    if (thread_.joinable()) {
+        thread_.join();
+    }
+}
+
+void THTTPGet::StartRequest() {
+    startRequest();
+}
+
+bool THTTPGet::startRequest() {
+    if (running_) {
+        return true;
+    }
+    joinThread();
+    running_ = true;
+    success_ = false;
+
+    Settings s;
+    s.url = URL;
+    s.agent = vx::toAnsi(Agent);
+    s.acceptTypes = vx::toAnsi(AcceptTypes);
+    s.userName = vx::toAnsi(UserName);
+    s.password = vx::toAnsi(Password);
+    s.postQuery = vx::toAnsi(PostQuery);
+    s.referer = vx::toAnsi(Referer);
+    s.binaryData = BinaryData;
+    s.useCache = UseCache;
+
+    auto request = std::make_shared<Shared>();
+    request_ = request;
+    QObject* context = context_;
+    const bool reportProgress = bool(OnProgress);
+    // The thread posts to context_ only while this component lives: the destructor joins it first. The
+    // posted calls capture nothing but this, so the request thread builds them inside postTo alone.
+    thread_ = std::thread([this, s, request, context, reportProgress] {
+        Transfer t;
+        if (reportProgress) {
+            t.progress = [this, context, &request](int64_t total, int64_t count) {
+                std::lock_guard lock(request->mutex);
+                request->total = total;
+                request->count = count;
+                if (!request->progressPending) {
+                    request->progressPending = true;
+                    vx::postTo(context, [this] { Progress(); });
+                }
+            };
+        }
+        const bool success = perform(s, *request, t);
+        {
+            std::lock_guard lock(request->mutex);
+            request->success = success;
+            request->body = std::move(t.body);
+        }
+        vx::postTo(context, [this] { RequestDone(); });
+    });
+
+    if (!WaitThread) {
+        return true;
+    }
+    QEventLoop loop;
+    waitLoop_ = &loop;
+    const std::shared_ptr<bool> alive = alive_;
+    loop.exec();
+    if (!*alive) {
+        return false;
+    }
+    waitLoop_ = nullptr;
+    return true;
+}
+
+QString THTTPGet::FetchText(const QString& failureText) {
+    failureText_ = failureText;
+    const bool saved = WaitThread;
+    WaitThread = true;
+    if (!startRequest()) {
+        return failureText;
+    }
+    WaitThread = saved;
+    return ResultString_;
+}
+
+void THTTPGet::AbortRequest() {
+    if (!running_ || !request_) {
+        return;
+    }
+    std::lock_guard lock(request_->mutex);
+    request_->abort = true;
+    if (request_->multi != nullptr) {
+        curl_multi_wakeup(request_->multi);
+    }
+}
+
+void THTTPGet::Progress() {
+    if (!request_ || !OnProgress) {
+        return;
+    }
+    int64_t total = 0;
+    int64_t count = 0;
+    {
+        std::lock_guard lock(request_->mutex);
+        total = request_->total;
+        count = request_->count;
+        request_->progressPending = false;
+    }
+    OnProgress(this, total, count);
+}
+
+void THTTPGet::RequestDone() {
+    joinThread();
+    const std::shared_ptr<Shared> request = request_;
+    // Idle again and the waiting call released even when an event handler throws.
+    struct Finish {
+        THTTPGet* self;
+        ~Finish() {
+            self->running_ = false;
+            self->request_.reset();
+            if (self->waitLoop_ != nullptr) {
+                self->waitLoop_->quit();
+            }
+        }
+    } finish{this};
+    QByteArray body;
+    {
+        std::lock_guard lock(request->mutex);
+        success_ = request->success && !request->abort;
+        body = std::move(request->body);
+    }
+    if (success_) {
+        ResultString_ = vx::fromAnsi(body);
+        if (OnDoneString) {
+            OnDoneString(this, ResultString_);
+        }
+    } else {
+        ResultString_ = failureText_;
+        if (OnError) {
+            OnError(this);
+        }
+    }
+}

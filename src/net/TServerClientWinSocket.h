@@ -1,0 +1,77 @@
+#pragma once
+
+#include "net/ESocketError.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+struct ServerLink;
+class TServerSocket;
+
+// Base of whatever a program attaches to a connection; the connection owns it and frees it with itself.
+class TSocketUserData {
+public:
+    virtual ~TSocketUserData() = default;
+};
+
+// One accepted connection of a TServerSocket. Shared: the server's list holds it until its release, and
+// whoever copied the list (Connections()) keeps it valid, closed, after that.
+//
+// Thread contract: every operation may be called from any thread. Send, receive and close are serialised
+// under the connection's own lock; sends never block and are never retried. A failed send or receive
+// runs the server's error event on the calling thread, then closes the connection.
+class TServerClientWinSocket : public std::enable_shared_from_this<TServerClientWinSocket> {
+public:
+    ~TServerClientWinSocket();
+    TServerClientWinSocket(const TServerClientWinSocket&) = delete;
+    TServerClientWinSocket& operator=(const TServerClientWinSocket&) = delete;
+
+    // True from accept until the connection is closed by either side.
+    bool IsOpen() const { return open_.load(std::memory_order_acquire); }
+    // The peer's IPv4 address in dotted decimal; empty when not open.
+    QString PeerAddress() const;
+    // The socket's descriptor, -1 once closed. For measurements beside the layer only.
+    int SocketHandle() const;
+
+    std::shared_ptr<TSocketUserData> UserData() const;
+    void SetUserData(std::shared_ptr<TSocketUserData> data);
+    template <class T>
+    std::shared_ptr<T> UserDataAs() const {
+        return std::dynamic_pointer_cast<T>(UserData());
+    }
+
+    // Every byte waiting at this moment, read in one receive; empty when there is none or not open.
+    QByteArray ReadAvailableText();
+    // The bytes as they are (callers convert texts with vx::toAnsi). Result: the number of bytes the
+    // stack took, possibly fewer than asked; 0 when not open or nothing was to be sent; -1 when the
+    // send would block, or failed and the error handler cleared the code (else ESocketError).
+    int SendString(const QByteArray& text) { return SendBytes(text.constData(), int(text.size())); }
+    int SendBytes(const void* buffer, int count);
+    // Closes at once; the server releases the connection from its list on its own thread afterwards.
+    void CloseConnection();
+
+private:
+    friend class TServerSocket;
+    TServerClientWinSocket(int fd, int epollFd, uint64_t id, QString peer, std::shared_ptr<ServerLink> link);
+
+    // Closes the socket; true when this call closed it.
+    bool closeSocket();
+    int available() const;
+    void failed(TErrorEvent kind, int code, const char* api);
+
+    mutable std::mutex mutex_;  // serialises send, receive and close
+    int fd_;
+    const int epollFd_;
+    std::atomic<bool> open_{true};
+    const uint64_t id_;
+    const QString peer_;
+    const std::shared_ptr<ServerLink> link_;
+
+    mutable std::mutex userMutex_;
+    std::shared_ptr<TSocketUserData> userData_;
+};

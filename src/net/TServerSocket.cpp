@@ -1,0 +1,310 @@
+#include "net/TServerSocket.h"
+
+#include <QObject>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <algorithm>
+#include <cerrno>
+#include <string>
+
+namespace {
+
+constexpr uint64_t kListenerId = 0;
+constexpr uint64_t kWakeId = ~uint64_t(0);
+constexpr int kEventBatch = 256;
+// When the process runs out of descriptors, accepting pauses this long instead of spinning on the
+// listening socket that stays readable.
+constexpr int kAcceptPauseMs = 100;
+
+}  // namespace
+
+TServerSocket::TServerSocket()
+    : context_(std::make_unique<QObject>()), link_(std::make_shared<ServerLink>()) {
+    epollFd_ = ::epoll_create1(EPOLL_CLOEXEC);
+    if (epollFd_ < 0) {
+        throw ESocketError::fromCode(errno, "epoll_create1");
+    }
+    const int wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    epoll_event wake{};
+    wake.events = EPOLLIN;
+    wake.data.u64 = kWakeId;
+    if (wakeFd < 0 || ::epoll_ctl(epollFd_, EPOLL_CTL_ADD, wakeFd, &wake) != 0) {
+        const int code = errno;
+        if (wakeFd >= 0) {
+            ::close(wakeFd);
+        }
+        ::close(epollFd_);
+        throw ESocketError::fromCode(code, "eventfd");
+    }
+    notifier_ = new QSocketNotifier(qintptr(epollFd_), QSocketNotifier::Read, context_.get());
+    QObject::connect(notifier_, &QSocketNotifier::activated, context_.get(), [this] { onNotifier(); });
+    acceptRetry_ = new QTimer(context_.get());
+    acceptRetry_->setSingleShot(true);
+    acceptRetry_->setInterval(kAcceptPauseMs);
+    QObject::connect(acceptRetry_, &QTimer::timeout, context_.get(), [this] {
+        if (listenFd_ >= 0) {
+            epoll_event ev{};
+            ev.events = EPOLLIN;
+            ev.data.u64 = kListenerId;
+            ::epoll_ctl(epollFd_, EPOLL_CTL_MOD, listenFd_, &ev);
+        }
+    });
+    std::lock_guard lock(link_->mutex);
+    link_->server = this;
+    link_->wakeFd = wakeFd;
+}
+
+TServerSocket::~TServerSocket() {
+    {
+        std::lock_guard lock(link_->mutex);
+        link_->server = nullptr;
+        link_->pendingReleases.clear();
+    }
+    releaseAll();
+    if (listenFd_ >= 0) {
+        ::close(listenFd_);
+        listenFd_ = -1;
+    }
+    context_.reset();
+    ::close(link_->wakeFd);
+    ::close(epollFd_);
+}
+
+void TServerSocket::SetActive(bool active) {
+    if (active == Active()) {
+        return;
+    }
+    if (!active) {
+        releaseAll();
+        acceptRetry_->stop();
+        ::epoll_ctl(epollFd_, EPOLL_CTL_DEL, listenFd_, nullptr);
+        const int fd = listenFd_;
+        listenFd_ = -1;
+        if (::close(fd) != 0) {
+            throw ESocketError::fromCode(errno, "closesocket");
+        }
+        return;
+    }
+
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        throw ESocketError::fromCode(errno, "socket");
+    }
+    auto fail = [fd](const char* api) {
+        const int code = errno;
+        ::close(fd);
+        return ESocketError::fromCode(code, api);
+    };
+    // Connections this server closed linger in TIME_WAIT; without this a stop and restart of the
+    // broadcast would fail for a minute. A port another socket listens on still fails the bind.
+    const int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_ANY);
+    addr.sin_port = htons(uint16_t(Port));
+    if (Port < 0 || Port > 65535) {
+        errno = EINVAL;
+        throw fail("bind");
+    }
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
+        throw fail("bind");
+    }
+    // A burst of listeners connecting at once must not be turned away by the kernel.
+    if (::listen(fd, SOMAXCONN) != 0) {
+        throw fail("listen");
+    }
+    epoll_event ev{};
+    ev.events = EPOLLIN;
+    ev.data.u64 = kListenerId;
+    if (::epoll_ctl(epollFd_, EPOLL_CTL_ADD, fd, &ev) != 0) {
+        throw fail("epoll_ctl");
+    }
+    listenFd_ = fd;
+}
+
+int TServerSocket::LocalPort() const {
+    if (listenFd_ < 0) {
+        return 0;
+    }
+    sockaddr_in addr{};
+    socklen_t len = sizeof addr;
+    if (::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+        return 0;
+    }
+    return ntohs(addr.sin_port);
+}
+
+int TServerSocket::ConnectionCount() const {
+    std::lock_guard lock(listMutex_);
+    return int(list_.size());
+}
+
+std::shared_ptr<TServerClientWinSocket> TServerSocket::ConnectionAt(int i) const {
+    std::lock_guard lock(listMutex_);
+    if (i < 0 || std::size_t(i) >= list_.size()) {
+        return nullptr;
+    }
+    return list_[std::size_t(i)];
+}
+
+std::vector<std::shared_ptr<TServerClientWinSocket>> TServerSocket::Connections() const {
+    std::lock_guard lock(listMutex_);
+    return list_;
+}
+
+void TServerSocket::onNotifier() {
+    epoll_event events[kEventBatch];
+    const int n = ::epoll_wait(epollFd_, events, kEventBatch, 0);
+    for (int i = 0; i < n; ++i) {
+        const uint64_t id = events[i].data.u64;
+        if (id == kWakeId) {
+            releasePending();
+            continue;
+        }
+        if (id == kListenerId) {
+            if (listenFd_ >= 0) {
+                acceptAll();
+            }
+            continue;
+        }
+        // A connection released earlier in this batch (or closed from another thread) is no longer
+        // known by its id; its notice is stale.
+        const auto it = byId_.find(id);
+        if (it == byId_.end()) {
+            continue;
+        }
+        const std::shared_ptr<TServerClientWinSocket> conn = it->second;  // alive through the handlers
+        handleConnectionEvent(conn, events[i].events);
+    }
+}
+
+void TServerSocket::acceptAll() {
+    while (listenFd_ >= 0) {
+        sockaddr_in addr{};
+        socklen_t len = sizeof addr;
+        const int fd =
+            ::accept4(listenFd_, reinterpret_cast<sockaddr*>(&addr), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd < 0) {
+            const int error = errno;
+            if (error == EINTR || error == ECONNABORTED) {
+                continue;
+            }
+            if (error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM) {
+                pauseAccepting();
+            }
+            return;  // would block, or a failed accept: the peer simply is not taken
+        }
+        char text[INET_ADDRSTRLEN] = {};
+        ::inet_ntop(AF_INET, &addr.sin_addr, text, sizeof text);
+        const uint64_t id = nextId_++;
+        epoll_event ev{};
+        ev.events = EPOLLIN | EPOLLRDHUP;
+        ev.data.u64 = id;
+        if (::epoll_ctl(epollFd_, EPOLL_CTL_ADD, fd, &ev) != 0) {
+            ::close(fd);
+            continue;
+        }
+        std::shared_ptr<TServerClientWinSocket> conn(
+            new TServerClientWinSocket(fd, epollFd_, id, QString::fromLatin1(text), link_));
+        {
+            std::lock_guard lock(listMutex_);
+            list_.push_back(conn);
+        }
+        byId_.emplace(id, conn);
+        if (OnClientConnect) {
+            OnClientConnect(this, conn);
+        }
+    }
+}
+
+void TServerSocket::pauseAccepting() {
+    epoll_event ev{};
+    ev.events = 0;
+    ev.data.u64 = kListenerId;
+    ::epoll_ctl(epollFd_, EPOLL_CTL_MOD, listenFd_, &ev);
+    acceptRetry_->start();
+}
+
+void TServerSocket::handleConnectionEvent(const std::shared_ptr<TServerClientWinSocket>& conn,
+                                          uint32_t events) {
+    if (events & EPOLLERR) {
+        int error = 0;
+        socklen_t len = sizeof error;
+        const int fd = conn->SocketHandle();
+        if (fd >= 0 && ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len) == 0 && error != 0) {
+            asyncError(
+                conn, (events & (EPOLLHUP | EPOLLRDHUP)) ? TErrorEvent::eeDisconnect : TErrorEvent::eeReceive,
+                error);
+            return;
+        }
+    }
+    if ((events & EPOLLIN) && conn->available() > 0) {
+        if (OnClientRead) {
+            OnClientRead(this, conn);
+        } else {
+            conn->ReadAvailableText();  // nobody listens: drop it rather than be woken for it forever
+        }
+        return;
+    }
+    if (events & (EPOLLHUP | EPOLLRDHUP)) {
+        conn->CloseConnection();  // closed by the peer, everything it sent has been read
+    }
+}
+
+void TServerSocket::asyncError(const std::shared_ptr<TServerClientWinSocket>& conn, TErrorEvent kind,
+                               int code) {
+    int errorCode = code;
+    if (OnClientError) {
+        OnClientError(this, conn, kind, errorCode);
+    }
+    // The socket carries a pending error (reset, timed out, unreachable): it can neither be read nor
+    // written again, so it is closed rather than left in the list as a ghost that keeps a descriptor.
+    conn->CloseConnection();
+    if (errorCode != 0) {
+        throw ESocketError("Asynchronous socket error " + std::to_string(errorCode));
+    }
+}
+
+void TServerSocket::releasePending() {
+    uint64_t count = 0;
+    [[maybe_unused]] const ssize_t n = ::read(link_->wakeFd, &count, sizeof count);
+    std::vector<uint64_t> ids;
+    {
+        std::lock_guard lock(link_->mutex);
+        ids.swap(link_->pendingReleases);
+    }
+    for (const uint64_t id : ids) {
+        release(id);
+    }
+}
+
+void TServerSocket::release(uint64_t id) {
+    byId_.erase(id);
+    std::lock_guard lock(listMutex_);
+    const auto it = std::find_if(list_.begin(), list_.end(), [id](const auto& c) { return c->id_ == id; });
+    if (it != list_.end()) {
+        list_.erase(it);
+    }
+}
+
+void TServerSocket::releaseAll() {
+    std::vector<std::shared_ptr<TServerClientWinSocket>> all;
+    {
+        std::lock_guard lock(listMutex_);
+        all.swap(list_);
+    }
+    byId_.clear();
+    // Newest first: each object goes (with its user data) unless another thread still holds a copy.
+    while (!all.empty()) {
+        all.back()->closeSocket();
+        all.pop_back();
+    }
+}

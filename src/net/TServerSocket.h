@@ -1,0 +1,91 @@
+#pragma once
+
+#include "net/ESocketError.h"
+#include "net/ServerLink.h"
+#include "net/TServerClientWinSocket.h"
+
+#include <QByteArray>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <unordered_map>
+#include <vector>
+
+class QObject;
+class TServerSocket;
+class QSocketNotifier;
+class QTimer;
+
+using TSocketNotifyEvent =
+    std::function<void(TServerSocket* Sender, const std::shared_ptr<TServerClientWinSocket>& Socket)>;
+// The handler clears ErrorCode to swallow the error; left non-zero, the error is raised as ESocketError.
+using TSocketErrorEvent =
+    std::function<void(TServerSocket* Sender, const std::shared_ptr<TServerClientWinSocket>& Socket,
+                       TErrorEvent ErrorEvent, int& ErrorCode)>;
+
+// A TCP server on every local IPv4 address. Accepted connections are kept in order of acceptance;
+// their accept, arrival, error and close notices reach the owner's thread as events.
+//
+// One epoll set per server, watched by one QSocketNotifier, so idle connections cost nothing and a
+// notice is handled at a cost that does not grow with the number of connections.
+//
+// Thread contract: create, configure, activate and destroy on one thread with an event loop (the window
+// thread); all events except a failed send's error event run there. Connections() and the operations of a
+// connection may be used from any thread; the window thread's ConnectionCount/ConnectionAt see the same
+// list. The server must outlive every use of its connections by other threads (the broadcast stop waits
+// for the worker before it deactivates the server).
+class TServerSocket {
+public:
+    TServerSocket();
+    ~TServerSocket();
+    TServerSocket(const TServerSocket&) = delete;
+    TServerSocket& operator=(const TServerSocket&) = delete;
+
+    // The port to listen on; 0 lets the system choose one (see LocalPort()).
+    int Port = 0;
+
+    bool Active() const { return listenFd_ >= 0; }
+    // True: binds to every local IPv4 address on Port and listens (ESocketError on failure).
+    // False: releases every connection at once, the newest first, then closes the listening socket.
+    void SetActive(bool active);
+    // The port actually bound while active, else 0.
+    int LocalPort() const;
+
+    // The list as the window thread sees it.
+    int ConnectionCount() const;
+    // The i-th connection in order of acceptance, counted from 0; null when i is out of range.
+    std::shared_ptr<TServerClientWinSocket> ConnectionAt(int i) const;
+    // A copy of the list: the way for any thread to walk the connections. A connection released while
+    // the copy is held stays valid (not open) until the copy goes.
+    std::vector<std::shared_ptr<TServerClientWinSocket>> Connections() const;
+
+    TSocketNotifyEvent OnClientConnect;
+    TSocketNotifyEvent OnClientRead;
+    TSocketErrorEvent OnClientError;
+
+private:
+    friend class TServerClientWinSocket;
+
+    void onNotifier();
+    void acceptAll();
+    void handleConnectionEvent(const std::shared_ptr<TServerClientWinSocket>& conn, uint32_t events);
+    void pauseAccepting();
+    void releasePending();
+    void release(uint64_t id);
+    void releaseAll();
+    void asyncError(const std::shared_ptr<TServerClientWinSocket>& conn, TErrorEvent kind, int code);
+
+    int epollFd_ = -1;
+    int listenFd_ = -1;
+    uint64_t nextId_ = 1;
+    std::unique_ptr<QObject> context_;
+    QSocketNotifier* notifier_ = nullptr;  // owned by context_
+    QTimer* acceptRetry_ = nullptr;        // owned by context_
+    std::shared_ptr<ServerLink> link_;
+
+    mutable std::mutex listMutex_;
+    std::vector<std::shared_ptr<TServerClientWinSocket>> list_;
+    std::unordered_map<uint64_t, std::shared_ptr<TServerClientWinSocket>> byId_;  // owner's thread only
+};

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "platform/acm/Acm.h"
+
+#include <set>
+
+// The station's codec layer: MPEG Layer-3 encoding (LAME) and PCM conversion; the format choice goes to
+// an injected chooser (none: always cancelled).
+namespace vx::acm {
+
+class PlatformAcm : public Acm {
+public:
+    explicit PlatformAcm(FormatChooser chooser = {});
+    ~PlatformAcm() override;
+
+    uint32_t streamOpen(HACMSTREAM* stream, const TAudioFormat& source, const TAudioFormat& dest,
+                        uint32_t flags) override;
+    uint32_t streamSize(HACMSTREAM stream, uint32_t input, uint32_t* output, uint32_t flags) override;
+    uint32_t streamPrepareHeader(HACMSTREAM stream, ACMSTREAMHEADER* header, uint32_t flags) override;
+    uint32_t streamConvert(HACMSTREAM stream, ACMSTREAMHEADER* header, uint32_t flags) override;
+    uint32_t streamReset(HACMSTREAM stream, uint32_t flags) override;
+    uint32_t streamUnprepareHeader(HACMSTREAM stream, ACMSTREAMHEADER* header, uint32_t flags) override;
+    uint32_t streamClose(HACMSTREAM stream, uint32_t flags) override;
+    uint32_t formatChoose(ACMFORMATCHOOSE* choose) override;
+    uint32_t formatSuggest(const TAudioFormat& source, uint8_t* dest, uint32_t destSize,
+                           uint32_t flags) override;
+
+private:
+    class Stream;
+    Stream* find(HACMSTREAM stream) const;
+
+    FormatChooser chooser_;
+    std::set<Stream*> streams_;  // touched only on open and close, which the owner serialises
+};
+
+}  // namespace vx::acm

@@ -1,0 +1,248 @@
+#include "platform/wavein/ThreadedWaveIn.h"
+
+#include <QMetaObject>
+#include <QObject>
+
+#include <condition_variable>
+#include <deque>
+#include <thread>
+
+namespace vx::wavein {
+
+namespace {
+
+std::mutex& noticeLock() {
+    static std::mutex lock;
+    return lock;
+}
+
+}  // namespace
+
+class ThreadedWaveIn::Stream : public WaveInHandle {
+public:
+    Stream(std::unique_ptr<CaptureSource> src, QObject* target, DoneNotice notice)
+        : source(std::move(src)), target_(target), notice_(std::move(notice)) {}
+    ~Stream() override { stopThread(); }
+
+    void startThread() {
+        std::lock_guard lock(mutex_);
+        running_ = true;
+        if (!thread_.joinable()) {
+            stop_ = false;
+            source->begin();
+            thread_ = std::thread([this] { run(); });
+        }
+        wake_.notify_all();
+    }
+
+    void stopThread() {
+        {
+            std::lock_guard lock(mutex_);
+            stop_ = true;
+            running_ = false;
+        }
+        wake_.notify_all();
+        if (thread_.joinable()) {
+            thread_.join();
+        }
+    }
+
+    void enqueue(WAVEHDR* h) {
+        std::lock_guard lock(mutex_);
+        h->dwFlags = (h->dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
+        h->dwBytesRecorded = 0;
+        queue_.push_back(h);
+        wake_.notify_all();
+    }
+
+    // After the thread has stopped: every queued header goes back, front first.
+    void returnAll() {
+        std::lock_guard lock(mutex_);
+        while (!queue_.empty()) {
+            finish(queue_.front());
+            queue_.pop_front();
+        }
+    }
+
+    bool hasQueued() const {
+        std::lock_guard lock(mutex_);
+        return !queue_.empty();
+    }
+
+    std::unique_ptr<CaptureSource> source;
+
+private:
+    // Caller holds mutex_, so notices leave in queue order.
+    void finish(WAVEHDR* h) {
+        h->dwFlags = (h->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
+        // The notice is made here and runs on the owner's thread. Building and posting it under one lock
+        // that the notice takes first orders everything this thread wrote (the header, the notice itself)
+        // before the owner reads it, in a way the race checker sees too; the event queue's own locking
+        // lives in uninstrumented Qt code.
+        std::lock_guard post(noticeLock());
+        QMetaObject::invokeMethod(
+            target_,
+            [notice = notice_, h] {
+                { std::lock_guard published(noticeLock()); }
+                notice(h);
+            },
+            Qt::QueuedConnection);
+    }
+
+    void run() {
+        const uint32_t frame = source->frameBytes();
+        for (;;) {
+            WAVEHDR* h = nullptr;
+            {
+                std::unique_lock lock(mutex_);
+                wake_.wait(lock, [this] { return stop_.load() || (running_ && !queue_.empty()); });
+                if (stop_) {
+                    return;
+                }
+                h = queue_.front();
+            }
+            // The header stays at the front while it fills; only this thread touches it until it is done.
+            const uint32_t target = h->dwBufferLength - h->dwBufferLength % frame;
+            while (h->dwBytesRecorded < target && !stop_) {
+                const int n =
+                    source->read(h->lpData + h->dwBytesRecorded, target - h->dwBytesRecorded, stop_);
+                if (n < 0) {
+                    // The device is gone: capture ends here, the queued buffers come back at reset.
+                    return;
+                }
+                h->dwBytesRecorded += uint32_t(n);
+            }
+            std::lock_guard lock(mutex_);
+            if (stop_) {
+                return;
+            }
+            queue_.pop_front();
+            finish(h);
+        }
+    }
+
+    QObject* target_;
+    DoneNotice notice_;
+    mutable std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<WAVEHDR*> queue_;
+    std::atomic<bool> stop_{false};
+    bool running_ = false;
+    std::thread thread_;
+};
+
+ThreadedWaveIn::~ThreadedWaveIn() {
+    for (Stream* s : streams_) {
+        delete s;
+    }
+}
+
+ThreadedWaveIn::Stream* ThreadedWaveIn::find(HWAVEIN handle) const {
+    // Looked up by address before any cast: a stale handle points at freed memory.
+    for (Stream* s : streams_) {
+        if (static_cast<WaveInHandle*>(s) == handle) {
+            return s;
+        }
+    }
+    return nullptr;
+}
+
+uint32_t ThreadedWaveIn::open(HWAVEIN* handle, uint32_t, const TAudioFormat& format, QObject* callbackTarget,
+                              DoneNotice notice, uint32_t flags) {
+    if (handle == nullptr || callbackTarget == nullptr || !notice) {
+        return MMSYSERR_INVALPARAM;
+    }
+    if ((flags & ~(CALLBACK_WINDOW | WAVE_MAPPED)) != 0) {
+        return MMSYSERR_INVALFLAG;
+    }
+    std::unique_ptr<CaptureSource> source;
+    if (const uint32_t code = openSource(format, &source); code != MMSYSERR_NOERROR) {
+        return code;
+    }
+    auto* s = new Stream(std::move(source), callbackTarget, std::move(notice));
+    streams_.insert(s);
+    *handle = s;
+    return MMSYSERR_NOERROR;
+}
+
+uint32_t ThreadedWaveIn::prepareHeader(HWAVEIN handle, WAVEHDR* header, uint32_t) {
+    if (find(handle) == nullptr) {
+        return MMSYSERR_INVALHANDLE;
+    }
+    if (header == nullptr || header->lpData == nullptr) {
+        return MMSYSERR_INVALPARAM;
+    }
+    header->dwFlags |= WHDR_PREPARED;
+    return MMSYSERR_NOERROR;
+}
+
+uint32_t ThreadedWaveIn::addBuffer(HWAVEIN handle, WAVEHDR* header, uint32_t) {
+    Stream* s = find(handle);
+    if (s == nullptr) {
+        return MMSYSERR_INVALHANDLE;
+    }
+    if (header == nullptr) {
+        return MMSYSERR_INVALPARAM;
+    }
+    if ((header->dwFlags & WHDR_PREPARED) == 0) {
+        return WAVERR_UNPREPARED;
+    }
+    if ((header->dwFlags & WHDR_INQUEUE) != 0) {
+        return WAVERR_STILLPLAYING;
+    }
+    // A buffer that cannot hold one frame would come back empty at once, over and over.
+    if (header->dwBufferLength < s->source->frameBytes()) {
+        return MMSYSERR_INVALPARAM;
+    }
+    s->enqueue(header);
+    return MMSYSERR_NOERROR;
+}
+
+uint32_t ThreadedWaveIn::start(HWAVEIN handle) {
+    Stream* s = find(handle);
+    if (s == nullptr) {
+        return MMSYSERR_INVALHANDLE;
+    }
+    s->startThread();
+    return MMSYSERR_NOERROR;
+}
+
+uint32_t ThreadedWaveIn::unprepareHeader(HWAVEIN handle, WAVEHDR* header, uint32_t) {
+    if (find(handle) == nullptr) {
+        return MMSYSERR_INVALHANDLE;
+    }
+    if (header == nullptr) {
+        return MMSYSERR_INVALPARAM;
+    }
+    if ((header->dwFlags & WHDR_INQUEUE) != 0) {
+        return WAVERR_STILLPLAYING;
+    }
+    header->dwFlags &= ~WHDR_PREPARED;
+    return MMSYSERR_NOERROR;
+}
+
+uint32_t ThreadedWaveIn::reset(HWAVEIN handle) {
+    Stream* s = find(handle);
+    if (s == nullptr) {
+        return MMSYSERR_INVALHANDLE;
+    }
+    s->stopThread();
+    s->source->halt();
+    s->returnAll();
+    return MMSYSERR_NOERROR;
+}
+
+uint32_t ThreadedWaveIn::close(HWAVEIN handle) {
+    Stream* s = find(handle);
+    if (s == nullptr) {
+        return MMSYSERR_INVALHANDLE;
+    }
+    if (s->hasQueued()) {
+        return WAVERR_STILLPLAYING;
+    }
+    streams_.erase(s);
+    delete s;
+    return MMSYSERR_NOERROR;
+}
+
+}  // namespace vx::wavein

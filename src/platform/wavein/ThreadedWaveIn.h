@@ -1,0 +1,53 @@
+#pragma once
+
+#include "platform/wavein/WaveIn.h"
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <set>
+
+// The part the real devices share: a capture thread per open device fills the queued headers front to
+// back and posts each full one; reset and close stop that thread. A backend supplies the source of samples.
+namespace vx::wavein {
+
+// Where the samples come from. Used by the capture thread only (open and close on the caller's thread).
+class CaptureSource {
+public:
+    virtual ~CaptureSource() = default;
+    // Called once before the first read and again after every reset.
+    virtual void begin() {}
+    // Reads up to `bytes` (whole frames) into dst; returns the bytes read (0 when nothing was ready yet:
+    // it waits a little itself and should return soon when `stop` is set) or a negative value when the
+    // source has failed for good.
+    virtual int read(uint8_t* dst, uint32_t bytes, const std::atomic<bool>& stop) = 0;
+    // Stops the device after a reset, discarding whatever it buffered.
+    virtual void halt() {}
+    virtual uint32_t frameBytes() const = 0;
+};
+
+class ThreadedWaveIn : public WaveIn {
+public:
+    ~ThreadedWaveIn() override;
+
+    uint32_t open(HWAVEIN* handle, uint32_t deviceId, const TAudioFormat& format, QObject* callbackTarget,
+                  DoneNotice notice, uint32_t flags) override;
+    uint32_t prepareHeader(HWAVEIN handle, WAVEHDR* header, uint32_t headerSize) override;
+    uint32_t addBuffer(HWAVEIN handle, WAVEHDR* header, uint32_t headerSize) override;
+    uint32_t start(HWAVEIN handle) override;
+    uint32_t unprepareHeader(HWAVEIN handle, WAVEHDR* header, uint32_t headerSize) override;
+    uint32_t reset(HWAVEIN handle) override;
+    uint32_t close(HWAVEIN handle) override;
+
+protected:
+    // Opens the source for a format, or answers a code.
+    virtual uint32_t openSource(const TAudioFormat& format, std::unique_ptr<CaptureSource>* source) = 0;
+
+private:
+    class Stream;
+    Stream* find(HWAVEIN handle) const;
+
+    std::set<Stream*> streams_;
+};
+
+}  // namespace vx::wavein

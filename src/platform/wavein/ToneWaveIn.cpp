@@ -1,0 +1,75 @@
+#include "platform/wavein/ToneWaveIn.h"
+
+#include <chrono>
+#include <cmath>
+#include <numbers>
+#include <thread>
+
+namespace vx::wavein {
+
+namespace {
+
+class ToneSource : public CaptureSource {
+public:
+    ToneSource(const TAudioFormat& f, double frequency)
+        : rate_(f.samplesPerSec()),
+          channels_(f.channels()),
+          bits_(f.bitsPerSample()),
+          step_(2.0 * std::numbers::pi * frequency / double(f.samplesPerSec())) {}
+
+    void begin() override {
+        start_ = std::chrono::steady_clock::now();
+        produced_ = 0;
+    }
+
+    int read(uint8_t* dst, uint32_t bytes, const std::atomic<bool>&) override {
+        const auto elapsed = std::chrono::steady_clock::now() - start_;
+        const auto due = uint64_t(std::chrono::duration_cast<std::chrono::microseconds>(elapsed).count() *
+                                  rate_ / 1000000);
+        if (due <= produced_) {
+            // Nothing due yet: sleep a short slice, so a reset is answered quickly.
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            return 0;
+        }
+        const uint64_t frames = std::min<uint64_t>(due - produced_, bytes / frameBytes());
+        for (uint64_t i = 0; i < frames; ++i) {
+            const double v = 0.5 * std::sin(phase_);
+            phase_ = std::fmod(phase_ + step_, 2.0 * std::numbers::pi);
+            for (uint32_t c = 0; c < channels_; ++c) {
+                if (bits_ == 8) {
+                    *dst++ = uint8_t(std::lround(128.0 + v * 127.0));
+                } else {
+                    const auto s = int16_t(std::lround(v * 32767.0));
+                    *dst++ = uint8_t(uint16_t(s) & 0xFF);
+                    *dst++ = uint8_t(uint16_t(s) >> 8);
+                }
+            }
+        }
+        produced_ += frames;
+        return int(frames * frameBytes());
+    }
+
+    uint32_t frameBytes() const override { return channels_ * bits_ / 8; }
+
+private:
+    uint64_t rate_;
+    uint32_t channels_;
+    uint32_t bits_;
+    double step_;
+    double phase_ = 0.0;
+    std::chrono::steady_clock::time_point start_;
+    uint64_t produced_ = 0;
+};
+
+}  // namespace
+
+uint32_t ToneWaveIn::openSource(const TAudioFormat& f, std::unique_ptr<CaptureSource>* source) {
+    if (f.formatTag() != 1 || (f.bitsPerSample() != 8 && f.bitsPerSample() != 16) || f.channels() == 0 ||
+        f.samplesPerSec() == 0 || f.blockAlign() != f.channels() * f.bitsPerSample() / 8) {
+        return WAVERR_BADFORMAT;
+    }
+    *source = std::make_unique<ToneSource>(f, frequency_);
+    return MMSYSERR_NOERROR;
+}
+
+}  // namespace vx::wavein

@@ -1,0 +1,135 @@
+// The window's format buttons and where the formats live: defaults, message 35 on a new data rate,
+// cancel, restart.
+#include "app/TMainform.h"
+#include "audio/TACMConvertor.h"
+#include "audio/TACMIn.h"
+#include "platform/acm/Codecs.h"
+#include "platform/acm/SimulatedAcm.h"
+#include "platform/wavein/SimulatedWaveIn.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QPushButton>
+
+namespace {
+
+class FormatButtons : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir.isValid());
+        vxtest::writeFile(dir.path(), QStringLiteral("Server.ini"), "http://127.0.0.1:9/\n");
+        env.dataDir = dir.path();
+        env.arguments = QStringList{QStringLiteral("vandorixserver"), QStringLiteral("/WO")};
+        env.dialogs = &dialogs;
+        env.waveIn = std::make_shared<vx::wavein::SimulatedWaveIn>();
+    }
+    std::unique_ptr<TMainform> makeWindow() {
+        auto w = std::make_unique<TMainform>(env);
+        EXPECT_FALSE(w->StartupAborted());
+        return w;
+    }
+
+    QTemporaryDir dir;
+    vxtest::RecordingDialogs dialogs;
+    StationEnvironment env;
+};
+
+}  // namespace
+
+TEST_F(FormatButtons, WithoutSettingsTheStationStartsOnItsStoredFormats) {
+    auto w = makeWindow();
+    EXPECT_EQ(w->ACMC->FormatIn, defaultInputFormat());
+    EXPECT_EQ(w->ACMC->FormatOut, defaultOutputFormat());
+    EXPECT_EQ(w->ACMC->InputBufferSize(), 2048);
+    ASSERT_NE(w->ACMI, nullptr);
+    EXPECT_EQ(w->ACMI->BufferSize(), 8192);
+    EXPECT_EQ(w->ACMI->NumBuffers(), 4);
+    EXPECT_FALSE(w->ACMI->Active());
+}
+
+TEST_F(FormatButtons, NewDataRateShowsMessage35OnceAndTheSameRateNothing) {
+    auto w = makeWindow();
+    const QString msg35 = w->Msg(35);
+    ASSERT_FALSE(msg35.isEmpty());
+    const TAudioFormat stereo22 = vx::acm::pcmFormat(22050, 16, 2);
+
+    dialogs.formatAnswers = {stereo22, stereo22, std::nullopt};
+    w->InpForm->click();
+    EXPECT_EQ(w->ACMC->FormatIn, stereo22);
+    ASSERT_EQ(dialogs.formatStarts.size(), 1u);
+    EXPECT_EQ(dialogs.formatStarts[0], defaultInputFormat()) << "the dialog starts on the current format";
+    EXPECT_GT(dialogs.offeredCount, 0);
+    EXPECT_EQ(dialogs.messages, QStringList{msg35});
+    w->InpForm->click();  // the same format again
+    w->InpForm->click();  // cancelled
+    EXPECT_EQ(dialogs.messages.size(), 1);
+    EXPECT_EQ(w->ACMC->FormatIn, stereo22);
+    EXPECT_EQ(w->DebugStr.value(), QStringLiteral("InpFormClick"));
+    EXPECT_EQ(w->DebugNum.load(), 3);
+}
+
+TEST_F(FormatButtons, OutputFormatWithTheSameRateChangesSilently) {
+    auto w = makeWindow();
+    const TAudioFormat stereo18 = vx::acm::mp3Format(11025, 2, 18);
+    ASSERT_EQ(stereo18.avgBytesPerSec(), defaultOutputFormat().avgBytesPerSec());
+    dialogs.formatAnswers = {stereo18, vx::acm::mp3Format(44100, 2, 128)};
+    w->OutpForm->click();
+    EXPECT_EQ(w->ACMC->FormatOut, stereo18);
+    EXPECT_TRUE(dialogs.messages.isEmpty());
+    w->OutpForm->click();
+    EXPECT_EQ(w->ACMC->FormatOut.avgBytesPerSec(), 16000u);
+    EXPECT_EQ(dialogs.messages, QStringList{w->Msg(35)});
+    EXPECT_EQ(w->DebugStr.value(), QStringLiteral("OutpFormClick"));
+    EXPECT_EQ(w->DebugNum.load(), 4);
+}
+
+TEST_F(FormatButtons, CancelledDialogsLeaveBothFormatsByteForByte) {
+    auto w = makeWindow();
+    w->InpForm->click();
+    w->OutpForm->click();
+    EXPECT_EQ(dialogs.formatStarts.size(), 2u);
+    EXPECT_EQ(w->ACMC->FormatIn.toBytes(), defaultInputFormat().toBytes());
+    EXPECT_EQ(w->ACMC->FormatOut.toBytes(), defaultOutputFormat().toBytes());
+    EXPECT_TRUE(dialogs.messages.isEmpty());
+}
+
+TEST_F(FormatButtons, HeadlessChoiceIsAlwaysCancelled) {
+    HeadlessUserDialogs headless;
+    env.dialogs = &headless;
+    auto w = makeWindow();
+    w->InpForm->click();
+    w->OutpForm->click();
+    EXPECT_EQ(w->ACMC->FormatIn, defaultInputFormat());
+    EXPECT_EQ(w->ACMC->FormatOut, defaultOutputFormat());
+}
+
+TEST_F(FormatButtons, ChosenFormatsComeBackAfterARestart) {
+    const TAudioFormat in = vx::acm::pcmFormat(44100, 16, 2);
+    const TAudioFormat out = vx::acm::mp3Format(44100, 2, 128);
+    {
+        auto w = makeWindow();
+        dialogs.formatAnswers = {in, out};
+        w->InpForm->click();
+        w->OutpForm->click();
+        w->close();
+    }
+    auto w = makeWindow();
+    EXPECT_EQ(w->ACMC->FormatIn.toBytes(), in.toBytes());
+    EXPECT_EQ(w->ACMC->FormatOut.toBytes(), out.toBytes());
+}
+
+TEST_F(FormatButtons, DialogFailureEndsInTheErrorReportAndKeepsTheFormat) {
+    auto acm = std::make_shared<vx::acm::SimulatedAcm>();
+    acm->chooseResult = 2;
+    env.acm = acm;
+    auto w = makeWindow();
+    const TAudioFormat before = w->ACMC->FormatOut;
+    w->OutpForm->click();
+    EXPECT_EQ(w->ACMC->FormatOut, before);
+    ASSERT_EQ(dialogs.messages.size(), 1);
+    EXPECT_TRUE(
+        dialogs.messages[0].contains(QStringLiteral("Choose format raised an unknown error (code #2)")))
+        << dialogs.messages[0].toStdString();
+    EXPECT_TRUE(dialogs.messages[0].contains(QStringLiteral("OutpFormClick")));
+}

@@ -1,0 +1,281 @@
+// The server socket layer on real loopback sockets.
+#include "net/LoopbackPeer.h"
+
+#include "app/StationApplication.h"
+#include "net/TServerSocket.h"
+
+#include <gtest/gtest.h>
+
+#include <poll.h>
+#include <sys/ioctl.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+using vxtest::LoopbackPeer;
+using vxtest::waitUntil;
+
+namespace {
+
+using SocketPtr = std::shared_ptr<TServerClientWinSocket>;
+
+// Waits, without running the event loop, until the kernel holds count unread bytes for the connection.
+bool waitForPending(TServerClientWinSocket& conn, int count) {
+    pollfd p{conn.SocketHandle(), POLLIN, 0};
+    for (int i = 0; i < 1000; ++i) {
+        int pending = 0;
+        ::ioctl(p.fd, FIONREAD, &pending);
+        if (pending >= count) {
+            return true;
+        }
+        ::poll(&p, 1, 10);
+    }
+    return false;
+}
+
+// Waits, without running the event loop, until the server side has seen the peer's reset.
+bool waitForReset(TServerClientWinSocket& conn) {
+    pollfd p{conn.SocketHandle(), POLLRDHUP, 0};
+    return ::poll(&p, 1, 10000) == 1 && (p.revents & (POLLERR | POLLHUP | POLLRDHUP));
+}
+
+// Records the order in which connections' user data is freed.
+class Tag : public TSocketUserData {
+public:
+    Tag(int id, std::vector<int>* freed) : id_(id), freed_(freed) {}
+    ~Tag() override { freed_->push_back(id_); }
+
+private:
+    int id_;
+    std::vector<int>* freed_;
+};
+
+class ServerSocketTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        server.OnClientConnect = [this](TServerSocket*, const SocketPtr&) { events.push_back("connect"); };
+        server.OnClientRead = [this](TServerSocket*, const SocketPtr& s) {
+            events.push_back("read");
+            lastRead += s->ReadAvailableText();
+        };
+        server.SetActive(true);
+        port = server.LocalPort();
+        ASSERT_GT(port, 0);
+    }
+
+    SocketPtr acceptOne(LoopbackPeer& peer) {
+        const int before = server.ConnectionCount();
+        EXPECT_TRUE(peer.connected());
+        EXPECT_TRUE(waitUntil([&] { return server.ConnectionCount() > before; }));
+        return server.ConnectionAt(server.ConnectionCount() - 1);
+    }
+
+    TServerSocket server;
+    int port = 0;
+    std::vector<std::string> events;
+    QByteArray lastRead;
+};
+
+TEST_F(ServerSocketTest, PortInUseFailsActivationWithTheSystemsTextCodeAndCall) {
+    TServerSocket second;
+    second.Port = port;
+    const std::string expected = std::string("Windows socket error: ") + std::strerror(EADDRINUSE) + " (" +
+                                 std::to_string(EADDRINUSE) + "), on API 'bind'";
+    try {
+        second.SetActive(true);
+        FAIL() << "a second listener on the same port was accepted";
+    } catch (const ESocketError& e) {
+        EXPECT_EQ(e.what(), expected);
+    }
+    EXPECT_FALSE(second.Active());
+}
+
+TEST_F(ServerSocketTest, RestartOnTheSamePortSucceedsAfterConnectionsWereClosed) {
+    // Connections closed by the server linger in TIME_WAIT; a stop and start must not fail on them.
+    LoopbackPeer peer(port);
+    acceptOne(peer);
+    server.SetActive(false);
+    ASSERT_TRUE(peer.waitForClose());
+    server.Port = port;
+    ASSERT_NO_THROW(server.SetActive(true));
+    EXPECT_EQ(server.LocalPort(), port);
+}
+
+TEST_F(ServerSocketTest, ConnectFiresBeforeTheFirstReadAndListKeepsAcceptOrder) {
+    LoopbackPeer a(port);
+    const SocketPtr first = acceptOne(a);
+    LoopbackPeer b(port);
+    const SocketPtr second = acceptOne(b);
+    ASSERT_TRUE(b.write("hello"));
+    ASSERT_TRUE(waitUntil([&] { return lastRead == "hello"; }));
+    EXPECT_EQ(events, (std::vector<std::string>{"connect", "connect", "read"}));
+    EXPECT_EQ(server.ConnectionAt(0), first);
+    EXPECT_EQ(server.ConnectionAt(1), second);
+    EXPECT_EQ(server.ConnectionAt(2), nullptr);
+    EXPECT_EQ(first->PeerAddress(), QStringLiteral("127.0.0.1"));
+}
+
+TEST_F(ServerSocketTest, ReadAvailableTextReturnsEverythingWaitingInOnePiece) {
+    LoopbackPeer peer(port);
+    const SocketPtr conn = acceptOne(peer);
+    // The event loop is not run here, so both writes pile up unread.
+    ASSERT_TRUE(peer.write("one,"));
+    ASSERT_TRUE(peer.write("two,"));
+    ASSERT_TRUE(waitForPending(*conn, 8));
+    EXPECT_EQ(conn->ReadAvailableText(), "one,two,");
+    EXPECT_TRUE(conn->ReadAvailableText().isEmpty());
+}
+
+TEST_F(ServerSocketTest, PeerCloseMarksClosedThenReleasesFromTheList) {
+    LoopbackPeer peer(port);
+    const SocketPtr conn = acceptOne(peer);
+    peer.close();
+    ASSERT_TRUE(waitUntil([&] { return server.ConnectionCount() == 0; }));
+    EXPECT_FALSE(conn->IsOpen());
+    EXPECT_EQ(conn->PeerAddress(), QString());
+    EXPECT_EQ(conn->SendBytes("x", 1), 0);
+}
+
+TEST_F(ServerSocketTest, CloseConnectionClosesAtOnceButReleasesOnlyThroughTheEventLoop) {
+    LoopbackPeer peer(port);
+    const SocketPtr conn = acceptOne(peer);
+    conn->CloseConnection();
+    EXPECT_FALSE(conn->IsOpen());
+    EXPECT_EQ(server.ConnectionCount(), 1);  // still listed until pending events are processed
+    EXPECT_TRUE(peer.waitForClose());
+    EXPECT_TRUE(waitUntil([&] { return server.ConnectionCount() == 0; }));
+}
+
+TEST_F(ServerSocketTest, SendResultsFollowTheStacksAnswer) {
+    LoopbackPeer peer(port);
+    const SocketPtr conn = acceptOne(peer);
+    EXPECT_EQ(conn->SendBytes("abc", 3), 3);
+    EXPECT_EQ(conn->SendString(QByteArray()), 0);
+    EXPECT_EQ(conn->SendBytes(nullptr, 5), 0);
+    ASSERT_TRUE(peer.waitForBytes(3));
+    EXPECT_EQ(peer.received(), "abc");
+    conn->CloseConnection();
+    EXPECT_EQ(conn->SendBytes("abc", 3), 0);
+}
+
+TEST_F(ServerSocketTest, DeactivationReleasesEveryConnectionAtOnceNewestFirst) {
+    std::vector<int> freed;
+    std::vector<std::unique_ptr<LoopbackPeer>> peers;
+    for (int i = 0; i < 4; ++i) {
+        peers.push_back(std::make_unique<LoopbackPeer>(port));
+        acceptOne(*peers.back())->SetUserData(std::make_shared<Tag>(i, &freed));
+    }
+    server.SetActive(false);
+    EXPECT_EQ(server.ConnectionCount(), 0);
+    EXPECT_EQ(freed, (std::vector<int>{3, 2, 1, 0}));
+    for (auto& p : peers) {
+        EXPECT_TRUE(p->waitForClose());
+    }
+    EXPECT_FALSE(server.Active());
+    EXPECT_EQ(server.LocalPort(), 0);
+}
+
+TEST_F(ServerSocketTest, ConnectionHeldByAnotherCopyOutlivesItsReleaseSafely) {
+    LoopbackPeer peer(port);
+    acceptOne(peer);
+    const auto snapshot = server.Connections();
+    server.SetActive(false);
+    ASSERT_EQ(snapshot.size(), 1u);
+    EXPECT_FALSE(snapshot[0]->IsOpen());
+    EXPECT_EQ(snapshot[0]->SendBytes("x", 1), 0);
+    EXPECT_TRUE(snapshot[0]->ReadAvailableText().isEmpty());
+}
+
+// A send to a peer that reset the connection fails: the handler decides between -1 and an exception,
+// and the connection is closed either way.
+TEST_F(ServerSocketTest, FailedSendWithClearingHandlerReturnsMinusOneAndCloses) {
+    std::vector<TErrorEvent> kinds;
+    server.OnClientError = [&](TServerSocket*, const SocketPtr&, TErrorEvent kind, int& code) {
+        kinds.push_back(kind);
+        EXPECT_NE(code, 0);
+        code = 0;
+    };
+    LoopbackPeer peer(port);
+    const SocketPtr conn = acceptOne(peer);
+    peer.reset();
+    ASSERT_TRUE(waitForReset(*conn));
+    EXPECT_EQ(conn->SendBytes("x", 1), -1);
+    EXPECT_FALSE(conn->IsOpen());
+    EXPECT_EQ(kinds, std::vector<TErrorEvent>{TErrorEvent::eeSend});
+    EXPECT_TRUE(waitUntil([&] { return server.ConnectionCount() == 0; }));
+}
+
+TEST_F(ServerSocketTest, FailedSendWithoutHandlerRaisesWindowsSocketErrorOnSend) {
+    LoopbackPeer peer(port);
+    const SocketPtr conn = acceptOne(peer);
+    peer.reset();
+    ASSERT_TRUE(waitForReset(*conn));
+    try {
+        conn->SendBytes("x", 1);
+        FAIL() << "a failed send without error handler was swallowed";
+    } catch (const ESocketError& e) {
+        const std::string text = e.what();
+        EXPECT_EQ(text.rfind("Windows socket error: ", 0), 0u) << text;
+        EXPECT_NE(text.find("), on API 'send'"), std::string::npos) << text;
+    }
+    EXPECT_FALSE(conn->IsOpen());
+}
+
+TEST_F(ServerSocketTest, ResetNoticeReachesTheErrorHandlerAndClosesTheDeadConnection) {
+    std::vector<int> codes;
+    server.OnClientError = [&](TServerSocket*, const SocketPtr&, TErrorEvent, int& code) {
+        codes.push_back(code);
+        code = 0;
+    };
+    LoopbackPeer peer(port);
+    const SocketPtr conn = acceptOne(peer);
+    peer.reset();
+    ASSERT_TRUE(waitUntil([&] { return server.ConnectionCount() == 0; }));
+    EXPECT_EQ(codes, std::vector<int>{ECONNRESET});
+    EXPECT_FALSE(conn->IsOpen());
+}
+
+TEST_F(ServerSocketTest, ResetNoticeWithoutHandlerRaisesAsynchronousSocketError) {
+    auto* app = static_cast<StationApplication*>(qApp);
+    std::vector<std::string> raised;
+    app->OnException = [&](QObject*, const std::exception& e) { raised.push_back(e.what()); };
+    LoopbackPeer peer(port);
+    const SocketPtr conn = acceptOne(peer);
+    peer.reset();
+    const bool seen = waitUntil([&] { return !raised.empty(); });
+    app->OnException = nullptr;
+    ASSERT_TRUE(seen);
+    EXPECT_EQ(raised.front(), "Asynchronous socket error " + std::to_string(ECONNRESET));
+    EXPECT_FALSE(conn->IsOpen());
+}
+
+// A peer that stops reading: its buffers fill, further sends return -1 at once, the connection stays
+// open, and the event loop still serves other peers.
+TEST_F(ServerSocketTest, PeerThatStopsReadingNeverBlocksTheSenderOrTheEventLoop) {
+    LoopbackPeer stalled(port);
+    const SocketPtr conn = acceptOne(stalled);
+    const QByteArray block(16000, 'b');
+    int taken = 0;
+    int refused = 0;
+    for (int i = 0; i < 10000 && refused == 0; ++i) {
+        const int n = conn->SendBytes(block.constData(), int(block.size()));
+        if (n < 0) {
+            ++refused;
+        } else {
+            taken += n;
+        }
+    }
+    EXPECT_EQ(refused, 1) << "the peer's buffers never filled";
+    EXPECT_GT(taken, 0);
+    EXPECT_EQ(conn->SendBytes(block.constData(), int(block.size())), -1);
+    EXPECT_TRUE(conn->IsOpen());
+
+    LoopbackPeer other(port);
+    acceptOne(other);
+    ASSERT_TRUE(other.write("still served"));
+    EXPECT_TRUE(waitUntil([&] { return lastRead == "still served"; }));
+}
+
+}  // namespace

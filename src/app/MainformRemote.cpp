@@ -1,6 +1,10 @@
 // The remote-control service on its own port: local peers only, one command per read.
 #include "app/TMainform.h"
 
+#include <QPushButton>
+#include <QThread>
+#include <QTreeWidget>
+
 bool TMainform::CheckLocalAddress(const QString& Address) {
     if (Address.startsWith(QLatin1String("192.168.")) || Address.startsWith(QLatin1String("10.")) ||
         Address == QLatin1String("127.0.0.1")) {
@@ -26,4 +30,57 @@ bool TMainform::CheckLocalAddress(const QString& Address) {
         value = value * 10 + (c.unicode() - '0');
     }
     return value >= 16 && value <= 31;
+}
+
+namespace {
+
+const QByteArray kTerminator("\xFF\xFF\xFF\xFF", 4);
+
+}  // namespace
+
+void TMainform::RemoteControlClientConnect(TServerSocket* /*Sender*/,
+                                           const std::shared_ptr<TServerClientWinSocket>& Socket) {
+    trace("RemoteControlClientConnect");
+    step(2);
+    if (!CheckLocalAddress(Socket->PeerAddress())) {
+        step(3);
+        Socket->CloseConnection();
+    }
+}
+
+void TMainform::RemoteControlClientRead(TServerSocket* /*Sender*/,
+                                        const std::shared_ptr<TServerClientWinSocket>& Socket) {
+    trace("RemoteControlClientRead");
+    step(2);
+    // The whole of one read is the command: a command split across reads, two in one read or one with
+    // a line end are no command.
+    const QByteArray R = Socket->ReadAvailableText();
+    step(3);
+    if (R == "Start" + kTerminator) {
+        step(4);
+        if (!ServerVandorixClient->Active()) {
+            ConnectrbtnClick(Connectrbtn);
+        }
+    } else if (R == "Stop" + kTerminator) {
+        step(5);
+        if (ServerVandorixClient->Active()) {
+            DisconnectrbtnClick(Disconnectrbtn);
+        }
+    } else if (R == "Ende" + kTerminator) {
+        step(6);
+        DisconnectrbtnClick(Disconnectrbtn);
+        step(7);
+        QThread::msleep(2000);
+        EndProcess();
+    } else if (R == "Liste" + kTerminator) {
+        step(8);
+        // The list as the last connection test built it; each element in one call, nothing retried.
+        try {
+            for (int i = 0; i < Clientslist->topLevelItemCount() && Socket->IsOpen(); ++i) {
+                Socket->SendString(Clientslist->topLevelItem(i)->text(0).toLatin1() + kTerminator);
+            }
+        } catch (const std::exception&) {
+            step(9);
+        }
+    }
 }

@@ -1,9 +1,8 @@
 // The MP3 copy's file name and the remote control's address test.
 #include "app/TMainform.h"
-#include "support/TestSupport.h"
+#include "app/MainformFixture.h"
 
 #include <QLocale>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -19,11 +18,8 @@ private:
 };
 
 TEST(DateTimetoFilename, NoRegionalFormatTurnsTheNameIntoAPath) {
-    QTemporaryDir dir;
-    vxtest::writeFile(dir.path(), QStringLiteral("Server.ini"), "http://127.0.0.1:1/\n");
-    vxtest::RecordingDialogs dialogs;
-    StationEnvironment env{dir.path(), {QStringLiteral("vandorixserver")}, &dialogs};
-    TMainform form(env);
+    vxtest::MainformFixture fixture;
+    TMainform& form = fixture.create();
     const QDateTime moment(QDate(2026, 12, 7), QTime(8, 5, 9));
 
     struct Row {

@@ -299,21 +299,6 @@ void TMainform::ThreadExecute(TThreadComp* /*Sender*/) {
     step(4);
     vx::postTo(this, [this, n] { Bytesvandorixclient->setText(QString::number(n)); });
     const uint64_t serial = BroadcastSerial;
-    auto showLoad = [this, serial](int maximum, qint64 position) {
-        vx::postTo(this, [this, serial, maximum, position] {
-            if (serial != BroadcastSerial) {
-                return;  // the broadcast this run belonged to has been stopped since
-            }
-            if (maximum <= 0) {
-                // No capacity at all: the bar shows full.
-                Auslastung->setRange(0, 1);
-                Auslastung->setValue(1);
-                return;
-            }
-            Auslastung->setRange(0, maximum);
-            Auslastung->setValue(int(std::min<qint64>(position, maximum)));
-        });
-    };
     if (Recording) {
         step(5);
         if (RecordFile.write(block, n) != n) {
@@ -331,9 +316,27 @@ void TMainform::ThreadExecute(TThreadComp* /*Sender*/) {
         return;
     }
     step(6);
-    const int capacity = LineCapacity;
+    const int maximum = std::max(int(LineCapacity), 0);
     step(7);
-    showLoad(capacity, qint64(GetUseranzahl()) * n);
+    const qint64 position = std::min<qint64>(qint64(GetUseranzahl()) * n, maximum);
+    LineLoad = (uint64_t(uint32_t(maximum)) << 32) | uint32_t(position);
+    // The posted calls capture at most 16 bytes, so std::function keeps them inline and the call object
+    // is made inside vx::postTo; the values travel in LineLoad.
+    vx::postTo(this, [this, serial] {
+        if (serial != BroadcastSerial) {
+            return;  // the broadcast this run belonged to has been stopped since
+        }
+        const uint64_t load = LineLoad;
+        const int loadMaximum = int(uint32_t(load >> 32));
+        if (loadMaximum == 0) {
+            // No capacity at all: the bar shows full.
+            Auslastung->setRange(0, 1);
+            Auslastung->setValue(1);
+            return;
+        }
+        Auslastung->setRange(0, loadMaximum);
+        Auslastung->setValue(int(uint32_t(load)));
+    });
     step(8);
     // A copy of the list: connections the window thread releases meanwhile stay valid (closed) in it.
     const auto connections = ServerVandorixClient->Connections();

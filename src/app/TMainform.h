@@ -2,10 +2,10 @@
 
 #include "app/StationEnvironment.h"
 #include "app/Trace.h"
-#include "net/THTTPGet.h"
 #include "audio/TAudioFormat.h"
-#include "threads/TThreadComp.h"
+#include "net/THTTPGet.h"
 #include "net/TServerSocket.h"
+#include "threads/TThreadComp.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -197,6 +197,8 @@ public:
     QFile RecordFile;
     // Line-load bar maximum in bytes per second, from Upload; read on the window thread before each run.
     std::atomic<int> LineCapacity{0};
+    // The line-load bar as the last run left it: maximum in the high half, position in the low half.
+    std::atomic<uint64_t> LineLoad{0};
     // Changes at every stop: a display update of a run from before it no longer applies.
     std::atomic<uint64_t> BroadcastSerial{0};
     // How "Ende" ends the process (at once, without the window's close handling).

@@ -8,7 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QProcess>
 #include <QStandardPaths>
 #include <QTreeWidget>
 
@@ -95,10 +94,10 @@ TEST(EndToEnd, ListenersHearTheCapturedToneAndTheMp3CopyHoldsTheSameBlocks) {
     ASSERT_EQ(copies.size(), 1);
 
     // mpg123 as an ICY player, decoding to raw samples on its standard output.
-    QProcess player;
-    player.start(QStringLiteral("mpg123"), {QStringLiteral("-q"), QStringLiteral("-s"),
-                                            QStringLiteral("http://127.0.0.1:%1/").arg(s.port())});
-    ASSERT_TRUE(player.waitForStarted());
+    vxtest::ChildProcess player(
+        QStringLiteral("mpg123"),
+        {QStringLiteral("-q"), QStringLiteral("-s"), QStringLiteral("http://127.0.0.1:%1/").arg(s.port())});
+    ASSERT_TRUE(player.started());
     ASSERT_TRUE(vxtest::waitUntil([&] { return w.GetUseranzahl() == 1; })) << "mpg123 was not admitted";
     auto program = vxtest::listenerProgram(s.port());
     ASSERT_TRUE(vxtest::waitUntil([&] { return w.GetUseranzahl() == 2; }));
@@ -113,7 +112,7 @@ TEST(EndToEnd, ListenersHearTheCapturedToneAndTheMp3CopyHoldsTheSameBlocks) {
     QByteArray pcm;
     ASSERT_TRUE(vxtest::waitUntil(
         [&] {
-            pcm += player.readAllStandardOutput();
+            pcm += player.readOutput();
             return pcm.size() >= 3 * 11025 * 2 && program->received().size() >= kHeaderSize + 3 * 2000;
         },
         30000));
@@ -132,9 +131,8 @@ TEST(EndToEnd, ListenersHearTheCapturedToneAndTheMp3CopyHoldsTheSameBlocks) {
     EXPECT_TRUE(info.waitForClose());
     EXPECT_TRUE(handshaking.waitForClose());
     EXPECT_TRUE(refused->waitForClose());
-    pcm += player.readAllStandardOutput();
-    player.kill();
-    player.waitForFinished();
+    pcm += player.readOutput();
+    EXPECT_TRUE(player.waitForFinished()) << "mpg123 still plays after the stop";
     EXPECT_EQ(w.Auslastung->value(), 0);
     EXPECT_EQ(w.Clientslist->topLevelItemCount(), 0);
 

@@ -74,7 +74,6 @@ TEST(LineLoad, WithoutConnectionsTheBarShowsZeroAndTheMp3CopyStillGetsEveryBlock
 TEST(Broadcast, ClosingTheWindowStopsTheBroadcastFirst) {
     Station s(vx::wavein::createWaveIn(QStringLiteral("tone")));
     TMainform& w = s.w();
-    w.show();
     w.Connectrbtn->click();
     ASSERT_TRUE(s.broadcasting());
     auto listener = vxtest::listenerProgram(s.port());

@@ -1,8 +1,369 @@
-// Worker runs, broadcast start and stop, stream distribution, remote control.
+// Worker runs, broadcast start and stop, stream distribution.
+#include "app/EInOutError.h"
 #include "app/TMainform.h"
+#include "app/TVXSocketData.h"
+#include "audio/TACMConvertor.h"
+#include "audio/TACMIn.h"
+#include "platform/Posting.h"
+#include "threads/TThreadComp.h"
+#include "ui/UserDialogs.h"
 
-void TMainform::buildBroadcast() {}
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSpinBox>
+#include <QTime>
+#include <QTimer>
+#include <QTreeWidget>
 
-// Provisional until capture, codec stream and listener port join the window.
-void TMainform::ConnectrbtnClick(QObject* /*Sender*/) {}
-void TMainform::DisconnectrbtnClick(QObject* /*Sender*/) {}
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+const QString kApplicationTitle = QStringLiteral("KT VandorixServer");
+
+// A run converts one block and hands it to every listener without waiting on any of them, so it ends
+// well within the block's second; this bound only keeps a stuck codec from hanging the stop.
+constexpr int kRunEndWaitMs = 10000;
+
+// The current time of day as a fraction of a day.
+double timeOfDay() {
+    return QTime::currentTime().msecsSinceStartOfDay() / 86400000.0;
+}
+
+// Upload (kb/s) as bytes per second, 1 kb counted as 1024 bits; 0 for a text that is no decimal integer.
+int lineCapacity(const QString& upload) {
+    bool ok = false;
+    const qlonglong kbits = upload.toLongLong(&ok, 10);
+    if (!ok || kbits <= 0) {
+        return 0;
+    }
+    return int(std::min<qlonglong>(kbits * 128, INT_MAX));
+}
+
+}  // namespace
+
+void TMainform::buildBroadcast() {
+    Thread = std::make_unique<TThreadComp>();
+    Thread->SetThreadPriority(tpHigher);
+    Thread->OnExecute = [this](TThreadComp* sender) { ThreadExecute(sender); };
+    // Not guarded: an error goes through the capture component (which then takes that buffer out of its
+    // rotation) to the event loop's error report.
+    ACMI->OnBufferFull = [this](TACMIn* sender, const void* data, int size) {
+        ACMIBufferFull(sender, data, size);
+    };
+
+    connect(Connectrbtn, &QPushButton::clicked, this,
+            [this] { Guarded(Connectrbtn, [this] { ConnectrbtnClick(Connectrbtn); }); });
+    connect(Disconnectrbtn, &QPushButton::clicked, this,
+            [this] { Guarded(Disconnectrbtn, [this] { DisconnectrbtnClick(Disconnectrbtn); }); });
+
+    EndProcess = [] {
+        std::fflush(nullptr);
+        std::_Exit(0);
+    };
+    RemoteControl = std::make_unique<TServerSocket>();
+    RemoteControl->Port = env_.remoteControlPort;
+    RemoteControl->OnClientConnect = [this](TServerSocket* sender, const auto& socket) {
+        Guarded(this, [&] { RemoteControlClientConnect(sender, socket); });
+    };
+    RemoteControl->OnClientRead = [this](TServerSocket* sender, const auto& socket) {
+        Guarded(this, [&] { RemoteControlClientRead(sender, socket); });
+    };
+    // No error handler: the remote control's socket errors reach the error report. A port in use leaves
+    // the station without remote control, with a report, rather than without a window.
+    Guarded(this, [this] { RemoteControl->SetActive(true); });
+}
+
+void TMainform::lockSettings(bool broadcasting) {
+    QWidget* const settings[] = {VandorixClientport, RadioName,  ExtRadioname, EMail,  Passwort1, Passwort2,
+                                 AnmeldeBtn,         AbmeldeBtn, Upload,       Beschr, InpForm,   OutpForm};
+    if (broadcasting) {
+        Connectrbtn->setEnabled(false);
+        Disconnectrbtn->setEnabled(true);
+    } else {
+        Disconnectrbtn->setEnabled(false);
+        Connectrbtn->setEnabled(true);
+    }
+    for (QWidget* w : settings) {
+        w->setEnabled(!broadcasting);
+    }
+}
+
+void TMainform::ConnectrbtnClick(QObject* /*Sender*/) {
+    trace("ConnectrbtnClick");
+    // What this start opened, so that a failure closes exactly that and the next start finds every
+    // component as it was.
+    bool openedMp3 = false;
+    bool openedCodec = false;
+    bool openedCapture = false;
+    bool openedPort = false;
+    try {
+        if (RecordMode) {
+            step(2);
+            ACMC->SetInputBufferSize(int(ACMC->FormatIn.avgBytesPerSec()));
+            step(3);
+            ACMI->SetBufferSize(ACMC->InputBufferSize());
+            step(4);
+            ACMC->SetActive(true);
+            openedCodec = true;
+            step(5);
+            ACMI->Open(ACMC->FormatIn);
+            openedCapture = true;
+            step(6);
+            lockSettings(true);
+            step(7);
+            StatsTimer->start();
+            return;
+        }
+        if (RadioName->text().isEmpty()) {
+            step(25);
+            env_.dialogs->showMessage(kApplicationTitle, Msg(28));
+            return;
+        }
+        step(8);
+        ErrorCount = 0;
+        step(9);
+        if (Mp3Aufz->isChecked()) {
+            step(10);
+            const QString path =
+                ProgramDir() + QLatin1Char('/') + DateTimetoFilename(QDateTime::currentDateTime()) + ".mp3";
+            DebugStr = QStringLiteral("ConnectrbtnClick");
+            step(11);
+            Mp3File.setFileName(path);
+            step(12);
+            // Unbuffered: every block reaches the file as it is written, and a failed write shows at once.
+            if (!Mp3File.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
+                throw EInOutError("Cannot create file \"" + path.toStdString() + "\". " +
+                                  Mp3File.errorString().toStdString());
+            }
+            openedMp3 = true;
+            Mp3Recording = true;
+        }
+        step(13);
+        if (!Playing) {
+            step(14);
+            ACMC->SetInputBufferSize(int(ACMC->FormatIn.avgBytesPerSec()));
+            step(15);
+            ACMI->SetBufferSize(ACMC->InputBufferSize());
+            step(16);
+            ACMC->SetActive(true);
+            openedCodec = true;
+            step(17);
+            ACMI->Open(ACMC->FormatIn);
+            openedCapture = true;
+        }
+        step(18);
+        LastBlockTime = timeOfDay();
+        step(19);
+        ServerVandorixClient->Port = VandorixClientport->value();
+        step(20);
+        ServerVandorixClient->SetActive(true);
+        openedPort = true;
+        step(21);
+        DBTimerTimer(DBTimer);
+        DebugStr = QStringLiteral("ConnectrbtnClick");
+        step(22);
+        DBTimer->start();
+        step(23);
+        lockSettings(true);
+        step(24);
+        StatsTimer->start();
+    } catch (...) {
+        // The report shows the step that failed; closing what was opened must not change it.
+        const QString failedName = DebugStr.value();
+        const int failedStep = DebugNum;
+        auto quietly = [](auto&& close) {
+            try {
+                close();
+            } catch (...) {
+            }
+        };
+        if (openedPort) {
+            quietly([this] { ServerVandorixClient->SetActive(false); });
+        }
+        if (openedCapture) {
+            quietly([this] { ACMI->Close(); });
+        }
+        if (openedCodec) {
+            quietly([this] { ACMC->SetActive(false); });
+        }
+        if (openedMp3) {
+            Mp3Recording = false;
+            Mp3File.close();
+        }
+        DBTimer->stop();
+        DebugStr = failedName;
+        DebugNum = failedStep;
+        throw;
+    }
+}
+
+void TMainform::DisconnectrbtnClick(QObject* /*Sender*/) {
+    trace("DisconnectrbtnClick");
+    DirectoryOffAir();  // steps 1-8; shows its messages while the broadcast still runs
+    step(9);
+    DBTimer->stop();
+    step(10);
+    ServerVandorixClient->SetActive(false);
+    step(11);
+    Thread->DoAction(taTerminate);
+    // A run still converting or sending uses the codec stream and the MP3 copy closed below.
+    if (!Thread->WaitForRun(kRunEndWaitMs)) {
+        throw std::runtime_error("The worker run did not end");
+    }
+    DebugStr = QStringLiteral("DisconnectrbtnClick");  // the run wrote its own name meanwhile
+    ++BroadcastSerial;
+    step(12);
+    ACMC->SetActive(false);
+    step(13);
+    ACMI->Close();
+    step(14);
+    if (Mp3Recording) {
+        step(15);
+        Mp3Recording = false;
+        Mp3File.close();
+    }
+    step(16);
+    Clientslist->clear();
+    Auslastung->setValue(0);
+    StatsTimer->stop();
+    lockSettings(false);
+}
+
+QString TMainform::DateTimetoFilename(const QDateTime& DateTime) {
+    trace("DateTimetoFilename");
+    const QLocale locale;
+    // The regional long time format without its time zone, which a file name does not need.
+    static const QRegularExpression zone(QStringLiteral("\\s*\\(?t+\\)?"));
+    QString timeFormat = locale.timeFormat(QLocale::LongFormat);
+    timeFormat.remove(zone);
+    QString text = locale.toString(DateTime.date(), QLocale::ShortFormat) + QLatin1Char(' ') +
+                   locale.toString(DateTime.time(), timeFormat.trimmed());
+    step(2);
+    text.replace(QLatin1Char('.'), QLatin1Char('-'));
+    step(3);
+    text.replace(QLatin1Char(':'), QLatin1Char('-'));
+    step(4);
+    // A date written with "/" would otherwise turn the file name into a path.
+    text.replace(QLatin1Char('/'), QLatin1Char('-'));
+    step(5);
+    return text;
+}
+
+void TMainform::ACMIBufferFull(TACMIn* /*Sender*/, const void* Data, int Size) {
+    trace("ACMIBufferFull");
+    step(1);
+    const double now = timeOfDay();
+    // A block that finds the previous run still busy is dropped before it could overwrite the input
+    // that run converts.
+    if (Thread->State() == tsIdle && ACMC->Active()) {
+        step(2);
+        const int bytes = std::clamp(Size, 0, ACMC->InputBufferSize());
+        if (bytes > 0) {
+            std::memcpy(ACMC->BufferIn(), Data, std::size_t(bytes));
+        }
+        LineCapacity = lineCapacity(Upload->text());
+        step(3);
+        Thread->DoAction(taRun);
+    }
+    step(4);
+    RefreshMs = uint32_t(std::fabs(now - LastBlockTime) * 86400000.0 + 1e-6);
+    step(5);
+    Refreshedit->setText(QString::number(RefreshMs));
+    step(6);
+    LastBlockTime = now;
+}
+
+void TMainform::ThreadExecute(TThreadComp* /*Sender*/) {
+    trace("ThreadExecute");
+    step(1);
+    const int n = ACMC->Convert();
+    const auto* block = reinterpret_cast<const char*>(ACMC->BufferOut());
+    step(2);
+    if (Mp3Recording) {
+        step(3);
+        if (Mp3File.write(block, n) != n) {
+            throw EInOutError("Cannot write the MP3 copy: " + Mp3File.errorString().toStdString());
+        }
+    }
+    step(4);
+    vx::postTo(this, [this, n] { Bytesvandorixclient->setText(QString::number(n)); });
+    const uint64_t serial = BroadcastSerial;
+    if (Recording) {
+        step(5);
+        if (RecordFile.write(block, n) != n) {
+            throw EInOutError("Cannot write the recording: " + RecordFile.errorString().toStdString());
+        }
+        return;
+    }
+    if (ServerVandorixClient->ConnectionCount() == 0) {
+        step(14);
+        vx::postTo(this, [this, serial] {
+            if (serial == BroadcastSerial) {
+                Auslastung->setValue(0);
+            }
+        });
+        return;
+    }
+    step(6);
+    const int maximum = std::max(int(LineCapacity), 0);
+    step(7);
+    const qint64 position = std::min<qint64>(qint64(GetUseranzahl()) * n, maximum);
+    LineLoad = (uint64_t(uint32_t(maximum)) << 32) | uint32_t(position);
+    // The posted calls capture at most 16 bytes, so std::function keeps them inline and the call object
+    // is made inside vx::postTo; the values travel in LineLoad.
+    vx::postTo(this, [this, serial] {
+        if (serial != BroadcastSerial) {
+            return;  // the broadcast this run belonged to has been stopped since
+        }
+        const uint64_t load = LineLoad;
+        const int loadMaximum = int(uint32_t(load >> 32));
+        if (loadMaximum == 0) {
+            // No capacity at all: the bar shows full.
+            Auslastung->setRange(0, 1);
+            Auslastung->setValue(1);
+            return;
+        }
+        Auslastung->setRange(0, loadMaximum);
+        Auslastung->setValue(int(uint32_t(load)));
+    });
+    step(8);
+    // A copy of the list: connections the window thread releases meanwhile stay valid (closed) in it.
+    const auto connections = ServerVandorixClient->Connections();
+    for (const auto& connection : connections) {
+        try {
+            step(9);
+            const auto session = connection->UserDataAs<TVXSocketData>();
+            if (!session) {
+                continue;
+            }
+            step(10);
+            if (session->Kind.load() != TVXSocketData::KindListener) {
+                continue;
+            }
+            step(11);
+            if (session->Ready.load() == 0) {
+                continue;
+            }
+            step(12);
+            // One attempt: what the connection does not take at once is lost for this listener.
+            if (n > 0 && connection->IsOpen()) {
+                connection->SendBytes(block, n);
+            }
+        } catch (const std::exception&) {
+            step(13);
+            const uint32_t errors = ++ErrorCount;
+            vx::postTo(this, [this, errors] { Errorsvandorixclient->setText(QString::number(errors)); });
+        }
+    }
+}

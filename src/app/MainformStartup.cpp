@@ -243,7 +243,10 @@ void TMainform::FormClose(QObject* /*Sender*/) {
     step(5);
 
     step(6);
-    // The broadcast stop joins here: a listening listener port is stopped as the stop button does.
+    if (ServerVandorixClient->Active()) {
+        step(7);
+        DisconnectrbtnClick(this);
+    }
 
     step(8);
     DeinitLanguagelist();

@@ -2,10 +2,12 @@
 
 #include "app/StationEnvironment.h"
 #include "app/Trace.h"
-#include "net/THTTPGet.h"
 #include "audio/TAudioFormat.h"
+#include "net/THTTPGet.h"
 #include "net/TServerSocket.h"
+#include "threads/TThreadComp.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QString>
 #include <QStringList>
@@ -14,6 +16,7 @@
 #include <atomic>
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <memory>
 
 class QCheckBox;
@@ -186,8 +189,37 @@ public:
     void DirectoryOffAir();
 
     // --- Worker, broadcast start and stop, distribution, remote control (MainformBroadcast.cpp, ...) ---
+    // Declared after every component a run uses, so it goes first and waits for a run still under way.
+    std::unique_ptr<TThreadComp> Thread;
+    // Local programs start, stop and end the station here; listens from the window's creation.
+    std::unique_ptr<TServerSocket> RemoteControl;
+    // The recording file that runs append to while Recording is set; opened and closed by the recording.
+    QFile RecordFile;
+    // Line-load bar maximum in bytes per second, from Upload; read on the window thread before each run.
+    std::atomic<int> LineCapacity{0};
+    // The line-load bar as the last run left it: maximum in the high half, position in the low half.
+    std::atomic<uint64_t> LineLoad{0};
+    // Changes at every stop: a display update of a run from before it no longer applies.
+    std::atomic<uint64_t> BroadcastSerial{0};
+    // How "Ende" ends the process (at once, without the window's close handling).
+    std::function<void()> EndProcess;
+
     void ConnectrbtnClick(QObject* Sender);
     void DisconnectrbtnClick(QObject* Sender);
+    // OnBufferFull of ACMI, window thread.
+    void ACMIBufferFull(TACMIn* Sender, const void* Data, int Size);
+    // OnExecute of Thread, on the run's thread.
+    void ThreadExecute(TThreadComp* Sender);
+    void RemoteControlClientConnect(TServerSocket* Sender,
+                                    const std::shared_ptr<TServerClientWinSocket>& Socket);
+    void RemoteControlClientRead(TServerSocket* Sender,
+                                 const std::shared_ptr<TServerClientWinSocket>& Socket);
+    // The MP3 copy's file name for a moment: the regional short date, a blank and the time with seconds,
+    // with ".", ":" and "/" replaced by "-".
+    QString DateTimetoFilename(const QDateTime& DateTime);
+    // True for the addresses the remote control obeys: 192.168.x.x, 10.x.x.x, 172.16.x.x to
+    // 172.31.x.x and exactly 127.0.0.1.
+    static bool CheckLocalAddress(const QString& Address);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -201,6 +233,8 @@ private:
     void buildListenerService();
     void buildDirectory();
     void buildBroadcast();
+    // Switches the start and stop buttons and the twelve settings controls for a broadcast (or back).
+    void lockSettings(bool broadcasting);
     void applyLanguageTexts();
     // Start-up steps [1-16]: recording sources and stored volume; filled in by the mixer.
     void RestoreRecordingSource();

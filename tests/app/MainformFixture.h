@@ -18,6 +18,7 @@ public:
         env.dataDir = dir.path();
         env.arguments = {QStringLiteral("vandorixserver")};
         env.dialogs = &dialogs;
+        env.remoteControlPort = 0;  // tests run side by side; each window gets a port of its own
     }
 
     TMainform& create() {

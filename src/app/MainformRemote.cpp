@@ -1,0 +1,86 @@
+// The remote-control service on its own port: local peers only, one command per read.
+#include "app/TMainform.h"
+
+#include <QPushButton>
+#include <QThread>
+#include <QTreeWidget>
+
+bool TMainform::CheckLocalAddress(const QString& Address) {
+    if (Address.startsWith(QLatin1String("192.168.")) || Address.startsWith(QLatin1String("10.")) ||
+        Address == QLatin1String("127.0.0.1")) {
+        return true;
+    }
+    if (!Address.startsWith(QLatin1String("172."))) {
+        return false;
+    }
+    // Only the private block 172.16.0.0/12: the second number decides.
+    const qsizetype end = Address.indexOf(QLatin1Char('.'), 4);
+    if (end < 0) {
+        return false;
+    }
+    const QStringView second = QStringView(Address).mid(4, end - 4);
+    if (second.isEmpty() || second.size() > 3) {
+        return false;
+    }
+    int value = 0;
+    for (const QChar c : second) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9')) {
+            return false;
+        }
+        value = value * 10 + (c.unicode() - '0');
+    }
+    return value >= 16 && value <= 31;
+}
+
+namespace {
+
+const QByteArray kTerminator("\xFF\xFF\xFF\xFF", 4);
+
+}  // namespace
+
+void TMainform::RemoteControlClientConnect(TServerSocket* /*Sender*/,
+                                           const std::shared_ptr<TServerClientWinSocket>& Socket) {
+    trace("RemoteControlClientConnect");
+    step(2);
+    if (!CheckLocalAddress(Socket->PeerAddress())) {
+        step(3);
+        Socket->CloseConnection();
+    }
+}
+
+void TMainform::RemoteControlClientRead(TServerSocket* /*Sender*/,
+                                        const std::shared_ptr<TServerClientWinSocket>& Socket) {
+    trace("RemoteControlClientRead");
+    step(2);
+    // The whole of one read is the command: a command split across reads, two in one read or one with
+    // a line end are no command.
+    const QByteArray R = Socket->ReadAvailableText();
+    step(3);
+    if (R == "Start" + kTerminator) {
+        step(4);
+        if (!ServerVandorixClient->Active()) {
+            ConnectrbtnClick(Connectrbtn);
+        }
+    } else if (R == "Stop" + kTerminator) {
+        step(5);
+        if (ServerVandorixClient->Active()) {
+            DisconnectrbtnClick(Disconnectrbtn);
+        }
+    } else if (R == "Ende" + kTerminator) {
+        step(6);
+        DisconnectrbtnClick(Disconnectrbtn);
+        step(7);
+        QThread::msleep(2000);
+        EndProcess();
+    } else if (R == "Liste" + kTerminator) {
+        step(8);
+        // The list as the last connection test built it; each element in one call, nothing retried.
+        try {
+            for (int i = 0; i < Clientslist->topLevelItemCount() && Socket->IsOpen(); ++i) {
+                Socket->SendString(Clientslist->topLevelItem(i)->text(0).toLatin1() + kTerminator);
+            }
+        } catch (const std::exception&) {
+            step(9);
+        }
+    }
+}

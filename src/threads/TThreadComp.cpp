@@ -1,0 +1,250 @@
+#include "threads/TThreadComp.h"
+
+#include "platform/Posting.h"
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <string>
+#include <system_error>
+
+TThreadComp::TThreadComp(TNotifyEvent onCreate) : OnCreate(std::move(onCreate)), context_(new QObject) {
+    if (OnCreate) {
+        OnCreate(this);
+    }
+}
+
+TThreadComp::~TThreadComp() {
+    {
+        // A run that still waits to start (or is held suspended) would never end by itself.
+        std::lock_guard lock(mutex_);
+        if (run_ && !run_->threadDone) {
+            run_->terminated = true;
+            run_->suspended = false;
+            changed_.notify_all();
+        }
+    }
+    try {
+        WaitForRun(-1);
+    } catch (...) {
+        // An OnTerminating failure has nowhere to go while the component goes.
+    }
+    if (run_ && run_->thread.joinable()) {
+        run_->thread.join();
+    }
+    if (OnDestroy) {
+        try {
+            OnDestroy(this);
+        } catch (...) {
+        }
+    }
+}
+
+int TThreadComp::platformPriority(TThreadPriority priority) {
+    static constexpr int kValues[] = {-15, -2, -1, 0, 1, 2, 15};
+    return kValues[std::clamp<int>(priority, tpIdle, tpTimeCritical)];
+}
+
+int TThreadComp::niceFor(TThreadPriority priority, int inheritedNice) {
+    return std::clamp(inheritedNice - platformPriority(priority), -20, 19);
+}
+
+TThreadPriority TThreadComp::ThreadPriority() const {
+    std::lock_guard lock(mutex_);
+    return priority_;
+}
+
+void TThreadComp::SetThreadPriority(TThreadPriority value) {
+    std::lock_guard lock(mutex_);
+    priority_ = value;
+    if (state_ != tsIdle && run_) {
+        run_->priority = value;
+        applyPriority(*run_);
+    }
+}
+
+void TThreadComp::applyPriority(const Run& run) {
+    if (run.tid == 0 || run.threadDone) {
+        return;  // the thread applies it itself when it starts
+    }
+    // Failure (no privilege to raise the priority) leaves the thread at its inherited priority.
+    (void)::setpriority(PRIO_PROCESS, id_t(run.tid), niceFor(run.priority, run.inheritedNice));
+}
+
+TThreadState TThreadComp::State() const {
+    std::lock_guard lock(mutex_);
+    return state_;
+}
+
+bool TThreadComp::Terminated() const {
+    std::lock_guard lock(mutex_);
+    return run_ && run_->terminated;
+}
+
+void TThreadComp::reapFinishedRun() {
+    // Only called when the state is idle, i.e. the last run's thread has finished its work; joining it
+    // waits at most for that thread's return.
+    if (run_ && run_->thread.joinable()) {
+        run_->thread.join();
+    }
+    run_.reset();
+}
+
+void TThreadComp::DoAction(TThreadAction action) {
+    bool announceKill = false;
+    {
+        std::unique_lock lock(mutex_);
+        switch (action) {
+            case taRun:
+                if (state_ == tsIdle) {
+                    lock.unlock();
+                    reapFinishedRun();
+                    lock.lock();
+                    auto run = std::make_unique<Run>();
+                    run->freeOnTerminate = FreeOnTerminate;
+                    run->priority = priority_;
+                    run->suspended = StartSuspended;
+                    Run* const raw = run.get();
+                    try {
+                        run->thread = std::thread([this, raw] { runThread(raw); });
+                    } catch (const std::system_error& e) {
+                        throw EThread("Thread creation error: " + e.code().message());
+                    }
+                    run_ = std::move(run);
+                    state_ = StartSuspended ? tsSuspended : tsRunning;
+                    NotifyPending = true;
+                } else if (state_ == tsSuspended) {
+                    run_->suspended = false;
+                    state_ = tsRunning;
+                    changed_.notify_all();
+                }
+                break;
+            case taSuspend:
+                if (state_ == tsRunning && !run_->threadDone) {
+                    run_->suspended = true;
+                    state_ = tsSuspended;
+                }
+                break;
+            case taTerminate:
+                if (state_ == tsRunning) {
+                    run_->terminated = true;
+                    state_ = tsTerminated;
+                }
+                break;
+            case taKill:
+                if (state_ != tsIdle && run_) {
+                    run_->terminated = true;
+                    run_->killed = true;
+                    run_->suspended = false;
+                    state_ = tsTerminated;
+                    announceKill = !run_->noticeDone;
+                    run_->noticeDone = true;  // the thread sends no notice of its own
+                    changed_.notify_all();
+                }
+                break;
+        }
+    }
+    if (announceKill && NotifyPending) {
+        NotifyPending = false;
+        if (OnTerminating) {
+            OnTerminating(this);
+        }
+    }
+}
+
+void TThreadComp::runThread(Run* run) {
+    {
+        std::unique_lock lock(mutex_);
+        run->tid = ::gettid();
+        errno = 0;
+        const int nice = ::getpriority(PRIO_PROCESS, id_t(run->tid));
+        run->inheritedNice = errno == 0 ? nice : 0;
+        applyPriority(*run);
+    }
+
+    bool skip = false;
+    {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [run] { return !run->suspended || run->terminated; });
+        skip = run->terminated;
+    }
+    if (!skip && OnExecute) {
+        try {
+            OnExecute(this);
+        } catch (...) {
+            // A failing run ends like any other: its error reaches no one.
+        }
+    }
+
+    bool announce = false;
+    {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [run] { return !run->suspended || run->terminated; });
+        if (!run->noticeDone) {
+            run->noticeWanted = true;
+            announce = true;
+            changed_.notify_all();  // a caller in WaitForRun carries the notice out itself
+        }
+    }
+    if (announce) {
+        vx::postTo(context_.get(), [this] { carryOutNotice(); });
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [run] { return run->noticeDone; });
+    }
+
+    std::lock_guard lock(mutex_);
+    if (run->freeOnTerminate) {
+        state_ = tsIdle;
+    }
+    run->threadDone = true;
+    changed_.notify_all();
+}
+
+void TThreadComp::carryOutNotice() {
+    {
+        std::lock_guard lock(mutex_);
+        if (!run_ || !run_->noticeWanted || run_->noticeDone) {
+            return;  // carried out already (by a waiting caller or a kill)
+        }
+    }
+    // The run's thread goes on even when OnTerminating fails.
+    struct Release {
+        TThreadComp* self;
+        ~Release() {
+            std::lock_guard lock(self->mutex_);
+            self->run_->noticeDone = true;
+            self->changed_.notify_all();
+        }
+    } release{this};
+    if (NotifyPending) {
+        NotifyPending = false;
+        if (OnTerminating) {
+            OnTerminating(this);
+        }
+    }
+}
+
+bool TThreadComp::WaitForRun(int timeoutMs) {
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        if (!run_ || run_->threadDone) {
+            return true;
+        }
+        if (run_->noticeWanted && !run_->noticeDone) {
+            lock.unlock();
+            carryOutNotice();
+            lock.lock();
+            continue;
+        }
+        if (timeoutMs < 0) {
+            changed_.wait(lock);
+        } else if (changed_.wait_until(lock, deadline) == std::cv_status::timeout) {
+            return !run_ || run_->threadDone;
+        }
+    }
+}

@@ -1,0 +1,113 @@
+#pragma once
+
+#include <QObject>
+
+#include <sys/types.h>
+
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <thread>
+
+enum TThreadPriority { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical };
+enum TThreadAction { taKill, taSuspend, taRun, taTerminate };
+enum TThreadState : uint8_t { tsIdle = 0, tsSuspended = 1, tsRunning = 2, tsTerminated = 3 };
+
+// The thread cannot be created.
+class EThread : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// A component that runs OnExecute on a fresh thread of its own per request ("a run"), at most one run at a
+// time, and announces each run's end on the thread that created the component (the window thread).
+//
+// Thread contract: construction, destruction, DoAction, the priority setter, WaitForRun and OnTerminating
+// belong to the creating thread, which must run a Qt event loop for end notices to arrive. OnExecute runs
+// on the run's thread; Terminated() may be called from anywhere.
+//
+// Linux has no safe way to suspend or kill another thread, so both are cooperative:
+// - taSuspend holds the run at its next pause point (before OnExecute starts, and before its end notice);
+//   a run already inside OnExecute finishes that call first.
+// - taKill marks the run terminated and announces its end at once on the requesting thread; the run's
+//   thread is not killed: it skips OnExecute if it has not begun, otherwise finishes it, sends no second
+//   notice, and only then lets the state return to tsIdle, so a new run never overlaps a killed one.
+// A run created with StartSuspended enters tsSuspended, so a later taRun starts it.
+//
+// Priorities map to the platform values -15, -2, -1, 0, 1, 2, 15 and are applied as the run thread's nice
+// value relative to the one it inherited (nice = inherited - value, within -20..19). Raising the priority
+// needs privileges; without them the run keeps its inherited priority and nothing is reported.
+class TThreadComp {
+public:
+    using TNotifyEvent = std::function<void(TThreadComp* Sender)>;
+
+    // OnCreate fires at the end of construction when given here (a component loaded with its window gets
+    // its events only afterwards, so for it OnCreate never fires).
+    explicit TThreadComp(TNotifyEvent onCreate = {});
+    // Waits for a run that still exists (carrying out its end notice itself), then calls OnDestroy.
+    ~TThreadComp();
+    TThreadComp(const TThreadComp&) = delete;
+    TThreadComp& operator=(const TThreadComp&) = delete;
+
+    bool StartSuspended = false;
+    bool FreeOnTerminate = true;
+    int32_t ReturnValue = 0;
+    TNotifyEvent OnCreate;
+    TNotifyEvent OnExecute;
+    TNotifyEvent OnTerminating;
+    TNotifyEvent OnDestroy;
+
+    TThreadPriority ThreadPriority() const;
+    void SetThreadPriority(TThreadPriority value);
+
+    // The request table: taRun creates a run when idle and resumes a suspended one; taSuspend and
+    // taTerminate act on a running one; taKill on any existing one. Anything else does nothing.
+    // Throws EThread "Thread creation error: ..." when the thread cannot be created.
+    void DoAction(TThreadAction action);
+
+    TThreadState State() const;
+    // True while the current run has been asked to terminate (or killed). For OnExecute to poll.
+    bool Terminated() const;
+
+    // Waits up to timeoutMs (negative: without limit) until the current run's thread has finished
+    // OnExecute and its end notice; carries out that notice here, since the event loop cannot while the
+    // caller waits. True when no run is left under way.
+    bool WaitForRun(int timeoutMs);
+
+    // Nice value a priority maps to, given the nice value the thread inherited.
+    static int niceFor(TThreadPriority priority, int inheritedNice);
+    // The platform priority value of a TThreadPriority.
+    static int platformPriority(TThreadPriority priority);
+
+private:
+    struct Run {
+        std::thread thread;
+        bool terminated = false;
+        bool suspended = false;
+        bool killed = false;
+        bool freeOnTerminate = true;
+        bool noticeWanted = false;
+        bool noticeDone = false;
+        bool threadDone = false;  // the thread touches nothing of the component any more
+        TThreadPriority priority = tpNormal;
+        pid_t tid = 0;
+        int inheritedNice = 0;
+    };
+
+    void runThread(Run* run);
+    void carryOutNotice();
+    void applyPriority(const Run& run);
+    void reapFinishedRun();
+
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    std::unique_ptr<Run> run_;
+    TThreadPriority priority_ = tpNormal;
+    TThreadState state_ = tsIdle;
+    bool NotifyPending = false;  // window thread only
+    // Receives the queued end notices on the creating thread.
+    std::unique_ptr<QObject> context_;
+};

@@ -1,0 +1,152 @@
+// vandorixctl as a real process against a plain loopback server standing in for the station.
+#include <QProcess>
+#include <QString>
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+const std::string kTerm("\xFF\xFF\xFF\xFF", 4);
+
+class FakeStation {
+public:
+    FakeStation() {
+        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        ::listen(fd_, 4);
+        socklen_t len = sizeof a;
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
+        port_ = ntohs(a.sin_port);
+    }
+    ~FakeStation() {
+        if (peer_ >= 0) {
+            ::close(peer_);
+        }
+        ::close(fd_);
+    }
+    int port() const { return port_; }
+
+    // Accepts the client and reads until its terminator arrives; returns everything it sent.
+    std::string receiveCommand() {
+        pollfd p{fd_, POLLIN, 0};
+        if (::poll(&p, 1, 10000) != 1) {
+            return {};
+        }
+        peer_ = ::accept(fd_, nullptr, nullptr);
+        std::string got;
+        char buf[256];
+        while (got.find(kTerm) == std::string::npos) {
+            pollfd q{peer_, POLLIN, 0};
+            if (::poll(&q, 1, 10000) != 1) {
+                break;
+            }
+            const ssize_t n = ::recv(peer_, buf, sizeof buf, 0);
+            if (n <= 0) {
+                break;
+            }
+            got.append(buf, std::size_t(n));
+        }
+        return got;
+    }
+    void send(const std::string& bytes) { ::send(peer_, bytes.data(), bytes.size(), MSG_NOSIGNAL); }
+    void closePeer() {
+        ::close(peer_);
+        peer_ = -1;
+    }
+
+private:
+    int fd_ = -1;
+    int peer_ = -1;
+    int port_ = 0;
+};
+
+QString ctlPath() {
+    return QStringLiteral(VX_BIN_DIR "/vandorixctl");
+}
+
+QStringList args(int port, const QString& command) {
+    return {QStringLiteral("--port"), QString::number(port), command};
+}
+
+TEST(Vandorixctl, SendsEachCommandWithItsTerminatorOnly) {
+    for (const char* command : {"Start", "Stop", "Ende", "Liste"}) {
+        FakeStation station;
+        QProcess ctl;
+        ctl.start(ctlPath(), args(station.port(), QString::fromLatin1(command)));
+        ASSERT_TRUE(ctl.waitForStarted()) << command;
+        EXPECT_EQ(station.receiveCommand(), std::string(command) + kTerm);
+        station.closePeer();
+        ASSERT_TRUE(ctl.waitForFinished(10000)) << command;
+        EXPECT_EQ(ctl.exitCode(), 0) << command;
+        EXPECT_TRUE(ctl.readAllStandardOutput().isEmpty()) << command;
+    }
+}
+
+TEST(Vandorixctl, ListePrintsEveryElementOnItsOwnLineWhileTheStationKeepsTheConnection) {
+    FakeStation station;
+    QProcess ctl;
+    ctl.start(ctlPath(), args(station.port(), QStringLiteral("Liste")));
+    ASSERT_TRUE(ctl.waitForStarted());
+    ASSERT_EQ(station.receiveCommand(), "Liste" + kTerm);
+    // Elements arrive one by one, one of them split across two sends; a cut-off tail is no address.
+    station.send("127.0.0.1" + kTerm);
+    station.send("192.168.1.20" + kTerm + "10.0.0");
+    station.send(".7" + kTerm + "10.0.");
+    // The station does not close: the client must end on its own.
+    ASSERT_TRUE(ctl.waitForFinished(10000));
+    EXPECT_EQ(ctl.exitCode(), 0);
+    EXPECT_EQ(QString::fromLatin1(ctl.readAllStandardOutput()),
+              QStringLiteral("127.0.0.1\n192.168.1.20\n10.0.0.7\n"));
+}
+
+TEST(Vandorixctl, AnEmptyListPrintsNothingAndEnds) {
+    FakeStation station;
+    QProcess ctl;
+    ctl.start(ctlPath(), {QStringLiteral("--port"), QString::number(station.port()), QStringLiteral("--wait"),
+                          QStringLiteral("300"), QStringLiteral("Liste")});
+    ASSERT_TRUE(ctl.waitForStarted());
+    ASSERT_EQ(station.receiveCommand(), "Liste" + kTerm);
+    ASSERT_TRUE(ctl.waitForFinished(10000));
+    EXPECT_EQ(ctl.exitCode(), 0);
+    EXPECT_TRUE(ctl.readAllStandardOutput().isEmpty());
+}
+
+TEST(Vandorixctl, RefusedConnectionsAndBadArgumentsFailWithAMessage) {
+    int freePort = 0;
+    {
+        FakeStation closed;  // bound and released: nothing listens there afterwards
+        freePort = closed.port();
+    }
+    struct Row {
+        QStringList arguments;
+        int exitCode;
+    };
+    const std::vector<Row> rows = {
+        {args(freePort, QStringLiteral("Liste")), 1},
+        {{QStringLiteral("start")}, 2},  // commands are case-sensitive
+        {{}, 2},
+        {{QStringLiteral("--port"), QStringLiteral("0x20"), QStringLiteral("Stop")}, 2},
+        {{QStringLiteral("Start"), QStringLiteral("Stop")}, 2},
+    };
+    for (const Row& row : rows) {
+        QProcess ctl;
+        ctl.start(ctlPath(), row.arguments);
+        ASSERT_TRUE(ctl.waitForFinished(10000)) << row.arguments.join(' ').toStdString();
+        EXPECT_EQ(ctl.exitCode(), row.exitCode) << row.arguments.join(' ').toStdString();
+        EXPECT_FALSE(ctl.readAllStandardError().isEmpty()) << row.arguments.join(' ').toStdString();
+    }
+}
+
+}  // namespace

@@ -1,0 +1,221 @@
+// Starting and stopping the broadcast: refusals, failures that undo themselves, the directory at the
+// stop, and a stop that does not pull the codec stream from under a running run.
+#include "StationHarness.h"
+#include "platform/wavein/SimulatedWaveIn.h"
+#include "support/LocalHttpServer.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <thread>
+
+using vxtest::Station;
+
+namespace {
+
+std::shared_ptr<vx::wavein::SimulatedWaveIn> simulatedCapture() {
+    return std::make_shared<vx::wavein::SimulatedWaveIn>();
+}
+
+TEST(BroadcastStart, EmptyRadioNameShowsMessage28AndChangesNothing) {
+    auto capture = simulatedCapture();
+    Station s(capture, std::make_shared<vx::acm::SimulatedAcm>());
+    TMainform& w = s.w();
+    w.RadioName->clear();
+    w.Mp3Aufz->setChecked(true);
+    w.ErrorCount = 5;
+    w.Connectrbtn->click();
+    EXPECT_EQ(s.dialogs.messages, QStringList{w.Msg(28)});
+    EXPECT_TRUE(s.settingsUnlocked());
+    EXPECT_FALSE(s.broadcasting());
+    EXPECT_FALSE(w.ACMC->Active());
+    EXPECT_FALSE(w.ACMI->Active());
+    EXPECT_EQ(capture->opens, 0);
+    EXPECT_FALSE(w.DBTimer->isActive());
+    EXPECT_FALSE(w.StatsTimer->isActive());
+    EXPECT_EQ(w.ErrorCount, 5u);
+    EXPECT_TRUE(s.mp3Copies().isEmpty());
+}
+
+TEST(BroadcastStart, PortInUseFailsTheStartWhichUndoesItselfAndTheNextStartWorks) {
+    auto capture = simulatedCapture();
+    Station s(capture, std::make_shared<vx::acm::SimulatedAcm>());
+    TMainform& w = s.w();
+    w.Mp3Aufz->setChecked(true);
+    {
+        // Something else listens on the station's port.
+        vxtest::LocalHttpServer blocker;
+        w.VandorixClientport->setValue(blocker.port());
+        w.Connectrbtn->click();
+        ASSERT_EQ(s.dialogs.messages.size(), 1);
+        EXPECT_TRUE(
+            s.dialogs.messages[0].endsWith(QStringLiteral("DebugStr: ConnectrbtnClick\n\rDebugNum: 20")))
+            << s.dialogs.messages[0].toStdString();
+        EXPECT_TRUE(s.settingsUnlocked());
+        EXPECT_FALSE(s.broadcasting());
+        EXPECT_FALSE(w.ACMC->Active()) << "the codec stream stayed open";
+        EXPECT_FALSE(w.ACMI->Active()) << "the capture stayed open";
+        EXPECT_FALSE(capture->isOpen());
+        EXPECT_FALSE(w.Mp3Recording);
+        EXPECT_FALSE(w.Mp3File.isOpen());
+        EXPECT_FALSE(w.DBTimer->isActive());
+    }
+    // The port is free again: the same start now goes through.
+    w.Connectrbtn->click();
+    EXPECT_EQ(s.dialogs.messages.size(), 1) << s.dialogs.messages.last().toStdString();
+    EXPECT_TRUE(s.broadcasting());
+    EXPECT_TRUE(s.settingsLocked());
+    EXPECT_TRUE(w.ACMC->Active());
+    EXPECT_TRUE(capture->isOpen());
+    EXPECT_TRUE(w.Mp3Recording);
+    EXPECT_TRUE(w.StatsTimer->isActive());
+    w.Disconnectrbtn->click();
+    EXPECT_TRUE(s.settingsUnlocked());
+    EXPECT_FALSE(capture->isOpen());
+    EXPECT_FALSE(w.Mp3File.isOpen());
+}
+
+TEST(BroadcastStart, FailedCaptureOpenKeepsTheStepInTheReportAndClosesTheCodecStream) {
+    auto capture = simulatedCapture();
+    capture->setResult("open", 4);  // the device is in use
+    auto codecs = std::make_shared<vx::acm::SimulatedAcm>();
+    Station s(capture, codecs);
+    TMainform& w = s.w();
+    w.Connectrbtn->click();
+    ASSERT_EQ(s.dialogs.messages.size(), 1);
+    EXPECT_TRUE(s.dialogs.messages[0].startsWith(QStringLiteral("WaveIn-Open")));
+    EXPECT_TRUE(s.dialogs.messages[0].endsWith(QStringLiteral("DebugStr: ConnectrbtnClick\n\rDebugNum: 17")));
+    EXPECT_FALSE(w.ACMC->Active());
+    EXPECT_EQ(codecs->closes, 1);
+    // Without the undo, this start would fail at step 14: "You cannot change the buffer size while active."
+    capture->clearResults();
+    w.Connectrbtn->click();
+    EXPECT_EQ(s.dialogs.messages.size(), 1) << s.dialogs.messages.last().toStdString();
+    EXPECT_TRUE(s.broadcasting());
+}
+
+TEST(BroadcastStart, RecordModeOpensOnlyTheAudioPath) {
+    auto capture = simulatedCapture();
+    Station s(capture, std::make_shared<vx::acm::SimulatedAcm>());
+    TMainform& w = s.w();
+    w.RadioName->clear();  // not checked in record mode
+    w.Mp3Aufz->setChecked(true);
+    w.RecordMode = true;
+    w.Connectrbtn->click();
+    EXPECT_TRUE(s.dialogs.messages.isEmpty()) << s.dialogs.messages.join('|').toStdString();
+    EXPECT_TRUE(w.ACMC->Active());
+    EXPECT_EQ(w.ACMC->InputBufferSize(), int(w.ACMC->FormatIn.avgBytesPerSec()));
+    EXPECT_EQ(w.ACMI->BufferSize(), w.ACMC->InputBufferSize());
+    EXPECT_TRUE(capture->isOpen());
+    EXPECT_FALSE(s.broadcasting());
+    EXPECT_TRUE(s.settingsLocked());
+    EXPECT_TRUE(w.StatsTimer->isActive());
+    EXPECT_FALSE(w.DBTimer->isActive());
+    EXPECT_TRUE(s.mp3Copies().isEmpty());
+    w.Disconnectrbtn->click();
+    EXPECT_FALSE(w.ACMC->Active());
+    EXPECT_FALSE(capture->isOpen());
+    EXPECT_TRUE(s.settingsUnlocked());
+}
+
+TEST(BroadcastStop, DifferentPasswordsShowMessage30SendNoSetoffButStillTheCountZero) {
+    vxtest::LocalHttpServer directory;
+    directory.answerWith("E100");
+    Station s(simulatedCapture(), std::make_shared<vx::acm::SimulatedAcm>(),
+              directory.origin() + QStringLiteral("/vdb/"));
+    TMainform& w = s.w();
+    w.Passwort1->setText(QStringLiteral("geheim"));
+    w.Passwort2->setText(QStringLiteral("anders"));
+    w.Connectrbtn->click();
+    ASSERT_TRUE(s.broadcasting());
+    const qsizetype messagesAtStart = s.dialogs.messages.size();
+    const int requestsAtStart = directory.requestCount();
+
+    w.Disconnectrbtn->click();
+    ASSERT_EQ(s.dialogs.messages.size(), messagesAtStart + 1);
+    EXPECT_EQ(s.dialogs.messages.last(), w.Msg(30));
+    EXPECT_TRUE(s.settingsUnlocked());
+    EXPECT_FALSE(s.broadcasting());
+    ASSERT_TRUE(vxtest::waitUntil([&] { return directory.requestCount() == requestsAtStart + 1; }));
+    const QByteArray target = directory.requests().back().target();
+    EXPECT_TRUE(target.contains("action=hoererupdate&hoerer=0")) << target.toStdString();
+    for (const auto& r : directory.requests()) {
+        EXPECT_FALSE(r.target().contains("action=setoff")) << r.target().toStdString();
+    }
+}
+
+TEST(BroadcastStop, WaitsForARunStillConvertingBeforeItClosesTheCodecStream) {
+    auto capture = simulatedCapture();
+    auto codecs = std::make_shared<vxtest::GatedAcm>();
+    Station s(capture, codecs);
+    TMainform& w = s.w();
+    w.Connectrbtn->click();
+    ASSERT_TRUE(s.broadcasting());
+    ASSERT_TRUE(capture->fillNext(QByteArray(w.ACMC->InputBufferSize(), 'A')));
+    ASSERT_TRUE(vxtest::waitUntil([&] { return codecs->conversions() == 1; }));
+
+    // The run is inside Convert. It may go on once the stop has asked it to end.
+    std::thread releaser([&] {
+        while (!w.Thread->Terminated()) {
+            std::this_thread::yield();
+        }
+        codecs->openGate();
+    });
+    w.Disconnectrbtn->click();
+    releaser.join();
+    EXPECT_FALSE(codecs->closedDuringConversion());
+    EXPECT_FALSE(w.ACMC->Active());
+    EXPECT_EQ(w.Thread->State(), tsIdle);
+    EXPECT_TRUE(s.settingsUnlocked());
+    EXPECT_TRUE(s.dialogs.messages.isEmpty()) << s.dialogs.messages.join('|').toStdString();
+}
+
+TEST(BlockArrival, ABlockArrivingWhileTheRunConvertsIsDroppedBeforeItIsCopied) {
+    auto capture = simulatedCapture();
+    auto codecs = std::make_shared<vxtest::GatedAcm>();
+    Station s(capture, codecs);
+    TMainform& w = s.w();
+    w.Connectrbtn->click();
+    ASSERT_TRUE(s.broadcasting());
+    const int size = w.ACMC->InputBufferSize();
+    const int buffers = capture->queued();
+    ASSERT_TRUE(capture->fillNext(QByteArray(size, 'A')));
+    ASSERT_TRUE(vxtest::waitUntil([&] { return codecs->conversions() == 1; }));
+
+    ASSERT_TRUE(capture->fillNext(QByteArray(size, 'B')));
+    // The capture gets its buffer back once the handler has returned.
+    ASSERT_TRUE(vxtest::waitUntil([&] { return capture->queued() == buffers; }));
+    EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(w.ACMC->BufferIn()), size), QByteArray(size, 'A'))
+        << "the second block overwrote the input of the running conversion";
+    codecs->openGate();
+    ASSERT_TRUE(vxtest::waitUntil([&] { return w.Thread->State() == tsIdle; }));
+    EXPECT_EQ(codecs->conversions(), 1);
+    EXPECT_EQ(codecs->input(0), QByteArray(size, 'A'));
+
+    // The next block after the run is converted.
+    ASSERT_TRUE(capture->fillNext(QByteArray(size, 'C')));
+    ASSERT_TRUE(vxtest::waitUntil([&] { return codecs->conversions() == 2; }));
+    EXPECT_EQ(codecs->input(1), QByteArray(size, 'C'));
+    w.Disconnectrbtn->click();
+}
+
+TEST(BlockArrival, RefreshTimeIsTheTimeSinceThePreviousBlock) {
+    auto capture = simulatedCapture();
+    Station s(capture, std::make_shared<vx::acm::SimulatedAcm>());
+    TMainform& w = s.w();
+    w.Connectrbtn->click();
+    ASSERT_TRUE(s.broadcasting());
+    // The first block measures from the start: pretend the start was 1.5 s ago.
+    w.LastBlockTime = w.LastBlockTime - 1500.0 / 86400000.0;
+    ASSERT_TRUE(capture->fillNext(QByteArray(w.ACMC->InputBufferSize(), 'x')));
+    ASSERT_TRUE(vxtest::waitUntil([&] { return w.Refreshedit->text() != QLatin1String("0"); }));
+    const int shown = w.Refreshedit->text().toInt();
+    EXPECT_GE(shown, 1500);
+    EXPECT_LT(shown, 1500 + 5000);
+    EXPECT_EQ(uint32_t(shown), w.RefreshMs);
+    w.Disconnectrbtn->click();
+}
+
+}  // namespace

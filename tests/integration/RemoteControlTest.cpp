@@ -1,0 +1,119 @@
+// The remote-control port in the station's own process, over loopback.
+#include "StationHarness.h"
+#include "platform/wavein/SimulatedWaveIn.h"
+#include "support/LocalHttpServer.h"
+
+#include <gtest/gtest.h>
+
+#include <QTreeWidget>
+
+using vxtest::RemotePeer;
+using vxtest::Station;
+
+namespace {
+
+// Sends one command as the only read of a fresh connection and waits until the station has handled it
+// (it releases the connection after reading everything before the end). Returns the answer.
+QByteArray command(Station& s, const QByteArray& bytes) {
+    RemotePeer peer(s.w().RemoteControl->LocalPort());
+    EXPECT_TRUE(peer.connected());
+    peer.sendLast(bytes);
+    QByteArray answer;
+    EXPECT_TRUE(peer.readUntilClosed(answer));
+    EXPECT_TRUE(vxtest::waitUntil([&] { return s.w().RemoteControl->ConnectionCount() == 0; }));
+    return answer;
+}
+
+TEST(RemoteControl, PeersOutsideTheLocalNetworksAreClosedAtOnce) {
+    Station s(std::make_shared<vx::wavein::SimulatedWaveIn>(), std::make_shared<vx::acm::SimulatedAcm>());
+    const int port = s.w().RemoteControl->LocalPort();
+    ASSERT_GT(port, 0);
+
+    RemotePeer foreign(port, "127.0.0.2");
+    ASSERT_TRUE(foreign.connected());
+    QByteArray received;
+    EXPECT_TRUE(foreign.readUntilClosed(received));
+    EXPECT_TRUE(received.isEmpty());
+
+    RemotePeer local(port);
+    ASSERT_TRUE(local.connected());
+    ASSERT_TRUE(vxtest::waitUntil([&] {
+        const auto c = s.w().RemoteControl->ConnectionAt(0);
+        return s.w().RemoteControl->ConnectionCount() == 1 && c && c->IsOpen() &&
+               c->PeerAddress() == QLatin1String("127.0.0.1");
+    }));
+    // The local peer is obeyed: its "Start" starts the broadcast.
+    local.sendLast("Start" + vxtest::kTerminator);
+    EXPECT_TRUE(vxtest::waitUntil([&] { return s.broadcasting(); }));
+}
+
+TEST(RemoteControl, StartWhileRunningAndStopWhileStoppedDoNothing) {
+    vxtest::LocalHttpServer directory;
+    directory.setHandler([](const vxtest::LocalHttpServer::Request& r) -> std::optional<QByteArray> {
+        return vxtest::LocalHttpServer::response(r.target().contains("action=setoff") ? "E108" : "E100");
+    });
+    Station s(std::make_shared<vx::wavein::SimulatedWaveIn>(), std::make_shared<vx::acm::SimulatedAcm>(),
+              directory.origin() + QStringLiteral("/vdb/"));
+    TMainform& w = s.w();
+    w.Passwort1->setText(QStringLiteral("pw"));
+    w.Passwort2->setText(QStringLiteral("pw"));
+    auto actions = [&] {
+        QStringList out;
+        for (const auto& r : directory.requests()) {
+            const QByteArray t = r.target();
+            out << QString::fromLatin1(t.mid(t.indexOf("action=") + 7).split('&').first());
+        }
+        return out;
+    };
+
+    command(s, "Stop" + vxtest::kTerminator);  // nothing runs: no stop, so no off-air report
+    command(s, "Start" + vxtest::kTerminator);
+    ASSERT_TRUE(s.broadcasting());
+    ASSERT_TRUE(vxtest::waitUntil([&] { return actions() == QStringList{"setstatus"}; }));
+    command(s, "Start" + vxtest::kTerminator);  // a second start would fail with the error report
+    EXPECT_TRUE(s.broadcasting());
+    command(s, "Stop" + vxtest::kTerminator);
+    EXPECT_FALSE(s.broadcasting());
+    EXPECT_TRUE(s.settingsUnlocked());
+    ASSERT_TRUE(vxtest::waitUntil([&] { return directory.requestCount() == 3; }));
+    command(s, "Stop" + vxtest::kTerminator);
+    EXPECT_EQ(actions(), (QStringList{"setstatus", "setoff", "hoererupdate"}));
+    EXPECT_TRUE(s.dialogs.messages.isEmpty()) << s.dialogs.messages.join('|').toStdString();
+}
+
+TEST(RemoteControl, AnythingButOneWholeCommandIsIgnored) {
+    Station s(std::make_shared<vx::wavein::SimulatedWaveIn>(), std::make_shared<vx::acm::SimulatedAcm>());
+    const QByteArray T = vxtest::kTerminator;
+    const QByteArray ignored[] = {
+        "Start\r\n" + T, "Start",         "start" + T,     "Start" + T + "Liste" + T,
+        " Start" + T,    "Start" + T + T, "Start\xFF\xFF", QByteArray("Start\0", 6) + T,
+    };
+    for (const QByteArray& bytes : ignored) {
+        EXPECT_TRUE(command(s, bytes).isEmpty());
+        EXPECT_FALSE(s.broadcasting()) << bytes.toHex().toStdString();
+    }
+    EXPECT_TRUE(s.dialogs.messages.isEmpty());
+    command(s, "Start" + T);
+    EXPECT_TRUE(s.broadcasting());
+}
+
+TEST(RemoteControl, ListeAnswersOneElementPerListenerOfTheClientList) {
+    Station s(vx::wavein::createWaveIn(QStringLiteral("tone")));
+    TMainform& w = s.w();
+    EXPECT_TRUE(command(s, "Liste" + vxtest::kTerminator).isEmpty()) << "an empty list answers nothing";
+    w.Connectrbtn->click();
+    ASSERT_TRUE(s.broadcasting());
+    std::vector<std::unique_ptr<vxtest::LoopbackPeer>> listeners;
+    for (int i = 0; i < 3; ++i) {
+        listeners.push_back(vxtest::listenerProgram(s.port()));
+    }
+    vxtest::LoopbackPeer info(s.port());  // not a listener: not in the list
+    info.write("KT-VandorixClient v40-Info");
+    ASSERT_TRUE(vxtest::waitUntil([&] { return w.Hoerer->text() == QLatin1String("3"); }));
+    ASSERT_EQ(w.Clientslist->topLevelItemCount(), 3);
+
+    const QByteArray element = "127.0.0.1" + vxtest::kTerminator;
+    EXPECT_EQ(command(s, "Liste" + vxtest::kTerminator), element + element + element);
+}
+
+}  // namespace

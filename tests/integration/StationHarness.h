@@ -1,0 +1,387 @@
+#pragma once
+
+// The whole station in the test process: the window with real or simulated capture and codec layers,
+// listener clients on loopback, and the remote-control peer.
+#include "app/MainformFixture.h"
+#include "app/TMainform.h"
+#include "audio/SignalTools.h"
+#include "audio/TACMConvertor.h"
+#include "audio/TACMIn.h"
+#include "net/LoopbackPeer.h"
+#include "platform/acm/SimulatedAcm.h"
+#include "platform/wavein/AlsaWaveIn.h"
+#include "platform/wavein/WaveIn.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTimer>
+
+#include <QDir>
+#include <QFile>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+namespace vxtest {
+
+const QByteArray kTerminator("\xFF\xFF\xFF\xFF", 4);
+
+// The frequency (whole Hz, 50 to 3000) that carries the most energy in frames [from, to) of a mono
+// signal, found with the Goertzel filter; robust against the coding noise of a low bit rate.
+inline double dominantFrequency(const std::vector<int16_t>& s, long rate, std::size_t from, std::size_t to) {
+    double best = 0.0;
+    double bestPower = -1.0;
+    for (int hz = 50; hz <= 3000; ++hz) {
+        const double w = 2.0 * std::numbers::pi * hz / double(rate);
+        const double c = 2.0 * std::cos(w);
+        double s1 = 0.0;
+        double s2 = 0.0;
+        for (std::size_t i = from; i < to; ++i) {
+            const double s0 = s[i] / 32768.0 + c * s1 - s2;
+            s2 = s1;
+            s1 = s0;
+        }
+        const double power = s1 * s1 + s2 * s2 - c * s1 * s2;
+        if (power > bestPower) {
+            bestPower = power;
+            best = hz;
+        }
+    }
+    return best;
+}
+
+// A child program started with fork and exec. (QProcess starts children with a vfork-like clone that
+// shares memory with the parent, and ThreadSanitizer's runtime takes what the child does for the parent:
+// the next thread the parent starts makes it die.) Standard output comes through a pipe; standard error
+// is the test's own.
+class ChildProcess {
+public:
+    ChildProcess(const QString& program, const QStringList& args, const QStringList& setEnv = {},
+                 const QStringList& unsetEnv = {}) {
+        std::vector<QByteArray> argBytes{QFile::encodeName(program)};
+        for (const QString& a : args) {
+            argBytes.push_back(a.toLocal8Bit());
+        }
+        std::vector<QByteArray> envBytes;
+        for (char** e = environ; *e != nullptr; ++e) {
+            const QByteArray entry(*e);
+            const QByteArray name = entry.left(entry.indexOf('='));
+            bool replaced = unsetEnv.contains(QString::fromLocal8Bit(name));
+            for (const QString& kv : setEnv) {
+                replaced |= kv.startsWith(QString::fromLocal8Bit(name) + QLatin1Char('='));
+            }
+            if (!replaced) {
+                envBytes.push_back(entry);
+            }
+        }
+        for (const QString& kv : setEnv) {
+            envBytes.push_back(kv.toLocal8Bit());
+        }
+        std::vector<char*> argv;
+        for (QByteArray& a : argBytes) {
+            argv.push_back(a.data());
+        }
+        argv.push_back(nullptr);
+        std::vector<char*> envp;
+        for (QByteArray& e : envBytes) {
+            envp.push_back(e.data());
+        }
+        envp.push_back(nullptr);
+        int out[2];
+        if (::pipe2(out, O_CLOEXEC) != 0) {
+            return;
+        }
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::dup2(out[1], 1);
+            ::execvpe(argv[0], argv.data(), envp.data());
+            ::_exit(127);
+        }
+        ::close(out[1]);
+        out_ = out[0];
+        ::fcntl(out_, F_SETFL, O_NONBLOCK);
+    }
+    ~ChildProcess() {
+        if (pid_ > 0 && !finished_) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, &status_, 0);
+        }
+        if (out_ >= 0) {
+            ::close(out_);
+        }
+    }
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    bool started() const { return pid_ > 0; }
+    pid_t pid() const { return pid_; }
+    // What the child has written to its standard output since the last call.
+    QByteArray readOutput() {
+        QByteArray got;
+        char buffer[65536];
+        ssize_t n = 0;
+        while (out_ >= 0 && (n = ::read(out_, buffer, sizeof buffer)) > 0) {
+            got.append(buffer, n);
+        }
+        output_ += got;
+        return got;
+    }
+    // Everything it wrote so far.
+    const QByteArray& output() {
+        readOutput();
+        return output_;
+    }
+    // Waits (running the event loop) until the child has ended.
+    bool waitForFinished(int timeoutMs = 10000) {
+        return waitUntil(
+            [&] {
+                readOutput();
+                if (!finished_ && pid_ > 0 && ::waitpid(pid_, &status_, WNOHANG) == pid_) {
+                    finished_ = true;
+                }
+                return finished_;
+            },
+            timeoutMs);
+    }
+    bool normalExit() const { return finished_ && WIFEXITED(status_); }
+    int exitCode() const { return normalExit() ? WEXITSTATUS(status_) : -1; }
+
+private:
+    pid_t pid_ = -1;
+    int out_ = -1;
+    int status_ = 0;
+    bool finished_ = false;
+    QByteArray output_;
+};
+
+// A TCP port nothing listens on at the moment (on every local IPv4 address, as the station binds).
+inline int freeTcpPort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_ANY);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    ::close(fd);
+    return ntohs(a.sin_port);
+}
+
+// A capture PCM "vxtone" of ALSA's file plugin whose input is a FIFO fed with a sine at the pace of real
+// time (ALSA's null device, the plugin's slave, keeps no time of its own), so the real ALSA backend
+// records a known signal live, without a sound card. Declare it before the station that records it.
+class AlsaToneFifo {
+public:
+    AlsaToneFifo(const QString& dir, double hz) : hz_(hz) {
+        const QString fifo = dir + QStringLiteral("/tone.fifo");
+        ::mkfifo(QFile::encodeName(fifo).constData(), 0600);
+        // Read-write, so opening does not wait for the reader; non-blocking, so a full pipe (nobody
+        // records yet) holds the sine back instead of the feeder.
+        fd_ = ::open(QFile::encodeName(fifo).constData(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+        const QByteArray config =
+            "pcm.vxtone {\n    type file\n    slave.pcm { type null }\n"
+            "    file \"/dev/null\"\n    infile \"" +
+            fifo.toUtf8() + "\"\n    format \"raw\"\n}\n";
+        configPath_ = writeFile(dir, QStringLiteral("asound.conf"), config);
+        feeder_ = std::thread([this] { feed(); });
+    }
+    ~AlsaToneFifo() {
+        {
+            std::lock_guard lock(mutex_);
+            stop_ = true;
+            changed_.notify_all();
+        }
+        feeder_.join();
+        ::close(fd_);
+    }
+    std::shared_ptr<vx::wavein::WaveIn> device() const {
+        return std::make_shared<vx::wavein::AlsaWaveIn>(QStringLiteral("vxtone"), configPath_);
+    }
+
+private:
+    static constexpr uint32_t kRate = 11025;
+    static constexpr uint64_t kChunk = kRate / 21;  // 525 frames, about 48 ms
+
+    void feed() {
+        auto next = std::chrono::steady_clock::now();
+        uint64_t written = 0;  // frames; the sine continues where the last accepted chunk ended
+        std::unique_lock lock(mutex_);
+        while (!stop_) {
+            const QByteArray chunk = sine16(kRate, 1, hz_, kChunk, written);
+            if (::write(fd_, chunk.constData(), std::size_t(chunk.size())) == chunk.size()) {
+                written += kChunk;
+            }
+            next += std::chrono::microseconds(kChunk * 1000000 / kRate);
+            changed_.wait_until(lock, next, [this] { return stop_; });
+        }
+    }
+
+    double hz_;
+    int fd_ = -1;
+    QString configPath_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool stop_ = false;
+    std::thread feeder_;
+};
+
+// The window on a temporary program directory, offline (/WO) unless a directory URL is given, with a
+// radio name, a free listener port and no listener limit.
+class Station : public MainformFixture {
+public:
+    explicit Station(std::shared_ptr<vx::wavein::WaveIn> capture,
+                     std::shared_ptr<vx::acm::Acm> codecs = nullptr,
+                     const QString& directoryUrl = QString()) {
+        env.waveIn = std::move(capture);
+        env.acm = std::move(codecs);
+        if (directoryUrl.isEmpty()) {
+            env.arguments = {QStringLiteral("vandorixserver"), QStringLiteral("/WO")};
+        } else {
+            writeFile(dir.path(), QStringLiteral("Server.ini"), directoryUrl.toUtf8() + "\r\n");
+        }
+        TMainform& f = create();
+        f.RadioName->setText(QStringLiteral("Testradio"));
+        f.VandorixClientport->setValue(freeTcpPort());
+        f.Beschr->setChecked(false);
+    }
+
+    TMainform& w() { return *form; }
+    int port() const { return form->VandorixClientport->value(); }
+    bool broadcasting() const { return form->ServerVandorixClient->Active(); }
+    bool settingsLocked() const {
+        return !form->Connectrbtn->isEnabled() && form->Disconnectrbtn->isEnabled() &&
+               !form->VandorixClientport->isEnabled() && !form->OutpForm->isEnabled();
+    }
+    bool settingsUnlocked() const {
+        return form->Connectrbtn->isEnabled() && !form->Disconnectrbtn->isEnabled() &&
+               form->VandorixClientport->isEnabled() && form->OutpForm->isEnabled();
+    }
+    // The MP3 copies in the program directory.
+    QStringList mp3Copies() const {
+        return QDir(dir.path()).entryList({QStringLiteral("*.mp3")}, QDir::Files);
+    }
+};
+
+// A client that plays the listener program: its agent, then the 514-byte station header, then audio.
+inline std::unique_ptr<LoopbackPeer> listenerProgram(int port) {
+    auto peer = std::make_unique<LoopbackPeer>(port);
+    peer->write("KT-VandorixClient v30");
+    return peer;
+}
+
+// A remote-control peer, optionally from another local source address (127.0.0.2 and the like).
+class RemotePeer {
+public:
+    RemotePeer(int port, const char* source = nullptr) {
+        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (source != nullptr) {
+            sockaddr_in s{};
+            s.sin_family = AF_INET;
+            ::inet_pton(AF_INET, source, &s.sin_addr);
+            ::bind(fd_, reinterpret_cast<sockaddr*>(&s), sizeof s);
+        }
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(uint16_t(port));
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    }
+    ~RemotePeer() { ::close(fd_); }
+    bool connected() const { return connected_; }
+
+    // Sends the bytes and ends the sending side: the station reads everything before it sees the end,
+    // so once it has released the connection the command has been handled.
+    bool sendLast(const QByteArray& bytes) {
+        const bool sent =
+            ::send(fd_, bytes.constData(), std::size_t(bytes.size()), MSG_NOSIGNAL) == bytes.size();
+        ::shutdown(fd_, SHUT_WR);
+        return sent;
+    }
+    // Everything the station sent until it closed; false when it did not close in time.
+    bool readUntilClosed(QByteArray& out, int timeoutMs = 10000) {
+        char buf[4096];
+        return waitUntil(
+            [&] {
+                for (;;) {
+                    const ssize_t n = ::recv(fd_, buf, sizeof buf, MSG_DONTWAIT);
+                    if (n > 0) {
+                        out.append(buf, n);
+                        continue;
+                    }
+                    return n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
+                }
+            },
+            timeoutMs);
+    }
+
+private:
+    int fd_ = -1;
+    bool connected_ = false;
+};
+
+// The station's own codecs behind a gate: each conversion records its input and waits until the test
+// opens the gate, and a stream close during a conversion is noted.
+class GatedAcm : public vx::acm::SimulatedAcm {
+public:
+    uint32_t streamConvert(vx::acm::HACMSTREAM stream, vx::acm::ACMSTREAMHEADER* header,
+                           uint32_t flags) override {
+        std::unique_lock lock(mutex_);
+        ++converting_;
+        inputs_.emplace_back(reinterpret_cast<const char*>(header->pbSrc), qsizetype(header->cbSrcLength));
+        changed_.notify_all();
+        changed_.wait(lock, [this] { return gateOpen_; });
+        const uint32_t result = SimulatedAcm::streamConvert(stream, header, flags);
+        --converting_;
+        return result;
+    }
+    uint32_t streamClose(vx::acm::HACMSTREAM stream, uint32_t flags) override {
+        {
+            std::lock_guard lock(mutex_);
+            closedDuringConversion_ |= converting_ > 0;
+        }
+        return SimulatedAcm::streamClose(stream, flags);
+    }
+    void openGate() {
+        std::lock_guard lock(mutex_);
+        gateOpen_ = true;
+        changed_.notify_all();
+    }
+    int conversions() const {
+        std::lock_guard lock(mutex_);
+        return int(inputs_.size());
+    }
+    QByteArray input(int i) const {
+        std::lock_guard lock(mutex_);
+        return inputs_.at(std::size_t(i));
+    }
+    bool closedDuringConversion() const {
+        std::lock_guard lock(mutex_);
+        return closedDuringConversion_;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    bool gateOpen_ = false;
+    int converting_ = 0;
+    bool closedDuringConversion_ = false;
+    std::vector<QByteArray> inputs_;
+};
+
+}  // namespace vxtest

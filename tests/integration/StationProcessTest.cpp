@@ -1,0 +1,145 @@
+// The station as its own process: driven over the remote control with vandorixctl, heard with mpg123,
+// and the README's run command.
+#include "StationHarness.h"
+#include "app/TOptionsRecord.h"
+
+#include <gtest/gtest.h>
+
+#include <QStandardPaths>
+
+#include <sys/stat.h>
+
+namespace {
+
+const QString kBin = QStringLiteral(VX_BIN_DIR);
+const QString kSourceDir = QDir::cleanPath(QStringLiteral(VX_TEST_DATA_DIR "/../.."));
+
+// Without a display, as on a server: the station picks Qt's offscreen platform itself.
+const QStringList kNoDisplay = {QStringLiteral("DISPLAY"), QStringLiteral("WAYLAND_DISPLAY"),
+                                QStringLiteral("QT_QPA_PLATFORM")};
+// A station process shows its window, and Qt then hands image work to its own pooled threads, which
+// synchronise inside the uninstrumented Qt libraries: under ThreadSanitizer that reads as races between
+// Qt's threads. These tests check what the process does; the station's threads are checked in-process.
+const QString kChildSanitizer = QStringLiteral("TSAN_OPTIONS=report_bugs=0");
+
+// Runs vandorixctl to its end; returns its standard output, or a null array when it failed.
+QByteArray ctl(int remotePort, const QString& command) {
+    vxtest::ChildProcess p(kBin + QStringLiteral("/vandorixctl"),
+                           {QStringLiteral("--port"), QString::number(remotePort), command});
+    if (!p.waitForFinished(15000) || p.exitCode() != 0) {
+        return QByteArray();
+    }
+    const QByteArray out = p.output();
+    return out.isNull() ? QByteArray("") : out;
+}
+
+bool accepts(int port) {
+    vxtest::LoopbackPeer probe(port);
+    return probe.connected();
+}
+
+// A data folder like the demo's, on free ports.
+QString prepareDataDir(const QTemporaryDir& dir, int listenerPort) {
+    vxtest::writeFile(dir.path(), QStringLiteral("Server.ini"), "http://127.0.0.1:9/vandorixdb/\n");
+    TOptionsRecord demo =
+        TOptionsRecord::fromBytes(vxtest::readFile(kSourceDir + "/scripts/demo/Optionen.ini"));
+    demo.Port = listenerPort;
+    return vxtest::writeFile(dir.path(), QStringLiteral("Optionen.ini"), demo.toBytes());
+}
+
+ino_t inodeOf(const QString& path) {
+    struct stat st {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_ino : 0;
+}
+
+TEST(StationProcess, TheDemoSettingsGiveARadioNameAndTheStationsFormats) {
+    const QByteArray bytes = vxtest::readFile(kSourceDir + "/scripts/demo/Optionen.ini");
+    ASSERT_EQ(bytes.size(), TOptionsRecord::kSize);
+    const TOptionsRecord r = TOptionsRecord::fromBytes(bytes);
+    EXPECT_EQ(r.Radioname, QStringLiteral("Demoradio"));
+    EXPECT_EQ(r.Port, 6565);
+    EXPECT_EQ(r.FormatIn, defaultInputFormat());
+    EXPECT_EQ(r.FormatOut, defaultOutputFormat());
+}
+
+TEST(StationProcess, EndeStopsTheBroadcastAndEndsTheProcessWithoutTheCloseHandling) {
+    QTemporaryDir dir;
+    const int listenerPort = vxtest::freeTcpPort();
+    const int remotePort = vxtest::freeTcpPort();
+    const QString options = prepareDataDir(dir, listenerPort);
+    const ino_t optionsFile = inodeOf(options);
+    vxtest::ChildProcess station(
+        kBin + QStringLiteral("/vandorixserver"),
+        {QStringLiteral("/WO"), QStringLiteral("--data-dir"), dir.path(), QStringLiteral("--capture-device"),
+         QStringLiteral("tone"), QStringLiteral("--remote-port"), QString::number(remotePort)},
+        {kChildSanitizer}, kNoDisplay);
+    ASSERT_TRUE(station.started());
+    ASSERT_TRUE(vxtest::waitUntil([&] { return !ctl(remotePort, QStringLiteral("Start")).isNull(); }, 20000));
+    ASSERT_TRUE(vxtest::waitUntil([&] { return accepts(listenerPort); }, 20000));
+    auto listener = vxtest::listenerProgram(listenerPort);
+    ASSERT_TRUE(listener->waitForBytes(514 + 1000, 20000)) << "no audio before the end";
+
+    ASSERT_FALSE(ctl(remotePort, QStringLiteral("Ende")).isNull());
+    EXPECT_TRUE(listener->waitForClose(10000)) << "the stop did not close the listener";
+    ASSERT_TRUE(station.waitForFinished(20000));
+    EXPECT_TRUE(station.normalExit());
+    EXPECT_EQ(station.exitCode(), 0);
+    // The close handling would have written the settings anew (a new file replaces the old one).
+    EXPECT_EQ(inodeOf(options), optionsFile) << "the window's close handling ran";
+    EXPECT_FALSE(QDir(dir.path()).entryList({QStringLiteral("*.mp3")}).size() > 0);
+}
+
+TEST(StationProcess, TheReadmeRunCommandBroadcastsHeadlessAndListsAConnectedMpg123) {
+    ASSERT_FALSE(QStandardPaths::findExecutable(QStringLiteral("mpg123")).isEmpty()) << "mpg123 is missing";
+    QTemporaryDir dir;
+    const int listenerPort = vxtest::freeTcpPort();
+    const int remotePort = vxtest::freeTcpPort();
+    prepareDataDir(dir, listenerPort);
+    vxtest::ChildProcess run(
+        QStringLiteral("bash"), {kSourceDir + QStringLiteral("/scripts/run-station.sh")},
+        {QStringLiteral("VX_SKIP_BUILD=1"), QStringLiteral("VX_BIN=") + kBin,
+         QStringLiteral("VX_DATA_DIR=") + dir.path(),
+         QStringLiteral("VX_REMOTE_PORT=") + QString::number(remotePort), kChildSanitizer},
+        kNoDisplay);
+    ASSERT_TRUE(run.started());
+    // The station runs in the script's background: whatever happens below, it is ended at the end.
+    struct EndStation {
+        int port;
+        ~EndStation() { ctl(port, QStringLiteral("Ende")); }
+    } endStation{remotePort};
+    ASSERT_TRUE(vxtest::waitUntil([&] { return accepts(listenerPort); }, 30000));
+
+    vxtest::ChildProcess player(QStringLiteral("mpg123"),
+                                {QStringLiteral("-q"), QStringLiteral("-s"),
+                                 QStringLiteral("http://127.0.0.1:%1/").arg(listenerPort)});
+    ASSERT_TRUE(player.started());
+    QByteArray pcm;
+    ASSERT_TRUE(vxtest::waitUntil(
+        [&] {
+            pcm += player.readOutput();
+            return pcm.size() >= 2 * 11025 * 2;
+        },
+        30000));
+    QByteArray list;
+    ASSERT_TRUE(vxtest::waitUntil(
+        [&] {
+            list = ctl(remotePort, QStringLiteral("Liste"));
+            return !list.isEmpty();
+        },
+        10000));
+    EXPECT_EQ(list, "127.0.0.1\n");
+
+    ASSERT_FALSE(ctl(remotePort, QStringLiteral("Stop")).isNull());
+    EXPECT_TRUE(player.waitForFinished(10000)) << "mpg123 still plays after the stop";
+    pcm += player.readOutput();
+    const std::vector<int16_t> samples = vxtest::samples16(pcm);
+    ASSERT_GE(samples.size(), std::size_t(2 * 11025));
+    EXPECT_EQ(vxtest::dominantFrequency(samples, 11025, samples.size() - 11025, samples.size()), 440.0);
+
+    ASSERT_FALSE(ctl(remotePort, QStringLiteral("Ende")).isNull());
+    ASSERT_TRUE(run.waitForFinished(20000));
+    EXPECT_EQ(run.exitCode(), 0);
+    EXPECT_TRUE(run.output().contains("mpg123 http://127.0.0.1:6565/")) << run.output().toStdString();
+}
+
+}  // namespace

@@ -3,9 +3,9 @@
 #include "app/SignalCloser.h"
 #include "app/StationApplication.h"
 #include "app/TMainform.h"
+#include "platform/FileLimit.h"
 #include "platform/acm/PlatformAcm.h"
 #include "platform/wavein/WaveIn.h"
-#include "platform/FileLimit.h"
 #include "ui/UserDialogs.h"
 
 #include <QCoreApplication>

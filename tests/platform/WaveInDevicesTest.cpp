@@ -1,4 +1,4 @@
-// Capture devices by spec string, and the built-in tone device recording through TACMIn.
+// Capture devices by name, and the built-in tone device recording through TACMIn.
 #include "audio/SignalTools.h"
 #include "audio/TACMIn.h"
 #include "platform/wavein/AlsaWaveIn.h"

@@ -79,8 +79,8 @@ public:
     virtual uint32_t close(HWAVEIN handle) = 0;
 };
 
-// Builds a backend from a device spec: "alsa:NAME" (ALSA PCM NAME), "tone" or "tone:HZ" (a sine of HZ,
+// Builds a backend from a device name: "alsa:NAME" (ALSA PCM NAME), "tone" or "tone:HZ" (a sine of HZ,
 // default 440). Returns null and sets *error for anything else.
-std::shared_ptr<WaveIn> createWaveIn(const QString& spec, QString* error = nullptr);
+std::shared_ptr<WaveIn> createWaveIn(const QString& device, QString* error = nullptr);
 
 }  // namespace vx::wavein

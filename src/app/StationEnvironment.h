@@ -19,7 +19,9 @@ struct StationEnvironment {
     QString dataDir;        // plays the part of the program directory: settings files, MP3 copies
     QStringList arguments;  // command line after Qt took its own options; [0] is the program
     UserDialogs* dialogs = nullptr;
-    int remoteControlPort = 6566;  // 0: the system chooses (tests)
+    // The remote-control port; main() gives 6566 (or --remote-port). 0, the default, lets the system
+    // choose, so windows made side by side (tests) never contend for one port.
+    int remoteControlPort = 0;
     // Capture device and codec layer; when null the window builds the real ones (ALSA "default", the
     // station's codecs with the format dialog through `dialogs`).
     std::shared_ptr<vx::wavein::WaveIn> waveIn;

@@ -39,7 +39,8 @@ TEST(Executable, HeadlessStationSavesItsSettingsOnSigterm) {
     vxtest::writeFile(dir.path(), "Server.ini", "http://127.0.0.1:9/db/\n");
     QProcess station;
     station.setProcessEnvironment(headlessEnvironment());
-    station.start(QStringLiteral(VX_BIN_DIR "/vandorixserver"), {"/WO", "--data-dir", dir.path(), "--remote-port", "0"});
+    station.start(QStringLiteral(VX_BIN_DIR "/vandorixserver"),
+                  {"/WO", "--data-dir", dir.path(), "--remote-port", "0"});
     ASSERT_TRUE(station.waitForStarted());
     ASSERT_TRUE(vxtest::waitUntil([&] { return catchesSigterm(station.processId()); }));
     ::kill(pid_t(station.processId()), SIGTERM);

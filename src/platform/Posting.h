@@ -14,9 +14,4 @@ inline void postTo(QObject* receiver, std::function<void()> fn) {
     QMetaObject::invokeMethod(receiver, std::move(fn), Qt::QueuedConnection);
 }
 
-// Runs fn on receiver's thread and waits until it has run. Must not be called from receiver's thread.
-inline void postAndWait(QObject* receiver, std::function<void()> fn) {
-    QMetaObject::invokeMethod(receiver, std::move(fn), Qt::BlockingQueuedConnection);
-}
-
 }  // namespace vx

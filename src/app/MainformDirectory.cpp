@@ -72,27 +72,18 @@ void TMainform::buildDirectory() {
 
 void TMainform::AnmeldeBtnClick(QObject* /*Sender*/) {
     trace("AnmeldeBtnClick");
-    if (OfflineMode) {
-        return;
-    }
-    step(2);
-    if (!inputValid(*this, true)) {
-        env_.dialogs->showMessage(kTitle, Msg(30));
-        return;
-    }
-    step(3);
-    HTTP->URL = stationUrl(*this, QStringLiteral("register")) + QStringLiteral("&email=") + EMail->text();
-    const QString answer = fetchDropping(*HTTP);
-    step(4);
-    if (answer == QLatin1String("E105")) {
-        env_.dialogs->showMessage(kTitle, Msg(36));
-    } else {
-        env_.dialogs->showMessage(kTitle, Msg(37) + answer);
-    }
+    registrationRequest(
+        stationUrl(*this, QStringLiteral("register")) + QStringLiteral("&email=") + EMail->text(),
+        QStringLiteral("E105"), 36, 37);
 }
 
 void TMainform::AbmeldeBtnClick(QObject* /*Sender*/) {
     trace("AbmeldeBtnClick");
+    registrationRequest(stationUrl(*this, QStringLiteral("delete")), QStringLiteral("E106"), 39, 40);
+}
+
+void TMainform::registrationRequest(const QString& url, const QString& success, int okMessage,
+                                    int failMessage) {
     if (OfflineMode) {
         return;
     }
@@ -102,13 +93,13 @@ void TMainform::AbmeldeBtnClick(QObject* /*Sender*/) {
         return;
     }
     step(3);
-    HTTP->URL = stationUrl(*this, QStringLiteral("delete"));
+    HTTP->URL = url;
     const QString answer = fetchDropping(*HTTP);
     step(4);
-    if (answer == QLatin1String("E106")) {
-        env_.dialogs->showMessage(kTitle, Msg(39));
+    if (answer == success) {
+        env_.dialogs->showMessage(kTitle, Msg(okMessage));
     } else {
-        env_.dialogs->showMessage(kTitle, Msg(40) + answer);
+        env_.dialogs->showMessage(kTitle, Msg(failMessage) + answer);
     }
 }
 

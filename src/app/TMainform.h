@@ -239,6 +239,8 @@ private:
     // Start-up steps [1-16]: recording sources and stored volume; filled in by the mixer.
     void RestoreRecordingSource();
     void trace(const char* name);
+    // Register and delete: the same checks, one waiting request, a message for the answer.
+    void registrationRequest(const QString& url, const QString& success, int okMessage, int failMessage);
     void step(int n) { DebugNum = n; }
 
     StationEnvironment env_;

@@ -83,9 +83,10 @@ uint32_t PlatformAcm::streamPrepareHeader(HACMSTREAM stream, ACMSTREAMHEADER* he
     return MMSYSERR_NOERROR;
 }
 
-uint32_t PlatformAcm::streamConvert(HACMSTREAM stream, ACMSTREAMHEADER* header, uint32_t flags) {
-    Stream* s = find(stream);
-    if (s == nullptr) {
+// The stream of a call that needs a prepared header, or the code that refuses the call.
+uint32_t PlatformAcm::findPrepared(HACMSTREAM stream, const ACMSTREAMHEADER* header, Stream** out) const {
+    *out = find(stream);
+    if (*out == nullptr) {
         return MMSYSERR_INVALHANDLE;
     }
     if (header == nullptr) {
@@ -93,6 +94,14 @@ uint32_t PlatformAcm::streamConvert(HACMSTREAM stream, ACMSTREAMHEADER* header, 
     }
     if ((header->fdwStatus & ACMSTREAMHEADER_STATUSF_PREPARED) == 0) {
         return ACMERR_UNPREPARED;
+    }
+    return MMSYSERR_NOERROR;
+}
+
+uint32_t PlatformAcm::streamConvert(HACMSTREAM stream, ACMSTREAMHEADER* header, uint32_t flags) {
+    Stream* s = nullptr;
+    if (const uint32_t code = findPrepared(stream, header, &s); code != MMSYSERR_NOERROR) {
+        return code;
     }
     if ((flags & ~(ACM_STREAMCONVERTF_BLOCKALIGN | ACM_STREAMCONVERTF_START | ACM_STREAMCONVERTF_END)) != 0) {
         return MMSYSERR_INVALFLAG;
@@ -114,15 +123,9 @@ uint32_t PlatformAcm::streamReset(HACMSTREAM stream, uint32_t) {
 }
 
 uint32_t PlatformAcm::streamUnprepareHeader(HACMSTREAM stream, ACMSTREAMHEADER* header, uint32_t) {
-    Stream* s = find(stream);
-    if (s == nullptr) {
-        return MMSYSERR_INVALHANDLE;
-    }
-    if (header == nullptr) {
-        return MMSYSERR_INVALPARAM;
-    }
-    if ((header->fdwStatus & ACMSTREAMHEADER_STATUSF_PREPARED) == 0) {
-        return ACMERR_UNPREPARED;
+    Stream* s = nullptr;
+    if (const uint32_t code = findPrepared(stream, header, &s); code != MMSYSERR_NOERROR) {
+        return code;
     }
     header->fdwStatus &= ~ACMSTREAMHEADER_STATUSF_PREPARED;
     --s->prepared;

@@ -28,6 +28,7 @@ public:
 private:
     class Stream;
     Stream* find(HACMSTREAM stream) const;
+    uint32_t findPrepared(HACMSTREAM stream, const ACMSTREAMHEADER* header, Stream** out) const;
 
     FormatChooser chooser_;
     std::set<Stream*> streams_;  // touched only on open and close, which the owner serialises

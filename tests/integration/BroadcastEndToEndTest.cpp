@@ -46,19 +46,7 @@ public:
     }
     ~StalledListener() { ::close(fd_); }
     // Reads again: everything the station had sent and the station's close.
-    bool readUntilClosed(QByteArray& out) {
-        char buf[65536];
-        return vxtest::waitUntil([&] {
-            for (;;) {
-                const ssize_t n = ::recv(fd_, buf, sizeof buf, MSG_DONTWAIT);
-                if (n > 0) {
-                    out.append(buf, n);
-                    continue;
-                }
-                return n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
-            }
-        });
-    }
+    bool readUntilClosed(QByteArray& out) { return vxtest::readSocketUntilClosed(fd_, out); }
     int localPort() const {
         sockaddr_in a{};
         socklen_t len = sizeof a;

@@ -40,6 +40,24 @@
 
 namespace vxtest {
 
+// Appends everything a socket receives to out until the peer closes it; false when it did not close in
+// time.
+inline bool readSocketUntilClosed(int fd, QByteArray& out, int timeoutMs = 10000) {
+    char buf[65536];
+    return waitUntil(
+        [&] {
+            for (;;) {
+                const ssize_t n = ::recv(fd, buf, sizeof buf, MSG_DONTWAIT);
+                if (n > 0) {
+                    out.append(buf, n);
+                    continue;
+                }
+                return n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
+            }
+        },
+        timeoutMs);
+}
+
 const QByteArray kTerminator("\xFF\xFF\xFF\xFF", 4);
 
 // The frequency (whole Hz, 50 to 3000) that carries the most energy in frames [from, to) of a mono
@@ -315,19 +333,7 @@ public:
     }
     // Everything the station sent until it closed; false when it did not close in time.
     bool readUntilClosed(QByteArray& out, int timeoutMs = 10000) {
-        char buf[4096];
-        return waitUntil(
-            [&] {
-                for (;;) {
-                    const ssize_t n = ::recv(fd_, buf, sizeof buf, MSG_DONTWAIT);
-                    if (n > 0) {
-                        out.append(buf, n);
-                        continue;
-                    }
-                    return n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
-                }
-            },
-            timeoutMs);
+        return readSocketUntilClosed(fd_, out, timeoutMs);
     }
 
 private:

@@ -9,5 +9,10 @@ case "$kind" in
     tsan)  dir=build-tsan; opts=(-DCMAKE_BUILD_TYPE=Debug -DVX_TSAN=ON -DVX_BUILD_BENCH=OFF) ;;
     *) echo "usage: $0 [plain|asan|tsan]" >&2; exit 2 ;;
 esac
+# ccache, where installed, lets several checkouts and the three builds share what they compiled alike.
+if command -v ccache >/dev/null; then
+    opts+=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+    export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1
+fi
 cmake -S . -B "$dir" -G Ninja "${opts[@]}" >/dev/null
 cmake --build "$dir" -j "$(nproc)"

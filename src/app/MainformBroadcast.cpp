@@ -1,5 +1,6 @@
 // Worker runs, broadcast start and stop, stream distribution.
 #include "app/EInOutError.h"
+#include "app/ListenerDestination.h"
 #include "app/TMainform.h"
 #include "app/TVXSocketData.h"
 #include "audio/TACMConvertor.h"
@@ -56,6 +57,11 @@ void TMainform::buildBroadcast() {
     Thread = std::make_unique<TThreadComp>();
     Thread->SetThreadPriority(tpHigher);
     Thread->OnExecute = [this](TThreadComp* sender) { ThreadExecute(sender); };
+    Listeners = std::make_unique<ListenerDestination>(*ServerVandorixClient);
+    Listeners->OnSendError = [this] {
+        const uint32_t errors = ++ErrorCount;
+        vx::postTo(this, [this, errors] { Errorsvandorixclient->setText(QString::number(errors)); });
+    };
     // Not guarded: an error goes through the capture component (which then takes that buffer out of its
     // rotation) to the event loop's error report.
     ACMI->OnBufferFull = [this](TACMIn* sender, const void* data, int size) {
@@ -138,13 +144,11 @@ void TMainform::ConnectrbtnClick(QObject* /*Sender*/) {
             const QString path =
                 ProgramDir() + QLatin1Char('/') + DateTimetoFilename(QDateTime::currentDateTime()) + ".mp3";
             DebugStr = QStringLiteral("ConnectrbtnClick");
-            step(11);
-            Mp3File.setFileName(path);
             step(12);
-            // Unbuffered: every block reaches the file as it is written, and a failed write shows at once.
-            if (!Mp3File.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
-                throw EInOutError("Cannot create file \"" + path.toStdString() + "\". " +
-                                  Mp3File.errorString().toStdString());
+            try {
+                Mp3File.create(path);
+            } catch (const EInOutError& e) {
+                throw EInOutError("Cannot create file \"" + path.toStdString() + "\". " + e.what());
             }
             openedMp3 = true;
             Mp3Recording = true;
@@ -198,8 +202,9 @@ void TMainform::ConnectrbtnClick(QObject* /*Sender*/) {
             quietly([this] { ACMC->SetActive(false); });
         }
         if (openedMp3) {
+            // Nothing was written to it yet: an empty copy would only be litter.
             Mp3Recording = false;
-            Mp3File.close();
+            Mp3File.discard();
         }
         DBTimer->stop();
         DebugStr = failedName;
@@ -284,6 +289,25 @@ void TMainform::ACMIBufferFull(TACMIn* /*Sender*/, const void* Data, int Size) {
     LastBlockTime = now;
 }
 
+void TMainform::deliver(BlockDestination& destination, std::atomic<bool>& flag, const char* block, int size) {
+    try {
+        destination.write(block, size);
+    } catch (const std::exception& e) {
+        flag = false;
+        destination.close();
+        const uint32_t errors = ++ErrorCount;
+        // The report names the step that failed, whatever the window traces by the time it shows.
+        const QString name = DebugStr.value();
+        const int failedStep = DebugNum;
+        vx::postTo(this, [this, errors, name, failedStep, message = std::string(e.what())] {
+            Errorsvandorixclient->setText(QString::number(errors));
+            DebugStr = name;
+            DebugNum = failedStep;
+            AppException(this, EInOutError(message));
+        });
+    }
+}
+
 void TMainform::ThreadExecute(TThreadComp* /*Sender*/) {
     trace("ThreadExecute");
     step(1);
@@ -292,20 +316,29 @@ void TMainform::ThreadExecute(TThreadComp* /*Sender*/) {
     step(2);
     if (Mp3Recording) {
         step(3);
-        if (Mp3File.write(block, n) != n) {
-            throw EInOutError("Cannot write the MP3 copy: " + Mp3File.errorString().toStdString());
-        }
+        deliver(Mp3File, Mp3Recording, block, n);
     }
     step(4);
     vx::postTo(this, [this, n] { Bytesvandorixclient->setText(QString::number(n)); });
-    const uint64_t serial = BroadcastSerial;
     if (Recording) {
         step(5);
-        if (RecordFile.write(block, n) != n) {
-            throw EInOutError("Cannot write the recording: " + RecordFile.errorString().toStdString());
-        }
+        deliver(RecordFile, Recording, block, n);
         return;
     }
+    showLineLoad(n);
+    step(8);
+    SendToAudience(block, n);
+}
+
+void TMainform::SendToAudience(const char* block, int size) {
+    for (const auto& relay : Relays) {
+        relay->write(block, size);
+    }
+    Listeners->write(block, size);
+}
+
+void TMainform::showLineLoad(int blockSize) {
+    const uint64_t serial = BroadcastSerial;
     if (ServerVandorixClient->ConnectionCount() == 0) {
         step(14);
         vx::postTo(this, [this, serial] {
@@ -318,7 +351,7 @@ void TMainform::ThreadExecute(TThreadComp* /*Sender*/) {
     step(6);
     const int maximum = std::max(int(LineCapacity), 0);
     step(7);
-    const qint64 position = std::min<qint64>(qint64(GetUseranzahl()) * n, maximum);
+    const qint64 position = std::min<qint64>(qint64(GetUseranzahl()) * blockSize, maximum);
     LineLoad = (uint64_t(uint32_t(maximum)) << 32) | uint32_t(position);
     // The posted calls capture at most 16 bytes, so std::function keeps them inline and the call object
     // is made inside vx::postTo; the values travel in LineLoad.
@@ -337,33 +370,4 @@ void TMainform::ThreadExecute(TThreadComp* /*Sender*/) {
         Auslastung->setRange(0, loadMaximum);
         Auslastung->setValue(int(uint32_t(load)));
     });
-    step(8);
-    // A copy of the list: connections the window thread releases meanwhile stay valid (closed) in it.
-    const auto connections = ServerVandorixClient->Connections();
-    for (const auto& connection : connections) {
-        try {
-            step(9);
-            const auto session = connection->UserDataAs<TVXSocketData>();
-            if (!session) {
-                continue;
-            }
-            step(10);
-            if (session->Kind.load() != TVXSocketData::KindListener) {
-                continue;
-            }
-            step(11);
-            if (session->Ready.load() == 0) {
-                continue;
-            }
-            step(12);
-            // One attempt: what the connection does not take at once is lost for this listener.
-            if (n > 0 && connection->IsOpen()) {
-                connection->SendBytes(block, n);
-            }
-        } catch (const std::exception&) {
-            step(13);
-            const uint32_t errors = ++ErrorCount;
-            vx::postTo(this, [this, errors] { Errorsvandorixclient->setText(QString::number(errors)); });
-        }
-    }
 }

@@ -1,8 +1,10 @@
 #include "app/TMainform.h"
 
+#include "app/ListenerDestination.h"
+
 #include "audio/TACMConvertor.h"
-#include "ui/TLogGraph.h"
 #include "audio/TACMIn.h"
+#include "ui/TLogGraph.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -2,6 +2,7 @@
 
 #include "app/StationEnvironment.h"
 #include "app/Trace.h"
+#include "audio/FileDestination.h"
 #include "audio/TAudioFormat.h"
 #include "net/THTTPGet.h"
 #include "net/TServerSocket.h"
@@ -18,6 +19,7 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <vector>
 
 class QCheckBox;
 class QComboBox;
@@ -33,6 +35,7 @@ class QTreeWidget;
 class TACMConvertor;
 class TLogGraph;
 class TACMIn;
+class ListenerDestination;
 
 // The station's one window. It owns every control and component under the names of the window layout,
 // and its handlers (one file per concern, Mainform*.cpp) carry the station's logic.
@@ -75,7 +78,7 @@ public:
     std::atomic<uint32_t> ErrorCount{0};
     uint32_t RefreshMs = 0;
     double LastBlockTime = 0.0;
-    QFile Mp3File;
+    FileDestination Mp3File;
     std::atomic<bool> Mp3Recording{false};
     std::atomic<bool> RecordMode{false};
     std::atomic<bool> Recording{false};
@@ -189,12 +192,16 @@ public:
     void DirectoryOffAir();
 
     // --- Worker, broadcast start and stop, distribution, remote control (MainformBroadcast.cpp, ...) ---
+    // The recording file that runs append to while Recording is set; opened and closed by the recording.
+    FileDestination RecordFile;
+    // The admitted listeners as one destination of the block's road.
+    std::unique_ptr<ListenerDestination> Listeners;
+    // Streaming servers that carry the stream on; their write() only queues, so it never waits.
+    std::vector<std::unique_ptr<BlockDestination>> Relays;
     // Declared after every component a run uses, so it goes first and waits for a run still under way.
     std::unique_ptr<TThreadComp> Thread;
     // Local programs start, stop and end the station here; listens from the window's creation.
     std::unique_ptr<TServerSocket> RemoteControl;
-    // The recording file that runs append to while Recording is set; opened and closed by the recording.
-    QFile RecordFile;
     // Line-load bar maximum in bytes per second, from Upload; read on the window thread before each run.
     std::atomic<int> LineCapacity{0};
     // The line-load bar as the last run left it: maximum in the high half, position in the low half.
@@ -210,6 +217,9 @@ public:
     void ACMIBufferFull(TACMIn* Sender, const void* Data, int Size);
     // OnExecute of Thread, on the run's thread.
     void ThreadExecute(TThreadComp* Sender);
+    // What the audience gets of a block (live or played from a file): every relay, then every admitted
+    // listener. On the thread that carries the block.
+    void SendToAudience(const char* block, int size);
     void RemoteControlClientConnect(TServerSocket* Sender,
                                     const std::shared_ptr<TServerClientWinSocket>& Socket);
     void RemoteControlClientRead(TServerSocket* Sender,
@@ -233,6 +243,12 @@ private:
     void buildListenerService();
     void buildDirectory();
     void buildBroadcast();
+    // Hands a block to one destination. One that fails is closed, its flag cleared, one transmission
+    // error counted and the failure reported once on the window thread; the block's other destinations
+    // are not affected. On the thread that carries the block.
+    // The line-load bar for a block of blockSize bytes to every admitted listener. Worker.
+    void showLineLoad(int blockSize);
+    void deliver(BlockDestination& destination, std::atomic<bool>& flag, const char* block, int size);
     // Switches the start and stop buttons and the twelve settings controls for a broadcast (or back).
     void lockSettings(bool broadcasting);
     void applyLanguageTexts();

@@ -8,6 +8,7 @@
 #include "platform/wavein/WaveIn.h"
 #include "ui/UserDialogs.h"
 
+#include <QCheckBox>
 #include <QCoreApplication>
 #include <QDir>
 
@@ -73,6 +74,9 @@ int main(int argc, char** argv) {
         return 2;
     }
 
+    // A daemon has no click for the MP3 copy's check box.
+    const bool mp3Copy = args.removeAll(QStringLiteral("--mp3-copy")) > 0;
+
     const bool headless = QGuiApplication::platformName() == QLatin1String("offscreen") ||
                           QGuiApplication::platformName() == QLatin1String("minimal");
     std::unique_ptr<UserDialogs> dialogs;
@@ -93,6 +97,9 @@ int main(int argc, char** argv) {
     };
     if (Mainform.StartupAborted()) {
         return 0;
+    }
+    if (mp3Copy) {
+        Mainform.Mp3Aufz->setChecked(true);
     }
     SignalCloser closer([&Mainform] { Mainform.close(); });
     Mainform.show();

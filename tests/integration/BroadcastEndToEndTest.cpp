@@ -194,4 +194,33 @@ TEST(EndToEnd, AListenerThatStopsReadingLosesBlocksAndStaysWhileTheOthersLoseNot
     EXPECT_EQ(w.Errorsvandorixclient->text(), QStringLiteral("0"));
 }
 
+TEST(EndToEnd, AFullDiskEndsTheMp3CopyWithOneReportAndTheListenersKeepTheTone) {
+    Station s(vx::wavein::createWaveIn(QStringLiteral("tone:440")));
+    TMainform& w = s.w();
+    w.Mp3Aufz->setChecked(true);
+    w.Connectrbtn->click();
+    ASSERT_TRUE(s.broadcasting()) << s.dialogs.messages.join('|').toStdString();
+    ASSERT_TRUE(w.Mp3Recording);
+    // The copy now lies on a device that is always full: its next write fails as on a full disk.
+    w.Mp3File.create(QStringLiteral("/dev/full"));
+    auto program = vxtest::listenerProgram(s.port());
+    ASSERT_TRUE(vxtest::waitUntil([&] { return !s.dialogs.messages.isEmpty(); }, 10000));
+    EXPECT_TRUE(s.dialogs.messages[0].contains(QStringLiteral("Disk full")))
+        << s.dialogs.messages[0].toStdString();
+    EXPECT_TRUE(s.dialogs.messages[0].endsWith(QStringLiteral("DebugStr: ThreadExecute\n\rDebugNum: 3")))
+        << s.dialogs.messages[0].toStdString();
+    EXPECT_FALSE(w.Mp3Recording);
+    EXPECT_FALSE(w.Mp3File.isOpen());
+
+    // Four more blocks reach the listener after the failure, and nothing more is reported.
+    const qsizetype before = program->received().size();
+    ASSERT_TRUE(vxtest::waitUntil([&] { return program->received().size() >= before + 4 * 1500; }, 15000));
+    EXPECT_EQ(s.dialogs.messages.size(), 1);
+    EXPECT_EQ(w.Errorsvandorixclient->text(), QStringLiteral("1"));
+    const vxtest::Decoded heard = vxtest::decodeMp3(program->received().mid(kHeaderSize));
+    ASSERT_TRUE(heard.ok);
+    EXPECT_NEAR(toneOf(heard.samples, heard.rate), 440.0, 1.0);
+    w.Disconnectrbtn->click();
+}
+
 }  // namespace

@@ -60,6 +60,7 @@ TEST(BroadcastStart, PortInUseFailsTheStartWhichUndoesItselfAndTheNextStartWorks
         EXPECT_FALSE(capture->isOpen());
         EXPECT_FALSE(w.Mp3Recording);
         EXPECT_FALSE(w.Mp3File.isOpen());
+        EXPECT_TRUE(s.mp3Copies().isEmpty()) << "the failed start left its empty MP3 copy";
         EXPECT_FALSE(w.DBTimer->isActive());
     }
     // The port is free again: the same start now goes through.

@@ -1,0 +1,27 @@
+#include "app/ListenerDestination.h"
+
+#include "app/TVXSocketData.h"
+#include "net/TServerSocket.h"
+
+void ListenerDestination::write(const char* data, int size) {
+    if (size <= 0) {
+        return;
+    }
+    const auto connections = server_.Connections();
+    for (const auto& connection : connections) {
+        try {
+            const auto session = connection->UserDataAs<TVXSocketData>();
+            if (!session || session->Kind.load() != TVXSocketData::KindListener ||
+                session->Ready.load() == 0) {
+                continue;
+            }
+            if (connection->IsOpen()) {
+                connection->SendBytes(data, size);
+            }
+        } catch (const std::exception&) {
+            if (OnSendError) {
+                OnSendError();
+            }
+        }
+    }
+}

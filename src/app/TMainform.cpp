@@ -4,7 +4,9 @@
 
 #include "audio/TACMConvertor.h"
 #include "audio/TACMIn.h"
+#include "ui/Assets.h"
 #include "ui/TLogGraph.h"
+#include "ui/TSlider.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -16,7 +18,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
-#include <QSlider>
 #include <QSpinBox>
 #include <QTimer>
 #include <QTreeWidget>
@@ -71,6 +72,7 @@ QGroupBox* makeGroup(QWidget* parent, const QString& title, int l, int t, int w,
 TMainform::TMainform(const StationEnvironment& env, QWidget* parent) : QWidget(parent), env_(env) {
     setObjectName(QStringLiteral("Mainform"));
     setWindowTitle(QStringLiteral("Vandorixserver 6.0"));
+    vx::initAssets();
     setWindowIcon(QIcon(QStringLiteral(":/assets/vandorix.xpm")));
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
@@ -195,11 +197,13 @@ void TMainform::buildLayout() {
     AudioQuelle = place(new QComboBox(this), 80, 533, 145, 21);
     AudioQuelle->setEditable(false);
     Label20 = makeLabel(this, QStringLiteral("Lautstärke:"), 240, 536, 53, 13);
-    AudioLautst = place(new QSlider(Qt::Horizontal, this), 304, 536, 201, 17);
-    AudioLautst->setRange(0, 100);
-    AudioLautst->setPageStep(10);
+    AudioLautst = place(new TSlider(this), 304, 536, 201, 17);
+    AudioLautst->setNumThumbStates(2);
+    AudioLautst->setOptions(TSlider::soShowFocus | TSlider::soShowPoints | TSlider::soSmooth);
+    AudioLautst->setIncrement(10);
+    AudioLautst->setMinValue(0);
+    AudioLautst->setMaxValue(100);
     AudioLautst->setValue(0);
-    AudioLautst->setTickPosition(QSlider::TicksBelow);
     AutoDetectBtn = makeButton(this, QStringLiteral("AutoDetect"), 520, 532, 75, 25);
     LautstOptionsspeichern = makeCheck(
         this, QStringLiteral("Die aktuellen Einstellungen speichern und beim Programmstart wiederherstellen"),

@@ -28,12 +28,12 @@ class QLabel;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
-class QSlider;
 class QSpinBox;
 class QTimer;
 class QTreeWidget;
 class TACMConvertor;
 class TLogGraph;
+class TSlider;
 class TACMIn;
 class ListenerDestination;
 
@@ -139,7 +139,7 @@ public:
     QLabel* Label19 = nullptr;
     QComboBox* AudioQuelle = nullptr;
     QLabel* Label20 = nullptr;
-    QSlider* AudioLautst = nullptr;  // stand-in until the station's own slider joins
+    TSlider* AudioLautst = nullptr;
     QPushButton* AutoDetectBtn = nullptr;
     QCheckBox* LautstOptionsspeichern = nullptr;
     QPushButton* RecordtoFileBtn = nullptr;

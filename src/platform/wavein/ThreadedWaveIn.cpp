@@ -78,12 +78,13 @@ private:
         post(h, MMSYSERR_NOERROR);
     }
 
+    // Caller holds mutex_.
     void post(WAVEHDR* h, uint32_t error) {
         // The notice is made here and runs on the owner's thread. Building and posting it under one lock
         // that the notice takes first orders everything this thread wrote (the header, the notice itself)
         // before the owner reads it, in a way the race checker sees too; the event queue's own locking
         // lives in uninstrumented Qt code.
-        std::lock_guard post(noticeLock());
+        std::lock_guard posting(noticeLock());
         QMetaObject::invokeMethod(
             target_,
             [notice = notice_, h, error] {

@@ -11,6 +11,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth
     icecast2 procps
+    pulseaudio libasound2-plugins
 )
 missing=()
 for p in "${packages[@]}"; do

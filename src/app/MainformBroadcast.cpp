@@ -36,6 +36,10 @@ const QString kApplicationTitle = QStringLiteral("KT VandorixServer");
 // well within the block's second; this bound only keeps a stuck codec from hanging the stop.
 constexpr int kRunEndWaitMs = 10000;
 
+// A sound server restarts within a few seconds, and a device plugged in again is ready as soon; trying
+// more often only costs a failed open each time.
+constexpr int kCaptureRetryMs = 3000;
+
 // The current time of day as a fraction of a day.
 double timeOfDay() {
     return QTime::currentTime().msecsSinceStartOfDay() / 86400000.0;
@@ -67,6 +71,11 @@ void TMainform::buildBroadcast() {
     ACMI->OnBufferFull = [this](TACMIn* sender, const void* data, int size) {
         ACMIBufferFull(sender, data, size);
     };
+    ACMI->OnError = [this](TACMIn* sender, const EACMIn& e) { ACMIError(sender, e); };
+    CaptureRetry = new QTimer(this);
+    CaptureRetry->setInterval(kCaptureRetryMs);
+    connect(CaptureRetry, &QTimer::timeout, this,
+            [this] { Guarded(CaptureRetry, [this] { CaptureRetryTimer(CaptureRetry); }); });
 
     connect(Connectrbtn, &QPushButton::clicked, this,
             [this] { Guarded(Connectrbtn, [this] { ConnectrbtnClick(Connectrbtn); }); });
@@ -231,6 +240,8 @@ void TMainform::DisconnectrbtnClick(QObject* /*Sender*/) {
     step(12);
     ACMC->SetActive(false);
     step(13);
+    CaptureRetry->stop();
+    CaptureLost = false;
     ACMI->Close();
     step(14);
     if (Mp3Recording) {
@@ -243,6 +254,36 @@ void TMainform::DisconnectrbtnClick(QObject* /*Sender*/) {
     Auslastung->setValue(0);
     StatsTimer->stop();
     lockSettings(false);
+}
+
+void TMainform::ACMIError(TACMIn* /*Sender*/, const std::exception& E) {
+    trace("ACMIError");
+    // Retry first: while a report box waits for its click, the broadcast comes back on its own.
+    CaptureRetry->start();
+    step(2);
+    // A device that opens again and fails before its first block is still the same outage.
+    if (!CaptureLost) {
+        CaptureLost = true;
+        AppException(this, E);
+    }
+}
+
+void TMainform::CaptureRetryTimer(QObject* /*Sender*/) {
+    trace("CaptureRetryTimer");
+    // Only while the audio path is open: a stop, or a start that failed after the loss, closed it.
+    if (!ACMC->Active() || ACMI->Active()) {
+        step(2);
+        CaptureRetry->stop();
+        return;
+    }
+    step(3);
+    try {
+        ACMI->Open(ACMC->FormatIn);
+    } catch (const EACMIn&) {
+        return;  // still gone; the loss has been reported
+    }
+    step(4);
+    CaptureRetry->stop();
 }
 
 QString TMainform::DateTimetoFilename(const QDateTime& DateTime) {
@@ -268,6 +309,7 @@ QString TMainform::DateTimetoFilename(const QDateTime& DateTime) {
 void TMainform::ACMIBufferFull(TACMIn* /*Sender*/, const void* Data, int Size) {
     trace("ACMIBufferFull");
     step(1);
+    CaptureLost = false;
     const double now = timeOfDay();
     // A block that finds the previous run still busy is dropped before it could overwrite the input
     // that run converts.

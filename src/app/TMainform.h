@@ -220,6 +220,13 @@ public:
     // What the audience gets of a block (live or played from a file): every relay, then every admitted
     // listener. On the thread that carries the block.
     void SendToAudience(const char* block, int size);
+    // OnError of ACMI (the device failed while it recorded): reports once per outage and starts
+    // CaptureRetry, which opens the capture again every few seconds while the audio path is open.
+    void ACMIError(TACMIn* Sender, const std::exception& E);
+    void CaptureRetryTimer(QObject* Sender);
+    QTimer* CaptureRetry = nullptr;
+    // Set by a reported capture failure, cleared by the next block and by the stop.
+    bool CaptureLost = false;
     void RemoteControlClientConnect(TServerSocket* Sender,
                                     const std::shared_ptr<TServerClientWinSocket>& Socket);
     void RemoteControlClientRead(TServerSocket* Sender,

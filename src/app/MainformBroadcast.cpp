@@ -170,8 +170,12 @@ void TMainform::ConnectrbtnClick(QObject* /*Sender*/) {
         ServerVandorixClient->SetActive(true);
         openedPort = true;
         step(21);
+        const uint64_t stopsBefore = StopCount;
         DBTimerTimer(DBTimer);
         DebugStr = QStringLiteral("ConnectrbtnClick");
+        if (StopCount != stopsBefore) {
+            return;  // a stop ran while the report waited and has closed what this start opened
+        }
         step(22);
         DBTimer->start();
         step(23);
@@ -210,6 +214,7 @@ void TMainform::ConnectrbtnClick(QObject* /*Sender*/) {
 
 void TMainform::DisconnectrbtnClick(QObject* /*Sender*/) {
     trace("DisconnectrbtnClick");
+    ++StopCount;
     DirectoryOffAir();  // steps 1-8; shows its messages while the broadcast still runs
     step(9);
     DBTimer->stop();

@@ -259,11 +259,27 @@ void TMainform::closeEvent(QCloseEvent* event) {
         FormClose(this);
         closed = true;
     });
+    closeFailed_ = !closed;
     if (closed) {
         event->accept();
     } else {
         event->ignore();  // the settings were not written: the window stays open
     }
+}
+
+void TMainform::CloseOnSignal() {
+    closeFailed_ = false;
+    if (close() || !closeFailed_) {
+        return;  // closed, or a close already under way (a second signal) ends the program itself
+    }
+    // A daemon has no one to retry the close: the error has been reported, the broadcast is stopped
+    // as the close would have stopped it, and the program ends without its settings.
+    if (ServerVandorixClient->Active()) {
+        Guarded(this, [this] { DisconnectrbtnClick(this); });
+    }
+    DeinitLanguagelist();
+    Languagelist = nullptr;
+    QCoreApplication::exit(1);
 }
 
 void TMainform::AppException(QObject* /*Sender*/, const std::exception& E) {

@@ -50,6 +50,9 @@ public:
     // --- Start-up and settings -------------------------------------------------------------------------
     void FormCreate(QObject* Sender);
     void FormClose(QObject* Sender);  // throws when the settings cannot be written
+    // SIGTERM and SIGINT: the normal close; when FormClose fails, its error is reported and the program
+    // ends all the same (exit code 1), without the settings.
+    void CloseOnSignal();
     void AppException(QObject* Sender, const std::exception& E);
     QString ReplaceStr(const QString& Search, const QString& Replace, const QString& Source);
 
@@ -201,6 +204,8 @@ public:
     std::atomic<uint64_t> LineLoad{0};
     // Changes at every stop: a display update of a run from before it no longer applies.
     std::atomic<uint64_t> BroadcastSerial{0};
+    // Stops begun; a start that sees it change while it waits for the directory has been undone.
+    uint64_t StopCount = 0;
     // How "Ende" ends the process (at once, without the window's close handling).
     std::function<void()> EndProcess;
 
@@ -245,4 +250,5 @@ private:
 
     StationEnvironment env_;
     bool startupAborted_ = false;
+    bool closeFailed_ = false;  // the last FormClose ended in the error report
 };

@@ -250,5 +250,6 @@ private:
 
     StationEnvironment env_;
     bool startupAborted_ = false;
-    bool closeFailed_ = false;  // the last FormClose ended in the error report
+    bool closeFailed_ = false;     // the last FormClose ended in the error report
+    bool keepBadOptions_ = false;  // start-up could not read "Optionen.ini"; the close keeps it aside
 };

@@ -109,6 +109,7 @@ void TMainform::ConnectrbtnClick(QObject* /*Sender*/) {
     bool openedPort = false;
     try {
         if (RecordMode) {
+            checkStreamFormats();
             step(2);
             ACMC->SetInputBufferSize(int(ACMC->FormatIn.avgBytesPerSec()));
             step(3);
@@ -129,6 +130,9 @@ void TMainform::ConnectrbtnClick(QObject* /*Sender*/) {
             step(25);
             env_.dialogs->showMessage(kApplicationTitle, Msg(28));
             return;
+        }
+        if (!Playing) {
+            checkStreamFormats();  // before anything opens
         }
         step(8);
         ErrorCount = 0;

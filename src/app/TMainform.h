@@ -238,6 +238,8 @@ private:
     void buildListenerService();
     void buildDirectory();
     void buildBroadcast();
+    // Throws EAudioFormat, naming the button that chooses another, when FormatIn or FormatOut is unusable.
+    void checkStreamFormats() const;
     // Switches the start and stop buttons and the twelve settings controls for a broadcast (or back).
     void lockSettings(bool broadcasting);
     void applyLanguageTexts();

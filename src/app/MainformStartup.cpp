@@ -231,14 +231,6 @@ void TMainform::applyLanguageTexts() {
     Label20->setText(Msg(45));
     AutoDetectBtn->setText(Msg(46));
     LautstOptionsspeichern->setText(Msg(47));
-
-    // Captions size themselves to their text, as the layout's labels do; value labels and the
-    // two-line notice keep their fixed size.
-    for (QLabel* label : findChildren<QLabel*>()) {
-        if (label != Label1 && label->alignment().testFlag(Qt::AlignLeft)) {
-            label->resize(label->sizeHint().width(), label->height());
-        }
-    }
 }
 
 void TMainform::FormClose(QObject* /*Sender*/) {

@@ -124,6 +124,7 @@ void TMainform::ConnectrbtnClick(QObject* /*Sender*/) {
     bool openedPort = false;
     try {
         if (RecordMode) {
+            checkStreamFormats();
             step(2);
             ACMC->SetInputBufferSize(int(ACMC->FormatIn.avgBytesPerSec()));
             step(3);
@@ -144,6 +145,9 @@ void TMainform::ConnectrbtnClick(QObject* /*Sender*/) {
             step(25);
             env_.dialogs->showMessage(kApplicationTitle, Msg(28));
             return;
+        }
+        if (!Playing) {
+            checkStreamFormats();  // before anything opens
         }
         step(8);
         ErrorCount = 0;
@@ -183,8 +187,12 @@ void TMainform::ConnectrbtnClick(QObject* /*Sender*/) {
         ServerVandorixClient->SetActive(true);
         openedPort = true;
         step(21);
+        const uint64_t stopsBefore = StopCount;
         DBTimerTimer(DBTimer);
         DebugStr = QStringLiteral("ConnectrbtnClick");
+        if (StopCount != stopsBefore) {
+            return;  // a stop ran while the report waited and has closed what this start opened
+        }
         step(22);
         DBTimer->start();
         step(23);
@@ -224,6 +232,7 @@ void TMainform::ConnectrbtnClick(QObject* /*Sender*/) {
 
 void TMainform::DisconnectrbtnClick(QObject* /*Sender*/) {
     trace("DisconnectrbtnClick");
+    ++StopCount;
     DirectoryOffAir();  // steps 1-8; shows its messages while the broadcast still runs
     step(9);
     DBTimer->stop();

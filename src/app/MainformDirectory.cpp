@@ -117,7 +117,9 @@ void TMainform::DBTimerTimer(QObject* /*Sender*/) {
     }
     step(3);
     HTTP->URL = stationUrl(*this, QStringLiteral("setstatus"));
-    if (fetchDropping(*HTTP) != QLatin1String("E100")) {
+    const uint64_t stopsBefore = StopCount;
+    // After a stop during the wait the answer concerns a broadcast that has ended.
+    if (fetchDropping(*HTTP) != QLatin1String("E100") && StopCount == stopsBefore) {
         env_.dialogs->showMessage(kTitle, Msg(38));
     }
 }

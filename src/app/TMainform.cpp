@@ -76,11 +76,14 @@ TMainform::TMainform(const StationEnvironment& env, QWidget* parent) : QWidget(p
     setWindowIcon(QIcon(QStringLiteral(":/assets/vandorix.xpm")));
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    // The layout's sizes fit the classic 8-point bitmap sans. Liberation Sans (installed with the station)
+    // and Arial share one set of metrics; at 10 pixels every caption fits its control. A wider fallback
+    // such as DejaVu Sans cuts them off.
     QFont font;
-    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Arial"),
-                      QStringLiteral("Liberation Sans"), QStringLiteral("Nimbus Sans")});
+    font.setFamilies(
+        {QStringLiteral("Liberation Sans"), QStringLiteral("Arial"), QStringLiteral("Nimbus Sans")});
     font.setStyleHint(QFont::SansSerif);
-    font.setPixelSize(11);
+    font.setPixelSize(10);
     setFont(font);
     setFixedSize(kClientWidth, kClientHeight);
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {

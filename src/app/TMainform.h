@@ -53,6 +53,9 @@ public:
     // --- Start-up and settings -------------------------------------------------------------------------
     void FormCreate(QObject* Sender);
     void FormClose(QObject* Sender);  // throws when the settings cannot be written
+    // SIGTERM and SIGINT: the normal close; when FormClose fails, its error is reported and the program
+    // ends all the same (exit code 1), without the settings.
+    void CloseOnSignal();
     void AppException(QObject* Sender, const std::exception& E);
     QString ReplaceStr(const QString& Search, const QString& Replace, const QString& Source);
 
@@ -208,6 +211,8 @@ public:
     std::atomic<uint64_t> LineLoad{0};
     // Changes at every stop: a display update of a run from before it no longer applies.
     std::atomic<uint64_t> BroadcastSerial{0};
+    // Stops begun; a start that sees it change while it waits for the directory has been undone.
+    uint64_t StopCount = 0;
     // How "Ende" ends the process (at once, without the window's close handling).
     std::function<void()> EndProcess;
 
@@ -250,12 +255,14 @@ private:
     void buildListenerService();
     void buildDirectory();
     void buildBroadcast();
+    // The line-load bar for a block of blockSize bytes to every admitted listener. Worker.
+    void showLineLoad(int blockSize);
     // Hands a block to one destination. One that fails is closed, its flag cleared, one transmission
     // error counted and the failure reported once on the window thread; the block's other destinations
     // are not affected. On the thread that carries the block.
-    // The line-load bar for a block of blockSize bytes to every admitted listener. Worker.
-    void showLineLoad(int blockSize);
     void deliver(BlockDestination& destination, std::atomic<bool>& flag, const char* block, int size);
+    // Throws EAudioFormat, naming the button that chooses another, when FormatIn or FormatOut is unusable.
+    void checkStreamFormats() const;
     // Switches the start and stop buttons and the twelve settings controls for a broadcast (or back).
     void lockSettings(bool broadcasting);
     void applyLanguageTexts();
@@ -268,4 +275,6 @@ private:
 
     StationEnvironment env_;
     bool startupAborted_ = false;
+    bool closeFailed_ = false;     // the last FormClose ended in the error report
+    bool keepBadOptions_ = false;  // start-up could not read "Optionen.ini"; the close keeps it aside
 };

@@ -52,11 +52,9 @@ int main(int argc, char** argv) {
     StationApplication app(argc, argv);
 
     QStringList args = QCoreApplication::arguments();
-    const QStringList original = args;
     StationEnvironment env;
     env.dataDir = QDir(takeOption(args, QStringLiteral("--data-dir"), QCoreApplication::applicationDirPath()))
                       .absolutePath();
-    env.arguments = original;
     // Capture device: "alsa:NAME" or the built-in test signal "tone[:HZ]".
     QString captureError;
     env.waveIn = vx::wavein::createWaveIn(
@@ -91,6 +89,8 @@ int main(int argc, char** argv) {
             return d->chooseAudioFormat(current, offered);
         });
 
+    // "/WO" counts as the first argument once the program's own options are taken off: take them all above.
+    env.arguments = args;
     TMainform Mainform(env);
     app.OnException = [&Mainform](QObject* sender, const std::exception& e) {
         Mainform.AppException(sender, e);
@@ -101,7 +101,7 @@ int main(int argc, char** argv) {
     if (mp3Copy) {
         Mainform.Mp3Aufz->setChecked(true);
     }
-    SignalCloser closer([&Mainform] { Mainform.close(); });
+    SignalCloser closer([&Mainform] { Mainform.CloseOnSignal(); });
     Mainform.show();
     return app.exec();
 }

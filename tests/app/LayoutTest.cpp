@@ -5,12 +5,15 @@
 #include "ui/TSlider.h"
 
 #include <QCheckBox>
+#include <QFontInfo>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QStyleOptionButton>
 #include <QTreeWidget>
 
 using vxtest::MainformFixture;
@@ -110,6 +113,48 @@ TEST_F(Layout, TabOrderRunsThroughEveryGroupAndReachesTheHiddenRow) {
     EXPECT_GT(form->RecordtoFileBtn->y(), form->height());
     EXPECT_TRUE(form->RecordtoFileBtn->isEnabled());
     EXPECT_NE(form->RecordtoFileBtn->focusPolicy() & Qt::TabFocus, 0);
+}
+
+// The layout's sizes leave no room to spare: a wider font cuts captions off ("... aufzeich...") or runs
+// a label into its edit. Measured with each control's own font, in the room its style leaves the text.
+TEST_F(Layout, EveryCaptionFitsItsControl) {
+    QStringList cut;
+    auto check = [&](QWidget* w, const QString& text, const QRect& room, int flags = Qt::TextSingleLine) {
+        const QRect needed =
+            QFontMetrics(w->font()).boundingRect(QRect(0, 0, room.width(), 1000), flags, text);
+        if (needed.width() > room.width() || needed.height() > room.height()) {
+            cut.append(QStringLiteral("%1 \"%2\": %3x%4 in %5x%6")
+                           .arg(w->objectName(), text)
+                           .arg(needed.width())
+                           .arg(needed.height())
+                           .arg(room.width())
+                           .arg(room.height()));
+        }
+    };
+    for (QWidget* w : form->findChildren<QWidget*>()) {
+        QStyleOptionButton option;
+        option.initFrom(w);
+        if (auto* label = qobject_cast<QLabel*>(w)) {
+            check(label, label->text(), label->contentsRect(),
+                  label->wordWrap() ? int(Qt::TextWordWrap) : int(Qt::TextSingleLine));
+        } else if (auto* box = qobject_cast<QCheckBox*>(w)) {
+            option.text = box->text();
+            check(box, box->text(), box->style()->subElementRect(QStyle::SE_CheckBoxContents, &option, box));
+        } else if (auto* button = qobject_cast<QPushButton*>(w)) {
+            option.text = button->text();
+            check(button, button->text(),
+                  button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button));
+        } else if (auto* group = qobject_cast<QGroupBox*>(w)) {
+            check(group, group->title(), group->rect().adjusted(8, 0, -8, 0));
+        }
+    }
+    const QHeaderView* header = form->Clientslist->header();
+    for (int column = 0; column < 2; ++column) {
+        const QString title = form->Clientslist->headerItem()->text(column);
+        check(form->Clientslist, title, QRect(0, 0, header->sectionSize(column) - 8, header->height()));
+    }
+    EXPECT_TRUE(cut.isEmpty()) << "in " << QFontInfo(form->font()).family().toStdString() << ": "
+                               << cut.join(QStringLiteral("; ")).toStdString();
 }
 
 TEST_F(Layout, CaptionsComeFromTheLanguageTexts) {

@@ -23,6 +23,9 @@ const QString kApplicationTitle = QStringLiteral("KT VandorixServer");
 void TMainform::buildListenerService() {
     ServerVandorixClient = std::make_unique<TServerSocket>();
     ServerVandorixClient->Port = 6565;
+    // Every player and the listener program speak at once; a peer silent this long only holds a
+    // descriptor, and a single host could take them all.
+    ServerVandorixClient->FirstDataTimeoutMs = 30000;
     ServerVandorixClient->OnClientConnect = [this](TServerSocket* sender, const auto& socket) {
         Guarded(this, [&] { ServerVandorixClientClientConnect(sender, socket); });
     };

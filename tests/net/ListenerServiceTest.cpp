@@ -248,6 +248,24 @@ TEST_F(ListenerServiceTest, FourthListenerAtLimitThreeIsRefusedAndCountsNowhere)
     }
 }
 
+// Message 32 is the notice of every reply and the name a refused peer is shown: an admitted listener
+// must not read that the station is full, nor a placeholder; a refused one must read to come back later.
+TEST_F(ListenerServiceTest, NoticeReadsRightToAdmittedAndRefusedPeers) {
+    form->MaxUser = 1;
+    auto admitted = ask("GET / HTTP/1.0\r\n\r\n", icyReply(station).size());
+    const QByteArray reply = admitted->received();
+    const qsizetype start = reply.indexOf("icy-notice1:<BR>") + 16;
+    const QByteArray general = reply.mid(start, reply.indexOf("<BR>\r\n", start) - start);
+    EXPECT_FALSE(general.contains('{')) << general.toStdString();
+    EXPECT_FALSE(general.contains(" ist voll")) << general.toStdString();
+
+    auto refused = ask("KT-VandorixClient v30", 514);
+    const QByteArray header = refused->received();
+    const QByteArray full = header.mid(1, uint8_t(header[0]));
+    EXPECT_TRUE(full.contains("sp\xE4ter")) << "Windows-1252 on the wire: " << full.toStdString();
+    EXPECT_FALSE(full.contains('{')) << full.toStdString();
+}
+
 TEST_F(ListenerServiceTest, LimitZeroRefusesTheFirstListenerAndUncheckedLimitAdmitsAny) {
     form->MaxUser = 0;
     auto refused = ask("GET / HTTP/1.0\r\n\r\n", icyReply(fullNotice).size());

@@ -175,11 +175,18 @@ public:
     void BeschrChange(QObject* Sender);
     void BeschrExit(QObject* Sender);
     void UpdateClick(QObject* Sender);
+    // Refreshes the client list; first closes every listener that has taken no byte of any block for
+    // StalledListenerLimitMs in a row, so that stalled peers do not hold the limited slots.
     void ConnectionTestTimer(QObject* Sender);
+    int StalledListenerLimitMs = 60000;
 
     // --- Directory and statistics (MainformDirectory.cpp) -----------------------------------------------
     std::unique_ptr<THTTPGet> HTTP;        // register, delete, status, off-air: waits for the answer
     std::unique_ptr<THTTPGet> HTTPHoerer;  // listener count: fire and forget
+    // Overall deadlines of the directory requests: a slow directory must not hold the stop, the end of
+    // the program or the next report. The stop's off-air report has the shorter one.
+    int DirectoryDeadlineMs = 20000;
+    int OffAirDeadlineMs = 5000;
     void AnmeldeBtnClick(QObject* Sender);
     void AbmeldeBtnClick(QObject* Sender);
     void DBTimerTimer(QObject* Sender);     // status report; the broadcast start calls it once at once

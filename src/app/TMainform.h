@@ -221,6 +221,11 @@ public:
                                     const std::shared_ptr<TServerClientWinSocket>& Socket);
     void RemoteControlClientRead(TServerSocket* Sender,
                                  const std::shared_ptr<TServerClientWinSocket>& Socket);
+    // A failed connection is closed with one line on standard error and no report: any local program
+    // could otherwise flood the error report (a modal box each, with a display) by resetting connections.
+    void RemoteControlClientError(TServerSocket* Sender,
+                                  const std::shared_ptr<TServerClientWinSocket>& Socket,
+                                  TErrorEvent ErrorEvent, int& ErrorCode);
     // The MP3 copy's file name for a moment: the regional short date, a blank and the time with seconds,
     // with ".", ":" and "/" replaced by "-".
     QString DateTimetoFilename(const QDateTime& DateTime);

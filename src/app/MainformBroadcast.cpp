@@ -21,6 +21,7 @@
 #include <QTreeWidget>
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -343,6 +344,7 @@ void TMainform::ThreadExecute(TThreadComp* /*Sender*/) {
     step(8);
     // A copy of the list: connections the window thread releases meanwhile stay valid (closed) in it.
     const auto connections = ServerVandorixClient->Connections();
+    const auto sendTime = std::chrono::steady_clock::now();
     for (const auto& connection : connections) {
         try {
             step(9);
@@ -361,7 +363,7 @@ void TMainform::ThreadExecute(TThreadComp* /*Sender*/) {
             step(12);
             // One attempt: what the connection does not take at once is lost for this listener.
             if (n > 0 && connection->IsOpen()) {
-                connection->SendBytes(block, n);
+                session->blockSent(connection->SendBytes(block, n), sendTime);
             }
         } catch (const std::exception&) {
             step(13);

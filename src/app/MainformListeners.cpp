@@ -14,6 +14,8 @@
 #include <QTimer>
 #include <QTreeWidget>
 
+#include <chrono>
+
 namespace {
 
 const QString kApplicationTitle = QStringLiteral("KT VandorixServer");
@@ -239,6 +241,11 @@ void TMainform::ConnectionTestTimer(QObject* /*Sender*/) {
             }
             step(6);
             if (session->Kind.load() != TVXSocketData::KindListener) {
+                continue;
+            }
+            // A listener that has taken nothing for so long is gone or stuck; its slot goes to others.
+            if (session->stalledFor() >= std::chrono::milliseconds(StalledListenerLimitMs)) {
+                socket->CloseConnection();
                 continue;
             }
             step(7);

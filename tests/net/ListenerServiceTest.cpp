@@ -376,7 +376,7 @@ TEST_F(ListenerServiceTest, ConnectionTestTickShowsZeroListenersWithoutBroadcast
     EXPECT_EQ(form->Clientslist->topLevelItemCount(), 0);
 }
 
-TEST_F(ListenerServiceTest, ListenerThatLeftDropsOutOfListAndCount) {
+TEST_F(ListenerServiceTest, ListenerThatLeftOrResetDropsOutOfListAndCountAtOnce) {
     auto a = ask("GET / HTTP/1.0\r\nUser-Agent: A/1\r\n\r\n", icyReply(station).size());
     auto b = ask("GET / HTTP/1.0\r\nUser-Agent: B/2\r\n\r\n", icyReply(station).size());
     a->close();
@@ -385,6 +385,11 @@ TEST_F(ListenerServiceTest, ListenerThatLeftDropsOutOfListAndCount) {
     EXPECT_EQ(form->Hoerer->text(), QStringLiteral("1"));
     ASSERT_EQ(form->Clientslist->topLevelItemCount(), 1);
     EXPECT_EQ(form->Clientslist->topLevelItem(0)->text(1), QStringLiteral("B/2"));
+    // A reset (an error notice) closes the connection at once too, rather than when a send fails.
+    b->reset();
+    ASSERT_TRUE(waitUntil([&] { return server().ConnectionCount() == 0; }));
+    form->ConnectionTestTimer(nullptr);
+    EXPECT_EQ(form->Hoerer->text(), QStringLiteral("0"));
 }
 
 struct LimitCase {

@@ -22,6 +22,7 @@
 #include <QTreeWidget>
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -94,8 +95,11 @@ void TMainform::buildBroadcast() {
     RemoteControl->OnClientRead = [this](TServerSocket* sender, const auto& socket) {
         Guarded(this, [&] { RemoteControlClientRead(sender, socket); });
     };
-    // No error handler: the remote control's socket errors reach the error report. A port in use leaves
-    // the station without remote control, with a report, rather than without a window.
+    RemoteControl->OnClientError = [this](TServerSocket* sender, const auto& socket, TErrorEvent event,
+                                          int& code) {
+        RemoteControlClientError(sender, socket, event, code);
+    };
+    // A port in use leaves the station without remote control, with a report, rather than without a window.
     Guarded(this, [this] { RemoteControl->SetActive(true); });
 }
 

@@ -5,6 +5,9 @@
 #include <QThread>
 #include <QTreeWidget>
 
+#include <cstdio>
+#include <cstring>
+
 bool TMainform::CheckLocalAddress(const QString& Address) {
     if (Address.startsWith(QLatin1String("192.168.")) || Address.startsWith(QLatin1String("10.")) ||
         Address == QLatin1String("127.0.0.1")) {
@@ -46,6 +49,17 @@ void TMainform::RemoteControlClientConnect(TServerSocket* /*Sender*/,
         step(3);
         Socket->CloseConnection();
     }
+}
+
+void TMainform::RemoteControlClientError(TServerSocket* /*Sender*/,
+                                         const std::shared_ptr<TServerClientWinSocket>& Socket,
+                                         TErrorEvent /*ErrorEvent*/, int& ErrorCode) {
+    trace("RemoteControlClientError");
+    step(2);
+    // The socket layer closes the connection after this; the peer's address is still known here.
+    std::fprintf(stderr, "Remote control: connection from %s dropped: %s\n",
+                 qPrintable(Socket->PeerAddress()), std::strerror(ErrorCode));
+    ErrorCode = 0;
 }
 
 void TMainform::RemoteControlClientRead(TServerSocket* /*Sender*/,

@@ -181,11 +181,18 @@ public:
     void BeschrChange(QObject* Sender);
     void BeschrExit(QObject* Sender);
     void UpdateClick(QObject* Sender);
+    // Refreshes the client list; first closes every listener that has taken no byte of any block for
+    // StalledListenerLimitMs in a row, so that stalled peers do not hold the limited slots.
     void ConnectionTestTimer(QObject* Sender);
+    int StalledListenerLimitMs = 60000;
 
     // --- Directory and statistics (MainformDirectory.cpp) -----------------------------------------------
     std::unique_ptr<THTTPGet> HTTP;        // register, delete, status, off-air: waits for the answer
     std::unique_ptr<THTTPGet> HTTPHoerer;  // listener count: fire and forget
+    // Overall deadlines of the directory requests: a slow directory must not hold the stop, the end of
+    // the program or the next report. The stop's off-air report has the shorter one.
+    int DirectoryDeadlineMs = 20000;
+    int OffAirDeadlineMs = 5000;
     void AnmeldeBtnClick(QObject* Sender);
     void AbmeldeBtnClick(QObject* Sender);
     void DBTimerTimer(QObject* Sender);     // status report; the broadcast start calls it once at once
@@ -236,6 +243,11 @@ public:
                                     const std::shared_ptr<TServerClientWinSocket>& Socket);
     void RemoteControlClientRead(TServerSocket* Sender,
                                  const std::shared_ptr<TServerClientWinSocket>& Socket);
+    // A failed connection is closed with one line on standard error and no report: any local program
+    // could otherwise flood the error report (a modal box each, with a display) by resetting connections.
+    void RemoteControlClientError(TServerSocket* Sender,
+                                  const std::shared_ptr<TServerClientWinSocket>& Socket,
+                                  TErrorEvent ErrorEvent, int& ErrorCode);
     // The MP3 copy's file name for a moment: the regional short date, a blank and the time with seconds,
     // with ".", ":" and "/" replaced by "-".
     QString DateTimetoFilename(const QDateTime& DateTime);

@@ -181,7 +181,6 @@ TEST(Language, MessagesComeFromTheFileAndFallBackToTheBuiltInTexts) {
     ASSERT_GE(builtIn.size(), 51);
     EXPECT_EQ(builtIn.at(0), QStringLiteral("Starte Server"));
     EXPECT_TRUE(builtIn.at(21).contains(QStringLiteral("{User}")));
-    EXPECT_TRUE(builtIn.at(32).contains(QStringLiteral("{Radioname}")));
     EXPECT_TRUE(builtIn.at(37).endsWith(QLatin1Char(' ')));  // the directory's answer is appended
     EXPECT_EQ(LanguageMessage(GetLanguagelist(), 51), QString());
     EXPECT_EQ(LanguageMessage(GetLanguagelist(), -1), QString());

@@ -274,6 +274,7 @@ void TMainform::buildComponents() {
     buildListenerService();
     buildDirectory();
     buildBroadcast();
+    buildRecording();
 }
 
 void TMainform::bindEvents() {

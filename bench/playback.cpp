@@ -116,16 +116,18 @@ void stopProcess(pid_t pid) {
     ::waitpid(pid, nullptr, 0);
 }
 
+// User and system time of the whole process, threads that have ended included: a live broadcast sends
+// on a fresh thread per block, which is gone from /proc/PID/task by the time it is read.
 double cpuSeconds(pid_t pid) {
-    double total = 0.0;
-    const QDir tasks(QStringLiteral("/proc/%1/task").arg(pid));
-    for (const QString& task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        QFile f(tasks.filePath(task) + QStringLiteral("/schedstat"));
-        if (f.open(QIODevice::ReadOnly)) {
-            total += f.readAll().split(' ').value(0).toDouble() / 1e9;
-        }
+    QFile f(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!f.open(QIODevice::ReadOnly)) {
+        return 0.0;
     }
-    return total;
+    const QByteArray stat = f.readAll();
+    // Fields after the command name, which is in parentheses and may hold blanks: utime and stime are
+    // the 14th and 15th fields of the line.
+    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+    return (fields.value(11).toDouble() + fields.value(12).toDouble()) / double(::sysconf(_SC_CLK_TCK));
 }
 
 // A recording of the station's default formats: 10 s of a 440 Hz tone through LAME.

@@ -373,6 +373,9 @@ void TMainform::ThreadExecute(TThreadComp* /*Sender*/) {
         step(3);
         deliver(Mp3File, Mp3Recording, block, n);
     }
+    if (Playing && !Recording) {
+        return;  // a file plays out in place of the live signal and fills the displays itself
+    }
     step(4);
     vx::postTo(this, [this, n] { Bytesvandorixclient->setText(QString::number(n)); });
     if (Recording) {

@@ -106,7 +106,7 @@ void TMainform::ServerVandorixClientClientRead(TServerSocket* /*Sender*/,
         case listener::Request::Icy: {
             step(4);
             const bool admit = admitted();
-            const int bitRate = int(ACMC->FormatOut.avgBytesPerSec() / 125);
+            const int bitRate = int((Playing ? PlaybackFormat : ACMC->FormatOut).avgBytesPerSec() / 125);
             const QByteArray reply =
                 listener::icyReply(notice, serverName, stationOrFullNotice(admit), bitRate);
             step(5);

@@ -82,10 +82,20 @@ void TMainform::RemoteControlClientRead(TServerSocket* /*Sender*/,
         }
     } else if (R == "Ende" + kTerminator) {
         step(6);
-        DisconnectrbtnClick(Disconnectrbtn);
-        step(7);
-        QThread::msleep(2000);
-        EndProcess();
+        auto ende = [this] {
+            DisconnectrbtnClick(Disconnectrbtn);
+            step(7);
+            QThread::msleep(2000);
+            EndProcess();
+        };
+        // A playback runs beneath this command, in its waits: it ends first, then the station.
+        if (!AfterPlayback([this, ende] {
+                trace("RemoteControlClientRead");
+                step(6);
+                Guarded(this, ende);
+            })) {
+            ende();
+        }
     } else if (R == "Liste" + kTerminator) {
         step(8);
         // The list as the last connection test built it; each element in one call, nothing retried.

@@ -267,6 +267,11 @@ void TMainform::FormClose(QObject* /*Sender*/) {
 }
 
 void TMainform::closeEvent(QCloseEvent* event) {
+    // A playback runs beneath this event, in its waits: it ends first, then the window closes.
+    if (AfterPlayback([this] { close(); })) {
+        event->ignore();
+        return;
+    }
     bool closed = false;
     Guarded(this, [&] {
         FormClose(this);

@@ -281,6 +281,7 @@ void TMainform::buildComponents() {
     buildListenerService();
     buildDirectory();
     buildBroadcast();
+    buildRecording();
 }
 
 void TMainform::bindEvents() {

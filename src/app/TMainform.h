@@ -9,6 +9,7 @@
 #include "threads/TThreadComp.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QString>
 #include <QStringList>
@@ -255,6 +256,20 @@ public:
     // 172.31.x.x and exactly 127.0.0.1.
     static bool CheckLocalAddress(const QString& Address);
 
+    // --- Recording to a file and playing a file out (MainformRecording.cpp) ---------------------------
+    // The recording file's path as the save dialog chose it; "Start" creates it.
+    QString RecordFileName;
+    void RecordtoFileBtnClick(QObject* Sender);
+    void Button1Click(QObject* Sender);  // "Start": creates the recording file, then blocks go to it
+    void Button2Click(QObject* Sender);  // "Stop"
+    void Button3Click(QObject* Sender);  // "PlayfromFile"; returns when the playback has ended
+    // What "RecordtoFile" and "PlayfromFile" do once their dialog has given a file (--record, --play).
+    void RecordtoFile(const QString& FileName);
+    void PlayfromFile(const QString& FileName);
+    // While a playback runs: asks it to end and queues `action` for the moment it has ended, so that
+    // nothing the playback's waits dispatched tears the window down beneath it. False when none runs.
+    bool AfterPlayback(std::function<void()> action);
+
 protected:
     void closeEvent(QCloseEvent* event) override;
 
@@ -267,6 +282,7 @@ private:
     void buildListenerService();
     void buildDirectory();
     void buildBroadcast();
+    void buildRecording();
     // The line-load bar for a block of blockSize bytes to every admitted listener. Worker.
     void showLineLoad(int blockSize);
     // Hands a block to one destination. One that fails is closed, its flag cleared, one transmission
@@ -285,8 +301,17 @@ private:
     void registrationRequest(const QString& url, const QString& success, int okMessage, int failMessage);
     void step(int n) { DebugNum = n; }
 
+    // The playback's waits: window messages until the clock reaches dueMs, in slices of at most 100 ms;
+    // false when the broadcast stopped or the playback was asked to end meanwhile.
+    bool playbackWait(qint64 dueMs);
+    void showPlaybackLoad(int chunkBytes);
+
     StationEnvironment env_;
     bool startupAborted_ = false;
+    // Set when something dispatched by the playback's waits needs it to end; the actions run after it.
+    bool playbackEnding_ = false;
+    std::vector<std::function<void()>> afterPlayback_;
+    QElapsedTimer playbackClock_;
     bool closeFailed_ = false;     // the last FormClose ended in the error report
     bool keepBadOptions_ = false;  // start-up could not read "Optionen.ini"; the close keeps it aside
 };

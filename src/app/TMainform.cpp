@@ -272,6 +272,7 @@ void TMainform::buildComponents() {
     buildListenerService();
     buildDirectory();
     buildBroadcast();
+    buildMixer();
 }
 
 void TMainform::bindEvents() {

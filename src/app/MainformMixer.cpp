@@ -106,6 +106,7 @@ void TMainform::RestoreRecordingSource() {
     if (QFileInfo::exists(path)) {
         step(6);
         QFile file(path);
+        step(7);
         step(8);
         if (!file.open(QIODevice::ReadOnly)) {
             throw EInOutError("Cannot open " + path.toStdString() + ": " + file.errorString().toStdString());

@@ -29,12 +29,15 @@ public:
         const QString runtime = dir_.path() + QStringLiteral("/runtime");
         QDir().mkpath(runtime);
         // As root the daemon warns that it is meant for a user session; --system=false keeps it one.
+        // It dies with the test (setpriv's parent-death signal), so a test that crashes leaves no daemon
+        // holding the test's output open.
         daemon_ = std::make_unique<ChildProcess>(
-            QStringLiteral("pulseaudio"),
+            QStringLiteral("setpriv"),
             QStringList{
-                QStringLiteral("--daemonize=no"), QStringLiteral("--exit-idle-time=-1"), QStringLiteral("-n"),
-                QStringLiteral("--system=false"), QStringLiteral("--use-pid-file=false"),
-                QStringLiteral("--log-level=error"),
+                QStringLiteral("--pdeathsig"), QStringLiteral("KILL"), QStringLiteral("--"),
+                QStringLiteral("pulseaudio"), QStringLiteral("--daemonize=no"),
+                QStringLiteral("--exit-idle-time=-1"), QStringLiteral("-n"), QStringLiteral("--system=false"),
+                QStringLiteral("--use-pid-file=false"), QStringLiteral("--log-level=error"),
                 QStringLiteral("--load=module-null-sink sink_name=vxsink "
                                "sink_properties=device.description=VxSink"),
                 QStringLiteral("--load=module-null-source source_name=vxin description=VxInput"),

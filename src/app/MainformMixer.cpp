@@ -48,7 +48,8 @@ void TMainform::buildMixer() {
     AudioMixer = std::make_unique<TAudioMixer>(api);
     AudioMixer->SetMixerID(0);  // the device the window stores
 
-    // A choice from code raises no change event; the handlers call each other where they need to.
+    // A list selection made from code raises no change event (the handlers call each other where they
+    // must); a slider position set from code does.
     connect(AudioQuelle, &QComboBox::activated, this,
             [this] { Guarded(AudioQuelle, [this] { AudioQuelleChange(AudioQuelle); }); });
     connect(AudioLautst, &QSlider::valueChanged, this,

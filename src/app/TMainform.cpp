@@ -282,6 +282,7 @@ void TMainform::buildComponents() {
     buildDirectory();
     buildBroadcast();
     buildRecording();
+    buildMixer();
 }
 
 void TMainform::bindEvents() {

@@ -7,6 +7,7 @@
 #include "audio/TACMIn.h"
 #include "platform/Posting.h"
 #include "threads/TThreadComp.h"
+#include "ui/ListenerListModel.h"
 #include "ui/UserDialogs.h"
 
 #include <QCheckBox>
@@ -19,7 +20,6 @@
 #include <QSpinBox>
 #include <QTime>
 #include <QTimer>
-#include <QTreeWidget>
 
 #include <algorithm>
 #include <climits>
@@ -239,7 +239,7 @@ void TMainform::DisconnectrbtnClick(QObject* /*Sender*/) {
         Mp3File.close();
     }
     step(16);
-    Clientslist->clear();
+    ClientslistRows->clear();
     Auslastung->setValue(0);
     StatsTimer->stop();
     lockSettings(false);

@@ -4,6 +4,7 @@
 #include "app/TOptionsRecord.h"
 #include "audio/TACMConvertor.h"
 #include "platform/language/Language.h"
+#include "ui/ListenerListModel.h"
 #include "ui/UserDialogs.h"
 
 #include <QCheckBox>
@@ -16,7 +17,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
-#include <QTreeWidget>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -209,7 +209,7 @@ void TMainform::applyLanguageTexts() {
     InpForm->setText(Msg(25));
     OutpForm->setText(Msg(26));
     Label7->setText(Msg(27));
-    Clientslist->setHeaderLabels({Msg(41), Msg(42)});
+    ClientslistRows->setHeaderLabels(Msg(41), Msg(42));
     Mp3Aufz->setText(Msg(43));
     Label19->setText(Msg(44));
     Label20->setText(Msg(45));

@@ -31,7 +31,8 @@ class QPushButton;
 class QSlider;
 class QSpinBox;
 class QTimer;
-class QTreeWidget;
+class QTreeView;
+class ListenerListModel;
 class TACMConvertor;
 class TLogGraph;
 class TACMIn;
@@ -90,7 +91,8 @@ public:
     QCheckBox* Mp3Aufz = nullptr;
     QLabel* Label3 = nullptr;
     QLabel* Hoerer = nullptr;
-    QTreeWidget* Clientslist = nullptr;
+    QTreeView* Clientslist = nullptr;
+    ListenerListModel* ClientslistRows = nullptr;  // the rows Clientslist shows
     QLabel* Label16 = nullptr;
     TLogGraph* Stats = nullptr;
     QLabel* Label8 = nullptr;

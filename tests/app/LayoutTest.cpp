@@ -1,4 +1,5 @@
 #include "MainformFixture.h"
+#include "ui/ListenerListModel.h"
 
 #include <gtest/gtest.h>
 #include "ui/TLogGraph.h"
@@ -10,7 +11,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSpinBox>
-#include <QTreeWidget>
+#include <QTreeView>
 
 using vxtest::MainformFixture;
 
@@ -113,8 +114,8 @@ TEST_F(Layout, TabOrderRunsThroughEveryGroupAndReachesTheHiddenRow) {
 TEST_F(Layout, CaptionsComeFromTheLanguageTexts) {
     EXPECT_EQ(form->Connectrbtn->text(), form->Msg(0));
     EXPECT_EQ(form->GroupBox6->title(), form->Msg(19));
-    EXPECT_EQ(form->Clientslist->headerItem()->text(0), form->Msg(41));
-    EXPECT_EQ(form->Clientslist->headerItem()->text(1), form->Msg(42));
+    EXPECT_EQ(form->ClientslistRows->headerLabel(0), form->Msg(41));
+    EXPECT_EQ(form->ClientslistRows->headerLabel(1), form->Msg(42));
     EXPECT_EQ(form->LautstOptionsspeichern->text(), form->Msg(47));
     EXPECT_EQ(form->Beschr->text(), QStringLiteral("Beschränkung auf 3 User aktivieren"));
     EXPECT_EQ(form->AktInfo->text(), QStringLiteral("Willkommen auf diesem Vandorix"));

@@ -9,8 +9,9 @@ packages=(
     libmpg123-dev mpg123
     libcurl4-openssl-dev
     libgtest-dev libgmock-dev libbenchmark-dev
-    xvfb xauth
+    xvfb xauth fonts-liberation
     icecast2 procps
+    pulseaudio libasound2-plugins
 )
 missing=()
 for p in "${packages[@]}"; do

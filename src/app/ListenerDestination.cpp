@@ -3,11 +3,14 @@
 #include "app/TVXSocketData.h"
 #include "net/TServerSocket.h"
 
+#include <chrono>
+
 void ListenerDestination::write(const char* data, int size) {
     if (size <= 0) {
         return;
     }
     const auto connections = server_.Connections();
+    const auto sendTime = std::chrono::steady_clock::now();
     for (const auto& connection : connections) {
         try {
             const auto session = connection->UserDataAs<TVXSocketData>();
@@ -16,7 +19,7 @@ void ListenerDestination::write(const char* data, int size) {
                 continue;
             }
             if (connection->IsOpen()) {
-                connection->SendBytes(data, size);
+                session->blockSent(connection->SendBytes(data, size), sendTime);
             }
         } catch (const std::exception&) {
             if (OnSendError) {

@@ -22,6 +22,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -35,6 +36,10 @@ const QString kApplicationTitle = QStringLiteral("KT VandorixServer");
 // A run converts one block and hands it to every listener without waiting on any of them, so it ends
 // well within the block's second; this bound only keeps a stuck codec from hanging the stop.
 constexpr int kRunEndWaitMs = 10000;
+
+// A sound server restarts within a few seconds, and a device plugged in again is ready as soon; trying
+// more often only costs a failed open each time.
+constexpr int kCaptureRetryMs = 3000;
 
 // The current time of day as a fraction of a day.
 double timeOfDay() {
@@ -67,6 +72,11 @@ void TMainform::buildBroadcast() {
     ACMI->OnBufferFull = [this](TACMIn* sender, const void* data, int size) {
         ACMIBufferFull(sender, data, size);
     };
+    ACMI->OnError = [this](TACMIn* sender, const EACMIn& e) { ACMIError(sender, e); };
+    CaptureRetry = new QTimer(this);
+    CaptureRetry->setInterval(kCaptureRetryMs);
+    connect(CaptureRetry, &QTimer::timeout, this,
+            [this] { Guarded(CaptureRetry, [this] { CaptureRetryTimer(CaptureRetry); }); });
 
     connect(Connectrbtn, &QPushButton::clicked, this,
             [this] { Guarded(Connectrbtn, [this] { ConnectrbtnClick(Connectrbtn); }); });
@@ -85,8 +95,11 @@ void TMainform::buildBroadcast() {
     RemoteControl->OnClientRead = [this](TServerSocket* sender, const auto& socket) {
         Guarded(this, [&] { RemoteControlClientRead(sender, socket); });
     };
-    // No error handler: the remote control's socket errors reach the error report. A port in use leaves
-    // the station without remote control, with a report, rather than without a window.
+    RemoteControl->OnClientError = [this](TServerSocket* sender, const auto& socket, TErrorEvent event,
+                                          int& code) {
+        RemoteControlClientError(sender, socket, event, code);
+    };
+    // A port in use leaves the station without remote control, with a report, rather than without a window.
     Guarded(this, [this] { RemoteControl->SetActive(true); });
 }
 
@@ -115,6 +128,7 @@ void TMainform::ConnectrbtnClick(QObject* /*Sender*/) {
     bool openedPort = false;
     try {
         if (RecordMode) {
+            checkStreamFormats();
             step(2);
             ACMC->SetInputBufferSize(int(ACMC->FormatIn.avgBytesPerSec()));
             step(3);
@@ -135,6 +149,9 @@ void TMainform::ConnectrbtnClick(QObject* /*Sender*/) {
             step(25);
             env_.dialogs->showMessage(kApplicationTitle, Msg(28));
             return;
+        }
+        if (!Playing) {
+            checkStreamFormats();  // before anything opens
         }
         step(8);
         ErrorCount = 0;
@@ -174,8 +191,12 @@ void TMainform::ConnectrbtnClick(QObject* /*Sender*/) {
         ServerVandorixClient->SetActive(true);
         openedPort = true;
         step(21);
+        const uint64_t stopsBefore = StopCount;
         DBTimerTimer(DBTimer);
         DebugStr = QStringLiteral("ConnectrbtnClick");
+        if (StopCount != stopsBefore) {
+            return;  // a stop ran while the report waited and has closed what this start opened
+        }
         step(22);
         DBTimer->start();
         step(23);
@@ -215,6 +236,7 @@ void TMainform::ConnectrbtnClick(QObject* /*Sender*/) {
 
 void TMainform::DisconnectrbtnClick(QObject* /*Sender*/) {
     trace("DisconnectrbtnClick");
+    ++StopCount;
     DirectoryOffAir();  // steps 1-8; shows its messages while the broadcast still runs
     step(9);
     DBTimer->stop();
@@ -231,6 +253,8 @@ void TMainform::DisconnectrbtnClick(QObject* /*Sender*/) {
     step(12);
     ACMC->SetActive(false);
     step(13);
+    CaptureRetry->stop();
+    CaptureLost = false;
     ACMI->Close();
     step(14);
     if (Mp3Recording) {
@@ -243,6 +267,36 @@ void TMainform::DisconnectrbtnClick(QObject* /*Sender*/) {
     Auslastung->setValue(0);
     StatsTimer->stop();
     lockSettings(false);
+}
+
+void TMainform::ACMIError(TACMIn* /*Sender*/, const std::exception& E) {
+    trace("ACMIError");
+    // Retry first: while a report box waits for its click, the broadcast comes back on its own.
+    CaptureRetry->start();
+    step(2);
+    // A device that opens again and fails before its first block is still the same outage.
+    if (!CaptureLost) {
+        CaptureLost = true;
+        AppException(this, E);
+    }
+}
+
+void TMainform::CaptureRetryTimer(QObject* /*Sender*/) {
+    trace("CaptureRetryTimer");
+    // Only while the audio path is open: a stop, or a start that failed after the loss, closed it.
+    if (!ACMC->Active() || ACMI->Active()) {
+        step(2);
+        CaptureRetry->stop();
+        return;
+    }
+    step(3);
+    try {
+        ACMI->Open(ACMC->FormatIn);
+    } catch (const EACMIn&) {
+        return;  // still gone; the loss has been reported
+    }
+    step(4);
+    CaptureRetry->stop();
 }
 
 QString TMainform::DateTimetoFilename(const QDateTime& DateTime) {
@@ -268,6 +322,7 @@ QString TMainform::DateTimetoFilename(const QDateTime& DateTime) {
 void TMainform::ACMIBufferFull(TACMIn* /*Sender*/, const void* Data, int Size) {
     trace("ACMIBufferFull");
     step(1);
+    CaptureLost = false;
     const double now = timeOfDay();
     // A block that finds the previous run still busy is dropped before it could overwrite the input
     // that run converts.
@@ -317,6 +372,9 @@ void TMainform::ThreadExecute(TThreadComp* /*Sender*/) {
     if (Mp3Recording) {
         step(3);
         deliver(Mp3File, Mp3Recording, block, n);
+    }
+    if (Playing && !Recording) {
+        return;  // a file plays out in place of the live signal and fills the displays itself
     }
     step(4);
     vx::postTo(this, [this, n] { Bytesvandorixclient->setText(QString::number(n)); });

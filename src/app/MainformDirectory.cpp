@@ -13,6 +13,8 @@ namespace {
 const QString kTitle = QStringLiteral("KT VandorixServer");
 const QString kFailure = QStringLiteral("Error");
 const QString kAgent = QStringLiteral("KTVandorixv30");
+// Far beyond any code the directory answers with; a longer answer is no answer of the directory.
+constexpr int64_t kMaxAnswerBytes = 64 * 1024;
 
 void configure(THTTPGet& http, bool waitThread) {
     http.AcceptTypes = QStringLiteral("*/*");
@@ -20,6 +22,7 @@ void configure(THTTPGet& http, bool waitThread) {
     http.BinaryData = false;
     http.UseCache = false;
     http.WaitThread = waitThread;
+    http.MaxAnswerBytes = kMaxAnswerBytes;
 }
 
 // The directory takes the values exactly as typed: nothing is escaped here.
@@ -94,6 +97,7 @@ void TMainform::registrationRequest(const QString& url, const QString& success, 
     }
     step(3);
     HTTP->URL = url;
+    HTTP->TimeoutMs = DirectoryDeadlineMs;
     const QString answer = fetchDropping(*HTTP);
     step(4);
     if (answer == success) {
@@ -117,7 +121,10 @@ void TMainform::DBTimerTimer(QObject* /*Sender*/) {
     }
     step(3);
     HTTP->URL = stationUrl(*this, QStringLiteral("setstatus"));
-    if (fetchDropping(*HTTP) != QLatin1String("E100")) {
+    HTTP->TimeoutMs = DirectoryDeadlineMs;
+    const uint64_t stopsBefore = StopCount;
+    // After a stop during the wait the answer concerns a broadcast that has ended.
+    if (fetchDropping(*HTTP) != QLatin1String("E100") && StopCount == stopsBefore) {
         env_.dialogs->showMessage(kTitle, Msg(38));
     }
 }
@@ -128,6 +135,7 @@ void TMainform::StatsTimerTimer(QObject* /*Sender*/) {
     Stats->AddValue(GetUseranzahl());
     step(2);
     HTTPHoerer->URL = listenerCountUrl(*this, GetUseranzahl());
+    HTTPHoerer->TimeoutMs = DirectoryDeadlineMs;
     HTTPHoerer->StartRequest();  // dropped while the previous count is still on its way
 }
 
@@ -141,6 +149,7 @@ void TMainform::DirectoryOffAir() {
         Passwort1->text() == Passwort2->text()) {
         step(3);
         HTTP->URL = stationUrl(*this, QStringLiteral("setoff"));
+        HTTP->TimeoutMs = OffAirDeadlineMs;  // the stop and the end of the program wait for it
         step(4);
         if (HTTP->FetchText(kFailure) != QLatin1String("E108")) {
             step(5);
@@ -152,6 +161,7 @@ void TMainform::DirectoryOffAir() {
     }
     step(7);
     HTTPHoerer->URL = listenerCountUrl(*this, 0);
+    HTTPHoerer->TimeoutMs = DirectoryDeadlineMs;
     step(8);
     HTTPHoerer->StartRequest();
 }

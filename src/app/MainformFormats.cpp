@@ -75,3 +75,17 @@ void TMainform::OutpFormClick(QObject*) {
         env_.dialogs->showMessage(kFormatsCaption, Msg(35));
     }
 }
+
+void TMainform::checkStreamFormats() const {
+    // The formats may come from "Optionen.ini" unchecked; capture and codec buffers are sized from them.
+    const std::pair<const TAudioFormat&, const char*> formats[] = {{ACMC->FormatIn, "input"},
+                                                                   {ACMC->FormatOut, "output"}};
+    const QPushButton* const buttons[] = {InpForm, OutpForm};
+    for (std::size_t i = 0; i < std::size(formats); ++i) {
+        const std::string problem = formats[i].first.problem();
+        if (!problem.empty()) {
+            throw EAudioFormat("The " + std::string(formats[i].second) + " format cannot be used: " +
+                               problem + ". Choose one with \"" + buttons[i]->text().toStdString() + "\".");
+        }
+    }
+}

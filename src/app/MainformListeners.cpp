@@ -14,6 +14,8 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <chrono>
+
 namespace {
 
 const QString kApplicationTitle = QStringLiteral("KT VandorixServer");
@@ -23,6 +25,9 @@ const QString kApplicationTitle = QStringLiteral("KT VandorixServer");
 void TMainform::buildListenerService() {
     ServerVandorixClient = std::make_unique<TServerSocket>();
     ServerVandorixClient->Port = 6565;
+    // Every player and the listener program speak at once; a peer silent this long only holds a
+    // descriptor, and a single host could take them all.
+    ServerVandorixClient->FirstDataTimeoutMs = 30000;
     ServerVandorixClient->OnClientConnect = [this](TServerSocket* sender, const auto& socket) {
         Guarded(this, [&] { ServerVandorixClientClientConnect(sender, socket); });
     };
@@ -101,7 +106,7 @@ void TMainform::ServerVandorixClientClientRead(TServerSocket* /*Sender*/,
         case listener::Request::Icy: {
             step(4);
             const bool admit = admitted();
-            const int bitRate = int(ACMC->FormatOut.avgBytesPerSec() / 125);
+            const int bitRate = int((Playing ? PlaybackFormat : ACMC->FormatOut).avgBytesPerSec() / 125);
             const QByteArray reply =
                 listener::icyReply(notice, serverName, stationOrFullNotice(admit), bitRate);
             step(5);
@@ -237,6 +242,11 @@ void TMainform::ConnectionTestTimer(QObject* /*Sender*/) {
             }
             step(6);
             if (session->Kind.load() != TVXSocketData::KindListener) {
+                continue;
+            }
+            // A listener that has taken nothing for so long is gone or stuck; its slot goes to others.
+            if (session->stalledFor() >= std::chrono::milliseconds(StalledListenerLimitMs)) {
+                socket->CloseConnection();
                 continue;
             }
             step(7);

@@ -5,6 +5,9 @@
 #include <QPushButton>
 #include <QThread>
 
+#include <cstdio>
+#include <cstring>
+
 bool TMainform::CheckLocalAddress(const QString& Address) {
     if (Address.startsWith(QLatin1String("192.168.")) || Address.startsWith(QLatin1String("10.")) ||
         Address == QLatin1String("127.0.0.1")) {
@@ -48,6 +51,17 @@ void TMainform::RemoteControlClientConnect(TServerSocket* /*Sender*/,
     }
 }
 
+void TMainform::RemoteControlClientError(TServerSocket* /*Sender*/,
+                                         const std::shared_ptr<TServerClientWinSocket>& Socket,
+                                         TErrorEvent /*ErrorEvent*/, int& ErrorCode) {
+    trace("RemoteControlClientError");
+    step(2);
+    // The socket layer closes the connection after this; the peer's address is still known here.
+    std::fprintf(stderr, "Remote control: connection from %s dropped: %s\n",
+                 qPrintable(Socket->PeerAddress()), std::strerror(ErrorCode));
+    ErrorCode = 0;
+}
+
 void TMainform::RemoteControlClientRead(TServerSocket* /*Sender*/,
                                         const std::shared_ptr<TServerClientWinSocket>& Socket) {
     trace("RemoteControlClientRead");
@@ -68,10 +82,20 @@ void TMainform::RemoteControlClientRead(TServerSocket* /*Sender*/,
         }
     } else if (R == "Ende" + kTerminator) {
         step(6);
-        DisconnectrbtnClick(Disconnectrbtn);
-        step(7);
-        QThread::msleep(2000);
-        EndProcess();
+        auto ende = [this] {
+            DisconnectrbtnClick(Disconnectrbtn);
+            step(7);
+            QThread::msleep(2000);
+            EndProcess();
+        };
+        // A playback runs beneath this command, in its waits: it ends first, then the station.
+        if (!AfterPlayback([this, ende] {
+                trace("RemoteControlClientRead");
+                step(6);
+                Guarded(this, ende);
+            })) {
+            ende();
+        }
     } else if (R == "Liste" + kTerminator) {
         step(8);
         // The list as the last connection test built it; each element in one call, nothing retried.

@@ -3,6 +3,7 @@
 #include "app/TMainform.h"
 #include "app/TOptionsRecord.h"
 #include "audio/TACMConvertor.h"
+#include "platform/Ansi.h"
 #include "platform/language/Language.h"
 #include "ui/ListenerListModel.h"
 #include "ui/UserDialogs.h"
@@ -21,6 +22,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -29,6 +31,9 @@ namespace {
 const QString kApplicationTitle = QStringLiteral("KT VandorixServer");
 const QString kServerFile = QStringLiteral("Server.ini");
 const QString kOptionsFile = QStringLiteral("Optionen.ini");
+const QString kBadOptionsFile = QStringLiteral("Optionen.ini.bad");
+const char* const kKeptAsBad =
+    ". \"Optionen.ini\" is kept as \"Optionen.ini.bad\" when the settings are saved.";
 
 std::string systemError(const char* what, const QString& path) {
     return std::string(what) + " " + path.toStdString() + ": " + std::strerror(errno);
@@ -61,6 +66,14 @@ void writeFileAtomically(const QString& path, const QByteArray& bytes) {
         const std::string error = systemError("Cannot write", path);
         ::unlink(tmpl.constData());
         throw EInOutError(error);
+    }
+}
+
+// Renames path to aside, replacing an older one; a path that is gone by now is no failure.
+void moveAside(const QString& path, const QString& aside) {
+    if (std::rename(QFile::encodeName(path).constData(), QFile::encodeName(aside).constData()) != 0 &&
+        errno != ENOENT) {
+        throw EInOutError(systemError("Cannot rename", path) + " to " + aside.toStdString());
     }
 }
 
@@ -126,7 +139,7 @@ void TMainform::FormCreate(QObject* /*Sender*/) {
             line.chop(1);
         }
         step(27);
-        ServerDB->setText(QString::fromUtf8(line));
+        ServerDB->setText(vx::fromAnsi(line));
         step(28);
         server.close();
     } else {
@@ -143,13 +156,16 @@ void TMainform::FormCreate(QObject* /*Sender*/) {
         step(32);
         QFile options(optionsPath);
         step(34);
+        // An unreadable file may hold settings worth rescuing: the close must not write over it.
         if (!options.open(QIODevice::ReadOnly)) {
-            throw EInOutError(systemError("Cannot open", optionsPath));
+            keepBadOptions_ = true;
+            throw EInOutError(systemError("Cannot open", optionsPath) + kKeptAsBad);
         }
         step(35);
         const QByteArray bytes = options.read(TOptionsRecord::kSize);
         if (bytes.size() < TOptionsRecord::kSize) {
-            throw EInOutError("Read beyond end of file");
+            keepBadOptions_ = true;
+            throw EInOutError(std::string("Read beyond end of file") + kKeptAsBad);
         }
         step(36);
         options.close();
@@ -215,14 +231,6 @@ void TMainform::applyLanguageTexts() {
     Label20->setText(Msg(45));
     AutoDetectBtn->setText(Msg(46));
     LautstOptionsspeichern->setText(Msg(47));
-
-    // Captions size themselves to their text, as the layout's labels do; value labels and the
-    // two-line notice keep their fixed size.
-    for (QLabel* label : findChildren<QLabel*>()) {
-        if (label != Label1 && label->alignment().testFlag(Qt::AlignLeft)) {
-            label->resize(label->sizeHint().width(), label->height());
-        }
-    }
 }
 
 void TMainform::FormClose(QObject* /*Sender*/) {
@@ -239,7 +247,12 @@ void TMainform::FormClose(QObject* /*Sender*/) {
     record.Beschr = Beschr->isChecked();
 
     step(2);
-    writeFileAtomically(env_.dataDir + QLatin1Char('/') + kOptionsFile, record.toBytes());
+    const QString optionsPath = env_.dataDir + QLatin1Char('/') + kOptionsFile;
+    if (keepBadOptions_) {
+        moveAside(optionsPath, env_.dataDir + QLatin1Char('/') + kBadOptionsFile);
+        keepBadOptions_ = false;
+    }
+    writeFileAtomically(optionsPath, record.toBytes());
     step(5);
 
     step(6);
@@ -254,16 +267,37 @@ void TMainform::FormClose(QObject* /*Sender*/) {
 }
 
 void TMainform::closeEvent(QCloseEvent* event) {
+    // A playback runs beneath this event, in its waits: it ends first, then the window closes.
+    if (AfterPlayback([this] { close(); })) {
+        event->ignore();
+        return;
+    }
     bool closed = false;
     Guarded(this, [&] {
         FormClose(this);
         closed = true;
     });
+    closeFailed_ = !closed;
     if (closed) {
         event->accept();
     } else {
         event->ignore();  // the settings were not written: the window stays open
     }
+}
+
+void TMainform::CloseOnSignal() {
+    closeFailed_ = false;
+    if (close() || !closeFailed_) {
+        return;  // closed, or a close already under way (a second signal) ends the program itself
+    }
+    // A daemon has no one to retry the close: the error has been reported, the broadcast is stopped
+    // as the close would have stopped it, and the program ends without its settings.
+    if (ServerVandorixClient->Active()) {
+        Guarded(this, [this] { DisconnectrbtnClick(this); });
+    }
+    DeinitLanguagelist();
+    Languagelist = nullptr;
+    QCoreApplication::exit(1);
 }
 
 void TMainform::AppException(QObject* /*Sender*/, const std::exception& E) {

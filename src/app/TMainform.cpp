@@ -5,7 +5,9 @@
 
 #include "audio/TACMConvertor.h"
 #include "audio/TACMIn.h"
+#include "ui/Assets.h"
 #include "ui/TLogGraph.h"
+#include "ui/TSlider.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -17,7 +19,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
-#include <QSlider>
 #include <QSpinBox>
 #include <QTimer>
 #include <QTreeView>
@@ -72,14 +73,18 @@ QGroupBox* makeGroup(QWidget* parent, const QString& title, int l, int t, int w,
 TMainform::TMainform(const StationEnvironment& env, QWidget* parent) : QWidget(parent), env_(env) {
     setObjectName(QStringLiteral("Mainform"));
     setWindowTitle(QStringLiteral("Vandorixserver 6.0"));
+    vx::initAssets();
     setWindowIcon(QIcon(QStringLiteral(":/assets/vandorix.xpm")));
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    // The layout's sizes fit the classic 8-point bitmap sans. Liberation Sans (installed with the station)
+    // and Arial share one set of metrics; at 10 pixels every caption fits its control. A wider fallback
+    // such as DejaVu Sans cuts them off.
     QFont font;
-    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Arial"),
-                      QStringLiteral("Liberation Sans"), QStringLiteral("Nimbus Sans")});
+    font.setFamilies(
+        {QStringLiteral("Liberation Sans"), QStringLiteral("Arial"), QStringLiteral("Nimbus Sans")});
     font.setStyleHint(QFont::SansSerif);
-    font.setPixelSize(11);
+    font.setPixelSize(10);
     setFont(font);
     setFixedSize(kClientWidth, kClientHeight);
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
@@ -198,11 +203,13 @@ void TMainform::buildLayout() {
     AudioQuelle = place(new QComboBox(this), 80, 533, 145, 21);
     AudioQuelle->setEditable(false);
     Label20 = makeLabel(this, QStringLiteral("Lautstärke:"), 240, 536, 53, 13);
-    AudioLautst = place(new QSlider(Qt::Horizontal, this), 304, 536, 201, 17);
-    AudioLautst->setRange(0, 100);
-    AudioLautst->setPageStep(10);
+    AudioLautst = place(new TSlider(this), 304, 536, 201, 17);
+    AudioLautst->setNumThumbStates(2);
+    AudioLautst->setOptions(TSlider::soShowFocus | TSlider::soShowPoints | TSlider::soSmooth);
+    AudioLautst->setIncrement(10);
+    AudioLautst->setMinValue(0);
+    AudioLautst->setMaxValue(100);
     AudioLautst->setValue(0);
-    AudioLautst->setTickPosition(QSlider::TicksBelow);
     AutoDetectBtn = makeButton(this, QStringLiteral("AutoDetect"), 520, 532, 75, 25);
     LautstOptionsspeichern = makeCheck(
         this, QStringLiteral("Die aktuellen Einstellungen speichern und beim Programmstart wiederherstellen"),
@@ -277,6 +284,7 @@ void TMainform::buildComponents() {
     buildListenerService();
     buildDirectory();
     buildBroadcast();
+    buildRecording();
 }
 
 void TMainform::bindEvents() {

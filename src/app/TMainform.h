@@ -9,6 +9,7 @@
 #include "threads/TThreadComp.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QString>
 #include <QStringList>
@@ -28,13 +29,13 @@ class QLabel;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
-class QSlider;
 class QSpinBox;
 class QTimer;
 class QTreeView;
 class ListenerListModel;
 class TACMConvertor;
 class TLogGraph;
+class TSlider;
 class TACMIn;
 class ListenerDestination;
 
@@ -54,6 +55,9 @@ public:
     // --- Start-up and settings -------------------------------------------------------------------------
     void FormCreate(QObject* Sender);
     void FormClose(QObject* Sender);  // throws when the settings cannot be written
+    // SIGTERM and SIGINT: the normal close; when FormClose fails, its error is reported and the program
+    // ends all the same (exit code 1), without the settings.
+    void CloseOnSignal();
     void AppException(QObject* Sender, const std::exception& E);
     QString ReplaceStr(const QString& Search, const QString& Replace, const QString& Source);
 
@@ -141,7 +145,7 @@ public:
     QLabel* Label19 = nullptr;
     QComboBox* AudioQuelle = nullptr;
     QLabel* Label20 = nullptr;
-    QSlider* AudioLautst = nullptr;  // stand-in until the station's own slider joins
+    TSlider* AudioLautst = nullptr;
     QPushButton* AutoDetectBtn = nullptr;
     QCheckBox* LautstOptionsspeichern = nullptr;
     QPushButton* RecordtoFileBtn = nullptr;
@@ -180,11 +184,18 @@ public:
     void BeschrChange(QObject* Sender);
     void BeschrExit(QObject* Sender);
     void UpdateClick(QObject* Sender);
+    // Refreshes the client list; first closes every listener that has taken no byte of any block for
+    // StalledListenerLimitMs in a row, so that stalled peers do not hold the limited slots.
     void ConnectionTestTimer(QObject* Sender);
+    int StalledListenerLimitMs = 60000;
 
     // --- Directory and statistics (MainformDirectory.cpp) -----------------------------------------------
     std::unique_ptr<THTTPGet> HTTP;        // register, delete, status, off-air: waits for the answer
     std::unique_ptr<THTTPGet> HTTPHoerer;  // listener count: fire and forget
+    // Overall deadlines of the directory requests: a slow directory must not hold the stop, the end of
+    // the program or the next report. The stop's off-air report has the shorter one.
+    int DirectoryDeadlineMs = 20000;
+    int OffAirDeadlineMs = 5000;
     void AnmeldeBtnClick(QObject* Sender);
     void AbmeldeBtnClick(QObject* Sender);
     void DBTimerTimer(QObject* Sender);     // status report; the broadcast start calls it once at once
@@ -210,6 +221,8 @@ public:
     std::atomic<uint64_t> LineLoad{0};
     // Changes at every stop: a display update of a run from before it no longer applies.
     std::atomic<uint64_t> BroadcastSerial{0};
+    // Stops begun; a start that sees it change while it waits for the directory has been undone.
+    uint64_t StopCount = 0;
     // How "Ende" ends the process (at once, without the window's close handling).
     std::function<void()> EndProcess;
 
@@ -222,16 +235,42 @@ public:
     // What the audience gets of a block (live or played from a file): every relay, then every admitted
     // listener. On the thread that carries the block.
     void SendToAudience(const char* block, int size);
+    // OnError of ACMI (the device failed while it recorded): reports once per outage and starts
+    // CaptureRetry, which opens the capture again every few seconds while the audio path is open.
+    void ACMIError(TACMIn* Sender, const std::exception& E);
+    void CaptureRetryTimer(QObject* Sender);
+    QTimer* CaptureRetry = nullptr;
+    // Set by a reported capture failure, cleared by the next block and by the stop.
+    bool CaptureLost = false;
     void RemoteControlClientConnect(TServerSocket* Sender,
                                     const std::shared_ptr<TServerClientWinSocket>& Socket);
     void RemoteControlClientRead(TServerSocket* Sender,
                                  const std::shared_ptr<TServerClientWinSocket>& Socket);
+    // A failed connection is closed with one line on standard error and no report: any local program
+    // could otherwise flood the error report (a modal box each, with a display) by resetting connections.
+    void RemoteControlClientError(TServerSocket* Sender,
+                                  const std::shared_ptr<TServerClientWinSocket>& Socket,
+                                  TErrorEvent ErrorEvent, int& ErrorCode);
     // The MP3 copy's file name for a moment: the regional short date, a blank and the time with seconds,
     // with ".", ":" and "/" replaced by "-".
     QString DateTimetoFilename(const QDateTime& DateTime);
     // True for the addresses the remote control obeys: 192.168.x.x, 10.x.x.x, 172.16.x.x to
     // 172.31.x.x and exactly 127.0.0.1.
     static bool CheckLocalAddress(const QString& Address);
+
+    // --- Recording to a file and playing a file out (MainformRecording.cpp) ---------------------------
+    // The recording file's path as the save dialog chose it; "Start" creates it.
+    QString RecordFileName;
+    void RecordtoFileBtnClick(QObject* Sender);
+    void Button1Click(QObject* Sender);  // "Start": creates the recording file, then blocks go to it
+    void Button2Click(QObject* Sender);  // "Stop"
+    void Button3Click(QObject* Sender);  // "PlayfromFile"; returns when the playback has ended
+    // What "RecordtoFile" and "PlayfromFile" do once their dialog has given a file (--record, --play).
+    void RecordtoFile(const QString& FileName);
+    void PlayfromFile(const QString& FileName);
+    // While a playback runs: asks it to end and queues `action` for the moment it has ended, so that
+    // nothing the playback's waits dispatched tears the window down beneath it. False when none runs.
+    bool AfterPlayback(std::function<void()> action);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -245,12 +284,15 @@ private:
     void buildListenerService();
     void buildDirectory();
     void buildBroadcast();
+    void buildRecording();
+    // The line-load bar for a block of blockSize bytes to every admitted listener. Worker.
+    void showLineLoad(int blockSize);
     // Hands a block to one destination. One that fails is closed, its flag cleared, one transmission
     // error counted and the failure reported once on the window thread; the block's other destinations
     // are not affected. On the thread that carries the block.
-    // The line-load bar for a block of blockSize bytes to every admitted listener. Worker.
-    void showLineLoad(int blockSize);
     void deliver(BlockDestination& destination, std::atomic<bool>& flag, const char* block, int size);
+    // Throws EAudioFormat, naming the button that chooses another, when FormatIn or FormatOut is unusable.
+    void checkStreamFormats() const;
     // Switches the start and stop buttons and the twelve settings controls for a broadcast (or back).
     void lockSettings(bool broadcasting);
     void applyLanguageTexts();
@@ -261,6 +303,17 @@ private:
     void registrationRequest(const QString& url, const QString& success, int okMessage, int failMessage);
     void step(int n) { DebugNum = n; }
 
+    // The playback's waits: window messages until the clock reaches dueMs, in slices of at most 100 ms;
+    // false when the broadcast stopped or the playback was asked to end meanwhile.
+    bool playbackWait(qint64 dueMs);
+    void showPlaybackLoad(int chunkBytes);
+
     StationEnvironment env_;
     bool startupAborted_ = false;
+    // Set when something dispatched by the playback's waits needs it to end; the actions run after it.
+    bool playbackEnding_ = false;
+    std::vector<std::function<void()>> afterPlayback_;
+    QElapsedTimer playbackClock_;
+    bool closeFailed_ = false;     // the last FormClose ended in the error report
+    bool keepBadOptions_ = false;  // start-up could not read "Optionen.ini"; the close keeps it aside
 };

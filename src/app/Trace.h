@@ -6,17 +6,19 @@
 #include <mutex>
 
 // The window's trace field DebugStr: the name of the handler that runs. Written by the window thread and
-// by the worker, read by the error report, hence guarded.
+// by the worker, read by the error report, hence guarded. The text is copied in and out whole, so no
+// string data is ever shared between threads: the last reference to shared data may be dropped inside
+// Qt, whose reference counts the race checker cannot see.
 class TraceName {
 public:
     TraceName& operator=(const QString& name) {
         std::lock_guard lock(mutex_);
-        name_ = name;
+        name_ = QString(name.constData(), name.size());
         return *this;
     }
     QString value() const {
         std::lock_guard lock(mutex_);
-        return name_;
+        return QString(name_.constData(), name_.size());
     }
 
 private:

@@ -11,6 +11,8 @@
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QDir>
+#include <QPushButton>
+#include <QTimer>
 
 #include <csignal>
 #include <cstdio>
@@ -52,11 +54,9 @@ int main(int argc, char** argv) {
     StationApplication app(argc, argv);
 
     QStringList args = QCoreApplication::arguments();
-    const QStringList original = args;
     StationEnvironment env;
     env.dataDir = QDir(takeOption(args, QStringLiteral("--data-dir"), QCoreApplication::applicationDirPath()))
                       .absolutePath();
-    env.arguments = original;
     // Capture device: "alsa:NAME" or the built-in test signal "tone[:HZ]".
     QString captureError;
     env.waveIn = vx::wavein::createWaveIn(
@@ -76,6 +76,18 @@ int main(int argc, char** argv) {
 
     // A daemon has no click for the MP3 copy's check box.
     const bool mp3Copy = args.removeAll(QStringLiteral("--mp3-copy")) > 0;
+    // Nor for the recording and playback buttons and their file dialogs.
+    const QString playFile = takeOption(args, QStringLiteral("--play"), QString());
+    const QString recordFile = takeOption(args, QStringLiteral("--record"), QString());
+    const bool loop = args.removeAll(QStringLiteral("--loop")) > 0;
+    if (args.contains(QStringLiteral("--play")) || args.contains(QStringLiteral("--record"))) {
+        std::fprintf(stderr, "--play and --record need a file name\n");
+        return 2;
+    }
+    if (!playFile.isEmpty() && !recordFile.isEmpty()) {
+        std::fprintf(stderr, "--play and --record cannot be used together\n");
+        return 2;
+    }
 
     const bool headless = QGuiApplication::platformName() == QLatin1String("offscreen") ||
                           QGuiApplication::platformName() == QLatin1String("minimal");
@@ -91,6 +103,8 @@ int main(int argc, char** argv) {
             return d->chooseAudioFormat(current, offered);
         });
 
+    // "/WO" counts as the first argument once the program's own options are taken off: take them all above.
+    env.arguments = args;
     TMainform Mainform(env);
     app.OnException = [&Mainform](QObject* sender, const std::exception& e) {
         Mainform.AppException(sender, e);
@@ -101,7 +115,22 @@ int main(int argc, char** argv) {
     if (mp3Copy) {
         Mainform.Mp3Aufz->setChecked(true);
     }
-    SignalCloser closer([&Mainform] { Mainform.close(); });
+    SignalCloser closer([&Mainform] { Mainform.CloseOnSignal(); });
     Mainform.show();
+    // Both run once the event loop runs, as the buttons would: the playback's waits need it.
+    if (!playFile.isEmpty()) {
+        Mainform.Loop->setChecked(loop);
+        QTimer::singleShot(0, &Mainform, [&Mainform, playFile] {
+            Mainform.Guarded(Mainform.Button3, [&] { Mainform.PlayfromFile(playFile); });
+        });
+    }
+    if (!recordFile.isEmpty()) {
+        QTimer::singleShot(0, &Mainform, [&Mainform, recordFile] {
+            Mainform.Guarded(Mainform.RecordtoFileBtn, [&] {
+                Mainform.RecordtoFile(recordFile);
+                Mainform.Button1Click(Mainform.Button1);
+            });
+        });
+    }
     return app.exec();
 }

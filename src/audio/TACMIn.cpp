@@ -50,7 +50,7 @@ void TACMIn::Open(TAudioFormat Format) {
     const uint32_t deviceId = pcm ? WAVE_MAPPER : 0;
     const uint32_t flags = pcm ? CALLBACK_WINDOW : (CALLBACK_WINDOW | WAVE_MAPPED);
     const uint64_t opening = ++opening_;
-    DoneNotice notice = [this, opening](WAVEHDR* h) { bufferDone(opening, h); };
+    DoneNotice notice = [this, opening](WAVEHDR* h, uint32_t error) { bufferDone(opening, h, error); };
     check("WaveIn-Open",
           device_->open(&handle_, deviceId, format_, notifier_.get(), std::move(notice), flags));
     try {
@@ -107,7 +107,24 @@ void TACMIn::release(WAVEHDR* h) {
     buffers_.erase(it);
 }
 
-void TACMIn::bufferDone(uint64_t opening, WAVEHDR* h) {
+void TACMIn::deviceFailed(uint64_t opening, uint32_t code) {
+    if (opening != opening_ || !active_) {
+        return;  // a failure of a capture that has been closed since
+    }
+    const EACMIn error(ErrorText("WaveIn-Capture", code));
+    // The device records nothing more: it and the buffers go back, so that the owner can open it again.
+    Close();
+    if (!OnError) {
+        throw error;
+    }
+    OnError(this, error);
+}
+
+void TACMIn::bufferDone(uint64_t opening, WAVEHDR* h, uint32_t error) {
+    if (error != MMSYSERR_NOERROR) {
+        deviceFailed(opening, error);
+        return;
+    }
     if (opening != opening_ || find(h) == nullptr) {
         return;  // a buffer of an earlier opening, already released
     }

@@ -20,12 +20,16 @@ public:
 
 // Raised once per filled buffer. Data is a copy that lives only during the call.
 using TBufferFullEvent = std::function<void(TACMIn* Sender, const void* Data, int Size)>;
+// Raised once when the device fails while it records (unplugged, its sound server gone). The capture
+// has been closed by then, so the handler may open it again.
+using TCaptureErrorEvent = std::function<void(TACMIn* Sender, const EACMIn& E)>;
 // Buffers queued at open; 2..64 by design, not checked by the setter.
 using TACMBufferCount = uint8_t;
 
 // Records from a wave input device in NumBuffers rotating buffers of BufferSize bytes and hands every
-// filled buffer to OnBufferFull, then queues it again.
-// Thread contract: owner's thread only; OnBufferFull runs there too, from the event loop.
+// filled buffer to OnBufferFull, then queues it again. A device that fails while it records closes the
+// capture and raises OnError (without a handler the error goes to the event loop's error report).
+// Thread contract: owner's thread only; OnBufferFull and OnError run there too, from the event loop.
 class TACMIn {
 public:
     // A null device means the system's default ALSA capture device.
@@ -45,6 +49,7 @@ public:
     const TAudioFormat& Format() const { return format_; }
 
     TBufferFullEvent OnBufferFull;
+    TCaptureErrorEvent OnError;
 
     // The message for a failed step; empty for code 0.
     static std::string ErrorText(const char* step, uint32_t code);
@@ -57,7 +62,8 @@ private:
 
     void check(const char* step, uint32_t code) const;
     void addBuffer();
-    void bufferDone(uint64_t opening, vx::wavein::WAVEHDR* h);
+    void bufferDone(uint64_t opening, vx::wavein::WAVEHDR* h, uint32_t error);
+    void deviceFailed(uint64_t opening, uint32_t code);
     void release(vx::wavein::WAVEHDR* h);
     Buffer* find(vx::wavein::WAVEHDR* h);
     void abandonOpen();

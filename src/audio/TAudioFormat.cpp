@@ -3,6 +3,27 @@
 #include <algorithm>
 #include <cstring>
 
+namespace {
+
+constexpr uint32_t kMinRate = 1000;
+constexpr uint32_t kMaxRate = 192000;
+constexpr uint16_t kMaxChannels = 8;
+constexpr uint16_t kMaxBits = 32;
+// Below this no codec carries audio (the leanest speech codecs need a few hundred bytes per second).
+constexpr uint32_t kMinCompressedBytesPerSec = 100;
+constexpr int kHeaderSize = 18;
+
+// PCM, IEEE float and the extensible header: samples stored as they are, so the fields must agree.
+bool uncompressed(uint16_t tag) {
+    return tag == 0x0001 || tag == 0x0003 || tag == 0xFFFE;
+}
+
+std::string number(uint64_t v) {
+    return std::to_string(v);
+}
+
+}  // namespace
+
 TAudioFormat TAudioFormat::fromBytes(const char* data) {
     TAudioFormat f;
     std::memcpy(f.bytes_.data(), data, kSize);
@@ -33,6 +54,52 @@ void TAudioFormat::set32(int o, uint32_t v) {
     for (int i = 0; i < 4; ++i) {
         bytes_[o + i] = uint8_t(v >> (8 * i));
     }
+}
+
+std::string TAudioFormat::problem() const {
+    if (formatTag() == 0) {
+        return "it names no codec (format tag 0)";
+    }
+    if (channels() < 1 || channels() > kMaxChannels) {
+        return number(channels()) + " channels are not 1 to " + number(kMaxChannels);
+    }
+    if (samplesPerSec() < kMinRate || samplesPerSec() > kMaxRate) {
+        return number(samplesPerSec()) + " samples per second are not " + number(kMinRate) + " to " +
+               number(kMaxRate);
+    }
+    if (bitsPerSample() > kMaxBits) {
+        return number(bitsPerSample()) + " bits per sample are more than " + number(kMaxBits);
+    }
+    if (uncompressed(formatTag())) {
+        if (bitsPerSample() == 0 || bitsPerSample() % 8 != 0) {
+            return number(bitsPerSample()) + " bits per sample are no whole number of bytes";
+        }
+        const uint32_t block = uint32_t(channels()) * bitsPerSample() / 8;
+        if (blockAlign() != block) {
+            return "a block alignment of " + number(blockAlign()) + " does not agree with " +
+                   number(channels()) + " channels of " + number(bitsPerSample()) + " bits";
+        }
+        if (uint64_t(avgBytesPerSec()) != uint64_t(samplesPerSec()) * block) {
+            return number(avgBytesPerSec()) + " bytes per second do not agree with " +
+                   number(samplesPerSec()) + " samples per second and a block alignment of " +
+                   number(blockAlign());
+        }
+        return {};
+    }
+    // Compressed: never more data than the same sound as 32-bit samples, blocks within one second.
+    const uint64_t most = uint64_t(samplesPerSec()) * channels() * 4;
+    if (avgBytesPerSec() < kMinCompressedBytesPerSec || avgBytesPerSec() > most) {
+        return number(avgBytesPerSec()) + " bytes per second are not " + number(kMinCompressedBytesPerSec) +
+               " to " + number(most);
+    }
+    if (blockAlign() < 1 || blockAlign() > avgBytesPerSec()) {
+        return "a block alignment of " + number(blockAlign()) + " does not fit " + number(avgBytesPerSec()) +
+               " bytes per second";
+    }
+    if (extraSize() > kSize - kHeaderSize) {
+        return number(extraSize()) + " codec bytes do not fit the record";
+    }
+    return {};
 }
 
 QByteArray TAudioFormat::toBytes() const {

@@ -4,6 +4,8 @@
 
 #include <array>
 #include <cstdint>
+#include <stdexcept>
+#include <string>
 
 // An audio format: the 18-byte WAVEFORMATEX header (little-endian) followed by 111 bytes of codec data.
 // Always copied, stored, sent and streamed whole as 129 bytes; the fields are read and written at their
@@ -37,6 +39,11 @@ public:
     void set16(int offset, uint16_t v);
     void set32(int offset, uint32_t v);
 
+    // Why no codec and no capture device could carry this record (its fields disagree, or lie beyond
+    // 192 kHz, 8 channels, 32 bits); empty when it is plausible. PCM records must agree exactly; a
+    // compressed record has its own block and rate rules, so only its bounds are checked.
+    std::string problem() const;
+
     const uint8_t* data() const { return bytes_.data(); }
     uint8_t* data() { return bytes_.data(); }
     QByteArray toBytes() const;
@@ -45,6 +52,12 @@ public:
 
 private:
     std::array<uint8_t, kSize> bytes_;
+};
+
+// A format record that cannot be used.
+class EAudioFormat : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
 };
 
 // Formats the station ships with: PCM 16-bit mono 11025 Hz in, MPEG Layer-3 mono 11025 Hz 18 kbit/s out.

@@ -8,6 +8,7 @@
 
 #include <curl/curl.h>
 
+#include <chrono>
 #include <mutex>
 #include <optional>
 
@@ -43,6 +44,8 @@ struct Settings {
     QByteArray referer;
     bool binaryData = false;
     bool useCache = false;
+    int64_t maxAnswerBytes = 0;
+    int timeoutMs = 0;
 };
 
 // Where the request goes: the base URL handed to libcurl ("http://host:port/") and the request target.
@@ -128,7 +131,8 @@ struct Transfer {
     THTTPGet::Shared* shared = nullptr;
     CURL* easy = nullptr;
     bool binaryData = false;
-    bool refused = false;  // binary answer without a length
+    int64_t maxAnswerBytes = 0;
+    bool failed = false;  // a binary answer without a length, one beyond the bound, or out of time
     bool checkedLength = false;
     QByteArray body;
     std::function<void(int64_t total, int64_t count)> progress;
@@ -144,10 +148,15 @@ size_t writeBody(char* data, size_t size, size_t count, void* user) {
     curl_easy_getinfo(t->easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
     if (!t->checkedLength) {
         t->checkedLength = true;
-        if (length < 0 && t->binaryData) {
-            t->refused = true;
+        if ((length < 0 && t->binaryData) || (t->maxAnswerBytes > 0 && length > t->maxAnswerBytes)) {
+            t->failed = true;
             return CURL_WRITEFUNC_ERROR;
         }
+    }
+    // Checked before the bytes are kept: an endless answer costs no more memory than the bound.
+    if (t->maxAnswerBytes > 0 && t->body.size() + int64_t(bytes) > t->maxAnswerBytes) {
+        t->failed = true;
+        return CURL_WRITEFUNC_ERROR;
     }
     t->body.append(data, qsizetype(bytes));
     if (t->progress) {
@@ -223,6 +232,8 @@ bool perform(const Settings& s, THTTPGet::Shared& shared, Transfer& t) {
     t.shared = &shared;
     t.easy = easy;
     t.binaryData = s.binaryData;
+    t.maxAnswerBytes = s.maxAnswerBytes;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(s.timeoutMs);
 
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(easy, CURLOPT_QUICK_EXIT, 1L);  // an abort never waits for a name lookup
@@ -257,12 +268,25 @@ bool perform(const Settings& s, THTTPGet::Shared& shared, Transfer& t) {
     // Redirects are followed by hand: libcurl would keep sending the fixed target to the new place.
     QByteArray location;
     for (int hop = 0;; ++hop) {
-        runTransfer(multi, easy, shared);
+        if (s.timeoutMs > 0) {
+            // One deadline for the whole request: each hop gets only what is left of it.
+            const auto left =
+                std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0) {
+                t.failed = true;
+                break;
+            }
+            curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, long(left.count()));
+        }
+        // A transfer that ran out of time is a failure even when part of the answer was in.
+        if (runTransfer(multi, easy, shared) == CURLE_OPERATION_TIMEDOUT) {
+            t.failed = true;
+        }
         long status = 0;
         char* next = nullptr;
         curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
         curl_easy_getinfo(easy, CURLINFO_REDIRECT_URL, &next);
-        if (hop >= 5 || shared.aborted() || t.refused || status < 300 || status > 399 || next == nullptr) {
+        if (hop >= 5 || shared.aborted() || t.failed || status < 300 || status > 399 || next == nullptr) {
             break;
         }
         location = next;
@@ -282,7 +306,7 @@ bool perform(const Settings& s, THTTPGet::Shared& shared, Transfer& t) {
     curl_easy_cleanup(easy);
     curl_multi_cleanup(multi);
     curl_slist_free_all(headers);
-    return !shared.aborted() && !t.refused && !t.body.isEmpty();
+    return !shared.aborted() && !t.failed && !t.body.isEmpty();
 }
 
 }  // namespace
@@ -346,6 +370,8 @@ bool THTTPGet::startRequest() {
     s.referer = vx::toAnsi(Referer);
     s.binaryData = BinaryData;
     s.useCache = UseCache;
+    s.maxAnswerBytes = MaxAnswerBytes;
+    s.timeoutMs = TimeoutMs;
 
     auto request = std::make_shared<Shared>();
     request_ = request;

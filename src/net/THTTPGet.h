@@ -35,6 +35,10 @@ public:
     QString Referer;
     QString FileName;  // file mode target; the station does not use the file mode
     QString URL;
+    // An answer longer than this many bytes is a failed request, and reading stops there; 0: no bound.
+    int64_t MaxAnswerBytes = 0;
+    // The whole request, redirects included, ends failed after this many milliseconds; 0: no deadline.
+    int TimeoutMs = 0;
 
     // The body of the last answer, or the failure text when the last request failed.
     QString ResultString() const { return ResultString_; }

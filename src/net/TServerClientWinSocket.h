@@ -73,6 +73,7 @@ private:
     const uint64_t id_;
     const QString peer_;
     const std::shared_ptr<ServerLink> link_;
+    bool dataArrived_ = false;  // the peer has sent a byte; the server's thread only
 
     mutable std::mutex userMutex_;
     std::shared_ptr<TSocketUserData> userData_;

@@ -56,6 +56,9 @@ TServerSocket::TServerSocket()
             ::epoll_ctl(epollFd_, EPOLL_CTL_MOD, listenFd_, &ev);
         }
     });
+    silenceCheck_ = new QTimer(context_.get());
+    silenceCheck_->setSingleShot(true);
+    QObject::connect(silenceCheck_, &QTimer::timeout, context_.get(), [this] { closeSilentPeers(); });
     std::lock_guard lock(link_->mutex);
     link_->server = this;
     link_->wakeFd = wakeFd;
@@ -219,6 +222,7 @@ void TServerSocket::acceptAll() {
             list_.push_back(conn);
         }
         byId_.emplace(id, conn);
+        awaitFirstData(conn);
         if (OnClientConnect) {
             OnClientConnect(this, conn);
         }
@@ -247,6 +251,7 @@ void TServerSocket::handleConnectionEvent(const std::shared_ptr<TServerClientWin
         }
     }
     if ((events & EPOLLIN) && conn->available() > 0) {
+        conn->dataArrived_ = true;
         if (OnClientRead) {
             OnClientRead(this, conn);
         } else {
@@ -256,6 +261,38 @@ void TServerSocket::handleConnectionEvent(const std::shared_ptr<TServerClientWin
     }
     if (events & (EPOLLHUP | EPOLLRDHUP)) {
         conn->CloseConnection();  // closed by the peer, everything it sent has been read
+    }
+}
+
+void TServerSocket::awaitFirstData(const std::shared_ptr<TServerClientWinSocket>& conn) {
+    if (FirstDataTimeoutMs <= 0) {
+        return;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    const FirstDataDeadline entry{now + std::chrono::milliseconds(FirstDataTimeoutMs), conn};
+    // Kept in order of the deadlines; with one timeout that is the order of arrival, so this appends.
+    const auto at = std::upper_bound(silent_.begin(), silent_.end(), entry,
+                                     [](const auto& a, const auto& b) { return a.due < b.due; });
+    const bool earliest = at == silent_.begin();
+    silent_.insert(at, entry);
+    if (earliest) {
+        silenceCheck_->start(int(std::chrono::ceil<std::chrono::milliseconds>(entry.due - now).count()));
+    }
+}
+
+void TServerSocket::closeSilentPeers() {
+    const auto now = std::chrono::steady_clock::now();
+    while (!silent_.empty() && silent_.front().due <= now) {
+        const std::shared_ptr<TServerClientWinSocket> conn = silent_.front().connection.lock();
+        silent_.pop_front();
+        // Bytes that arrived just now but whose notice is not handled yet count as sent in time.
+        if (conn && !conn->dataArrived_ && conn->available() == 0) {
+            conn->CloseConnection();
+        }
+    }
+    if (!silent_.empty()) {
+        silenceCheck_->start(
+            int(std::chrono::ceil<std::chrono::milliseconds>(silent_.front().due - now).count()));
     }
 }
 
@@ -302,6 +339,8 @@ void TServerSocket::releaseAll() {
         all.swap(list_);
     }
     byId_.clear();
+    silent_.clear();
+    silenceCheck_->stop();
     // Newest first: each object goes (with its user data) unless another thread still holds a copy.
     while (!all.empty()) {
         all.back()->closeSocket();

@@ -6,7 +6,9 @@
 
 #include <QByteArray>
 
+#include <chrono>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -45,6 +47,9 @@ public:
 
     // The port to listen on; 0 lets the system choose one (see LocalPort()).
     int Port = 0;
+    // A connection whose peer has sent no byte this many milliseconds after its arrival is closed, so
+    // that silent peers cannot hold descriptors for ever; 0 keeps them. Read when a connection arrives.
+    int FirstDataTimeoutMs = 0;
 
     bool Active() const { return listenFd_ >= 0; }
     // True: binds to every local IPv4 address on Port and listens (ESocketError on failure).
@@ -76,6 +81,8 @@ private:
     void release(uint64_t id);
     void releaseAll();
     void asyncError(const std::shared_ptr<TServerClientWinSocket>& conn, TErrorEvent kind, int code);
+    void awaitFirstData(const std::shared_ptr<TServerClientWinSocket>& conn);
+    void closeSilentPeers();
 
     int epollFd_ = -1;
     int listenFd_ = -1;
@@ -83,9 +90,16 @@ private:
     std::unique_ptr<QObject> context_;
     QSocketNotifier* notifier_ = nullptr;  // owned by context_
     QTimer* acceptRetry_ = nullptr;        // owned by context_
+    QTimer* silenceCheck_ = nullptr;       // owned by context_; due at the earliest pending deadline
     std::shared_ptr<ServerLink> link_;
 
     mutable std::mutex listMutex_;
     std::vector<std::shared_ptr<TServerClientWinSocket>> list_;
     std::unordered_map<uint64_t, std::shared_ptr<TServerClientWinSocket>> byId_;  // owner's thread only
+    // Connections that have to send their first byte by a deadline, earliest first; owner's thread only.
+    struct FirstDataDeadline {
+        std::chrono::steady_clock::time_point due;
+        std::weak_ptr<TServerClientWinSocket> connection;
+    };
+    std::deque<FirstDataDeadline> silent_;
 };

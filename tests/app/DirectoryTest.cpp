@@ -355,6 +355,55 @@ TEST_F(DirectoryTest, ButtonsAndTimersReachTheirHandlers) {
     form->DBTimer->stop();
 }
 
+// No code the directory sends comes near 64 KiB: a longer answer is a failed request.
+TEST_F(DirectoryTest, AnswerBeyond64KiBIsAFailedRequest) {
+    openWindow(base());
+    const QByteArray longest(64 * 1024, 'E');
+    answer("register", longest);
+    form->AnmeldeBtnClick(form->AnmeldeBtn);
+    answer("register", longest + "1");
+    form->AnmeldeBtnClick(form->AnmeldeBtn);
+    ASSERT_EQ(dialogs.messages.size(), 2);
+    EXPECT_TRUE(dialogs.messages[0] == form->Msg(37) + QString::fromLatin1(longest));
+    EXPECT_EQ(dialogs.messages[1].toStdString(), (form->Msg(37) + QStringLiteral("Error")).toStdString());
+}
+
+// A directory that trickles its answer, or never answers, holds a report no longer than its deadline:
+// the status report has its own, the stop's off-air report a shorter one.
+TEST_F(DirectoryTest, SlowDirectoryEndsEachReportAtItsDeadline) {
+    openWindow(base());
+    server.trickle(20);
+    answer("setstatus", QByteArray(100000, 'E'));  // would take over half an hour
+    answer("setoff", QByteArray());                // never answers
+    const struct {
+        const char* name;
+        int status;
+        int offAir;
+        std::function<void()> report;
+        int message;
+    } cases[] = {
+        {"status report", 200, 600000, [&] { form->DBTimerTimer(form->DBTimer); }, 38},
+        {"off-air report", 600000, 200, [&] { form->DirectoryOffAir(); }, 29},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        form->DirectoryDeadlineMs = c.status;
+        form->OffAirDeadlineMs = c.offAir;
+        dialogs.messages.clear();
+        bool missed = false;
+        QTimer watchdog;
+        watchdog.setSingleShot(true);
+        QObject::connect(&watchdog, &QTimer::timeout, [&] {
+            missed = true;
+            form->HTTP->AbortRequest();
+        });
+        watchdog.start(10000);
+        c.report();
+        EXPECT_FALSE(missed) << "the request outlived its deadline";
+        EXPECT_EQ(dialogs.messages, QStringList{form->Msg(c.message)});
+    }
+}
+
 // A directory that does not answer the status report keeps the window alive: the minute report keeps
 // going out during the wait, and a second status report returns at once with the earlier answer.
 TEST_F(DirectoryTest, SilentDirectoryDoesNotFreezeTheWindow) {

@@ -56,6 +56,32 @@ TEST(Executable, HeadlessStationSavesItsSettingsOnSigterm) {
     EXPECT_EQ(r.FormatOut, defaultOutputFormat());
 }
 
+// A daemon has no one to retry a close that failed: the signal reports the error and still ends it.
+TEST(Executable, SigtermEndsTheStationWhenItsSettingsCannotBeSaved) {
+    QTemporaryDir root;
+    const QString dir = root.path() + QStringLiteral("/data");
+    ASSERT_TRUE(QDir().mkpath(dir));
+    vxtest::writeFile(dir, "Server.ini", "http://127.0.0.1:9/db/\n");
+    QProcess station;
+    station.setProcessEnvironment(headlessEnvironment());
+    station.start(QStringLiteral(VX_BIN_DIR "/vandorixserver"),
+                  {"/WO", "--data-dir", dir, "--remote-port", "0"});
+    ASSERT_TRUE(station.waitForStarted());
+    ASSERT_TRUE(vxtest::waitUntil([&] { return catchesSigterm(station.processId()); }));
+    ASSERT_TRUE(QDir(dir).removeRecursively());  // nowhere to write "Optionen.ini"
+    ::kill(pid_t(station.processId()), SIGTERM);
+    ASSERT_TRUE(station.waitForFinished(10000)) << "the station ignored the signal";
+    EXPECT_EQ(station.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(station.exitCode(), 1);
+    const QStringList reports = QString::fromUtf8(station.readAllStandardError())
+                                    .split('\n')
+                                    .filter(QStringLiteral("KT VandorixServer:"));
+    ASSERT_EQ(reports.size(), 1) << reports.join('\n').toStdString();
+    EXPECT_TRUE(reports[0].contains(QStringLiteral("Optionen.ini"))) << reports[0].toStdString();
+    EXPECT_TRUE(reports[0].endsWith(QStringLiteral("DebugStr: FormClose | DebugNum: 2")))
+        << reports[0].toStdString();
+}
+
 TEST(Executable, MissingServerFileEndsWithOneLineOnStandardErrorAndNoFiles) {
     QTemporaryDir dir;
     QProcess station;

@@ -1,16 +1,20 @@
 #include "MainformFixture.h"
 #include "ui/ListenerListModel.h"
+#include "ui/TLogGraph.h"
+#include "ui/TSlider.h"
 
 #include <gtest/gtest.h>
-#include "ui/TLogGraph.h"
 
 #include <QCheckBox>
+#include <QFontInfo>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QStyleOptionButton>
 #include <QTreeView>
 
 using vxtest::MainformFixture;
@@ -29,16 +33,17 @@ TEST_F(Layout, WindowHasItsFixedSizeAndCaption) {
     EXPECT_EQ(form->minimumSize(), form->maximumSize());
     EXPECT_EQ(form->windowTitle(), QStringLiteral("Vandorixserver 6.0"));
     EXPECT_FALSE(form->windowFlags() & Qt::WindowMaximizeButtonHint);
-    EXPECT_FALSE(form->windowIcon().isNull());
+    EXPECT_FALSE(form->windowIcon().pixmap(32, 32).isNull());  // the picture is really there
 }
 
 TEST_F(Layout, ControlsLieWhereTheLayoutPutsThem) {
     const std::pair<QWidget*, QRect> cases[] = {
-        {form->Connectrbtn, {8, 8, 113, 25}},    {form->Clientslist, {8, 88, 241, 209}},
-        {form->Stats, {8, 328, 242, 73}},        {form->GroupBox5, {264, 232, 329, 193}},
-        {form->Passwort2, {208, 48, 105, 21}},   {form->ServerDB, {144, 164, 169, 21}},
-        {form->Auslastung, {112, 504, 481, 16}}, {form->VandorixClientport, {176, 20, 137, 22}},
-        {form->Button3, {480, 592, 113, 25}},    {form->Beschr, {16, 40, 297, 17}},
+        {form->Connectrbtn, {8, 8, 113, 25}},     {form->Clientslist, {8, 88, 241, 209}},
+        {form->Stats, {8, 328, 242, 73}},         {form->GroupBox5, {264, 232, 329, 193}},
+        {form->Passwort2, {208, 48, 105, 21}},    {form->ServerDB, {144, 164, 169, 21}},
+        {form->Auslastung, {112, 504, 481, 16}},  {form->VandorixClientport, {176, 20, 137, 22}},
+        {form->Button3, {480, 592, 113, 25}},     {form->Beschr, {16, 40, 297, 17}},
+        {form->AudioLautst, {304, 536, 201, 17}},
     };
     for (const auto& [w, rect] : cases) {
         EXPECT_EQ(w->geometry(), rect) << w->objectName().toStdString();
@@ -109,6 +114,48 @@ TEST_F(Layout, TabOrderRunsThroughEveryGroupAndReachesTheHiddenRow) {
     EXPECT_GT(form->RecordtoFileBtn->y(), form->height());
     EXPECT_TRUE(form->RecordtoFileBtn->isEnabled());
     EXPECT_NE(form->RecordtoFileBtn->focusPolicy() & Qt::TabFocus, 0);
+}
+
+// The layout's sizes leave no room to spare: a wider font cuts captions off ("... aufzeich...") or runs
+// a label into its edit. Measured with each control's own font, in the room its style leaves the text.
+TEST_F(Layout, EveryCaptionFitsItsControl) {
+    QStringList cut;
+    auto check = [&](QWidget* w, const QString& text, const QRect& room, int flags = Qt::TextSingleLine) {
+        const QRect needed =
+            QFontMetrics(w->font()).boundingRect(QRect(0, 0, room.width(), 1000), flags, text);
+        if (needed.width() > room.width() || needed.height() > room.height()) {
+            cut.append(QStringLiteral("%1 \"%2\": %3x%4 in %5x%6")
+                           .arg(w->objectName(), text)
+                           .arg(needed.width())
+                           .arg(needed.height())
+                           .arg(room.width())
+                           .arg(room.height()));
+        }
+    };
+    for (QWidget* w : form->findChildren<QWidget*>()) {
+        QStyleOptionButton option;
+        option.initFrom(w);
+        if (auto* label = qobject_cast<QLabel*>(w)) {
+            check(label, label->text(), label->contentsRect(),
+                  label->wordWrap() ? int(Qt::TextWordWrap) : int(Qt::TextSingleLine));
+        } else if (auto* box = qobject_cast<QCheckBox*>(w)) {
+            option.text = box->text();
+            check(box, box->text(), box->style()->subElementRect(QStyle::SE_CheckBoxContents, &option, box));
+        } else if (auto* button = qobject_cast<QPushButton*>(w)) {
+            option.text = button->text();
+            check(button, button->text(),
+                  button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button));
+        } else if (auto* group = qobject_cast<QGroupBox*>(w)) {
+            check(group, group->title(), group->rect().adjusted(8, 0, -8, 0));
+        }
+    }
+    const QHeaderView* header = form->Clientslist->header();
+    for (int column = 0; column < 2; ++column) {
+        const QString title = form->ClientslistRows->headerLabel(column);
+        check(form->Clientslist, title, QRect(0, 0, header->sectionSize(column) - 8, header->height()));
+    }
+    EXPECT_TRUE(cut.isEmpty()) << "in " << QFontInfo(form->font()).family().toStdString() << ": "
+                               << cut.join(QStringLiteral("; ")).toStdString();
 }
 
 TEST_F(Layout, CaptionsComeFromTheLanguageTexts) {

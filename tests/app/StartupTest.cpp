@@ -48,6 +48,12 @@ TEST(Startup, ServerFileFirstLineBecomesTheDirectoryUrl) {
     EXPECT_TRUE(f.dialogs.messages.isEmpty());
 }
 
+TEST(Startup, ServerFileIsReadInTheAnsiCodePage) {
+    MainformFixture f;
+    vxtest::writeFile(f.dir.path(), "Server.ini", "http://h\xF6rer.example/db/\r\n");
+    EXPECT_EQ(f.create().ServerDB->text().toStdString(), "http://hörer.example/db/");
+}
+
 TEST(Startup, StoredSettingsReachTheControlsAndTheLimit) {
     MainformFixture f;
     vxtest::writeFile(f.dir.path(), "Optionen.ini", storedSettings().toBytes());
@@ -106,6 +112,19 @@ TEST(Startup, TooShortSettingsFileEndsInTheErrorReportAtStep35) {
     EXPECT_FALSE(form.StartupAborted());
 }
 
+TEST(Startup, TruncatedSettingsFileIsReportedAndKeptAsBadWhenTheCloseWritesANewOne) {
+    MainformFixture f;
+    const QByteArray truncated = storedSettings().toBytes().left(1000);
+    vxtest::writeFile(f.dir.path(), "Optionen.ini", truncated);
+    TMainform& form = f.create();
+    ASSERT_EQ(f.dialogs.messages.size(), 1);
+    EXPECT_TRUE(f.dialogs.messages.first().contains(QStringLiteral("\"Optionen.ini.bad\"")))
+        << f.dialogs.messages.first().toStdString();
+    EXPECT_TRUE(form.close());
+    EXPECT_EQ(vxtest::readFile(f.path("Optionen.ini.bad")), truncated);
+    EXPECT_EQ(vxtest::readFile(f.path("Optionen.ini")).size(), TOptionsRecord::kSize);
+}
+
 TEST(Startup, LongerSettingsFileReadsOnlyItsRecord) {
     MainformFixture f;
     vxtest::writeFile(f.dir.path(), "Optionen.ini", storedSettings().toBytes() + QByteArray(500, 'x'));
@@ -162,7 +181,6 @@ TEST(Language, MessagesComeFromTheFileAndFallBackToTheBuiltInTexts) {
     ASSERT_GE(builtIn.size(), 51);
     EXPECT_EQ(builtIn.at(0), QStringLiteral("Starte Server"));
     EXPECT_TRUE(builtIn.at(21).contains(QStringLiteral("{User}")));
-    EXPECT_TRUE(builtIn.at(32).contains(QStringLiteral("{Radioname}")));
     EXPECT_TRUE(builtIn.at(37).endsWith(QLatin1Char(' ')));  // the directory's answer is appended
     EXPECT_EQ(LanguageMessage(GetLanguagelist(), 51), QString());
     EXPECT_EQ(LanguageMessage(GetLanguagelist(), -1), QString());

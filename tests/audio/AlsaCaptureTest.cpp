@@ -86,7 +86,7 @@ TEST_F(AlsaFilePcm, DeviceRefusalsMapToCaptureCodes) {
         AlsaWaveIn device(c.pcm, configPath);
         vx::wavein::HWAVEIN handle = nullptr;
         EXPECT_EQ(device.open(
-                      &handle, 0, c.format, &target, [](vx::wavein::WAVEHDR*) {}, 0x10000),
+                      &handle, 0, c.format, &target, [](vx::wavein::WAVEHDR*, uint32_t) {}, 0x10000),
                   c.code)
             << c.pcm.toStdString();
         EXPECT_EQ(handle, nullptr);

@@ -1,11 +1,13 @@
 // The window's format buttons and where the formats live: defaults, message 35 on a new data rate,
 // cancel, restart.
 #include "app/TMainform.h"
+#include "app/TOptionsRecord.h"
 #include "audio/TACMConvertor.h"
 #include "audio/TACMIn.h"
 #include "platform/acm/Codecs.h"
 #include "platform/acm/SimulatedAcm.h"
 #include "platform/wavein/SimulatedWaveIn.h"
+#include "support/LocalHttpServer.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -132,4 +134,84 @@ TEST_F(FormatButtons, DialogFailureEndsInTheErrorReportAndKeepsTheFormat) {
         dialogs.messages[0].contains(QStringLiteral("Choose format raised an unknown error (code #2)")))
         << dialogs.messages[0].toStdString();
     EXPECT_TRUE(dialogs.messages[0].contains(QStringLiteral("OutpFormClick")));
+}
+
+// Formats come back from "Optionen.ini" unchecked. One that no codec and no capture device could carry
+// (it sized the buffers from 2 bytes per second, or 2*10^8) is refused before the start opens anything,
+// and the buttons still choose good ones.
+TEST_F(FormatButtons, UnusableStoredFormatsAreRefusedAtTheStartAndTheButtonsChooseGoodOnes) {
+    auto in = [](auto change) {
+        TAudioFormat f = defaultInputFormat();
+        change(f);
+        return f;
+    };
+    auto out = [](auto change) {
+        TAudioFormat f = defaultOutputFormat();
+        change(f);
+        return f;
+    };
+    const struct {
+        const char* name;
+        TAudioFormat in;
+        TAudioFormat out;
+    } cases[] = {
+        {"2 bytes per second", in([](TAudioFormat& f) { f.setAvgBytesPerSec(2); }), defaultOutputFormat()},
+        {"2*10^8 bytes per second", in([](TAudioFormat& f) { f.setAvgBytesPerSec(200000000); }),
+         defaultOutputFormat()},
+        {"384 kHz", vx::acm::pcmFormat(384000, 16, 1), defaultOutputFormat()},
+        {"16 channels", vx::acm::pcmFormat(11025, 16, 16), defaultOutputFormat()},
+        {"silent output", defaultInputFormat(), out([](TAudioFormat& f) { f.setAvgBytesPerSec(2); })},
+        {"output without channels", defaultInputFormat(), out([](TAudioFormat& f) { f.setChannels(0); })},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto capture = std::make_shared<vx::wavein::SimulatedWaveIn>();
+        env.waveIn = capture;
+        TOptionsRecord settings;
+        settings.Port = vxtest::LocalHttpServer::closedPort();
+        settings.Radioname = QStringLiteral("Welle");
+        settings.FormatIn = c.in;
+        settings.FormatOut = c.out;
+        settings.Upload = 64;
+        vxtest::writeFile(dir.path(), QStringLiteral("Optionen.ini"), settings.toBytes());
+        auto w = makeWindow();
+        dialogs.messages.clear();
+        w->Connectrbtn->click();
+        ASSERT_EQ(dialogs.messages.size(), 1);
+        const bool input = c.out == defaultOutputFormat();
+        EXPECT_TRUE(dialogs.messages[0].startsWith(input
+                                                       ? QStringLiteral("The input format cannot be used")
+                                                       : QStringLiteral("The output format cannot be used")))
+            << dialogs.messages[0].toStdString();
+        EXPECT_FALSE(w->ACMC->Active());
+        EXPECT_EQ(capture->opens, 0);
+        EXPECT_FALSE(w->ServerVandorixClient->Active());
+        ASSERT_TRUE(w->InpForm->isEnabled() && w->OutpForm->isEnabled());
+
+        dialogs.formatAnswers = {defaultInputFormat(), defaultOutputFormat()};
+        w->InpForm->click();
+        w->OutpForm->click();
+        dialogs.messages.clear();
+        w->Connectrbtn->click();
+        EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join('|').toStdString();
+        EXPECT_TRUE(w->ServerVandorixClient->Active());
+        w->Disconnectrbtn->click();
+    }
+}
+
+TEST(AudioFormatCheck, EveryOfferedFormatAndACompressedInputPass) {
+    for (const vx::acm::FormatChoice& choice : vx::acm::offeredFormats()) {
+        EXPECT_EQ(choice.format.problem(), "")
+            << choice.codec.toStdString() << " " << choice.attributes.toStdString();
+    }
+    EXPECT_EQ(defaultInputFormat().problem(), "");
+    TAudioFormat gsm;  // GSM 6.10, 8 kHz mono: 65-byte blocks of 320 samples
+    gsm.setFormatTag(0x0031);
+    gsm.setChannels(1);
+    gsm.setSamplesPerSec(8000);
+    gsm.setAvgBytesPerSec(1625);
+    gsm.setBlockAlign(65);
+    gsm.setExtraSize(2);
+    gsm.set16(18, 320);
+    EXPECT_EQ(gsm.problem(), "");
 }

@@ -1,6 +1,8 @@
 // Starting and stopping the broadcast: refusals, failures that undo themselves, the directory at the
 // stop, and a stop that does not pull the codec stream from under a running run.
 #include "StationHarness.h"
+#include "app/SignalCloser.h"
+#include "platform/Posting.h"
 #include "platform/wavein/SimulatedWaveIn.h"
 #include "support/LocalHttpServer.h"
 
@@ -9,8 +11,10 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <csignal>
 #include <thread>
 
+using vxtest::LocalHttpServer;
 using vxtest::Station;
 
 namespace {
@@ -119,6 +123,60 @@ TEST(BroadcastStart, RecordModeOpensOnlyTheAudioPath) {
     EXPECT_FALSE(w.ACMC->Active());
     EXPECT_FALSE(capture->isOpen());
     EXPECT_TRUE(s.settingsUnlocked());
+}
+
+// The start waits for the directory's answer to its status report, and events are handled meanwhile: a
+// stop that runs then has undone the start, which must end there instead of locking the settings and
+// starting the timers of a broadcast that no longer runs.
+TEST(BroadcastStart, AStopWhileTheStartWaitsForTheDirectoryLeavesTheStoppedState) {
+    const std::pair<const char*, std::function<void(Station&)>> stops[] = {
+        {"remote Stop",
+         [](Station& s) {
+             vxtest::RemotePeer peer(s.w().RemoteControl->LocalPort());
+             peer.sendLast("Stop" + vxtest::kTerminator);
+             QByteArray ignored;
+             peer.readUntilClosed(ignored);
+         }},
+        {"window close", [](Station& s) { s.w().close(); }},
+        {"SIGTERM", [](Station&) { ::raise(SIGTERM); }},
+    };
+    for (const auto& [name, stop] : stops) {
+        SCOPED_TRACE(name);
+        LocalHttpServer directory;
+        auto capture = simulatedCapture();
+        Station s(capture, std::make_shared<vx::acm::SimulatedAcm>(), directory.origin() + "/vdb/");
+        TMainform& w = s.w();
+        w.Passwort1->setText(QStringLiteral("pw"));
+        w.Passwort2->setText(QStringLiteral("pw"));
+        SignalCloser closer([&w] { w.CloseOnSignal(); });
+        std::mutex mutex;
+        std::condition_variable released;
+        bool stopped = false;
+        directory.setHandler([&](const LocalHttpServer::Request& r) -> std::optional<QByteArray> {
+            if (!r.target().contains("action=setstatus")) {
+                return LocalHttpServer::response("E108");
+            }
+            // The answer is held until the stop has run on the window thread, inside the start's wait.
+            vx::postTo(&w, [&] {
+                stop(s);
+                EXPECT_TRUE(vxtest::waitUntil([&] { return !s.broadcasting(); }));
+                std::lock_guard lock(mutex);
+                stopped = true;
+                released.notify_all();
+            });
+            std::unique_lock lock(mutex);
+            released.wait(lock, [&] { return stopped; });
+            return LocalHttpServer::response("E100");
+        });
+        w.Connectrbtn->click();
+        ASSERT_TRUE(stopped);
+        EXPECT_FALSE(s.broadcasting());
+        EXPECT_TRUE(s.settingsUnlocked());
+        EXPECT_FALSE(w.DBTimer->isActive());
+        EXPECT_FALSE(w.StatsTimer->isActive());
+        EXPECT_FALSE(w.ACMC->Active());
+        EXPECT_FALSE(capture->isOpen());
+    }
 }
 
 TEST(BroadcastStop, DifferentPasswordsShowMessage30SendNoSetoffButStillTheCountZero) {

@@ -1,5 +1,6 @@
 // The remote-control port in the station's own process, over loopback.
 #include "StationHarness.h"
+#include "app/StationApplication.h"
 #include "platform/wavein/SimulatedWaveIn.h"
 #include "support/LocalHttpServer.h"
 #include "ui/ListenerListModel.h"
@@ -93,6 +94,34 @@ TEST(RemoteControl, AnythingButOneWholeCommandIsIgnored) {
     }
     EXPECT_TRUE(s.dialogs.messages.isEmpty());
     command(s, "Start" + T);
+    EXPECT_TRUE(s.broadcasting());
+}
+
+// Any local program can reset its connections by the thousand: each costs that connection, no report.
+TEST(RemoteControl, ResetConnectionsCloseQuietly) {
+    Station s(std::make_shared<vx::wavein::SimulatedWaveIn>(), std::make_shared<vx::acm::SimulatedAcm>());
+    TServerSocket& remote = *s.w().RemoteControl;
+    // Errors that escape a handler end in the window's error report, as in the station.
+    struct Report {
+        explicit Report(TMainform& w) {
+            app()->OnException = [&w](QObject* sender, const std::exception& e) {
+                w.AppException(sender, e);
+            };
+        }
+        ~Report() { app()->OnException = nullptr; }
+        static StationApplication* app() { return static_cast<StationApplication*>(qApp); }
+    } report(s.w());
+    for (int i = 0; i < 20; ++i) {
+        vxtest::LoopbackPeer peer(remote.LocalPort());
+        ASSERT_TRUE(vxtest::waitUntil([&] { return remote.ConnectionCount() == 1; }));
+        if (i % 2 == 1) {
+            peer.write("Liste" + vxtest::kTerminator);
+        }
+        peer.reset();
+        ASSERT_TRUE(vxtest::waitUntil([&] { return remote.ConnectionCount() == 0; }));
+    }
+    EXPECT_TRUE(s.dialogs.messages.isEmpty()) << s.dialogs.messages.join('|').toStdString();
+    command(s, "Start" + vxtest::kTerminator);
     EXPECT_TRUE(s.broadcasting());
 }
 

@@ -2,6 +2,7 @@
 // and the README's run command.
 #include "StationHarness.h"
 #include "app/TOptionsRecord.h"
+#include "support/LocalHttpServer.h"
 
 #include <gtest/gtest.h>
 
@@ -87,6 +88,29 @@ TEST(StationProcess, EndeStopsTheBroadcastAndEndsTheProcessWithoutTheCloseHandli
     // The close handling would have written the settings anew (a new file replaces the old one).
     EXPECT_EQ(inodeOf(options), optionsFile) << "the window's close handling ran";
     EXPECT_FALSE(QDir(dir.path()).entryList({QStringLiteral("*.mp3")}).size() > 0);
+}
+
+// "/WO" after the program's own options: the station goes on the air without asking the directory.
+TEST(StationProcess, OfflineSwitchAfterTheProgramsOwnOptionsKeepsTheDirectoryOutOfIt) {
+    vxtest::LocalHttpServer directory;
+    QTemporaryDir dir;
+    const int listenerPort = vxtest::freeTcpPort();
+    const int remotePort = vxtest::freeTcpPort();
+    TOptionsRecord settings = TOptionsRecord::fromBytes(vxtest::readFile(prepareDataDir(dir, listenerPort)));
+    settings.Passwort = QStringLiteral("pw");  // online, the start would report the station on the air
+    vxtest::writeFile(dir.path(), QStringLiteral("Optionen.ini"), settings.toBytes());
+    vxtest::writeFile(dir.path(), QStringLiteral("Server.ini"), directory.origin().toUtf8() + "/vdb/\n");
+    vxtest::ChildProcess station(
+        kBin + QStringLiteral("/vandorixserver"),
+        {QStringLiteral("--data-dir"), dir.path(), QStringLiteral("--capture-device"), QStringLiteral("tone"),
+         QStringLiteral("--remote-port"), QString::number(remotePort), QStringLiteral("/WO")},
+        {kChildSanitizer}, kNoDisplay);
+    ASSERT_TRUE(station.started());
+    ASSERT_TRUE(vxtest::waitUntil([&] { return !ctl(remotePort, QStringLiteral("Start")).isNull(); }, 20000));
+    ASSERT_TRUE(vxtest::waitUntil([&] { return accepts(listenerPort); }, 20000));
+    ASSERT_FALSE(ctl(remotePort, QStringLiteral("Ende")).isNull());
+    ASSERT_TRUE(station.waitForFinished(20000));
+    EXPECT_EQ(directory.connectionCount(), 0);
 }
 
 TEST(StationProcess, TheReadmeRunCommandBroadcastsHeadlessAndListsAConnectedMpg123) {

@@ -248,6 +248,24 @@ TEST_F(ListenerServiceTest, FourthListenerAtLimitThreeIsRefusedAndCountsNowhere)
     }
 }
 
+// Message 32 is the notice of every reply and the name a refused peer is shown: an admitted listener
+// must not read that the station is full, nor a placeholder; a refused one must read to come back later.
+TEST_F(ListenerServiceTest, NoticeReadsRightToAdmittedAndRefusedPeers) {
+    form->MaxUser = 1;
+    auto admitted = ask("GET / HTTP/1.0\r\n\r\n", icyReply(station).size());
+    const QByteArray reply = admitted->received();
+    const qsizetype start = reply.indexOf("icy-notice1:<BR>") + 16;
+    const QByteArray general = reply.mid(start, reply.indexOf("<BR>\r\n", start) - start);
+    EXPECT_FALSE(general.contains('{')) << general.toStdString();
+    EXPECT_FALSE(general.contains(" ist voll")) << general.toStdString();
+
+    auto refused = ask("KT-VandorixClient v30", 514);
+    const QByteArray header = refused->received();
+    const QByteArray full = header.mid(1, uint8_t(header[0]));
+    EXPECT_TRUE(full.contains("sp\xE4ter")) << "Windows-1252 on the wire: " << full.toStdString();
+    EXPECT_FALSE(full.contains('{')) << full.toStdString();
+}
+
 TEST_F(ListenerServiceTest, LimitZeroRefusesTheFirstListenerAndUncheckedLimitAdmitsAny) {
     form->MaxUser = 0;
     auto refused = ask("GET / HTTP/1.0\r\n\r\n", icyReply(fullNotice).size());
@@ -300,11 +318,13 @@ TEST_F(ListenerServiceTest, HeaderCarriesThePlaybackFormatsWhilePlaying) {
     auto program = ask("KT-VandorixClient v30", 514);
     form->Playing = false;
     expectHeader(program->received(), station, form->PlaybackDecodeFormat, form->PlaybackFormat);
-    // The bit rate announced to players stays the codec stream's.
+    // Players are told the bit rate of the file they get, not the codec stream's.
     form->Playing = true;
-    auto icy = ask("GET / HTTP/1.0\r\n\r\n", icyReply(station).size());
+    QByteArray played = icyReply(station);
+    played.replace("icy-br:128", "icy-br:32");
+    auto icy = ask("GET / HTTP/1.0\r\n\r\n", played.size());
     form->Playing = false;
-    EXPECT_EQ(icy->received(), icyReply(station));
+    EXPECT_EQ(icy->received(), played);
 }
 
 TEST_F(ListenerServiceTest, ReadNoticeWithoutBytesGetsTheInfoPageAndTheClose) {
@@ -358,7 +378,7 @@ TEST_F(ListenerServiceTest, ConnectionTestTickShowsZeroListenersWithoutBroadcast
     EXPECT_EQ(form->ClientslistRows->rowCount(), 0);
 }
 
-TEST_F(ListenerServiceTest, ListenerThatLeftDropsOutOfListAndCount) {
+TEST_F(ListenerServiceTest, ListenerThatLeftOrResetDropsOutOfListAndCountAtOnce) {
     auto a = ask("GET / HTTP/1.0\r\nUser-Agent: A/1\r\n\r\n", icyReply(station).size());
     auto b = ask("GET / HTTP/1.0\r\nUser-Agent: B/2\r\n\r\n", icyReply(station).size());
     a->close();
@@ -367,6 +387,11 @@ TEST_F(ListenerServiceTest, ListenerThatLeftDropsOutOfListAndCount) {
     EXPECT_EQ(form->Hoerer->text(), QStringLiteral("1"));
     ASSERT_EQ(form->ClientslistRows->rowCount(), 1);
     EXPECT_EQ(form->ClientslistRows->row(0).program, QStringLiteral("B/2"));
+    // A reset (an error notice) closes the connection at once too, rather than when a send fails.
+    b->reset();
+    ASSERT_TRUE(waitUntil([&] { return server().ConnectionCount() == 0; }));
+    form->ConnectionTestTimer(nullptr);
+    EXPECT_EQ(form->Hoerer->text(), QStringLiteral("0"));
 }
 
 struct LimitCase {

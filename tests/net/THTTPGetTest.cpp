@@ -186,6 +186,32 @@ TEST_F(HttpGetTest, ProgressReportsTheAnnouncedLengthAndTheBytesReadOnTheWindowT
     EXPECT_TRUE(windowThread);
 }
 
+// An answer beyond the bound fails, and reading stops at the bound: an endless body without a length
+// costs no more memory than that.
+TEST_F(HttpGetTest, AnswerBeyondTheBoundFailsAndIsNotReadFurther) {
+    http.MaxAnswerBytes = 1000;
+    int64_t mostRead = 0;
+    http.OnProgress = [&](THTTPGet*, int64_t, int64_t count) { mostRead = std::max(mostRead, count); };
+    const struct {
+        const char* name;
+        QByteArray response;
+        QString expected;
+    } cases[] = {
+        {"at the bound", LocalHttpServer::response(QByteArray(1000, 'x')), QString(1000, QLatin1Char('x'))},
+        {"announced beyond", LocalHttpServer::response(QByteArray(1001, 'x')), QStringLiteral("Error")},
+        {"endless, no length", LocalHttpServer::response(QByteArray(32 << 20, 'x'), "HTTP/1.0 200 OK", false),
+         QStringLiteral("Error")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        server.setHandler(
+            [&c](const LocalHttpServer::Request&) { return std::optional<QByteArray>(c.response); });
+        http.URL = url(QStringLiteral("/big"));
+        EXPECT_EQ(http.FetchText(QStringLiteral("Error")).toStdString(), c.expected.toStdString());
+        EXPECT_LE(mostRead, 1000);
+    }
+}
+
 TEST_F(HttpGetTest, UnreachableHostYieldsTheFailureText) {
     http.URL = QStringLiteral("http://127.0.0.1:%1/index.php").arg(LocalHttpServer::closedPort());
     EXPECT_EQ(http.FetchText(QStringLiteral("Error")), QStringLiteral("Error"));

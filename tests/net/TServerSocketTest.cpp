@@ -251,6 +251,23 @@ TEST_F(ServerSocketTest, ResetNoticeWithoutHandlerRaisesAsynchronousSocketError)
     EXPECT_FALSE(conn->IsOpen());
 }
 
+// A peer that connects and says nothing is closed once its time is up; one that spoke is never timed out.
+TEST_F(ServerSocketTest, PeerThatSendsNothingAfterItsArrivalIsClosedWhenItsTimeIsUp) {
+    server.FirstDataTimeoutMs = 100;
+    LoopbackPeer talker(port);
+    const SocketPtr spoke = acceptOne(talker);
+    ASSERT_TRUE(talker.write("x"));
+    ASSERT_TRUE(waitUntil([&] { return lastRead == "x"; }));
+    LoopbackPeer silent(port);
+    const SocketPtr quiet = acceptOne(silent);
+    ASSERT_TRUE(silent.waitForClose());
+    EXPECT_FALSE(quiet->IsOpen());
+    ASSERT_TRUE(waitUntil([&] { return server.ConnectionCount() == 1; }));
+    // The talker arrived first, so its time has run out as well.
+    EXPECT_TRUE(spoke->IsOpen());
+    EXPECT_FALSE(talker.closedByServer());
+}
+
 // A peer that stops reading: its buffers fill, further sends return -1 at once, the connection stays
 // open, and the event loop still serves other peers.
 TEST_F(ServerSocketTest, PeerThatStopsReadingNeverBlocksTheSenderOrTheEventLoop) {

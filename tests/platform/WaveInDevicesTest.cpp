@@ -81,7 +81,7 @@ TEST(ToneDevice, CompressedFormatsAreRefusedAsUnsupported) {
     QObject target;
     HWAVEIN handle = nullptr;
     EXPECT_EQ(device.open(
-                  &handle, 0, defaultOutputFormat(), &target, [](WAVEHDR*) {}, CALLBACK_WINDOW),
+                  &handle, 0, defaultOutputFormat(), &target, [](WAVEHDR*, uint32_t) {}, CALLBACK_WINDOW),
               WAVERR_BADFORMAT);
     TACMIn acmi(std::make_shared<ToneWaveIn>());
     try {

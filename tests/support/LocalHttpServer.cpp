@@ -7,6 +7,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <stdexcept>
 
 namespace vxtest {
@@ -151,18 +153,32 @@ uint16_t LocalHttpServer::closedPort() {
 }
 
 void LocalHttpServer::run() {
+    using Clock = std::chrono::steady_clock;
     struct Client {
         int fd;
         QByteArray data;
         bool answered;
+        QByteArray trickled;  // what is still to go out, one byte at a time
+        Clock::time_point next;
     };
     std::vector<Client> clients;
+    auto closeClient = [this](Client& c) {
+        ::close(c.fd);
+        c.fd = -1;
+        --open_;
+    };
     for (;;) {
         std::vector<pollfd> fds{{wakeFds_[0], POLLIN, 0}, {listenFd_, POLLIN, 0}};
+        int timeoutMs = -1;
+        const Clock::time_point now = Clock::now();
         for (const Client& c : clients) {
             fds.push_back({c.fd, POLLIN, 0});
+            if (!c.trickled.isEmpty()) {
+                const auto wait = std::chrono::ceil<std::chrono::milliseconds>(c.next - now).count();
+                timeoutMs = std::max(0, timeoutMs < 0 ? int(wait) : std::min(timeoutMs, int(wait)));
+            }
         }
-        if (::poll(fds.data(), nfds_t(fds.size()), -1) < 0) {
+        if (::poll(fds.data(), nfds_t(fds.size()), timeoutMs) < 0) {
             continue;
         }
         if (fds[0].revents != 0) {
@@ -171,7 +187,7 @@ void LocalHttpServer::run() {
         if (fds[1].revents & POLLIN) {
             const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
             if (fd >= 0) {
-                clients.push_back({fd, {}, false});
+                clients.push_back({fd, {}, false, {}, {}});
                 ++connections_;
                 ++open_;
             }
@@ -179,16 +195,26 @@ void LocalHttpServer::run() {
         // Only the clients that were polled; one accepted just now waits for the next round.
         const std::size_t polled = fds.size() - 2;
         for (std::size_t i = 0; i < polled; ++i) {
+            Client& c = clients[i];
+            if (!c.trickled.isEmpty() && Clock::now() >= c.next) {
+                if (::send(c.fd, c.trickled.constData(), 1, MSG_NOSIGNAL | MSG_DONTWAIT) != 1) {
+                    closeClient(c);
+                    continue;
+                }
+                c.trickled.remove(0, 1);
+                c.next += std::chrono::milliseconds(trickleMs_.load());
+                if (c.trickled.isEmpty()) {
+                    closeClient(c);
+                    continue;
+                }
+            }
             if (fds[i + 2].revents == 0) {
                 continue;
             }
-            Client& c = clients[i];
             char buffer[4096];
             const ssize_t n = ::recv(c.fd, buffer, sizeof buffer, 0);
             if (n <= 0) {
-                ::close(c.fd);
-                c.fd = -1;
-                --open_;
+                closeClient(c);
                 continue;
             }
             c.data.append(buffer, n);
@@ -204,10 +230,13 @@ void LocalHttpServer::run() {
                 handler = handler_;
             }
             if (const std::optional<QByteArray> answer = handler(request)) {
+                if (trickleMs_.load() > 0 && !answer->isEmpty()) {
+                    c.trickled = *answer;
+                    c.next = Clock::now();
+                    continue;
+                }
                 sendAll(c.fd, *answer);
-                ::close(c.fd);
-                c.fd = -1;
-                --open_;
+                closeClient(c);
             }
         }
         std::erase_if(clients, [](const Client& c) { return c.fd < 0; });

@@ -40,6 +40,8 @@ public:
     void setHandler(Handler handler);
     // Answers every request with this body ("HTTP/1.0 200 OK", Content-Length).
     void answerWith(const QByteArray& body);
+    // From now on every answer goes out one byte each intervalMs (0: at once), as a slow server sends.
+    void trickle(int intervalMs) { trickleMs_ = intervalMs; }
 
     std::vector<Request> requests() const;
     int requestCount() const;
@@ -66,6 +68,7 @@ private:
     std::vector<Request> requests_;
     std::atomic<int> connections_{0};
     std::atomic<int> open_{0};
+    std::atomic<int> trickleMs_{0};
 };
 
 }  // namespace vxtest

@@ -34,14 +34,19 @@ public:
         if (n > 0) {
             return int(n * frameBytes_);
         }
+        int err = int(n);
         if (n == 0 || n == -EAGAIN) {
             // Short waits, so a reset never waits long for this thread.
-            snd_pcm_wait(pcm_, 20);
-            return 0;
+            err = snd_pcm_wait(pcm_, 20);
+            if (err >= 0) {
+                return 0;
+            }
         }
-        // An overrun (the owner kept too few buffers queued) loses samples but capture goes on.
-        if (snd_pcm_recover(pcm_, int(n), 1) < 0) {
-            return -1;
+        // An overrun (the owner kept too few buffers queued) loses samples but capture goes on; anything
+        // else (a device unplugged, its sound server gone) ends the capture.
+        if (const int failed = snd_pcm_recover(pcm_, err, 1); failed < 0) {
+            // An input/output error is how a PCM of a sound server that has gone away answers.
+            return -int(failed == -EIO ? MMSYSERR_BADDEVICEID : AlsaWaveIn::codeFor(failed));
         }
         snd_pcm_start(pcm_);
         return 0;

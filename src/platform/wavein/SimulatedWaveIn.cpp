@@ -40,6 +40,7 @@ uint32_t SimulatedWaveIn::open(HWAVEIN* handle, uint32_t deviceId, const TAudioF
         return MMSYSERR_ALLOCATED;
     }
     open_ = new Handle;
+    failed_ = false;
     *handle = open_;
     target_ = callbackTarget;
     notice_ = std::move(notice);
@@ -117,11 +118,21 @@ uint32_t SimulatedWaveIn::close(HWAVEIN handle) {
 void SimulatedWaveIn::giveBack(WAVEHDR* header) {
     header->dwFlags = (header->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
     DoneNotice notice = notice_;
-    vx::postTo(target_, [notice, header] { notice(header); });
+    vx::postTo(target_, [notice, header] { notice(header, MMSYSERR_NOERROR); });
+}
+
+bool SimulatedWaveIn::fail(uint32_t code) {
+    if (open_ == nullptr || failed_) {
+        return false;
+    }
+    failed_ = true;
+    DoneNotice notice = notice_;
+    vx::postTo(target_, [notice, code] { notice(nullptr, code); });
+    return true;
 }
 
 bool SimulatedWaveIn::fillNext(const QByteArray& bytes) {
-    if (open_ == nullptr || queue_.empty() || !started) {
+    if (open_ == nullptr || queue_.empty() || !started || failed_) {
         return false;
     }
     WAVEHDR* h = queue_.front();

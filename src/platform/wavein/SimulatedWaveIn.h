@@ -35,6 +35,9 @@ public:
     // Fills the front queued buffer of the open device with bytes (cut to its length) and returns it.
     // False when nothing is queued or no device is open.
     bool fillNext(const QByteArray& bytes);
+    // The open device fails as an unplugged one would: one failure notice with `code` after the buffers
+    // filled before; it fills nothing more until it is closed. False when no device is open.
+    bool fail(uint32_t code);
     int queued() const { return int(queue_.size()); }
     bool isOpen() const { return open_ != nullptr; }
 
@@ -61,6 +64,7 @@ private:
     QObject* target_ = nullptr;
     DoneNotice notice_;
     std::deque<WAVEHDR*> queue_;
+    bool failed_ = false;
 };
 
 }  // namespace vx::wavein

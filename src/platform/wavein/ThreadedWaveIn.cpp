@@ -75,16 +75,21 @@ private:
     // Caller holds mutex_, so notices leave in queue order.
     void finish(WAVEHDR* h) {
         h->dwFlags = (h->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
+        post(h, MMSYSERR_NOERROR);
+    }
+
+    // Caller holds mutex_.
+    void post(WAVEHDR* h, uint32_t error) {
         // The notice is made here and runs on the owner's thread. Building and posting it under one lock
         // that the notice takes first orders everything this thread wrote (the header, the notice itself)
         // before the owner reads it, in a way the race checker sees too; the event queue's own locking
         // lives in uninstrumented Qt code.
-        std::lock_guard post(noticeLock());
+        std::lock_guard posting(noticeLock());
         QMetaObject::invokeMethod(
             target_,
-            [notice = notice_, h] {
+            [notice = notice_, h, error] {
                 { std::lock_guard published(noticeLock()); }
-                notice(h);
+                notice(h, error);
             },
             Qt::QueuedConnection);
     }
@@ -107,7 +112,12 @@ private:
                 const int n =
                     source->read(h->lpData + h->dwBytesRecorded, target - h->dwBytesRecorded, stop_);
                 if (n < 0) {
-                    // The device is gone: capture ends here, the queued buffers come back at reset.
+                    // The device is gone: capture ends here, the queued buffers come back at reset. The
+                    // owner learns it after the buffers filled before, unless a reset already stopped us.
+                    std::lock_guard lock(mutex_);
+                    if (!stop_) {
+                        post(nullptr, uint32_t(-int64_t(n)));
+                    }
                     return;
                 }
                 h->dwBytesRecorded += uint32_t(n);

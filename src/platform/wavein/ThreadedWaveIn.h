@@ -9,6 +9,7 @@
 
 // The part the real devices share: a capture thread per open device fills the queued headers front to
 // back and posts each full one; reset and close stop that thread. A backend supplies the source of samples.
+// A source that fails ends the thread with one failure notice; the headers stay queued until reset.
 namespace vx::wavein {
 
 // Where the samples come from. Used by the capture thread only (open and close on the caller's thread).
@@ -18,8 +19,8 @@ public:
     // Called once before the first read and again after every reset.
     virtual void begin() {}
     // Reads up to `bytes` (whole frames) into dst; returns the bytes read (0 when nothing was ready yet:
-    // it waits a little itself and should return soon when `stop` is set) or a negative value when the
-    // source has failed for good.
+    // it waits a little itself and should return soon when `stop` is set) or, when the source has failed
+    // for good, the negated code of the failure.
     virtual int read(uint8_t* dst, uint32_t bytes, const std::atomic<bool>& stop) = 0;
     // Stops the device after a reset, discarding whatever it buffered.
     virtual void halt() {}

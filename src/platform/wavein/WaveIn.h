@@ -13,6 +13,8 @@ class QObject;
 // The wave input layer: the capture operations of a sound device, each answering 0 or a numeric code.
 // A device borrows the caller's headers while they are queued and returns each filled one through the
 // done notice, which is posted onto the thread of the callback target in the order the device filled them.
+// A device that fails while it records (unplugged, its sound server gone) says so once through the same
+// notice, after the buffers it filled before; it records nothing more and gives the rest back at reset.
 // Thread contract: every operation is called on the thread that owns the callback target.
 namespace vx::wavein {
 
@@ -60,8 +62,9 @@ public:
 };
 using HWAVEIN = WaveInHandle*;
 
-// The buffer-done notice: runs on the callback target's thread with the returned header.
-using DoneNotice = std::function<void(WAVEHDR*)>;
+// The done notice: runs on the callback target's thread, with a returned header and 0, or, once, when the
+// device has failed for good, with no header and the code of the failure.
+using DoneNotice = std::function<void(WAVEHDR* header, uint32_t error)>;
 
 class WaveIn {
 public:

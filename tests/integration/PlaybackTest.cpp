@@ -1,0 +1,235 @@
+// Playing a recording out: to mpg123 and listener programs pass by pass, the refusals of files that
+// cannot be played, and a playback during a live broadcast.
+#include "StationHarness.h"
+#include "platform/acm/Codecs.h"
+#include "platform/acm/PlatformAcm.h"
+
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+#include <QStandardPaths>
+
+using vxtest::Station;
+
+namespace {
+
+constexpr int kHeaderSize = 514;
+constexpr int kFormatSize = TAudioFormat::kSize;
+
+// A recording as "Start" writes it: the output format, then `halfSeconds` half-second blocks of a
+// tone converted by LAME.
+QByteArray makeRecording(const TAudioFormat& in, const TAudioFormat& out, int halfSeconds, double hz) {
+    TACMConvertor acmc(std::make_shared<vx::acm::PlatformAcm>());
+    acmc.FormatIn = in;
+    acmc.FormatOut = out;
+    const uint32_t frames = in.samplesPerSec() / 2;
+    acmc.SetInputBufferSize(int(frames * in.blockAlign()));
+    acmc.SetActive(true);
+    QByteArray file = out.toBytes();
+    for (int i = 0; i < halfSeconds; ++i) {
+        const QByteArray pcm =
+            vxtest::sine16(in.samplesPerSec(), in.channels(), hz, frames, uint64_t(i) * frames);
+        std::memcpy(acmc.BufferIn(), pcm.constData(), std::size_t(pcm.size()));
+        const int n = acmc.Convert();
+        file.append(reinterpret_cast<const char*>(acmc.BufferOut()), n);
+    }
+    acmc.SetActive(false);
+    return file;
+}
+
+// Runs every 10 ms of the event loop, also inside the playback's waits, which a test cannot leave:
+// the playback handler returns only when the playback has ended.
+class Ticker {
+public:
+    explicit Ticker(std::function<void()> tick) {
+        QObject::connect(&timer_, &QTimer::timeout, std::move(tick));
+        timer_.start(10);
+    }
+
+private:
+    QTimer timer_;
+};
+
+TEST(Playback, ARecordingPlaysToMpg123AndListenerProgramsInChunksOfOneSecondPassByPass) {
+    ASSERT_FALSE(QStandardPaths::findExecutable(QStringLiteral("mpg123")).isEmpty()) << "mpg123 is missing";
+    Station s(vx::wavein::createWaveIn(QStringLiteral("tone:1000")));  // never opened by a playback
+    TMainform& w = s.w();
+    // 44.1 kHz stereo 128 kbit/s: 16000 bytes per second, one and a half seconds, so a pass is one
+    // whole chunk and a shorter tail.
+    const TAudioFormat format = vx::acm::mp3Format(44100, 2, 128);
+    const QByteArray file = makeRecording(vx::acm::pcmFormat(44100, 16, 2), format, 3, 440.0);
+    const QByteArray stream = file.mid(kFormatSize);
+    ASSERT_GT(stream.size(), 16000);
+    ASSERT_LT(stream.size(), 32000);
+    const QString path = vxtest::writeFile(s.dir.path(), QStringLiteral("ton.ktv"), file);
+
+    std::unique_ptr<vxtest::ChildProcess> player;
+    QByteArray pcm;
+    std::unique_ptr<vxtest::LoopbackPeer> first, icy, joiner;
+    qsizetype firstBeforeJoin = -1;  // stream bytes the first listener had when the joiner was admitted
+    qsizetype seen = 0;
+    std::vector<qsizetype> chunks;  // what reached the first listener at once, one second apart
+    bool controlsLocked = true;
+    int playback = 1;
+    bool closed = false;
+    bool closeWaited = false;  // the close came only after the playback had ended
+    QElapsedTimer clock;
+    clock.start();
+    Ticker script([&] {
+        if (player) {
+            pcm += player->readOutput();
+        }
+        if (!w.Playing) {
+            return;
+        }
+        controlsLocked &= !w.Button3->isEnabled() && !w.RecordtoFileBtn->isEnabled();
+        if (!first) {
+            // The playback has opened the listener port; its first chunk leaves a second later.
+            player = std::make_unique<vxtest::ChildProcess>(
+                QStringLiteral("mpg123"),
+                QStringList{QStringLiteral("-q"), QStringLiteral("-s"), QStringLiteral("-m"),
+                            QStringLiteral("http://127.0.0.1:%1/").arg(s.port())});
+            first = vxtest::listenerProgram(s.port());
+            icy = std::make_unique<vxtest::LoopbackPeer>(s.port());
+            icy->write("GET / HTTP/1.0\r\n\r\n");
+            return;
+        }
+        const qsizetype got = first->received().size();
+        if (seen == 0 && got >= kHeaderSize) {
+            seen = kHeaderSize;
+        } else if (seen > 0 && got > seen) {
+            chunks.push_back(got - seen);
+            seen = got;
+        }
+        if (!joiner && got > kHeaderSize) {
+            joiner = vxtest::listenerProgram(s.port());
+        }
+        if (joiner && firstBeforeJoin < 0 && joiner->received().size() >= kHeaderSize) {
+            firstBeforeJoin = got - kHeaderSize;
+        }
+        // The second pass runs: unchecking makes it the last one.
+        if (playback == 1 && got - kHeaderSize > stream.size()) {
+            w.Loop->setChecked(false);
+        }
+        // The second playback has played its first pass and waits for the next one's first chunk.
+        if (playback == 2 && !closed && got - kHeaderSize >= 3 * stream.size()) {
+            closed = true;
+            w.close();
+            closeWaited = w.Playing && s.broadcasting();
+        }
+        if (clock.elapsed() > 40000) {
+            ADD_FAILURE() << "the playback did not end";
+            w.Disconnectrbtn->click();
+        }
+    });
+
+    w.Loop->setChecked(true);
+    s.dialogs.fileAnswers = {path};
+    w.Button3->click();
+    EXPECT_FALSE(w.Playing);
+    EXPECT_TRUE(s.broadcasting()) << "the broadcast ends with the playback";
+    EXPECT_TRUE(w.Button3->isEnabled() && w.RecordtoFileBtn->isEnabled());
+    EXPECT_TRUE(controlsLocked) << "PlayfromFile or RecordtoFile could be clicked during the playback";
+    ASSERT_TRUE(first && joiner && icy);
+    const QByteArray header = first->received().left(kHeaderSize);
+    EXPECT_EQ(header.mid(256, kFormatSize), vx::acm::pcmFormat(44100, 16, 2).toBytes());
+    EXPECT_EQ(header.mid(256 + kFormatSize, kFormatSize), file.left(kFormatSize));
+    EXPECT_TRUE(icy->received().contains("\r\nicy-br:128\r\n")) << icy->received().toStdString();
+    EXPECT_TRUE(first->received().mid(kHeaderSize) == stream + stream)
+        << "not two whole passes: " << first->received().size() - kHeaderSize << " of " << 2 * stream.size();
+    // The joiner gets the chunks from the cycle after its handshake on.
+    const QByteArray joined = joiner->received().mid(kHeaderSize);
+    EXPECT_TRUE(first->received().endsWith(joined));
+    EXPECT_GE(joined.size(), 2 * stream.size() - firstBeforeJoin);
+    EXPECT_LE(joined.size(), 2 * stream.size() - 16000);
+
+    // Played again, this time ended by closing the window: the playback ends, then the window closes.
+    playback = 2;
+    w.Loop->setChecked(true);
+    s.dialogs.fileAnswers = {path};
+    w.Button3->click();
+    EXPECT_FALSE(w.Playing);
+    EXPECT_TRUE(closeWaited) << "the window closed beneath the playback";
+    ASSERT_TRUE(vxtest::waitUntil([&] { return !s.broadcasting(); })) << "the window did not close";
+    EXPECT_TRUE(QFile::exists(s.path(QStringLiteral("Optionen.ini")))) << "the close handling did not run";
+    EXPECT_TRUE(first->received().mid(kHeaderSize) == stream + stream + stream)
+        << first->received().size() - kHeaderSize << " of " << 3 * stream.size();
+    const qsizetype tail = stream.size() - 16000;
+    EXPECT_EQ(chunks, (std::vector<qsizetype>{16000, tail, 16000, tail, 16000, tail}));
+    EXPECT_TRUE(s.dialogs.messages.isEmpty()) << s.dialogs.messages.join('|').toStdString();
+
+    ASSERT_TRUE(player->waitForFinished());
+    pcm += player->readOutput();
+    const std::vector<int16_t> samples = vxtest::samples16(pcm);
+    ASSERT_GE(samples.size(), std::size_t(44100));
+    EXPECT_NEAR(vxtest::dominantFrequency(samples, 44100, samples.size() - 11025, samples.size()), 440.0, 2.0)
+        << "mpg123 did not play the tone";
+}
+
+TEST(Playback, RefusedFilesStartNothingAndTheNextFilePlaysInPlaceOfTheLiveSignal) {
+    Station s(vx::wavein::createWaveIn(QStringLiteral("tone:1000")));
+    TMainform& w = s.w();
+    const QByteArray good = makeRecording(defaultInputFormat(), w.ACMC->FormatOut, 4, 440.0);
+    auto withRate = [&](uint32_t rate) {
+        TAudioFormat f = TAudioFormat::fromBytes(good.left(kFormatSize));
+        f.setAvgBytesPerSec(rate);
+        return f.toBytes() + good.mid(kFormatSize);
+    };
+    const QString dir = s.dir.path();
+    const struct {
+        QString file;
+        std::string message;
+        int step;
+    } refusals[] = {
+        {vxtest::writeFile(dir, QStringLiteral("kurz.ktv"), good.left(100)), "Read beyond end of file", 10},
+        {vxtest::writeFile(dir, QStringLiteral("null.ktv"), withRate(0)), "claims 0 bytes per second", 12},
+        {vxtest::writeFile(dir, QStringLiteral("schnell.ktv"), withRate(40001)), "claims 40001 bytes", 12},
+        {vxtest::writeFile(dir, QStringLiteral("leer.ktv"), good.left(kFormatSize)), "holds no stream", 12},
+        {s.path(QStringLiteral("fehlt.ktv")), "File not found", 5},
+    };
+    for (const auto& r : refusals) {
+        SCOPED_TRACE(r.message);
+        s.dialogs.messages.clear();
+        s.dialogs.fileAnswers = {r.file};
+        w.Button3->click();
+        ASSERT_EQ(s.dialogs.messages.size(), 1);
+        const std::string report = s.dialogs.messages[0].toStdString();
+        EXPECT_NE(report.find(r.message), std::string::npos) << report;
+        if (r.step == 12) {
+            EXPECT_NE(report.find(r.file.toStdString()), std::string::npos)
+                << "the report does not name the file";
+        }
+        EXPECT_TRUE(s.dialogs.messages[0].endsWith(
+            QStringLiteral("DebugStr: Button3Click\n\rDebugNum: %1").arg(r.step)))
+            << report;
+        EXPECT_FALSE(w.Playing);
+        EXPECT_FALSE(s.broadcasting()) << "a refused file started the broadcast";
+        EXPECT_TRUE(w.Button3->isEnabled() && w.RecordtoFileBtn->isEnabled());
+    }
+    s.dialogs.messages.clear();
+    w.Button1->click();  // "Start" before any file was chosen
+    w.Button2->click();  // "Stop" with no file open
+    ASSERT_EQ(s.dialogs.messages.size(), 2);
+    EXPECT_TRUE(s.dialogs.messages[0].startsWith(QStringLiteral("No recording file chosen")));
+    EXPECT_TRUE(s.dialogs.messages[1].startsWith(QStringLiteral("I/O error 103")));
+    EXPECT_TRUE(s.dialogs.messages[1].endsWith(QStringLiteral("DebugStr: Button2Click\n\rDebugNum: 3")));
+    EXPECT_FALSE(w.Recording || w.RecordMode);
+    s.dialogs.messages.clear();
+
+    // A live broadcast of another tone; the file's chunks take the place of its blocks, whole and in
+    // order, and the live blocks follow again after the playback.
+    w.Connectrbtn->click();
+    ASSERT_TRUE(s.broadcasting());
+    auto listener = vxtest::listenerProgram(s.port());
+    ASSERT_TRUE(listener->waitForBytes(kHeaderSize + 1000, 15000));
+    s.dialogs.fileAnswers = {vxtest::writeFile(dir, QStringLiteral("gut.ktv"), good)};
+    w.Button3->click();
+    EXPECT_TRUE(s.dialogs.messages.isEmpty()) << s.dialogs.messages.join('|').toStdString();
+    const qsizetype afterPlayback = listener->received().size();
+    EXPECT_GE(listener->received().indexOf(good.mid(kFormatSize)), kHeaderSize)
+        << "the file did not reach the listener whole, or live blocks came between its chunks";
+    EXPECT_TRUE(listener->waitForBytes(afterPlayback + 1000, 15000)) << "the live signal did not come back";
+    w.Disconnectrbtn->click();
+}
+
+}  // namespace

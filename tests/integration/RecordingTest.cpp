@@ -1,0 +1,88 @@
+// Recording the encoded stream: record mode with the tone device and LAME, and "Start" during an
+// ordinary broadcast, which diverts the blocks from the listeners to the file.
+#include "StationHarness.h"
+
+#include <gtest/gtest.h>
+
+using vxtest::Station;
+
+namespace {
+
+constexpr int kHeaderSize = 514;
+constexpr int kFormatSize = TAudioFormat::kSize;
+
+// Waits until the recording file holds its format and at least `blocks` encoded blocks.
+bool waitForBlocks(const QString& path, int blocks) {
+    return vxtest::waitUntil([&] { return vxtest::readFile(path).size() >= kFormatSize + blocks * 1500; },
+                             20000);
+}
+
+// The stream part of a recording decodes to the 440 Hz tone.
+void expectTone(const QByteArray& stream) {
+    const vxtest::Decoded d = vxtest::decodeMp3(stream);
+    ASSERT_TRUE(d.ok);
+    ASSERT_EQ(d.rate, 11025);
+    ASSERT_GE(d.samples.size(), std::size_t(2 * 11025));
+    EXPECT_NEAR(vxtest::dominantFrequency(d.samples, d.rate, d.samples.size() - 11025, d.samples.size()),
+                440.0, 1.0);
+}
+
+TEST(Recording, RecordModeWritesTheFormatThenTheEncodedToneAndOpensNoListenerPort) {
+    Station s(vx::wavein::createWaveIn(QStringLiteral("tone:440")));
+    TMainform& w = s.w();
+    const QString path = s.path(QStringLiteral("aufnahme.ktv"));
+    s.dialogs.fileAnswers = {path};
+    w.RecordtoFileBtn->click();
+    ASSERT_TRUE(w.RecordMode);
+    ASSERT_TRUE(w.ACMC->Active()) << s.dialogs.messages.join('|').toStdString();
+    EXPECT_TRUE(s.settingsLocked());
+    EXPECT_FALSE(s.broadcasting());
+    EXPECT_FALSE(vxtest::LoopbackPeer(s.port()).connected()) << "record mode opened the listener port";
+
+    w.Button1->click();
+    ASSERT_EQ(s.dialogs.messages, QStringList{path});  // "Start" names the file first
+    ASSERT_TRUE(w.Recording);
+    ASSERT_TRUE(waitForBlocks(path, 3));
+    w.Button2->click();
+    EXPECT_FALSE(w.Recording);
+    EXPECT_FALSE(w.RecordMode);
+    EXPECT_EQ(s.dialogs.messages.size(), 1) << s.dialogs.messages.join('|').toStdString();
+
+    const QByteArray file = vxtest::readFile(path);
+    EXPECT_EQ(file.left(kFormatSize), w.ACMC->FormatOut.toBytes());
+    expectTone(file.mid(kFormatSize));
+    w.Disconnectrbtn->click();
+    EXPECT_TRUE(s.settingsUnlocked());
+}
+
+TEST(Recording, StartDuringABroadcastDivertsTheBlocksFromTheListenersToTheFileUntilStop) {
+    Station s(vx::wavein::createWaveIn(QStringLiteral("tone:440")));
+    TMainform& w = s.w();
+    w.Connectrbtn->click();
+    ASSERT_TRUE(s.broadcasting());
+    auto listener = vxtest::listenerProgram(s.port());
+    ASSERT_TRUE(listener->waitForBytes(kHeaderSize + 1000, 15000));
+
+    // The broadcast captures already: choosing the file starts nothing a second time.
+    const QString path = s.path(QStringLiteral("mitschnitt.ktv"));
+    s.dialogs.fileAnswers = {path};
+    w.RecordtoFileBtn->click();
+    EXPECT_TRUE(s.dialogs.messages.isEmpty()) << s.dialogs.messages.join('|').toStdString();
+    w.Button1->click();
+    const qsizetype atStart = listener->received().size();
+    ASSERT_TRUE(waitForBlocks(path, 3));
+    const qsizetype atStop = listener->received().size();
+    w.Button2->click();
+    // A run that was sending when "Start" came may finish its block.
+    EXPECT_LE(atStop - atStart, 3500) << "listeners received blocks while they went to the file";
+    EXPECT_TRUE(listener->waitForBytes(atStop + 3000, 15000)) << "the listeners get no blocks after Stop";
+    EXPECT_TRUE(s.broadcasting());
+    EXPECT_EQ(s.dialogs.messages, QStringList{path});
+
+    const QByteArray file = vxtest::readFile(path);
+    EXPECT_EQ(file.left(kFormatSize), w.ACMC->FormatOut.toBytes());
+    expectTone(file.mid(kFormatSize));
+    w.Disconnectrbtn->click();
+}
+
+}  // namespace

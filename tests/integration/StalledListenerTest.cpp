@@ -1,0 +1,57 @@
+// Listeners that stop taking the stream lose their slot; slow ones keep it.
+#include "StationHarness.h"
+#include "app/TVXSocketData.h"
+#include "platform/wavein/SimulatedWaveIn.h"
+
+#include <gtest/gtest.h>
+
+#include <QLabel>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST(StalledListener, RefusedBlocksCountOnlyInARow) {
+    TVXSocketData session;
+    const std::chrono::steady_clock::time_point t0;
+    session.blockSent(-1, t0);
+    session.blockSent(100, t0 + 30s);  // a slow listener that takes a little starts afresh
+    session.blockSent(-1, t0 + 31s);
+    session.blockSent(0, t0 + 90s);
+    EXPECT_EQ(session.stalledFor(), 59s);
+    session.blockSent(-1, t0 + 91s);
+    EXPECT_EQ(session.stalledFor(), 60s);
+}
+
+TEST(StalledListener, ListenerThatTakesNothingForTheLimitIsClosedOneThatReadsIsKept) {
+    auto capture = std::make_shared<vx::wavein::SimulatedWaveIn>();
+    auto codecs = std::make_shared<vx::acm::SimulatedAcm>();
+    codecs->outputSize = codecs->convertedBytes = 256 * 1024;  // fills a peer's buffers in a few blocks
+    vxtest::Station s(capture, codecs);
+    TMainform& w = s.w();
+    w.StalledListenerLimitMs = 50;
+    w.Connectrbtn->click();
+    ASSERT_TRUE(s.broadcasting());
+    auto stalled = vxtest::listenerProgram(s.port());  // never reads
+    ASSERT_TRUE(vxtest::waitUntil([&] { return w.GetUseranzahl() == 1; }));
+    const auto stalledConnection = w.ServerVandorixClient->ConnectionAt(0);
+    auto reader = vxtest::listenerProgram(s.port());
+    ASSERT_TRUE(vxtest::waitUntil([&] { return w.GetUseranzahl() == 2; }));
+
+    const int buffers = capture->queued();
+    for (int block = 0; block < 500 && stalledConnection->IsOpen(); ++block) {
+        ASSERT_TRUE(capture->fillNext(QByteArray(w.ACMC->InputBufferSize(), 'A')));
+        ASSERT_TRUE(
+            vxtest::waitUntil([&] { return capture->queued() == buffers && w.Thread->State() == tsIdle; }));
+        reader->received();
+        reader->clearReceived();
+        w.ConnectionTestTimer(w.ConnectionTest);
+    }
+    EXPECT_FALSE(stalledConnection->IsOpen()) << "the stalled listener kept its slot";
+    EXPECT_EQ(w.Hoerer->text().toStdString(), "1");
+    EXPECT_FALSE(reader->closedByServer());
+    EXPECT_TRUE(stalled->waitForClose());
+    EXPECT_TRUE(s.dialogs.messages.isEmpty()) << s.dialogs.messages.join('|').toStdString();
+}
+
+}  // namespace

@@ -4,7 +4,8 @@ set -euo pipefail
 packages=(
     build-essential cmake ninja-build pkg-config clang-format ccache
     qt6-base-dev libgl-dev
-    libasound2-dev alsa-utils
+    libasound2-dev alsa-utils libasound2-plugins
+    libpulse-dev pulseaudio pulseaudio-utils
     libmp3lame-dev lame
     libmpg123-dev mpg123
     libcurl4-openssl-dev

@@ -188,14 +188,6 @@ void TMainform::FormCreate(QObject* /*Sender*/) {
     Beschr->setText(ReplaceStr(QStringLiteral("{User}"), QString::number(MaxUser), Msg(21)));
 }
 
-void TMainform::RestoreRecordingSource() {
-    // The mixer fills the source list and restores the stored source and volume here; without it the
-    // list offers only the broadcaster's own settings.
-    step(1);
-    AudioQuelle->clear();
-    AudioQuelle->addItem(QStringLiteral("Eigene Einstellungen"));
-}
-
 void TMainform::applyLanguageTexts() {
     Connectrbtn->setText(Msg(0));
     Disconnectrbtn->setText(Msg(1));

@@ -12,6 +12,9 @@ class WaveIn;
 namespace vx::acm {
 class Acm;
 }
+namespace vx::mixerapi {
+class MixerApi;
+}
 
 // What main() (or a test) hands the window: the program directory, the command line and the platform
 // backends. The window owns none of these.
@@ -26,4 +29,6 @@ struct StationEnvironment {
     // station's codecs with the format dialog through `dialogs`).
     std::shared_ptr<vx::wavein::WaveIn> waveIn;
     std::shared_ptr<vx::acm::Acm> acm;
+    // Mixer layer for the recording source and volume; when null the window uses the sound server.
+    std::shared_ptr<vx::mixerapi::MixerApi> mixer;
 };

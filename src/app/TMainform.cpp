@@ -285,6 +285,7 @@ void TMainform::buildComponents() {
     buildDirectory();
     buildBroadcast();
     buildRecording();
+    buildMixer();
 }
 
 void TMainform::bindEvents() {

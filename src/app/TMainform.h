@@ -4,6 +4,7 @@
 #include "app/Trace.h"
 #include "audio/FileDestination.h"
 #include "audio/TAudioFormat.h"
+#include "mixer/TAudioMixer.h"
 #include "net/THTTPGet.h"
 #include "net/TServerSocket.h"
 #include "threads/TThreadComp.h"
@@ -20,6 +21,7 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class QCheckBox;
@@ -204,6 +206,13 @@ public:
     // station off the air (message 29 or 30) and send the listener count 0.
     void DirectoryOffAir();
 
+    // --- Recording source and volume (MainformMixer.cpp) ---------------------------------------------------
+    std::unique_ptr<TAudioMixer> AudioMixer;
+    void AudioQuelleChange(QObject* Sender);
+    void AudioLautstChange(QObject* Sender);
+    void AutoDetectBtnClick(QObject* Sender);
+    void LautstOptionsspeichernClick(QObject* Sender);  // throws when "LautstOptions.ini" cannot be written
+
     // --- Worker, broadcast start and stop, distribution, remote control (MainformBroadcast.cpp, ...) ---
     // The recording file that runs append to while Recording is set; opened and closed by the recording.
     FileDestination RecordFile;
@@ -293,11 +302,21 @@ private:
     void deliver(BlockDestination& destination, std::atomic<bool>& flag, const char* block, int size);
     // Throws EAudioFormat, naming the button that chooses another, when FormatIn or FormatOut is unusable.
     void checkStreamFormats() const;
+    void buildMixer();
     // Switches the start and stop buttons and the twelve settings controls for a broadcast (or back).
     void lockSettings(bool broadcasting);
     void applyLanguageTexts();
-    // Start-up steps [1-16]: recording sources and stored volume; filled in by the mixer.
+    // Start-up steps [1-16]: recording sources and stored volume.
     void RestoreRecordingSource();
+    // The only access to the volume slider: its position, and a change of its range, position or
+    // enabled state (what is not given stays).
+    struct VolumeSliderChange {
+        std::optional<int> maximum = std::nullopt;
+        std::optional<int> position = std::nullopt;
+        std::optional<bool> enabled = std::nullopt;
+    };
+    int volumePosition() const;
+    void setVolumeSlider(const VolumeSliderChange& change);
     void trace(const char* name);
     // Register and delete: the same checks, one waiting request, a message for the answer.
     void registrationRequest(const QString& url, const QString& success, int okMessage, int failMessage);

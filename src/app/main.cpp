@@ -5,6 +5,7 @@
 #include "app/TMainform.h"
 #include "platform/FileLimit.h"
 #include "platform/acm/PlatformAcm.h"
+#include "platform/mixerapi/PulseMixer.h"
 #include "platform/wavein/WaveIn.h"
 #include "ui/UserDialogs.h"
 
@@ -98,6 +99,9 @@ int main(int argc, char** argv) {
         dialogs = std::make_unique<QtUserDialogs>();
     }
     env.dialogs = dialogs.get();
+    // The recording source and volume go through the desktop's sound server (PulseAudio, or PipeWire's
+    // PulseAudio service), wherever libpulse finds it; without one the mixer controls stay disabled.
+    env.mixer = std::make_shared<vx::mixerapi::PulseMixer>();
     env.acm = std::make_shared<vx::acm::PlatformAcm>(
         [d = dialogs.get()](const TAudioFormat& current, const std::vector<vx::acm::FormatChoice>& offered) {
             return d->chooseAudioFormat(current, offered);

@@ -1,5 +1,6 @@
 #include "app/TMainform.h"
 #include "net/THTTPGet.h"
+#include "platform/mixerapi/SimulatedMixer.h"
 #include "support/LocalHttpServer.h"
 #include "support/TestSupport.h"
 #include "ui/TLogGraph.h"
@@ -53,6 +54,7 @@ protected:
         env.dataDir = dir.path();
         env.arguments = arguments;
         env.dialogs = &dialogs;
+        env.mixer = vx::mixerapi::SimulatedMixer::soundCard();
         form = std::make_unique<TMainform>(env);
         form->RadioName->setText(QStringLiteral("MyRadio"));
         form->EMail->setText(QStringLiteral("dj@example.org"));

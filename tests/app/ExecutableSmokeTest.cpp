@@ -75,7 +75,8 @@ TEST(Executable, SigtermEndsTheStationWhenItsSettingsCannotBeSaved) {
     EXPECT_EQ(station.exitCode(), 1);
     const QStringList reports = QString::fromUtf8(station.readAllStandardError())
                                     .split('\n')
-                                    .filter(QStringLiteral("KT VandorixServer:"));
+                                    .filter(QStringLiteral("DebugStr: FormClose"));
+    // Reported once (a machine without a sound server adds its own start-up notice, not counted here).
     ASSERT_EQ(reports.size(), 1) << reports.join('\n').toStdString();
     EXPECT_TRUE(reports[0].contains(QStringLiteral("Optionen.ini"))) << reports[0].toStdString();
     EXPECT_TRUE(reports[0].endsWith(QStringLiteral("DebugStr: FormClose | DebugNum: 2")))

@@ -2,6 +2,7 @@
 
 #include "app/StationEnvironment.h"
 #include "app/TMainform.h"
+#include "platform/mixerapi/SimulatedMixer.h"
 #include "support/TestSupport.h"
 
 #include <QTemporaryDir>
@@ -19,6 +20,7 @@ public:
         env.arguments = {QStringLiteral("vandorixserver")};
         env.dialogs = &dialogs;
         env.remoteControlPort = 0;  // tests run side by side; each window gets a port of its own
+        env.mixer = mixer;          // a sound card with a recording input, whatever the machine has
     }
 
     TMainform& create() {
@@ -30,6 +32,7 @@ public:
 
     QTemporaryDir dir;
     RecordingDialogs dialogs;
+    std::shared_ptr<vx::mixerapi::SimulatedMixer> mixer = vx::mixerapi::SimulatedMixer::soundCard();
     StationEnvironment env;
     std::unique_ptr<TMainform> form;
 };

@@ -6,6 +6,7 @@
 #include "audio/TACMIn.h"
 #include "platform/acm/Codecs.h"
 #include "platform/acm/SimulatedAcm.h"
+#include "platform/mixerapi/SimulatedMixer.h"
 #include "platform/wavein/SimulatedWaveIn.h"
 #include "support/LocalHttpServer.h"
 #include "support/TestSupport.h"
@@ -25,6 +26,7 @@ protected:
         env.arguments = QStringList{QStringLiteral("vandorixserver"), QStringLiteral("/WO")};
         env.dialogs = &dialogs;
         env.waveIn = std::make_shared<vx::wavein::SimulatedWaveIn>();
+        env.mixer = vx::mixerapi::SimulatedMixer::soundCard();
     }
     std::unique_ptr<TMainform> makeWindow() {
         auto w = std::make_unique<TMainform>(env);

@@ -1,0 +1,297 @@
+// The recording source and its volume: the source list, the volume slider, the detection of the source
+// that carries what the computer plays, and the stored choice in "LautstOptions.ini".
+#include "app/EInOutError.h"
+#include "app/TMainform.h"
+#include "mixer/EListError.h"
+#include "platform/Ansi.h"
+#include "platform/mixerapi/PulseMixer.h"
+#include "ui/TSlider.h"
+#include "ui/UserDialogs.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFileInfo>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QtEndian>
+
+#include <cstring>
+
+using namespace vx::mixerapi;
+
+namespace {
+
+const QString kCaption = QStringLiteral("KT VandorixServer");
+const QString kVolumeFile = QStringLiteral("LautstOptions.ini");
+constexpr int kVolumeRecordSize = 8;  // item index, volume: 32-bit signed little-endian each
+constexpr int kOwnSettings = 0;       // "Eigene Einstellungen": the mixer is left alone
+constexpr int kRecording = 1;         // the destination the station records from
+constexpr int kVolumeMax = 65535;
+
+QString lineName(const MIXERLINE& line) {
+    return vx::fromAnsi(QByteArray(line.szName, qsizetype(strnlen(line.szName, sizeof line.szName))));
+}
+
+// The source that carries what the default output plays (the sound server's monitor of it).
+bool isDefaultOutputMonitor(const MIXERLINE& line) {
+    return line.dwComponentType == MIXERLINE_COMPONENTTYPE_SRC_WAVEOUT &&
+           line.Target.dwType == MIXERLINE_TARGETTYPE_WAVEOUT && line.Target.dwDeviceID == WAVE_MAPPER;
+}
+
+}  // namespace
+
+void TMainform::buildMixer() {
+    std::shared_ptr<MixerApi> api = env_.mixer;
+    if (!api) {
+        api = std::make_shared<PulseMixer>();
+    }
+    AudioMixer = std::make_unique<TAudioMixer>(api);
+    AudioMixer->SetMixerID(0);  // the device the window stores
+
+    // A list selection made from code raises no change event (the handlers call each other where they
+    // must); a slider position set from code does.
+    connect(AudioQuelle, &QComboBox::activated, this,
+            [this] { Guarded(AudioQuelle, [this] { AudioQuelleChange(AudioQuelle); }); });
+    AudioLautst->OnChange = [this](TSlider*) {
+        Guarded(AudioLautst, [this] { AudioLautstChange(AudioLautst); });
+    };
+    connect(AutoDetectBtn, &QPushButton::clicked, this,
+            [this] { Guarded(AutoDetectBtn, [this] { AutoDetectBtnClick(AutoDetectBtn); }); });
+    connect(LautstOptionsspeichern, &QCheckBox::clicked, this, [this] {
+        Guarded(LautstOptionsspeichern, [this] { LautstOptionsspeichernClick(LautstOptionsspeichern); });
+    });
+}
+
+int TMainform::volumePosition() const {
+    return AudioLautst->Value();
+}
+
+// A position from code is clamped into the range and, when it changes, raises the change event.
+void TMainform::setVolumeSlider(const VolumeSliderChange& change) {
+    if (change.maximum) {
+        AudioLautst->setMaxValue(*change.maximum);
+    }
+    if (change.position) {
+        AudioLautst->setValue(*change.position);
+    }
+    if (change.enabled) {
+        AudioLautst->setEnabled(*change.enabled);
+    }
+}
+
+void TMainform::RestoreRecordingSource() {
+    step(1);
+    AudioQuelle->clear();
+    AudioQuelle->addItem(QStringLiteral("Eigene Einstellungen"));
+    AudioQuelle->setCurrentIndex(-1);  // nothing is chosen until the stored choice or the default is
+    const TMixerDestinations* destinations = AudioMixer->Destinations();
+    if (destinations == nullptr || destinations->Count() < 2) {
+        AudioQuelle->setEnabled(false);
+        setVolumeSlider({.enabled = false});
+        AutoDetectBtn->setEnabled(false);
+        LautstOptionsspeichern->setEnabled(false);
+        env_.dialogs->showMessage(kCaption, Msg(50));
+        return;
+    }
+    step(2);
+    const TMixerDestination& recording = destinations->Items(kRecording);
+    AudioQuelle->addItem(lineName(recording.Line()));
+    step(3);
+    const TMixerConnections& connections = recording.Connections();
+    for (int k = 0; k < connections.Count(); ++k) {
+        step(4);
+        AudioQuelle->addItem(lineName(connections.Items(k).Line()));
+    }
+
+    step(5);
+    const QString path = ProgramDir() + QLatin1Char('/') + kVolumeFile;
+    if (QFileInfo::exists(path)) {
+        step(6);
+        QFile file(path);
+        step(7);
+        step(8);
+        if (!file.open(QIODevice::ReadOnly)) {
+            throw EInOutError("Cannot open " + path.toStdString() + ": " + file.errorString().toStdString());
+        }
+        step(9);
+        const QByteArray record = file.read(kVolumeRecordSize);
+        const int32_t item =
+            record.size() == kVolumeRecordSize ? qFromLittleEndian<int32_t>(record.constData()) : 0;
+        // A short file or a choice the list no longer has (another sound server, a source gone) is not
+        // applied: the station starts as without a file and leaves the file as it is.
+        if (record.size() == kVolumeRecordSize && item < AudioQuelle->count()) {
+            if (item >= 0) {
+                step(10);
+                AudioQuelle->setCurrentIndex(item);
+                step(11);
+                AudioQuelleChange(AudioQuelle);
+                step(12);
+                setVolumeSlider({.position = qFromLittleEndian<int32_t>(record.constData() + 4)});
+                step(13);
+                AudioLautstChange(AudioLautst);
+            }
+            step(14);
+            file.close();
+            step(15);
+            LautstOptionsspeichern->setChecked(true);
+            LautstOptionsspeichernClick(LautstOptionsspeichern);
+            return;
+        }
+    }
+    step(16);
+    AudioQuelle->setCurrentIndex(kOwnSettings);
+    setVolumeSlider({.position = 0, .enabled = false});
+}
+
+void TMainform::AudioQuelleChange(QObject* /*Sender*/) {
+    trace("AudioQuelleChange");
+    const int item = AudioQuelle->currentIndex();
+    if (item <= kOwnSettings) {
+        step(2);
+        setVolumeSlider({.maximum = kVolumeMax, .position = 0, .enabled = false});
+    } else {
+        step(3);
+        const int32_t connection = item - 2;
+        int32_t left = -1;
+        int32_t right = -1;
+        int32_t mute = -1;
+        bool volumeDisabled = false;
+        bool muteDisabled = false;
+        AudioMixer->GetVolume(kRecording, connection, left, right, mute, volumeDisabled, muteDisabled);
+        setVolumeSlider({.maximum = kVolumeMax, .position = left});
+        // Both channels alike, and the line switched on: for a source, that makes it the one recorded.
+        AudioMixer->SetVolume(kRecording, connection, left, left, 1);
+        setVolumeSlider({.enabled = true});
+    }
+    step(4);
+    LautstOptionsspeichernClick(AudioQuelle);
+}
+
+void TMainform::AudioLautstChange(QObject* /*Sender*/) {
+    trace("AudioLautstChange");
+    const int item = AudioQuelle->currentIndex();
+    if (item <= kOwnSettings) {
+        return;
+    }
+    const int32_t volume = volumePosition();
+    AudioMixer->SetVolume(kRecording, item - 2, volume, volume, 1);
+}
+
+void TMainform::AutoDetectBtnClick(QObject* /*Sender*/) {
+    trace("AutoDetectBtnClick");
+    int32_t left = -1;
+    int32_t right = -1;
+    int32_t mute = -1;
+    bool volumeDisabled = false;
+    bool muteDisabled = false;
+    AudioMixer->GetVolume(kRecording, -1, left, right, mute, volumeDisabled, muteDisabled);
+    step(2);
+    AudioMixer->SetVolume(kRecording, -1, left, left, 1);
+    step(3);
+    AudioMixer->GetVolume(kRecording, -1, left, right, mute, volumeDisabled, muteDisabled);
+    step(4);
+    if (mute == 1) {
+        step(5);
+        env_.dialogs->showMessage(kCaption, Msg(48));
+        step(6);
+        AudioQuelle->setCurrentIndex(1);
+        step(7);
+        AudioQuelleChange(AutoDetectBtn);
+        return;
+    }
+
+    if (AudioMixer->Destinations() == nullptr) {
+        throw EListError(kRecording);
+    }
+    const TMixerConnections& connections = AudioMixer->Destinations()->Items(kRecording).Connections();
+    auto choose = [&](int k, int messageStep, int changeStep) {
+        step(messageStep);
+        env_.dialogs->showMessage(kCaption, Msg(48));
+        AudioQuelle->setCurrentIndex(k + 2);
+        step(changeStep);
+        AudioQuelleChange(AutoDetectBtn);
+    };
+    auto nameOf = [&](int k) { return QByteArrayView(connections.Items(k).Line().szName); };
+
+    step(8);
+    for (int k = 0; k < connections.Count(); ++k) {
+        step(9);
+        step(10);
+        if (nameOf(k) == "\"What U Hear\"") {
+            choose(k, 11, 12);
+            return;
+        }
+        step(13);
+        if (nameOf(k) == "Stereo Mix") {
+            choose(k, 14, 15);
+            return;
+        }
+        if (nameOf(k) == "Gesamtausgang") {
+            choose(k, 16, 17);
+            return;
+        }
+    }
+    step(18);
+    step(20);
+    for (int k = 0; k < connections.Count(); ++k) {
+        step(21);
+        if (nameOf(k) == "Mono Mix") {
+            choose(k, 22, 23);
+            return;
+        }
+    }
+    step(24);
+    step(25);
+    for (int k = 0; k < connections.Count(); ++k) {
+        step(26);
+        if (nameOf(k) == "Wave") {
+            choose(k, 27, 28);
+            return;
+        }
+    }
+    // The names above are those of sound cards of another system; a sound server offers what the
+    // computer plays as the monitor of its output.
+    step(30);
+    for (int k = 0; k < connections.Count(); ++k) {
+        if (isDefaultOutputMonitor(connections.Items(k).Line())) {
+            choose(k, 31, 32);
+            return;
+        }
+    }
+    step(29);
+    env_.dialogs->showMessage(kCaption, Msg(49));
+}
+
+void TMainform::LautstOptionsspeichernClick(QObject* /*Sender*/) {
+    trace("LautstOptionsspeichernClick");
+    const QString path = ProgramDir() + QLatin1Char('/') + kVolumeFile;
+    if (LautstOptionsspeichern->isChecked()) {
+        step(2);
+        // Written beside its place and renamed over the old one: the file is whole or not there.
+        QSaveFile file(path);
+        step(3);
+        step(4);
+        if (!file.open(QIODevice::WriteOnly)) {
+            throw EInOutError("Cannot create " + path.toStdString() + ": " +
+                              file.errorString().toStdString());
+        }
+        char record[kVolumeRecordSize];
+        step(5);
+        qToLittleEndian<int32_t>(AudioQuelle->currentIndex(), record);
+        step(6);
+        qToLittleEndian<int32_t>(volumePosition(), record + 4);
+        if (file.write(record, kVolumeRecordSize) != kVolumeRecordSize) {
+            throw EInOutError("Cannot write " + path.toStdString() + ": " + file.errorString().toStdString());
+        }
+        step(7);
+        if (!file.commit()) {
+            throw EInOutError("Cannot write " + path.toStdString() + ": " + file.errorString().toStdString());
+        }
+    } else {
+        step(8);
+        if (QFileInfo::exists(path)) {
+            step(9);
+            QFile::remove(path);  // a file that stays is harmless: the box decides at the next start
+        }
+    }
+}

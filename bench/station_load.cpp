@@ -5,9 +5,13 @@
 // server's CPU seconds per second of audio, its resident memory, the memory per listener (against the
 // same server without listeners) and the share of the stream's bytes that every listener received.
 // icecast2 runs beside it, fed by a relay of the station's own stream, and is measured with the same N
-// listeners in the same run; the last columns are the station's figures divided by icecast's.
+// listeners in the same run.
 //
-//   bench_station_load [--seconds S] [N ...]      (default: 10 s, N = 100 1000 5000)
+//   bench_station_load [--seconds S] [--storm K] [N ...]   (default: 10 s, N = 100 1000 5000)
+//
+// Beside it runs the floor, bench_floor_send: one non-blocking send of each block per listener and nothing
+// else; the last columns are CPU over the floor's. --storm K opens K more listeners at 5000 a second during
+// the station's window and reports how long the slowest waited for its answer.
 #include "app/TOptionsRecord.h"
 #include "audio/TAudioFormat.h"
 
@@ -111,17 +115,18 @@ void stopProcess(pid_t pid) {
     ::waitpid(pid, nullptr, 0);
 }
 
-// CPU time of every thread of the process, in nanoseconds precision (scheduler statistics).
+// CPU time of the process, user and system, threads that have ended included (a server that starts a
+// thread per block does much of its work in threads that are gone by the time it is measured).
 double cpuSeconds(pid_t pid) {
-    double total = 0.0;
-    const QDir tasks(QStringLiteral("/proc/%1/task").arg(pid));
-    for (const QString& task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        QFile f(tasks.filePath(task) + QStringLiteral("/schedstat"));
-        if (f.open(QIODevice::ReadOnly)) {
-            total += f.readAll().split(' ').value(0).toDouble() / 1e9;
-        }
+    QFile f(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!f.open(QIODevice::ReadOnly)) {
+        return 0.0;
     }
-    return total;
+    const QByteArray stat = f.readAll();
+    // The fields after the command name, which is in parentheses and may hold blanks.
+    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+    const double ticks = double(::sysconf(_SC_CLK_TCK));
+    return (fields.value(11).toDouble() + fields.value(12).toDouble()) / ticks;  // utime, stime
 }
 
 double rssMiB(pid_t pid) {
@@ -179,6 +184,8 @@ public:
         fds_.push_back(fd);
         bytes_.push_back(0);
         asked_.push_back(false);
+        opened_.push_back(Clock::now());
+        answeredAt_.push_back({});
     }
     ~Listeners() {
         for (int fd : fds_) {
@@ -215,6 +222,9 @@ public:
                 for (;;) {
                     const ssize_t got = ::recv(fds_[k], buffer, sizeof buffer, 0);
                     if (got > 0) {
+                        if (bytes_[k] == 0) {
+                            answeredAt_[k] = Clock::now();
+                        }
                         bytes_[k] += uint64_t(got);
                         continue;
                     }
@@ -236,6 +246,22 @@ public:
         return int(std::count_if(bytes_.begin(), bytes_.end(), [](uint64_t b) { return b > 0; }));
     }
     int closed() const { return closed_; }
+    int opened() const { return int(fds_.size()); }
+    // Of the connections from `first` on: how many have been answered, and the longest wait for an answer
+    // (an unanswered one counts with its wait so far).
+    std::pair<int, double> answers(int first) const {
+        int count = 0;
+        double longest = 0.0;
+        const auto now = Clock::now();
+        for (std::size_t k = std::size_t(first); k < fds_.size(); ++k) {
+            const bool answered = bytes_[k] > 0;
+            count += answered ? 1 : 0;
+            longest = std::max(
+                longest,
+                std::chrono::duration<double>((answered ? answeredAt_[k] : now) - opened_[k]).count());
+        }
+        return {count, longest};
+    }
 
 private:
     int epoll_;
@@ -245,6 +271,8 @@ private:
     std::vector<int> fds_;
     std::vector<uint64_t> bytes_;
     std::vector<bool> asked_;
+    std::vector<Clock::time_point> opened_;
+    std::vector<Clock::time_point> answeredAt_;
     int asking_ = 0;
     int failed_ = 0;
     int closed_ = 0;
@@ -257,13 +285,21 @@ struct Figures {
     double everyBlock = 0;  // share of listeners that received the whole stream of the window
     double meanShare = 0;   // mean share of the stream's bytes a listener received
     int connected = 0;
+    int stormAnswered = 0;    // of the storm's connections
+    double stormLongest = 0;  // the longest wait of one for its answer, in seconds
+};
+
+// A storm of new listeners during the measuring window: `count` connects at `perSecond`.
+struct Storm {
+    int count = 0;
+    int perSecond = 5000;
 };
 
 // Measures a server process while n listeners read from it. `streamBytes` tells how many bytes of the
 // stream went out in the window (read by the relay beside the listeners).
 template <class Pump>
 Figures measure(pid_t server, int port, const QByteArray& request, int n, int seconds, Pump&& relayBytes,
-                uint64_t blockBytes) {
+                uint64_t blockBytes, Storm storm = {}, const std::function<void()>& whileConnected = {}) {
     Figures f;
     const double rssBefore = rssMiB(server);
     Listeners listeners(port, request, [&] { relayBytes(0); });
@@ -275,7 +311,27 @@ Figures measure(pid_t server, int port, const QByteArray& request, int n, int se
     const uint64_t relayBefore = relayBytes(0);
     const double cpuBefore = cpuSeconds(server);
     const auto t0 = Clock::now();
-    listeners.pump(seconds * 1000);
+    if (storm.count > 0) {
+        // Opens the storm in 10 ms slices at its rate, then serves on until the window ends.
+        const int first = listeners.opened();
+        int opened = 0;
+        while (opened < storm.count) {
+            const int due = std::min<int>(
+                storm.count,
+                int(std::chrono::duration<double>(Clock::now() - t0).count() * storm.perSecond) + 1);
+            for (; opened < due; ++opened) {
+                listeners.open();
+            }
+            listeners.pump(10);
+        }
+        const auto end = t0 + std::chrono::seconds(seconds);
+        while (Clock::now() < end) {
+            listeners.pump(100);
+        }
+        std::tie(f.stormAnswered, f.stormLongest) = listeners.answers(first);
+    } else {
+        listeners.pump(seconds * 1000);
+    }
     const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
     f.cpuPerSecond = (cpuSeconds(server) - cpuBefore) / wall;
     f.rss = rssMiB(server);
@@ -284,7 +340,7 @@ Figures measure(pid_t server, int port, const QByteArray& request, int n, int se
     const std::vector<uint64_t> after = listeners.bytes();
     int complete = 0;
     double shares = 0.0;
-    for (std::size_t i = 0; i < after.size(); ++i) {
+    for (std::size_t i = 0; i < before.size(); ++i) {
         const uint64_t got = after[i] - before[i];
         // A listener's window may begin or end a block away from the relay's.
         if (got + blockBytes >= stream) {
@@ -295,6 +351,9 @@ Figures measure(pid_t server, int port, const QByteArray& request, int n, int se
     // Over the listeners asked for: one that never got in received nothing.
     f.everyBlock = n > 0 ? double(complete) / n : 0.0;
     f.meanShare = n > 0 ? shares / n : 0.0;
+    if (whileConnected) {
+        whileConnected();
+    }
     return f;
 }
 
@@ -405,16 +464,42 @@ QString ratio(double a, double b) {
     return b > 0.0 ? QString::number(a / b, 'f', 2) : QStringLiteral("-");
 }
 
+// Sends "Liste" to the remote control and reads the answer: the seconds until the last of `expected`
+// addresses arrived (or the answer stopped for a second), and the addresses it listed.
+std::pair<double, int> askForList(int remotePort, int expected) {
+    const auto t0 = Clock::now();
+    const int fd = connectTo(remotePort);
+    if (fd < 0) {
+        return {-1.0, 0};
+    }
+    const QByteArray command = "Liste" + kTerminator;
+    ::send(fd, command.constData(), std::size_t(command.size()), MSG_NOSIGNAL);
+    timeval wait{1, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    QByteArray answer;
+    auto last = Clock::now();
+    char buffer[65536];
+    for (ssize_t n; answer.count(kTerminator) < expected && (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0;) {
+        answer.append(buffer, n);
+        last = Clock::now();
+    }
+    ::close(fd);
+    return {std::chrono::duration<double>(last - t0).count(), int(answer.count(kTerminator))};
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     ::signal(SIGPIPE, SIG_IGN);
     int seconds = 10;
+    int storm = 0;
     std::vector<int> counts;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc) {
             seconds = std::atoi(argv[++i]);
+        } else if (std::strcmp(argv[i], "--storm") == 0 && i + 1 < argc) {
+            storm = std::atoi(argv[++i]);
         } else {
             counts.push_back(std::atoi(argv[i]));
         }
@@ -430,12 +515,17 @@ int main(int argc, char** argv) {
 
     const QString bin = QCoreApplication::applicationDirPath();
     const QString icecast = QStandardPaths::findExecutable(QStringLiteral("icecast2"));
-    std::printf("station: %s/vandorixserver, tone device, 18 kb/s MPEG Layer-3; icecast2: %s; window %d s\n",
-                qPrintable(bin), icecast.isEmpty() ? "not installed" : qPrintable(icecast), seconds);
+    std::printf(
+        "station: %s/vandorixserver, tone device, 18 kb/s MPEG Layer-3; floor: bench_floor_send; "
+        "icecast2: %s; window %d s\n",
+        qPrintable(bin), icecast.isEmpty() ? "not installed" : qPrintable(icecast), seconds);
 
     struct Row {
         int n;
-        Figures station, ice;
+        Figures floor, station, ice;
+        double idleCpu = 0;
+        double listSeconds = -1;
+        int listed = 0;
     };
     std::vector<Row> rows;
     for (const int n : counts) {
@@ -469,18 +559,30 @@ int main(int argc, char** argv) {
             stopProcess(station);
             return 1;
         }
+        Row row{n, {}, {}, {}};
+        {
+            // Between blocks a station without listeners should cost next to nothing.
+            const double before = cpuSeconds(station);
+            std::this_thread::sleep_for(std::chrono::seconds(5));
+            row.idleCpu = (cpuSeconds(station) - before) / 5.0;
+        }
         const int ctl = connectTo(remotePort);
         const QByteArray start = "Start" + kTerminator;
         ::send(ctl, start.constData(), std::size_t(start.size()), MSG_NOSIGNAL);
         ::close(ctl);
         waitForPort(listenerPort, 20);
 
+        const int floorPort = freePort();
+        const pid_t floor = spawn({(bin + "/bench_floor_send").toStdString(), std::to_string(floorPort),
+                                   std::to_string(listenerPort)});
+        waitForPort(floorPort, 20);
+
         int icecastPort = 0;
         pid_t ice = -1;
         if (!icecast.isEmpty()) {
             icecastPort = freePort();
-            ice =
-                spawn({icecast.toStdString(), "-c", icecastConfig(dir.path(), icecastPort, n).toStdString()});
+            ice = spawn({icecast.toStdString(), "-c",
+                         icecastConfig(dir.path(), icecastPort, n + storm).toStdString()});
             if (!waitForPort(icecastPort, 20)) {
                 stopProcess(ice);
                 ice = -1;
@@ -493,15 +595,26 @@ int main(int argc, char** argv) {
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
         }
         const uint64_t blockBytes = 2400;  // one second of the 18 kb/s stream, with room
-        Row row{n, {}, {}};
-        row.station = measure(station, listenerPort, "GET / HTTP/1.0\r\nUser-Agent: bench\r\n\r\n", n,
-                              seconds, relay, blockBytes);
+        const QByteArray get = "GET / HTTP/1.0\r\nUser-Agent: bench\r\n\r\n";
+        row.floor = measure(floor, floorPort, get, n, seconds, relay, blockBytes);
+        stopProcess(floor);
+        // The relay is one more listener; the storm's are on the list as well.
+        row.station = measure(station, listenerPort, get, n, seconds, relay, blockBytes, {storm}, [&] {
+            std::tie(row.listSeconds, row.listed) = askForList(remotePort, n + storm + 1);
+        });
         if (ice > 0) {
             row.ice = measure(ice, icecastPort, "GET /stream HTTP/1.0\r\nUser-Agent: bench\r\n\r\n", n,
                               seconds, relay, blockBytes);
         }
         std::printf("N = %d\n", n);
+        print("floor", row.floor);
         print("station", row.station);
+        std::printf("  station idle: %.5f CPU s per s; \"Liste\" answered in %.3f s with %d addresses\n",
+                    row.idleCpu, row.listSeconds, row.listed);
+        if (storm > 0) {
+            std::printf("  storm: %d of %d new listeners answered, the slowest after %.2f s\n",
+                        row.station.stormAnswered, storm, row.station.stormLongest);
+        }
         if (ice > 0) {
             print("icecast2", row.ice);
             if (row.ice.everyBlock < 0.99) {
@@ -512,12 +625,6 @@ int main(int argc, char** argv) {
                     std::printf("    icecast2 log: %s\n", lines[i].constData());
                 }
             }
-            std::printf(
-                "  station / icecast2: CPU %s, RSS %s, memory per listener %s, whole-stream share %s\n",
-                qPrintable(ratio(row.station.cpuPerSecond, row.ice.cpuPerSecond)),
-                qPrintable(ratio(row.station.rss, row.ice.rss)),
-                qPrintable(ratio(row.station.kibPerListener, row.ice.kibPerListener)),
-                qPrintable(ratio(row.station.everyBlock, row.ice.everyBlock)));
             stopProcess(ice);
         }
         std::fflush(stdout);
@@ -525,15 +632,16 @@ int main(int argc, char** argv) {
         rows.push_back(row);
     }
 
-    std::printf("\n%7s | %-33s | %-33s | %s\n", "N", "station: CPU s/s, MiB, KiB/l, whole",
-                "icecast2: CPU s/s, MiB, KiB/l, whole", "ratio CPU, MiB, KiB/l");
+    std::printf("\n%7s | %-26s | %-26s | %-26s | %s\n", "N", "floor: CPU s/s, MiB, whole",
+                "station: CPU s/s, KiB/l, whole", "icecast2: CPU s/s, KiB/l, whole",
+                "CPU / floor: station, icecast2");
     for (const Row& r : rows) {
-        std::printf("%7d | %7.4f %7.1f %7.2f %6.1f%% | %7.4f %7.1f %7.2f %6.1f%% | %s %s %s\n", r.n,
-                    r.station.cpuPerSecond, r.station.rss, r.station.kibPerListener,
-                    r.station.everyBlock * 100, r.ice.cpuPerSecond, r.ice.rss, r.ice.kibPerListener,
-                    r.ice.everyBlock * 100, qPrintable(ratio(r.station.cpuPerSecond, r.ice.cpuPerSecond)),
-                    qPrintable(ratio(r.station.rss, r.ice.rss)),
-                    qPrintable(ratio(r.station.kibPerListener, r.ice.kibPerListener)));
+        std::printf("%7d | %8.4f %7.1f %6.1f%% | %8.4f %7.2f %6.1f%% | %8.4f %7.2f %6.1f%% | %s %s\n", r.n,
+                    r.floor.cpuPerSecond, r.floor.rss, r.floor.everyBlock * 100, r.station.cpuPerSecond,
+                    r.station.kibPerListener, r.station.everyBlock * 100, r.ice.cpuPerSecond,
+                    r.ice.kibPerListener, r.ice.everyBlock * 100,
+                    qPrintable(ratio(r.station.cpuPerSecond, r.floor.cpuPerSecond)),
+                    qPrintable(ratio(r.ice.cpuPerSecond, r.floor.cpuPerSecond)));
     }
     return 0;
 }

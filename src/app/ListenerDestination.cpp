@@ -6,6 +6,7 @@
 #include <chrono>
 
 void ListenerDestination::write(const char* data, int size) {
+    admitted_ = 0;
     if (size <= 0) {
         return;
     }
@@ -14,8 +15,11 @@ void ListenerDestination::write(const char* data, int size) {
     for (const auto& connection : connections) {
         try {
             const auto session = connection->UserDataAs<TVXSocketData>();
-            if (!session || session->Kind.load() != TVXSocketData::KindListener ||
-                session->Ready.load() == 0) {
+            if (!session || session->Kind.load() != TVXSocketData::KindListener) {
+                continue;
+            }
+            ++admitted_;
+            if (session->Ready.load() == 0) {
                 continue;
             }
             if (connection->IsOpen()) {

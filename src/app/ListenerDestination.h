@@ -23,7 +23,11 @@ public:
     void write(const char* data, int size) override;
     // The listener port closes its connections itself at the stop.
     void close() override {}
+    // The admitted listeners the last write met (ready or still in their reply): what the block cost
+    // the line, counted on the way instead of in a walk of its own. The writing thread's.
+    int admittedAtLastWrite() const { return admitted_; }
 
 private:
     TServerSocket& server_;
+    int admitted_ = 0;
 };

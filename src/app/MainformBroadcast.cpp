@@ -7,6 +7,7 @@
 #include "audio/TACMIn.h"
 #include "platform/Posting.h"
 #include "threads/TThreadComp.h"
+#include "ui/ListenerListModel.h"
 #include "ui/UserDialogs.h"
 
 #include <QCheckBox>
@@ -19,7 +20,6 @@
 #include <QSpinBox>
 #include <QTime>
 #include <QTimer>
-#include <QTreeWidget>
 
 #include <algorithm>
 #include <chrono>
@@ -263,7 +263,7 @@ void TMainform::DisconnectrbtnClick(QObject* /*Sender*/) {
         Mp3File.close();
     }
     step(16);
-    Clientslist->clear();
+    ClientslistRows->clear();
     Auslastung->setValue(0);
     StatsTimer->stop();
     lockSettings(false);
@@ -376,16 +376,22 @@ void TMainform::ThreadExecute(TThreadComp* /*Sender*/) {
     if (Playing && !Recording) {
         return;  // a file plays out in place of the live signal and fills the displays itself
     }
-    step(4);
-    vx::postTo(this, [this, n] { Bytesvandorixclient->setText(QString::number(n)); });
+    auto showBytes = [this, n] {
+        step(4);
+        vx::postTo(this, [this, n] { Bytesvandorixclient->setText(QString::number(n)); });
+    };
     if (Recording) {
+        showBytes();
         step(5);
         deliver(RecordFile, Recording, block, n);
         return;
     }
-    showLineLoad(n);
     step(8);
     SendToAudience(block, n);
+    // After the sends, which count the listeners the block cost the line: the two displays then show
+    // the same block.
+    showBytes();
+    showLineLoad(n, Listeners->admittedAtLastWrite());
 }
 
 void TMainform::SendToAudience(const char* block, int size) {
@@ -395,7 +401,7 @@ void TMainform::SendToAudience(const char* block, int size) {
     Listeners->write(block, size);
 }
 
-void TMainform::showLineLoad(int blockSize) {
+void TMainform::showLineLoad(int blockSize, int listeners) {
     const uint64_t serial = BroadcastSerial;
     if (ServerVandorixClient->ConnectionCount() == 0) {
         step(14);
@@ -409,7 +415,7 @@ void TMainform::showLineLoad(int blockSize) {
     step(6);
     const int maximum = std::max(int(LineCapacity), 0);
     step(7);
-    const qint64 position = std::min<qint64>(qint64(GetUseranzahl()) * blockSize, maximum);
+    const qint64 position = std::min<qint64>(qint64(listeners) * blockSize, maximum);
     LineLoad = (uint64_t(uint32_t(maximum)) << 32) | uint32_t(position);
     // The posted calls capture at most 16 bytes, so std::function keeps them inline and the call object
     // is made inside vx::postTo; the values travel in LineLoad.

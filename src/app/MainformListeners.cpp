@@ -5,6 +5,7 @@
 #include "app/TVXSocketData.h"
 #include "audio/TACMConvertor.h"
 #include "platform/Ansi.h"
+#include "ui/ListenerListModel.h"
 #include "ui/UserDialogs.h"
 
 #include <QCheckBox>
@@ -12,7 +13,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
-#include <QTreeWidget>
 
 #include <chrono>
 
@@ -226,12 +226,13 @@ void TMainform::UpdateClick(QObject* /*Sender*/) {
 void TMainform::ConnectionTestTimer(QObject* /*Sender*/) {
     trace("ConnectionTestTimer");
     try {
+        // The rows are gathered first and then applied as a difference: the list shows the same rows as
+        // one rebuilt from scratch, but a tick costs the view only the listeners that joined or left.
         step(2);
-        Clientslist->clear();
-        step(3);
-        int count = 0;
+        std::vector<ListenerListModel::Row> rows;
         step(4);
         const int n = ServerVandorixClient->ConnectionCount();
+        rows.reserve(std::size_t(ClientslistRows->rowCount()) + 16);
         for (int i = 0; i < n; ++i) {
             const auto socket = ServerVandorixClient->ConnectionAt(i);
             step(5);
@@ -249,16 +250,14 @@ void TMainform::ConnectionTestTimer(QObject* /*Sender*/) {
                 continue;
             }
             step(7);
-            auto* item = new QTreeWidgetItem(Clientslist);
-            step(8);
-            item->setText(0, socket->PeerAddress());
-            step(9);
-            item->setText(1, session->ClientProgram);
-            ++count;
+            rows.push_back({socket->Id(), socket->PeerAddress(), session->ClientProgram});
         }
+        const int count = int(rows.size());
+        step(3);
+        ClientslistRows->update(std::move(rows));
         step(11);
         Hoerer->setText(QString::number(count));
     } catch (const std::exception&) {
-        step(12);  // the list keeps the rows added so far, the count its previous value
+        step(12);  // the list and the count keep what the previous tick showed
     }
 }

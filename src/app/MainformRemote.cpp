@@ -1,9 +1,9 @@
 // The remote-control service on its own port: local peers only, one command per read.
 #include "app/TMainform.h"
+#include "ui/ListenerListModel.h"
 
 #include <QPushButton>
 #include <QThread>
-#include <QTreeWidget>
 
 #include <cstdio>
 #include <cstring>
@@ -100,8 +100,8 @@ void TMainform::RemoteControlClientRead(TServerSocket* /*Sender*/,
         step(8);
         // The list as the last connection test built it; each element in one call, nothing retried.
         try {
-            for (int i = 0; i < Clientslist->topLevelItemCount() && Socket->IsOpen(); ++i) {
-                Socket->SendString(Clientslist->topLevelItem(i)->text(0).toLatin1() + kTerminator);
+            for (int i = 0; i < ClientslistRows->rowCount() && Socket->IsOpen(); ++i) {
+                Socket->SendString(ClientslistRows->row(i).address.toLatin1() + kTerminator);
             }
         } catch (const std::exception&) {
             step(9);

@@ -5,6 +5,7 @@
 #include "audio/TACMConvertor.h"
 #include "platform/Ansi.h"
 #include "platform/language/Language.h"
+#include "ui/ListenerListModel.h"
 #include "ui/UserDialogs.h"
 
 #include <QCheckBox>
@@ -17,7 +18,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
-#include <QTreeWidget>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -217,7 +217,7 @@ void TMainform::applyLanguageTexts() {
     InpForm->setText(Msg(25));
     OutpForm->setText(Msg(26));
     Label7->setText(Msg(27));
-    Clientslist->setHeaderLabels({Msg(41), Msg(42)});
+    ClientslistRows->setHeaderLabels(Msg(41), Msg(42));
     Mp3Aufz->setText(Msg(43));
     Label19->setText(Msg(44));
     Label20->setText(Msg(45));

@@ -1,6 +1,7 @@
 #include "app/TMainform.h"
 
 #include "app/ListenerDestination.h"
+#include "ui/ListenerListModel.h"
 
 #include "audio/TACMConvertor.h"
 #include "audio/TACMIn.h"
@@ -20,7 +21,7 @@
 #include <QScreen>
 #include <QSpinBox>
 #include <QTimer>
-#include <QTreeWidget>
+#include <QTreeView>
 
 namespace {
 
@@ -106,10 +107,12 @@ void TMainform::buildLayout() {
     Mp3Aufz = makeCheck(this, QStringLiteral("Übertragung als MP3 aufzeichnen"), false, 8, 40, 185, 17);
     Label3 = makeLabel(this, QStringLiteral("Aktuelle Höreranzahl:"), 8, 64, 101, 13);
     Hoerer = makeValue(this, 144, 64, 105, 13);
-    Clientslist = place(new QTreeWidget(this), 8, 88, 241, 209);
+    Clientslist = place(new QTreeView(this), 8, 88, 241, 209);
+    ClientslistRows = new ListenerListModel(Clientslist);
+    Clientslist->setModel(ClientslistRows);
     Clientslist->setRootIsDecorated(false);
-    Clientslist->setColumnCount(2);
-    Clientslist->setHeaderLabels({QStringLiteral("ClientIP"), QStringLiteral("Clientprogramm")});
+    Clientslist->setUniformRowHeights(true);  // lays out only the rows in sight, however many there are
+    ClientslistRows->setHeaderLabels(QStringLiteral("ClientIP"), QStringLiteral("Clientprogramm"));
     Clientslist->setColumnWidth(0, 90);
     Clientslist->setColumnWidth(1, 147);
     Label16 = makeLabel(this, QStringLiteral("Statistik:"), 8, 312, 40, 13);

@@ -33,7 +33,8 @@ class QProgressBar;
 class QPushButton;
 class QSpinBox;
 class QTimer;
-class QTreeWidget;
+class QTreeView;
+class ListenerListModel;
 class TACMConvertor;
 class TLogGraph;
 class TSlider;
@@ -96,7 +97,8 @@ public:
     QCheckBox* Mp3Aufz = nullptr;
     QLabel* Label3 = nullptr;
     QLabel* Hoerer = nullptr;
-    QTreeWidget* Clientslist = nullptr;
+    QTreeView* Clientslist = nullptr;
+    ListenerListModel* ClientslistRows = nullptr;  // the rows Clientslist shows
     QLabel* Label16 = nullptr;
     TLogGraph* Stats = nullptr;
     QLabel* Label8 = nullptr;
@@ -292,8 +294,8 @@ private:
     void buildDirectory();
     void buildBroadcast();
     void buildRecording();
-    // The line-load bar for a block of blockSize bytes to every admitted listener. Worker.
-    void showLineLoad(int blockSize);
+    // The line-load bar for a block of blockSize bytes to so many listeners. Worker.
+    void showLineLoad(int blockSize, int listeners);
     // Hands a block to one destination. One that fails is closed, its flag cleared, one transmission
     // error counted and the failure reported once on the window thread; the block's other destinations
     // are not affected. On the thread that carries the block.

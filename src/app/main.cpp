@@ -121,6 +121,11 @@ int main(int argc, char** argv) {
     }
     SignalCloser closer([&Mainform] { Mainform.CloseOnSignal(); });
     Mainform.show();
+    if (headless) {
+        // Nobody sees a headless station's window: painting its displays every second would cost more
+        // than its listeners do.
+        Mainform.setUpdatesEnabled(false);
+    }
     // Both run once the event loop runs, as the buttons would: the playback's waits need it.
     if (!playFile.isEmpty()) {
         Mainform.Loop->setChecked(loop);

@@ -35,6 +35,8 @@ public:
     bool IsOpen() const { return open_.load(std::memory_order_acquire); }
     // The peer's IPv4 address in dotted decimal; empty when not open.
     QString PeerAddress() const;
+    // The connection's number in its server, rising in order of acceptance.
+    uint64_t Id() const { return id_; }
     // The socket's descriptor, -1 once closed. For measurements beside the layer only.
     int SocketHandle() const;
 

@@ -1,8 +1,9 @@
 #include "MainformFixture.h"
-
-#include <gtest/gtest.h>
+#include "ui/ListenerListModel.h"
 #include "ui/TLogGraph.h"
 #include "ui/TSlider.h"
+
+#include <gtest/gtest.h>
 
 #include <QCheckBox>
 #include <QFontInfo>
@@ -14,7 +15,7 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QStyleOptionButton>
-#include <QTreeWidget>
+#include <QTreeView>
 
 using vxtest::MainformFixture;
 
@@ -150,7 +151,7 @@ TEST_F(Layout, EveryCaptionFitsItsControl) {
     }
     const QHeaderView* header = form->Clientslist->header();
     for (int column = 0; column < 2; ++column) {
-        const QString title = form->Clientslist->headerItem()->text(column);
+        const QString title = form->ClientslistRows->headerLabel(column);
         check(form->Clientslist, title, QRect(0, 0, header->sectionSize(column) - 8, header->height()));
     }
     EXPECT_TRUE(cut.isEmpty()) << "in " << QFontInfo(form->font()).family().toStdString() << ": "
@@ -160,8 +161,8 @@ TEST_F(Layout, EveryCaptionFitsItsControl) {
 TEST_F(Layout, CaptionsComeFromTheLanguageTexts) {
     EXPECT_EQ(form->Connectrbtn->text(), form->Msg(0));
     EXPECT_EQ(form->GroupBox6->title(), form->Msg(19));
-    EXPECT_EQ(form->Clientslist->headerItem()->text(0), form->Msg(41));
-    EXPECT_EQ(form->Clientslist->headerItem()->text(1), form->Msg(42));
+    EXPECT_EQ(form->ClientslistRows->headerLabel(0), form->Msg(41));
+    EXPECT_EQ(form->ClientslistRows->headerLabel(1), form->Msg(42));
     EXPECT_EQ(form->LautstOptionsspeichern->text(), form->Msg(47));
     EXPECT_EQ(form->Beschr->text(), QStringLiteral("Beschränkung auf 3 User aktivieren"));
     EXPECT_EQ(form->AktInfo->text(), QStringLiteral("Willkommen auf diesem Vandorix"));

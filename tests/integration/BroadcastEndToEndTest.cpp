@@ -5,11 +5,11 @@
 #include "platform/Ansi.h"
 #include "platform/acm/Codecs.h"
 #include "platform/wavein/WaveIn.h"
+#include "ui/ListenerListModel.h"
 
 #include <gtest/gtest.h>
 
 #include <QStandardPaths>
-#include <QTreeWidget>
 
 using vxtest::Station;
 
@@ -105,7 +105,7 @@ TEST(EndToEnd, ListenersHearTheCapturedToneAndTheMp3CopyHoldsTheSameBlocks) {
         },
         30000));
     ASSERT_TRUE(vxtest::waitUntil([&] { return w.Hoerer->text() == QLatin1String("2"); }));
-    EXPECT_EQ(w.Clientslist->topLevelItemCount(), 2);
+    EXPECT_EQ(w.ClientslistRows->rowCount(), 2);
     EXPECT_EQ(w.Errorsvandorixclient->text(), QStringLiteral("0"));
     const int bytesPerBlock = w.Bytesvandorixclient->text().toInt();
     EXPECT_GT(bytesPerBlock, 1500);
@@ -122,7 +122,7 @@ TEST(EndToEnd, ListenersHearTheCapturedToneAndTheMp3CopyHoldsTheSameBlocks) {
     pcm += player.readOutput();
     EXPECT_TRUE(player.waitForFinished()) << "mpg123 still plays after the stop";
     EXPECT_EQ(w.Auslastung->value(), 0);
-    EXPECT_EQ(w.Clientslist->topLevelItemCount(), 0);
+    EXPECT_EQ(w.ClientslistRows->rowCount(), 0);
 
     // What each peer received.
     EXPECT_TRUE(handshaking.received().isEmpty());

@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QTreeWidget>
-
 using vxtest::Station;
 
 namespace {

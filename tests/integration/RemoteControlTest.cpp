@@ -3,10 +3,9 @@
 #include "app/StationApplication.h"
 #include "platform/wavein/SimulatedWaveIn.h"
 #include "support/LocalHttpServer.h"
+#include "ui/ListenerListModel.h"
 
 #include <gtest/gtest.h>
-
-#include <QTreeWidget>
 
 using vxtest::RemotePeer;
 using vxtest::Station;
@@ -139,7 +138,7 @@ TEST(RemoteControl, ListeAnswersOneElementPerListenerOfTheClientList) {
     vxtest::LoopbackPeer info(s.port());  // not a listener: not in the list
     info.write("KT-VandorixClient v40-Info");
     ASSERT_TRUE(vxtest::waitUntil([&] { return w.Hoerer->text() == QLatin1String("3"); }));
-    ASSERT_EQ(w.Clientslist->topLevelItemCount(), 3);
+    ASSERT_EQ(w.ClientslistRows->rowCount(), 3);
 
     const QByteArray element = "127.0.0.1" + vxtest::kTerminator;
     EXPECT_EQ(command(s, "Liste" + vxtest::kTerminator), element + element + element);

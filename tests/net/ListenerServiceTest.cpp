@@ -1,6 +1,7 @@
 // The listener port of the window: handshake replies byte for byte, admission, the client list and the
 // info channel, over real loopback connections.
 #include "net/LoopbackPeer.h"
+#include "ui/ListenerListModel.h"
 
 #include "app/MainformFixture.h"
 #include "app/TVXSocketData.h"
@@ -13,7 +14,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
-#include <QTreeWidget>
 
 #include <gtest/gtest.h>
 
@@ -239,12 +239,12 @@ TEST_F(ListenerServiceTest, FourthListenerAtLimitThreeIsRefusedAndCountsNowhere)
     form->Hoerer->setText(QStringLiteral("?"));
     form->ConnectionTestTimer(nullptr);
     EXPECT_EQ(form->Hoerer->text(), QStringLiteral("3"));
-    ASSERT_EQ(form->Clientslist->topLevelItemCount(), 3);
+    ASSERT_EQ(form->ClientslistRows->rowCount(), 3);
     const QString programs[] = {QStringLiteral("A/1"), QStringLiteral("KT-VandorixClient v30"),
                                 QStringLiteral("C/3")};
     for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(form->Clientslist->topLevelItem(i)->text(0), QStringLiteral("127.0.0.1"));
-        EXPECT_EQ(form->Clientslist->topLevelItem(i)->text(1), programs[i]);
+        EXPECT_EQ(form->ClientslistRows->row(i).address, QStringLiteral("127.0.0.1"));
+        EXPECT_EQ(form->ClientslistRows->row(i).program, programs[i]);
     }
 }
 
@@ -372,10 +372,10 @@ TEST_F(ListenerServiceTest, UpdateWithoutInfoChannelsLeavesTheButtonEnabled) {
 TEST_F(ListenerServiceTest, ConnectionTestTickShowsZeroListenersWithoutBroadcast) {
     server().SetActive(false);
     form->Hoerer->setText(QStringLiteral("7"));
-    new QTreeWidgetItem(form->Clientslist, QStringList{QStringLiteral("1.2.3.4"), QStringLiteral("old")});
+    form->ClientslistRows->update({{1, QStringLiteral("1.2.3.4"), QStringLiteral("old")}});
     ASSERT_TRUE(form->ConnectionTest->isActive());
     EXPECT_TRUE(waitUntil([&] { return form->Hoerer->text() == QStringLiteral("0"); }, 3000));
-    EXPECT_EQ(form->Clientslist->topLevelItemCount(), 0);
+    EXPECT_EQ(form->ClientslistRows->rowCount(), 0);
 }
 
 TEST_F(ListenerServiceTest, ListenerThatLeftOrResetDropsOutOfListAndCountAtOnce) {
@@ -385,8 +385,8 @@ TEST_F(ListenerServiceTest, ListenerThatLeftOrResetDropsOutOfListAndCountAtOnce)
     ASSERT_TRUE(waitUntil([&] { return server().ConnectionCount() == 1; }));
     form->ConnectionTestTimer(nullptr);
     EXPECT_EQ(form->Hoerer->text(), QStringLiteral("1"));
-    ASSERT_EQ(form->Clientslist->topLevelItemCount(), 1);
-    EXPECT_EQ(form->Clientslist->topLevelItem(0)->text(1), QStringLiteral("B/2"));
+    ASSERT_EQ(form->ClientslistRows->rowCount(), 1);
+    EXPECT_EQ(form->ClientslistRows->row(0).program, QStringLiteral("B/2"));
     // A reset (an error notice) closes the connection at once too, rather than when a send fails.
     b->reset();
     ASSERT_TRUE(waitUntil([&] { return server().ConnectionCount() == 0; }));

@@ -274,6 +274,7 @@ void TMainform::buildComponents() {
     buildListenerService();
     buildDirectory();
     buildBroadcast();
+    buildRelays();
 }
 
 void TMainform::bindEvents() {

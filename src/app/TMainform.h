@@ -4,6 +4,7 @@
 #include "app/Trace.h"
 #include "audio/FileDestination.h"
 #include "audio/TAudioFormat.h"
+#include "net/IcecastRelay.h"
 #include "net/THTTPGet.h"
 #include "net/TServerSocket.h"
 #include "threads/TThreadComp.h"
@@ -211,6 +212,17 @@ public:
     // How "Ende" ends the process (at once, without the window's close handling).
     std::function<void()> EndProcess;
 
+    // --- Icecast relays (MainformRelay.cpp) -------------------------------------------------------------
+    // Relays of the stream to Icecast mounts: started at the end of a broadcast start, stopped once the
+    // stop's worker run has ended; "Update" sends the info text as the mounts' title.
+    void RelayStart();
+    void RelayStop();
+    void RelayUpdateInfo();
+    // The relays' targets and states for the user, a dialog reached through the window's context menu.
+    void RelayDialogShow();
+    struct RelayBoard;  // app/RelayBoard.h
+    std::shared_ptr<RelayBoard> RelayStates;
+
     void ConnectrbtnClick(QObject* Sender);
     void DisconnectrbtnClick(QObject* Sender);
     // OnBufferFull of ACMI, window thread.
@@ -243,6 +255,11 @@ private:
     void buildListenerService();
     void buildDirectory();
     void buildBroadcast();
+    void buildRelays();
+    // Replaces the relays by those of the current targets; only while no block can be under way.
+    void applyRelayTargets();
+    void relayStatusChanged(uint64_t generation, std::size_t index, const IcecastRelay::Status& status);
+    void showRelayStates();
     // Hands a block to one destination. One that fails is closed, its flag cleared, one transmission
     // error counted and the failure reported once on the window thread; the block's other destinations
     // are not affected. On the thread that carries the block.

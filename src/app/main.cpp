@@ -3,6 +3,7 @@
 #include "app/SignalCloser.h"
 #include "app/StationApplication.h"
 #include "app/TMainform.h"
+#include "net/IcecastTarget.h"
 #include "platform/FileLimit.h"
 #include "platform/acm/PlatformAcm.h"
 #include "platform/wavein/WaveIn.h"
@@ -72,6 +73,17 @@ int main(int argc, char** argv) {
     if (!portOk || env.remoteControlPort < 0 || env.remoteControlPort > 65535) {
         std::fprintf(stderr, "--remote-port needs a port number from 0 to 65535\n");
         return 2;
+    }
+
+    // Icecast mounts to relay the stream to; as many as there are --icecast options.
+    for (QString url; !(url = takeOption(args, QStringLiteral("--icecast"), QString())).isEmpty();) {
+        try {
+            IcecastTarget::parse(url);
+        } catch (const EIcecastTarget& e) {
+            std::fprintf(stderr, "--icecast: %s\n", e.what());
+            return 2;
+        }
+        env.icecastTargets << url;
     }
 
     // A daemon has no click for the MP3 copy's check box.

@@ -301,8 +301,8 @@ IcecastRelay::Outcome IcecastRelay::session(const StreamInfo& info) {
         // libshout keeps what the socket did not take; hand it nothing more until that has gone, so
         // that the bounded queue here is the only place blocks wait.
         if (shout_queuelen(s.get()) > 0) {
-            rc = shout_send(s.get(), nullptr, 0);
-            if (rc != SHOUTERR_SUCCESS && rc != SHOUTERR_BUSY) {
+            const ssize_t flushed = shout_send_raw(s.get(), nullptr, 0);
+            if (flushed < 0 && flushed != SHOUTERR_BUSY) {
                 out.reason =
                     QStringLiteral("connection lost (%1)").arg(QString::fromUtf8(shout_get_error(s.get())));
                 return out;
@@ -328,8 +328,12 @@ IcecastRelay::Outcome IcecastRelay::session(const StreamInfo& info) {
             queue_.pop_front();
             queuedBytes_ -= block.size();
         }
-        rc = shout_send(s.get(), reinterpret_cast<const unsigned char*>(block.data()), block.size());
-        if (rc != SHOUTERR_SUCCESS && rc != SHOUTERR_BUSY) {
+        // Raw: Icecast gets exactly the bytes every listener gets. libshout's MP3 parsing only times the
+        // sending of a file, which a live stream does not need, and it would hold back a frame cut at a
+        // block's end.
+        const ssize_t taken =
+            shout_send_raw(s.get(), reinterpret_cast<const unsigned char*>(block.data()), block.size());
+        if (taken < 0 && taken != SHOUTERR_BUSY) {
             out.reason =
                 QStringLiteral("connection lost (%1)").arg(QString::fromUtf8(shout_get_error(s.get())));
             return out;

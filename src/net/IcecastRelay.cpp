@@ -62,6 +62,11 @@ QString firstLine(const QByteArray& body) {
     return line;
 }
 
+// libshout says only "Socket error" where the system knows why.
+QString systemReason(int error, shout_t* s) {
+    return QString::fromLocal8Bit(error != 0 ? std::strerror(error) : shout_get_error(s));
+}
+
 }  // namespace
 
 IcecastRelay::IcecastRelay(IcecastTarget target) : target_(std::move(target)) {
@@ -250,7 +255,7 @@ IcecastRelay::Outcome IcecastRelay::session(const StreamInfo& info) {
 
     errno = 0;
     int rc = shout_open(s.get());
-    int error = errno;  // libshout says only "Socket error"; the system says why
+    int error = errno;
     const auto deadline = Clock::now() + kAnswerTimeout;
     while (rc == SHOUTERR_BUSY || rc == SHOUTERR_RETRY || rc == SHOUTERR_UNCONNECTED) {
         if (pause(kPoll)) {
@@ -272,13 +277,11 @@ IcecastRelay::Outcome IcecastRelay::session(const StreamInfo& info) {
             out.refused = true;
             out.reason = refusalReason();
         } else {
-            const bool socketError = rc == SHOUTERR_SOCKET || rc == SHOUTERR_NOCONNECT;
-            out.reason =
-                QStringLiteral("cannot connect to %1:%2 (%3)")
-                    .arg(hostForUrl(target_.host))
-                    .arg(target_.port)
-                    .arg(QString::fromLocal8Bit(socketError && error != 0 ? std::strerror(error)
-                                                                          : shout_get_error(s.get())));
+            out.reason = QStringLiteral("cannot connect to %1:%2 (%3)")
+                             .arg(hostForUrl(target_.host))
+                             .arg(target_.port)
+                             .arg(systemReason(rc == SHOUTERR_SOCKET || rc == SHOUTERR_NOCONNECT ? error : 0,
+                                               s.get()));
         }
         return out;
     }
@@ -301,10 +304,10 @@ IcecastRelay::Outcome IcecastRelay::session(const StreamInfo& info) {
         // libshout keeps what the socket did not take; hand it nothing more until that has gone, so
         // that the bounded queue here is the only place blocks wait.
         if (shout_queuelen(s.get()) > 0) {
+            errno = 0;
             const ssize_t flushed = shout_send_raw(s.get(), nullptr, 0);
             if (flushed < 0 && flushed != SHOUTERR_BUSY) {
-                out.reason =
-                    QStringLiteral("connection lost (%1)").arg(QString::fromUtf8(shout_get_error(s.get())));
+                out.reason = QStringLiteral("connection lost (%1)").arg(systemReason(errno, s.get()));
                 return out;
             }
             if (shout_queuelen(s.get()) > 0) {
@@ -331,11 +334,11 @@ IcecastRelay::Outcome IcecastRelay::session(const StreamInfo& info) {
         // Raw: Icecast gets exactly the bytes every listener gets. libshout's MP3 parsing only times the
         // sending of a file, which a live stream does not need, and it would hold back a frame cut at a
         // block's end.
+        errno = 0;
         const ssize_t taken =
             shout_send_raw(s.get(), reinterpret_cast<const unsigned char*>(block.data()), block.size());
         if (taken < 0 && taken != SHOUTERR_BUSY) {
-            out.reason =
-                QStringLiteral("connection lost (%1)").arg(QString::fromUtf8(shout_get_error(s.get())));
+            out.reason = QStringLiteral("connection lost (%1)").arg(systemReason(errno, s.get()));
             return out;
         }
         ++sent_;

@@ -264,10 +264,11 @@ private:
 class Station : public MainformFixture {
 public:
     explicit Station(std::shared_ptr<vx::wavein::WaveIn> capture,
-                     std::shared_ptr<vx::acm::Acm> codecs = nullptr,
-                     const QString& directoryUrl = QString()) {
+                     std::shared_ptr<vx::acm::Acm> codecs = nullptr, const QString& directoryUrl = QString(),
+                     const QStringList& icecastTargets = {}) {
         env.waveIn = std::move(capture);
         env.acm = std::move(codecs);
+        env.icecastTargets = icecastTargets;
         if (directoryUrl.isEmpty()) {
             env.arguments = {QStringLiteral("vandorixserver"), QStringLiteral("/WO")};
         } else {

@@ -127,6 +127,21 @@ double cpuSeconds(pid_t pid) {
     return total;
 }
 
+// CPU time of the process's threads of one name (the relay's threads are "icecast-relay").
+double threadCpuSeconds(pid_t pid, const QByteArray& name) {
+    double total = 0.0;
+    const QDir tasks(QStringLiteral("/proc/%1/task").arg(pid));
+    for (const QString& task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile comm(tasks.filePath(task) + QStringLiteral("/comm"));
+        QFile f(tasks.filePath(task) + QStringLiteral("/schedstat"));
+        if (comm.open(QIODevice::ReadOnly) && comm.readAll().trimmed() == name &&
+            f.open(QIODevice::ReadOnly)) {
+            total += f.readAll().split(' ').value(0).toDouble() / 1e9;
+        }
+    }
+    return total;
+}
+
 double rssMiB(pid_t pid) {
     QFile f(QStringLiteral("/proc/%1/status").arg(pid));
     if (!f.open(QIODevice::ReadOnly)) {
@@ -257,8 +272,9 @@ struct Figures {
     double cpuPerSecond = 0;
     double rss = 0;
     double kibPerListener = 0;
-    double everyBlock = 0;  // share of listeners that received the whole stream of the window
-    double meanShare = 0;   // mean share of the stream's bytes a listener received
+    double everyBlock = 0;    // share of listeners that received the whole stream of the window
+    double meanShare = 0;     // mean share of the stream's bytes a listener received
+    double relayThreads = 0;  // CPU seconds per second of the server's relay threads
     int connected = 0;
 };
 
@@ -277,10 +293,12 @@ Figures measure(pid_t server, int port, const QByteArray& request, int n, int se
     const std::vector<uint64_t> before = listeners.bytes();
     const uint64_t relayBefore = relayBytes(0);
     const double cpuBefore = cpuSeconds(server);
+    const double relayThreadsBefore = threadCpuSeconds(server, "icecast-relay");
     const auto t0 = Clock::now();
     listeners.pump(seconds * 1000);
     const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
     f.cpuPerSecond = (cpuSeconds(server) - cpuBefore) / wall;
+    f.relayThreads = (threadCpuSeconds(server, "icecast-relay") - relayThreadsBefore) / wall;
     f.rss = rssMiB(server);
     f.kibPerListener = f.connected > 0 ? (f.rss - rssBefore) * 1024.0 / f.connected : 0.0;
     const uint64_t stream = relayBytes(0) - relayBefore;
@@ -544,6 +562,10 @@ int main(int argc, char** argv) {
         if (row.ice.everyBlock < 0.99) {
             printIcecastLog(dir.path());
         }
+        std::printf(
+            "  the relay's own thread: %.6f CPU s per s (%.2f %% of the relaying station)\n",
+            row.station.relayThreads,
+            row.station.cpuPerSecond > 0 ? row.station.relayThreads / row.station.cpuPerSecond * 100.0 : 0.0);
         std::printf(
             "  relay costs the station %+.4f CPU s per s (%+.1f %%); station / icecast2: CPU %s, RSS %s, "
             "memory per listener %s, whole-stream share %s\n",

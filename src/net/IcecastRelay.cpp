@@ -5,6 +5,9 @@
 
 #include <curl/curl.h>
 #include <shout/shout.h>
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/lsan_interface.h>
+#endif
 
 #include <netdb.h>
 #include <poll.h>
@@ -16,7 +19,6 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
-#include <memory>
 
 namespace {
 
@@ -33,13 +35,15 @@ constexpr int kQueueSeconds = 10;
 constexpr std::size_t kQueueFallback = 64 * 1024;  // a format that states no byte rate
 const char* const kAgent = "KT VandorixServer";
 
-struct ShoutFree {
-    void operator()(shout_t* s) const {
-        shout_close(s);  // says "not connected" when it was not; nothing else
-        shout_free(s);
-    }
-};
-using Shout = std::unique_ptr<shout_t, ShoutFree>;
+// libshout 2.4.6 frees a handle only while it is connected (and then leaks the connection), so each
+// relay keeps one handle for all its connections and hands it to shout_free once, at the end: freed
+// where libshout frees it, otherwise left behind, one per relay for the program's life.
+void releaseShout(shout_t* s) {
+#if defined(__SANITIZE_ADDRESS__)
+    __lsan_ignore_object(s);
+#endif
+    shout_free(s);
+}
 
 void initLibraries() {
     static std::once_flag once;
@@ -75,6 +79,9 @@ IcecastRelay::IcecastRelay(IcecastTarget target) : target_(std::move(target)) {
 
 IcecastRelay::~IcecastRelay() {
     stop();
+    if (shout_ != nullptr) {
+        releaseShout(shout_);
+    }
 }
 
 void IcecastRelay::start(const StreamInfo& info) {
@@ -213,11 +220,19 @@ IcecastRelay::Outcome IcecastRelay::session(const StreamInfo& info) {
         out.reason = QStringLiteral("the stream is not MPEG Layer-3, which is what Icecast carries");
         return out;
     }
-    Shout s(shout_new());
-    if (!s) {
+    if (shout_ == nullptr) {
+        shout_ = shout_new();
+    }
+    shout_t* const s = shout_;
+    if (s == nullptr) {
         out.reason = QStringLiteral("out of memory");
         return out;
     }
+    // Every way out of the session closes its connection; the handle serves the next one.
+    struct Closer {
+        shout_t* s;
+        ~Closer() { shout_close(s); }
+    } closer{s};
     const QByteArray host = target_.host.toUtf8();
     const QByteArray user = target_.user.toUtf8();
     const QByteArray password = target_.password.toUtf8();
@@ -228,34 +243,34 @@ IcecastRelay::Outcome IcecastRelay::session(const StreamInfo& info) {
     const QByteArray bitrate = QByteArray::number((info.bytesPerSecond * 8 + 500) / 1000);
     const QByteArray sampleRate = QByteArray::number(info.sampleRate);
     const QByteArray channels = QByteArray::number(info.channels);
-    shout_set_host(s.get(), host.constData());
-    shout_set_port(s.get(), static_cast<unsigned short>(target_.port));
-    shout_set_user(s.get(), user.constData());
-    shout_set_password(s.get(), password.constData());
-    shout_set_mount(s.get(), mount.constData());
-    shout_set_agent(s.get(), kAgent);
-    shout_set_protocol(s.get(), SHOUT_PROTOCOL_HTTP);
-    shout_set_content_format(s.get(), SHOUT_FORMAT_MP3, SHOUT_USAGE_AUDIO, nullptr);
-    shout_set_public(s.get(), 0);
+    shout_set_host(s, host.constData());
+    shout_set_port(s, static_cast<unsigned short>(target_.port));
+    shout_set_user(s, user.constData());
+    shout_set_password(s, password.constData());
+    shout_set_mount(s, mount.constData());
+    shout_set_agent(s, kAgent);
+    shout_set_protocol(s, SHOUT_PROTOCOL_HTTP);
+    shout_set_content_format(s, SHOUT_FORMAT_MP3, SHOUT_USAGE_AUDIO, nullptr);
+    shout_set_public(s, 0);
     if (!name.isEmpty()) {
-        shout_set_meta(s.get(), SHOUT_META_NAME, name.constData());
+        shout_set_meta(s, SHOUT_META_NAME, name.constData());
     }
     if (!description.isEmpty()) {
-        shout_set_meta(s.get(), SHOUT_META_DESCRIPTION, description.constData());
+        shout_set_meta(s, SHOUT_META_DESCRIPTION, description.constData());
     }
     if (info.bytesPerSecond > 0) {
-        shout_set_audio_info(s.get(), SHOUT_AI_BITRATE, bitrate.constData());
+        shout_set_audio_info(s, SHOUT_AI_BITRATE, bitrate.constData());
     }
     if (info.sampleRate > 0) {
-        shout_set_audio_info(s.get(), SHOUT_AI_SAMPLERATE, sampleRate.constData());
+        shout_set_audio_info(s, SHOUT_AI_SAMPLERATE, sampleRate.constData());
     }
     if (info.channels > 0) {
-        shout_set_audio_info(s.get(), SHOUT_AI_CHANNELS, channels.constData());
+        shout_set_audio_info(s, SHOUT_AI_CHANNELS, channels.constData());
     }
-    shout_set_nonblocking(s.get(), SHOUT_BLOCKING_NONE);
+    shout_set_nonblocking(s, SHOUT_BLOCKING_NONE);
 
     errno = 0;
-    int rc = shout_open(s.get());
+    int rc = shout_open(s);
     int error = errno;
     const auto deadline = Clock::now() + kAnswerTimeout;
     while (rc == SHOUTERR_BUSY || rc == SHOUTERR_RETRY || rc == SHOUTERR_UNCONNECTED) {
@@ -270,7 +285,7 @@ IcecastRelay::Outcome IcecastRelay::session(const StreamInfo& info) {
             return out;
         }
         errno = 0;
-        rc = shout_get_connected(s.get());
+        rc = shout_get_connected(s);
         error = errno;
     }
     if (rc != SHOUTERR_CONNECTED && rc != SHOUTERR_SUCCESS) {
@@ -278,11 +293,11 @@ IcecastRelay::Outcome IcecastRelay::session(const StreamInfo& info) {
             out.refused = true;
             out.reason = refusalReason();
         } else {
-            out.reason = QStringLiteral("cannot connect to %1:%2 (%3)")
-                             .arg(hostForUrl(target_.host))
-                             .arg(target_.port)
-                             .arg(systemReason(rc == SHOUTERR_SOCKET || rc == SHOUTERR_NOCONNECT ? error : 0,
-                                               s.get()));
+            out.reason =
+                QStringLiteral("cannot connect to %1:%2 (%3)")
+                    .arg(hostForUrl(target_.host))
+                    .arg(target_.port)
+                    .arg(systemReason(rc == SHOUTERR_SOCKET || rc == SHOUTERR_NOCONNECT ? error : 0, s));
         }
         return out;
     }
@@ -304,14 +319,14 @@ IcecastRelay::Outcome IcecastRelay::session(const StreamInfo& info) {
         }
         // libshout keeps what the socket did not take; hand it nothing more until that has gone, so
         // that the bounded queue here is the only place blocks wait.
-        if (shout_queuelen(s.get()) > 0) {
+        if (shout_queuelen(s) > 0) {
             errno = 0;
-            const ssize_t flushed = shout_send_raw(s.get(), nullptr, 0);
+            const ssize_t flushed = shout_send_raw(s, nullptr, 0);
             if (flushed < 0 && flushed != SHOUTERR_BUSY) {
-                out.reason = QStringLiteral("connection lost (%1)").arg(systemReason(errno, s.get()));
+                out.reason = QStringLiteral("connection lost (%1)").arg(systemReason(errno, s));
                 return out;
             }
-            if (shout_queuelen(s.get()) > 0) {
+            if (shout_queuelen(s) > 0) {
                 if (pause(kPoll)) {
                     return out;
                 }
@@ -337,9 +352,9 @@ IcecastRelay::Outcome IcecastRelay::session(const StreamInfo& info) {
         // block's end.
         errno = 0;
         const ssize_t taken =
-            shout_send_raw(s.get(), reinterpret_cast<const unsigned char*>(block.data()), block.size());
+            shout_send_raw(s, reinterpret_cast<const unsigned char*>(block.data()), block.size());
         if (taken < 0 && taken != SHOUTERR_BUSY) {
-            out.reason = QStringLiteral("connection lost (%1)").arg(systemReason(errno, s.get()));
+            out.reason = QStringLiteral("connection lost (%1)").arg(systemReason(errno, s));
             return out;
         }
         ++sent_;

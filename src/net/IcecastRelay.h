@@ -15,6 +15,8 @@
 #include <string>
 #include <thread>
 
+struct shout;
+
 // Carries the station's encoded stream on to one Icecast mount, as that mount's source (libshout, HTTP
 // SOURCE). write() only queues: the thread that carries the block never waits on the network. A thread
 // of the relay's own connects, sends without blocking, reconnects after a failure with a back-off of
@@ -103,5 +105,6 @@ private:
     std::atomic<uint64_t> sent_{0};
     std::atomic<int> attempts_{0};
     std::atomic<bool> stopFlag_{false};  // read by transfers that poll for an abort
+    struct shout* shout_ = nullptr;      // libshout's handle, the relay thread's alone while it runs
     std::thread thread_;
 };

@@ -47,7 +47,7 @@ void expectUnbroken(Station& s, vxtest::LoopbackPeer& listener, int atLeastBytes
 
 TEST(IcecastRelay, PlayersOfTheMountHearTheToneUnderTheStationsNameAndInfoText) {
     IcecastServer icecast;
-    ASSERT_TRUE(icecast.running());
+    ASSERT_TRUE(icecast.running()) << icecast.diagnostics();
     Station s(vx::wavein::createWaveIn(QStringLiteral("tone:440")), nullptr, QString(),
               {icecast.target(QStringLiteral("/live"))});
     TMainform& w = s.w();
@@ -55,7 +55,8 @@ TEST(IcecastRelay, PlayersOfTheMountHearTheToneUnderTheStationsNameAndInfoText) 
     w.Connectrbtn->click();
     ASSERT_TRUE(s.broadcasting()) << s.dialogs.messages.join('|').toStdString();
     IcecastRelay& relay = relayAt(w, 0);
-    ASSERT_TRUE(vxtest::waitUntil([&] { return onAir(relay); })) << relay.status().reason.toStdString();
+    ASSERT_TRUE(vxtest::waitUntil([&] { return onAir(relay); }))
+        << relay.status().reason.toStdString() << icecast.diagnostics();
 
     vxtest::HttpStreamReader player(icecast.url(QStringLiteral("/live")));
     ASSERT_TRUE(vxtest::waitUntil([&] { return player.received().size() >= 3 * 2250; }, 15000));
@@ -92,7 +93,7 @@ TEST(IcecastRelay, PlayersOfTheMountHearTheToneUnderTheStationsNameAndInfoText) 
 
 TEST(IcecastRelay, IcecastGoneAndBackCostsTheListenersNothingAndTheRelayReturnsWithinTenSeconds) {
     IcecastServer icecast;
-    ASSERT_TRUE(icecast.running());
+    ASSERT_TRUE(icecast.running()) << icecast.diagnostics();
     Station s(vx::wavein::createWaveIn(QStringLiteral("tone:440")), nullptr, QString(),
               {icecast.target(QStringLiteral("/live"))});
     TMainform& w = s.w();
@@ -102,14 +103,14 @@ TEST(IcecastRelay, IcecastGoneAndBackCostsTheListenersNothingAndTheRelayReturnsW
     ASSERT_TRUE(s.broadcasting());
     auto listener = vxtest::listenerProgram(s.port());
     IcecastRelay& relay = relayAt(w, 0);
-    ASSERT_TRUE(vxtest::waitUntil([&] { return onAir(relay); }));
+    ASSERT_TRUE(vxtest::waitUntil([&] { return onAir(relay); })) << icecast.diagnostics();
     ASSERT_TRUE(listener->waitForBytes(kHeaderSize + 1500));
 
     icecast.kill();
     ASSERT_TRUE(vxtest::waitUntil([&] { return relay.status().state == IcecastRelay::State::Error; }));
-    ASSERT_TRUE(icecast.start());
+    ASSERT_TRUE(icecast.start()) << icecast.diagnostics();
     EXPECT_TRUE(vxtest::waitUntil([&] { return onAir(relay); }, 10000))
-        << relay.status().reason.toStdString();
+        << relay.status().reason.toStdString() << icecast.diagnostics();
     ASSERT_TRUE(vxtest::waitUntil([&] { return !icecast.mount(QStringLiteral("/live")).isEmpty(); }));
     // The listener's stream spans the outage: from a block before it to one after the relay's return.
     ASSERT_TRUE(listener->waitForBytes(listener->received().size() + 1500));
@@ -122,7 +123,7 @@ TEST(IcecastRelay, IcecastGoneAndBackCostsTheListenersNothingAndTheRelayReturnsW
 
 TEST(IcecastRelay, RefusalsAreReportedOnceAndAServerThatNeverAnswersSlowsNoListener) {
     IcecastServer icecast;
-    ASSERT_TRUE(icecast.running());
+    ASSERT_TRUE(icecast.running()) << icecast.diagnostics();
     // Takes connections (the kernel does) and never reads them.
     const int silent = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in a{};
@@ -147,7 +148,7 @@ TEST(IcecastRelay, RefusalsAreReportedOnceAndAServerThatNeverAnswersSlowsNoListe
     ASSERT_TRUE(vxtest::waitUntil([&] {
         return (onAir(relayAt(w, 0)) || onAir(relayAt(w, 1))) &&
                relayAt(w, 2).status().state == IcecastRelay::State::Error;
-    }));
+    })) << icecast.diagnostics();
     const std::size_t loser = onAir(relayAt(w, 0)) ? 1 : 0;
     ASSERT_TRUE(
         vxtest::waitUntil([&] { return relayAt(w, loser).status().state == IcecastRelay::State::Error; }));

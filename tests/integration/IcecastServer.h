@@ -52,10 +52,26 @@ public:
         start();
     }
 
-    // Starts icecast2 (again) and waits until it listens.
+    // Starts icecast2 (again) and waits until it answers with its status page. The first requests go
+    // out as HTTP/1.0 without a Host header: icecast2 2.4.4 can crash (a null string in libc) on a
+    // request with a Host header that arrives while it is still starting.
     bool start() {
         process_ = std::make_unique<ChildProcess>(QStringLiteral("icecast2"), QStringList{"-c", config_});
-        return running_ = waitUntil([this] { return accepts(); }, 10000);
+        return running_ = waitUntil([this] { return plainStatus().contains("icestats"); }, 10000);
+    }
+    // What icecast2 said on its standard output and in its error log, for a failure's message.
+    std::string diagnostics() const {
+        if (!process_) {
+            return "\nicecast2 is not running";
+        }
+        const bool ended = process_->waitForFinished(0);
+        const QByteArray state = !ended ? "runs"
+                                 : process_->normalExit()
+                                     ? "exited " + QByteArray::number(process_->exitCode())
+                                     : "was killed by signal " + QByteArray::number(process_->termSignal());
+        return "\nicecast2 " +
+               (state + ": " + process_->output() + readFile(dir_.path() + "/error.log").right(2000))
+                   .toStdString();
     }
     // Kills it at once, as a crash would.
     void kill() {
@@ -87,15 +103,20 @@ public:
     }
 
 private:
-    bool accepts() const {
+    QByteArray plainStatus() const {
         const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in a{};
         a.sin_family = AF_INET;
         a.sin_port = htons(uint16_t(port_));
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+        QByteArray answer;
+        if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
+            const QByteArray request = "GET /status-json.xsl HTTP/1.0\r\n\r\n";
+            ::send(fd, request.constData(), std::size_t(request.size()), MSG_NOSIGNAL);
+            readSocketUntilClosed(fd, answer, 3000);
+        }
         ::close(fd);
-        return ok;
+        return answer;
     }
     static size_t append(char* data, size_t size, size_t count, void* out) {
         static_cast<QByteArray*>(out)->append(data, qsizetype(size * count));

@@ -179,6 +179,7 @@ public:
     }
     bool normalExit() const { return finished_ && WIFEXITED(status_); }
     int exitCode() const { return normalExit() ? WEXITSTATUS(status_) : -1; }
+    int termSignal() const { return finished_ && WIFSIGNALED(status_) ? WTERMSIG(status_) : 0; }
 
 private:
     pid_t pid_ = -1;

@@ -80,7 +80,6 @@ TEST(IcecastRelay, AStalledServerCostsTheWriterNoWaitAndLosesTheOldestBlocksOnly
         ASSERT_EQ(stream.mid(at, 2000), numbered(arrived.back()));
     }
     EXPECT_TRUE(std::is_sorted(arrived.begin(), arrived.end()));
-    EXPECT_EQ(arrived.front(), 0);
     EXPECT_EQ(uint64_t(written) - arrived.size(), relay.droppedBlocks()) << "a block was lost uncounted";
     // What waited in the queue when it was full is what arrived last: the newest blocks.
     EXPECT_EQ(arrived[arrived.size() - 5], written - 5);

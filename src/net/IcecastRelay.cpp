@@ -5,9 +5,6 @@
 
 #include <curl/curl.h>
 #include <shout/shout.h>
-#if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/lsan_interface.h>
-#endif
 
 #include <netdb.h>
 #include <poll.h>
@@ -34,16 +31,6 @@ constexpr auto kPoll = std::chrono::milliseconds(20);
 constexpr int kQueueSeconds = 10;
 constexpr std::size_t kQueueFallback = 64 * 1024;  // a format that states no byte rate
 const char* const kAgent = "KT VandorixServer";
-
-// libshout 2.4.6 frees a handle only while it is connected (and then leaks the connection), so each
-// relay keeps one handle for all its connections and hands it to shout_free once, at the end: freed
-// where libshout frees it, otherwise left behind, one per relay for the program's life.
-void releaseShout(shout_t* s) {
-#if defined(__SANITIZE_ADDRESS__)
-    __lsan_ignore_object(s);
-#endif
-    shout_free(s);
-}
 
 void initLibraries() {
     static std::once_flag once;
@@ -79,8 +66,11 @@ IcecastRelay::IcecastRelay(IcecastTarget target) : target_(std::move(target)) {
 
 IcecastRelay::~IcecastRelay() {
     stop();
+    // libshout 2.4.6 frees a handle only while it is connected (and then leaks the connection), so a
+    // relay keeps one handle for all its connections and hands it back once: freed where libshout
+    // frees it, otherwise left behind, one per relay for the program's life.
     if (shout_ != nullptr) {
-        releaseShout(shout_);
+        shout_free(shout_);
     }
 }
 

@@ -108,8 +108,10 @@ void TMainform::applyRelayTargets() {
     targets.insert(targets.end(), board.fromFile.begin(), board.fromFile.end());
     for (std::size_t i = 0; i < targets.size(); ++i) {
         auto relay = std::make_unique<IcecastRelay>(targets[i]);
-        relay->OnStatus = [this, generation, i](const IcecastRelay::Status& status) {
-            vx::postTo(this, [this, generation, i, status] { relayStatusChanged(generation, i, status); });
+        // The posted call carries 16 bytes, which std::function keeps inline; the state itself is read
+        // on the window thread.
+        relay->OnStatus = [this, key = (generation << 32) | i](const IcecastRelay::Status&) {
+            vx::postTo(this, [this, key] { relayStatusChanged(uint32_t(key >> 32), uint32_t(key)); });
         };
         board.entries.push_back({relay.get(), {}, 0});
         Relays.push_back(std::move(relay));
@@ -117,21 +119,22 @@ void TMainform::applyRelayTargets() {
     showRelayStates();
 }
 
-void TMainform::relayStatusChanged(uint64_t generation, std::size_t index,
-                                   const IcecastRelay::Status& status) {
+void TMainform::relayStatusChanged(uint32_t generation, uint32_t index) {
     RelayBoard& board = *RelayStates;
-    if (generation != board.generation) {
+    if (generation != uint32_t(board.generation) || index >= board.entries.size()) {
         return;
     }
-    if (index < board.entries.size()) {
-        RelayBoard::Entry& entry = board.entries[index];
-        entry.status = status;
-        ++entry.reports;
-        // One line per change, for a station without a window; the target never shows its password.
-        std::fprintf(stderr, "Icecast relay %s: %s\n", qPrintable(entry.relay->target().displayName()),
-                     qPrintable(stateText(status)));
-        std::fflush(stderr);
+    RelayBoard::Entry& entry = board.entries[index];
+    const IcecastRelay::Status status = entry.relay->status();
+    if (status == entry.status) {
+        return;  // shown already: a change that came and went before its notice was handled
     }
+    entry.status = status;
+    ++entry.reports;
+    // One line per change, for a station without a window; the target never shows its password.
+    std::fprintf(stderr, "Icecast relay %s: %s\n", qPrintable(entry.relay->target().displayName()),
+                 qPrintable(stateText(status)));
+    std::fflush(stderr);
     showRelayStates();
 }
 

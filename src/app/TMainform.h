@@ -4,7 +4,6 @@
 #include "app/Trace.h"
 #include "audio/FileDestination.h"
 #include "audio/TAudioFormat.h"
-#include "net/IcecastRelay.h"
 #include "net/THTTPGet.h"
 #include "net/TServerSocket.h"
 #include "threads/TThreadComp.h"
@@ -258,7 +257,7 @@ private:
     void buildRelays();
     // Replaces the relays by those of the current targets; only while no block can be under way.
     void applyRelayTargets();
-    void relayStatusChanged(uint64_t generation, std::size_t index, const IcecastRelay::Status& status);
+    void relayStatusChanged(uint32_t generation, uint32_t index);
     void showRelayStates();
     // Hands a block to one destination. One that fails is closed, its flag cleared, one transmission
     // error counted and the failure reported once on the window thread; the block's other destinations

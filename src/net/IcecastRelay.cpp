@@ -44,6 +44,12 @@ QString hostForUrl(const QString& host) {
     return host.contains(QLatin1Char(':')) ? QLatin1Char('[') + host + QLatin1Char(']') : host;
 }
 
+// A copy that shares no data with the original. Text handed between threads is copied whole: the last
+// reference to shared data may be dropped inside Qt, whose reference counts the race checker cannot see.
+QString detached(const QString& text) {
+    return QString(text.constData(), text.size());
+}
+
 // The first line of a server's answer body, cut to a length fit for a status line.
 QString firstLine(const QByteArray& body) {
     QString line = QString::fromUtf8(body.trimmed()).section(QLatin1Char('\n'), 0, 0).trimmed();
@@ -81,7 +87,7 @@ void IcecastRelay::start(const StreamInfo& info) {
         stop_ = false;
         running_ = true;
         limit_ = info.bytesPerSecond > 0 ? std::size_t(info.bytesPerSecond) * kQueueSeconds : kQueueFallback;
-        title_ = info.title;
+        title_ = detached(info.title);
         titleChanged_ = false;
         status_ = {};
     }
@@ -89,7 +95,11 @@ void IcecastRelay::start(const StreamInfo& info) {
     dropped_ = 0;
     sent_ = 0;
     attempts_ = 0;
-    thread_ = std::thread([this, info] { run(info); });
+    StreamInfo own = info;
+    own.name = detached(info.name);
+    own.description = detached(info.description);
+    own.title = detached(info.title);
+    thread_ = std::thread([this, own] { run(own); });
 }
 
 void IcecastRelay::stop() {
@@ -109,7 +119,7 @@ void IcecastRelay::stop() {
 
 void IcecastRelay::setTitle(const QString& title) {
     std::lock_guard lock(mutex_);
-    title_ = title;
+    title_ = detached(title);
     titleChanged_ = true;
     changed_.notify_all();
 }
@@ -134,7 +144,7 @@ void IcecastRelay::write(const char* data, int size) {
 
 IcecastRelay::Status IcecastRelay::status() const {
     std::lock_guard lock(mutex_);
-    return status_;
+    return {status_.state, detached(status_.reason)};
 }
 
 std::size_t IcecastRelay::queuedBytes() const {
@@ -164,7 +174,7 @@ void IcecastRelay::report(State state, const QString& reason) {
         if (status_ == next) {
             return;
         }
-        status_ = next;
+        status_ = {state, detached(reason)};
     }
     if (OnStatus) {
         OnStatus(next);
@@ -301,7 +311,7 @@ IcecastRelay::Outcome IcecastRelay::session(const StreamInfo& info) {
             std::lock_guard lock(mutex_);
             titleDue |= titleChanged_;
             titleChanged_ = false;
-            title = title_;
+            title = detached(title_);
         }
         if (titleDue) {
             titleDue = false;

@@ -9,6 +9,7 @@ packages=(
     libmp3lame-dev lame
     libmpg123-dev mpg123
     libcurl4-openssl-dev
+    libshout-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth fonts-liberation
     icecast2 procps

@@ -203,6 +203,7 @@ void TMainform::ConnectrbtnClick(QObject* /*Sender*/) {
         lockSettings(true);
         step(24);
         StatsTimer->start();
+        RelayStart();
     } catch (...) {
         // The report shows the step that failed; closing what was opened must not change it.
         const QString failedName = DebugStr.value();
@@ -250,6 +251,7 @@ void TMainform::DisconnectrbtnClick(QObject* /*Sender*/) {
     }
     DebugStr = QStringLiteral("DisconnectrbtnClick");  // the run wrote its own name meanwhile
     ++BroadcastSerial;
+    RelayStop();
     step(12);
     ACMC->SetActive(false);
     step(13);

@@ -219,6 +219,7 @@ void TMainform::UpdateClick(QObject* /*Sender*/) {
             socket->SendString(vx::toAnsi(AktInfo->text()));
         }
     }
+    RelayUpdateInfo();
     step(5);
     Update->setEnabled(true);
 }

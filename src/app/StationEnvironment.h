@@ -25,6 +25,8 @@ struct StationEnvironment {
     // The remote-control port; main() gives 6566 (or --remote-port). 0, the default, lets the system
     // choose, so windows made side by side (tests) never contend for one port.
     int remoteControlPort = 0;
+    // Icecast mounts the stream is relayed to (--icecast), beside those of the data folder's file.
+    QStringList icecastTargets;
     // Capture device and codec layer; when null the window builds the real ones (ALSA "default", the
     // station's codecs with the format dialog through `dialogs`).
     std::shared_ptr<vx::wavein::WaveIn> waveIn;

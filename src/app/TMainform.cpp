@@ -286,6 +286,7 @@ void TMainform::buildComponents() {
     buildBroadcast();
     buildRecording();
     buildMixer();
+    buildRelays();
 }
 
 void TMainform::bindEvents() {

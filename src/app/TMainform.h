@@ -235,6 +235,17 @@ public:
     // How "Ende" ends the process (at once, without the window's close handling).
     std::function<void()> EndProcess;
 
+    // --- Icecast relays (MainformRelay.cpp) -------------------------------------------------------------
+    // Relays of the stream to Icecast mounts: started at the end of a broadcast start, stopped once the
+    // stop's worker run has ended; "Update" sends the info text as the mounts' title.
+    void RelayStart();
+    void RelayStop();
+    void RelayUpdateInfo();
+    // The relays' targets and states for the user, a dialog reached through the window's context menu.
+    void RelayDialogShow();
+    struct RelayBoard;  // app/RelayBoard.h
+    std::shared_ptr<RelayBoard> RelayStates;
+
     void ConnectrbtnClick(QObject* Sender);
     void DisconnectrbtnClick(QObject* Sender);
     // OnBufferFull of ACMI, window thread.
@@ -294,8 +305,13 @@ private:
     void buildDirectory();
     void buildBroadcast();
     void buildRecording();
+    void buildRelays();
     // The line-load bar for a block of blockSize bytes to so many listeners. Worker.
     void showLineLoad(int blockSize, int listeners);
+    // Replaces the relays by those of the current targets; only while no block can be under way.
+    void applyRelayTargets();
+    void relayStatusChanged(uint32_t generation, uint32_t index);
+    void showRelayStates();
     // Hands a block to one destination. One that fails is closed, its flag cleared, one transmission
     // error counted and the failure reported once on the window thread; the block's other destinations
     // are not affected. On the thread that carries the block.

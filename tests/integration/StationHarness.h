@@ -179,6 +179,7 @@ public:
     }
     bool normalExit() const { return finished_ && WIFEXITED(status_); }
     int exitCode() const { return normalExit() ? WEXITSTATUS(status_) : -1; }
+    int termSignal() const { return finished_ && WIFSIGNALED(status_) ? WTERMSIG(status_) : 0; }
 
 private:
     pid_t pid_ = -1;
@@ -264,10 +265,11 @@ private:
 class Station : public MainformFixture {
 public:
     explicit Station(std::shared_ptr<vx::wavein::WaveIn> capture,
-                     std::shared_ptr<vx::acm::Acm> codecs = nullptr,
-                     const QString& directoryUrl = QString()) {
+                     std::shared_ptr<vx::acm::Acm> codecs = nullptr, const QString& directoryUrl = QString(),
+                     const QStringList& icecastTargets = {}) {
         env.waveIn = std::move(capture);
         env.acm = std::move(codecs);
+        env.icecastTargets = icecastTargets;
         if (directoryUrl.isEmpty()) {
             env.arguments = {QStringLiteral("vandorixserver"), QStringLiteral("/WO")};
         } else {

@@ -8,6 +8,7 @@
 // the station process for both.
 //
 //   bench_playback [--pacing-seconds S] [--fanout-seconds S] [N]   (default: 60 s, 15 s, N = 5000)
+#include "BenchProcess.h"
 #include "app/TOptionsRecord.h"
 #include "audio/TACMConvertor.h"
 #include "audio/TAudioFormat.h"
@@ -44,90 +45,10 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using namespace vxbench;
 
 double secondsSince(Clock::time_point t0) {
     return std::chrono::duration<double>(Clock::now() - t0).count();
-}
-
-int freePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
-
-int connectTo(int port, bool blocking = true) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | (blocking ? 0 : SOCK_NONBLOCK), 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(uint16_t(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 && (blocking || errno != EINPROGRESS)) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-bool waitForPort(int port, int seconds) {
-    const auto end = Clock::now() + std::chrono::seconds(seconds);
-    while (Clock::now() < end) {
-        const int fd = connectTo(port);
-        if (fd >= 0) {
-            ::close(fd);
-            return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return false;
-}
-
-pid_t spawn(const std::vector<std::string>& args) {
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        std::vector<char*> argv;
-        for (const auto& a : args) {
-            argv.push_back(const_cast<char*>(a.c_str()));
-        }
-        argv.push_back(nullptr);
-        const int devnull = ::open("/dev/null", O_RDWR);
-        ::dup2(devnull, 1);
-        ::dup2(devnull, 2);
-        ::execvp(argv[0], argv.data());
-        ::_exit(127);
-    }
-    return pid;
-}
-
-void stopProcess(pid_t pid) {
-    ::kill(pid, SIGTERM);
-    for (int i = 0; i < 100; ++i) {
-        if (::waitpid(pid, nullptr, WNOHANG) == pid) {
-            return;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    ::kill(pid, SIGKILL);
-    ::waitpid(pid, nullptr, 0);
-}
-
-// User and system time of the whole process, threads that have ended included: a live broadcast sends
-// on a fresh thread per block, which is gone from /proc/PID/task by the time it is read.
-double cpuSeconds(pid_t pid) {
-    QFile f(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!f.open(QIODevice::ReadOnly)) {
-        return 0.0;
-    }
-    const QByteArray stat = f.readAll();
-    // Fields after the command name, which is in parentheses and may hold blanks: utime and stime are
-    // the 14th and 15th fields of the line.
-    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
-    return (fields.value(11).toDouble() + fields.value(12).toDouble()) / double(::sysconf(_SC_CLK_TCK));
 }
 
 // A recording of the station's default formats: 10 s of a 440 Hz tone through LAME.

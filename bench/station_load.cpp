@@ -12,6 +12,7 @@
 // Beside it runs the floor, bench_floor_send: one non-blocking send of each block per listener and nothing
 // else; the last columns are CPU over the floor's. --storm K opens K more listeners at 5000 a second during
 // the station's window and reports how long the slowest waited for its answer.
+#include "BenchProcess.h"
 #include "app/TOptionsRecord.h"
 #include "audio/TAudioFormat.h"
 
@@ -46,101 +47,8 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using namespace vxbench;
 const QByteArray kTerminator("\xFF\xFF\xFF\xFF", 4);
-
-int freePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
-
-int connectTo(int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(uint16_t(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-bool waitForPort(int port, int seconds) {
-    const auto end = Clock::now() + std::chrono::seconds(seconds);
-    while (Clock::now() < end) {
-        const int fd = connectTo(port);
-        if (fd >= 0) {
-            ::close(fd);
-            return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return false;
-}
-
-pid_t spawn(const std::vector<std::string>& args) {
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        std::vector<char*> argv;
-        for (const auto& a : args) {
-            argv.push_back(const_cast<char*>(a.c_str()));
-        }
-        argv.push_back(nullptr);
-        const int devnull = ::open("/dev/null", O_RDWR);
-        ::dup2(devnull, 1);
-        ::dup2(devnull, 2);
-        ::execvp(argv[0], argv.data());
-        ::_exit(127);
-    }
-    return pid;
-}
-
-void stopProcess(pid_t pid) {
-    ::kill(pid, SIGTERM);
-    for (int i = 0; i < 100; ++i) {
-        if (::waitpid(pid, nullptr, WNOHANG) == pid) {
-            return;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    ::kill(pid, SIGKILL);
-    ::waitpid(pid, nullptr, 0);
-}
-
-// CPU time of the process, user and system, threads that have ended included (a server that starts a
-// thread per block does much of its work in threads that are gone by the time it is measured).
-double cpuSeconds(pid_t pid) {
-    QFile f(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!f.open(QIODevice::ReadOnly)) {
-        return 0.0;
-    }
-    const QByteArray stat = f.readAll();
-    // The fields after the command name, which is in parentheses and may hold blanks.
-    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
-    const double ticks = double(::sysconf(_SC_CLK_TCK));
-    return (fields.value(11).toDouble() + fields.value(12).toDouble()) / ticks;  // utime, stime
-}
-
-double rssMiB(pid_t pid) {
-    QFile f(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!f.open(QIODevice::ReadOnly)) {
-        return 0.0;
-    }
-    for (const QByteArray& line : f.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:")) {
-            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
-        }
-    }
-    return 0.0;
-}
 
 // N reading listeners on one epoll set; counts the bytes each received. Connections are opened without
 // blocking (a server with a short accept queue makes the kernel retry them), and `idle` runs between

@@ -13,7 +13,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth fonts-liberation
     icecast2 procps
-    pulseaudio libasound2-plugins
+    linux-perf
 )
 missing=()
 for p in "${packages[@]}"; do

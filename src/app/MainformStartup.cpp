@@ -19,8 +19,6 @@
 #include <QPushButton>
 #include <QSpinBox>
 
-#include <fcntl.h>
-#include <unistd.h>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -37,36 +35,6 @@ const char* const kKeptAsBad =
 
 std::string systemError(const char* what, const QString& path) {
     return std::string(what) + " " + path.toStdString() + ": " + std::strerror(errno);
-}
-
-// Writes the file beside its final place and renames it over the old one, so a failed or interrupted
-// write never leaves a partial settings file. Mode 0600: the file holds the password.
-void writeFileAtomically(const QString& path, const QByteArray& bytes) {
-    QByteArray tmpl = QFile::encodeName(path + QStringLiteral(".XXXXXX"));
-    const int fd = ::mkstemp(tmpl.data());
-    if (fd < 0) {
-        throw EInOutError(systemError("Cannot create", path));
-    }
-    qint64 written = 0;
-    while (written < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.constData() + written, std::size_t(bytes.size() - written));
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            const std::string error = systemError("Cannot write", path);
-            ::close(fd);
-            ::unlink(tmpl.constData());
-            throw EInOutError(error);
-        }
-        written += n;
-    }
-    if (::fsync(fd) != 0 || ::close(fd) != 0 ||
-        ::rename(tmpl.constData(), QFile::encodeName(path).constData()) != 0) {
-        const std::string error = systemError("Cannot write", path);
-        ::unlink(tmpl.constData());
-        throw EInOutError(error);
-    }
 }
 
 // Renames path to aside, replacing an older one; a path that is gone by now is no failure.
@@ -244,7 +212,7 @@ void TMainform::FormClose(QObject* /*Sender*/) {
         moveAside(optionsPath, env_.dataDir + QLatin1Char('/') + kBadOptionsFile);
         keepBadOptions_ = false;
     }
-    writeFileAtomically(optionsPath, record.toBytes());
+    vx::writeFileWhole(optionsPath, record.toBytes());
     step(5);
 
     step(6);

@@ -4,10 +4,6 @@
 
 #include <QFile>
 
-#include <fcntl.h>
-#include <unistd.h>
-#include <cerrno>
-
 QString RelayTargetsFile::path(const QString& dataDir) {
     return dataDir + QStringLiteral("/Icecast.txt");
 }
@@ -45,35 +41,5 @@ void RelayTargetsFile::save(const QString& path, const std::vector<IcecastTarget
     for (const IcecastTarget& t : targets) {
         bytes += t.toUrl().toUtf8() + '\n';
     }
-    // mkstemp creates the file with mode 0600; the rename puts it in place whole.
-    QByteArray tmpl = QFile::encodeName(path + QStringLiteral(".XXXXXX"));
-    const int fd = ::mkstemp(tmpl.data());
-    if (fd < 0) {
-        throw EInOutError("Cannot create " + path.toStdString() + ": " + vx::ioErrorText(errno));
-    }
-    qsizetype written = 0;
-    while (written < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.constData() + written, std::size_t(bytes.size() - written));
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            const int error = n < 0 ? errno : ENOSPC;
-            ::close(fd);
-            ::unlink(tmpl.constData());
-            throw EInOutError("Cannot write " + path.toStdString() + ": " + vx::ioErrorText(error));
-        }
-        written += n;
-    }
-    int error = ::fsync(fd) == 0 ? 0 : errno;
-    if (::close(fd) != 0 && error == 0) {
-        error = errno;
-    }
-    if (error == 0 && ::rename(tmpl.constData(), QFile::encodeName(path).constData()) != 0) {
-        error = errno;
-    }
-    if (error != 0) {
-        ::unlink(tmpl.constData());
-        throw EInOutError("Cannot write " + path.toStdString() + ": " + vx::ioErrorText(error));
-    }
+    vx::writeFileWhole(path, bytes);
 }

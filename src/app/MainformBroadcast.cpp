@@ -419,8 +419,7 @@ void TMainform::showLineLoad(int blockSize, int listeners) {
     step(7);
     const qint64 position = std::min<qint64>(qint64(listeners) * blockSize, maximum);
     LineLoad = (uint64_t(uint32_t(maximum)) << 32) | uint32_t(position);
-    // The posted calls capture at most 16 bytes, so std::function keeps them inline and the call object
-    // is made inside vx::postTo; the values travel in LineLoad.
+    // The values travel in LineLoad: a late call shows the newest load, never an older one.
     vx::postTo(this, [this, serial] {
         if (serial != BroadcastSerial) {
             return;  // the broadcast this run belonged to has been stopped since

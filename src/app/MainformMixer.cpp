@@ -273,7 +273,6 @@ void TMainform::LautstOptionsspeichernClick(QObject* /*Sender*/) {
         const VolumeChoice choice{.item = AudioQuelle->currentIndex(), .volume = volumePosition()};
         step(4);
         store.saveVolumeChoice(choice);
-        step(7);
     } else {
         step(8);
         store.removeVolumeChoice();

@@ -323,7 +323,7 @@ private:
     // Switches the start and stop buttons and the twelve settings controls for a broadcast (or back).
     void lockSettings(bool broadcasting);
     void applyLanguageTexts();
-    // FormCreate's settings steps: [22-30] "Server.ini" (false when it is missing: the program ends),
+    // FormCreate's settings steps: [22-27] "Server.ini" (false when it is missing: the program ends),
     // [31-37] "Optionen.ini".
     bool loadServerFile();
     void loadOptionsFile();

@@ -5,15 +5,13 @@
 #include "mixer/EListError.h"
 #include "platform/Ansi.h"
 #include "platform/mixerapi/PulseMixer.h"
+#include "settings/SettingsStore.h"
 #include "ui/TSlider.h"
 #include "ui/UserDialogs.h"
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QFileInfo>
 #include <QPushButton>
-#include <QSaveFile>
-#include <QtEndian>
 
 #include <cstring>
 
@@ -22,10 +20,8 @@ using namespace vx::mixerapi;
 namespace {
 
 const QString kCaption = QStringLiteral("KT VandorixServer");
-const QString kVolumeFile = QStringLiteral("LautstOptions.ini");
-constexpr int kVolumeRecordSize = 8;  // item index, volume: 32-bit signed little-endian each
-constexpr int kOwnSettings = 0;       // "Eigene Einstellungen": the mixer is left alone
-constexpr int kRecording = 1;         // the destination the station records from
+constexpr int kOwnSettings = 0;  // "Eigene Einstellungen": the mixer is left alone
+constexpr int kRecording = 1;    // the destination the station records from
 constexpr int kVolumeMax = 65535;
 
 QString lineName(const MIXERLINE& line) {
@@ -80,6 +76,12 @@ void TMainform::setVolumeSlider(const VolumeSliderChange& change) {
 }
 
 void TMainform::RestoreRecordingSource() {
+    if (fillRecordingSources()) {
+        restoreVolumeChoice();
+    }
+}
+
+bool TMainform::fillRecordingSources() {
     step(1);
     AudioQuelle->clear();
     AudioQuelle->addItem(QStringLiteral("Eigene Einstellungen"));
@@ -91,7 +93,7 @@ void TMainform::RestoreRecordingSource() {
         AutoDetectBtn->setEnabled(false);
         LautstOptionsspeichern->setEnabled(false);
         env_.dialogs->showMessage(kCaption, Msg(50));
-        return;
+        return false;
     }
     step(2);
     const TMixerDestination& recording = destinations->Items(kRecording);
@@ -102,41 +104,35 @@ void TMainform::RestoreRecordingSource() {
         step(4);
         AudioQuelle->addItem(lineName(connections.Items(k).Line()));
     }
+    return true;
+}
 
+void TMainform::restoreVolumeChoice() {
+    using Result = SettingsRead<VolumeChoice>::Result;
     step(5);
-    const QString path = ProgramDir() + QLatin1Char('/') + kVolumeFile;
-    if (QFileInfo::exists(path)) {
-        step(6);
-        QFile file(path);
-        step(7);
-        step(8);
-        if (!file.open(QIODevice::ReadOnly)) {
-            throw EInOutError("Cannot open " + path.toStdString() + ": " + file.errorString().toStdString());
+    const SettingsRead<VolumeChoice> stored = SettingsStore(ProgramDir()).loadVolumeChoice();
+    step(8);
+    if (stored.result == Result::CannotOpen) {
+        throw EInOutError(stored.problem);
+    }
+    step(9);
+    // A short file or a choice the list no longer has (another sound server, a source gone) is not
+    // applied: the station starts as without a file and leaves the file as it is.
+    if (stored.result == Result::Read && stored.value.item < AudioQuelle->count()) {
+        if (stored.value.item >= 0) {
+            step(10);
+            AudioQuelle->setCurrentIndex(stored.value.item);
+            step(11);
+            AudioQuelleChange(AudioQuelle);  // the box is still off: this removes the file ...
+            step(12);
+            setVolumeSlider({.position = stored.value.volume});
+            step(13);
+            AudioLautstChange(AudioLautst);
         }
-        step(9);
-        const QByteArray record = file.read(kVolumeRecordSize);
-        const int32_t item =
-            record.size() == kVolumeRecordSize ? qFromLittleEndian<int32_t>(record.constData()) : 0;
-        // A short file or a choice the list no longer has (another sound server, a source gone) is not
-        // applied: the station starts as without a file and leaves the file as it is.
-        if (record.size() == kVolumeRecordSize && item < AudioQuelle->count()) {
-            if (item >= 0) {
-                step(10);
-                AudioQuelle->setCurrentIndex(item);
-                step(11);
-                AudioQuelleChange(AudioQuelle);
-                step(12);
-                setVolumeSlider({.position = qFromLittleEndian<int32_t>(record.constData() + 4)});
-                step(13);
-                AudioLautstChange(AudioLautst);
-            }
-            step(14);
-            file.close();
-            step(15);
-            LautstOptionsspeichern->setChecked(true);
-            LautstOptionsspeichernClick(LautstOptionsspeichern);
-            return;
-        }
+        step(15);
+        LautstOptionsspeichern->setChecked(true);
+        LautstOptionsspeichernClick(LautstOptionsspeichern);  // ... and this writes it again as shown
+        return;
     }
     step(16);
     AudioQuelle->setCurrentIndex(kOwnSettings);
@@ -179,6 +175,14 @@ void TMainform::AudioLautstChange(QObject* /*Sender*/) {
 
 void TMainform::AutoDetectBtnClick(QObject* /*Sender*/) {
     trace("AutoDetectBtnClick");
+    if (chooseRecordingInputItself() || choosePlayedSource()) {
+        return;
+    }
+    step(29);
+    env_.dialogs->showMessage(kCaption, Msg(49));
+}
+
+bool TMainform::chooseRecordingInputItself() {
     int32_t left = -1;
     int32_t right = -1;
     int32_t mute = -1;
@@ -190,16 +194,19 @@ void TMainform::AutoDetectBtnClick(QObject* /*Sender*/) {
     step(3);
     AudioMixer->GetVolume(kRecording, -1, left, right, mute, volumeDisabled, muteDisabled);
     step(4);
-    if (mute == 1) {
-        step(5);
-        env_.dialogs->showMessage(kCaption, Msg(48));
-        step(6);
-        AudioQuelle->setCurrentIndex(1);
-        step(7);
-        AudioQuelleChange(AutoDetectBtn);
-        return;
+    if (mute != 1) {
+        return false;
     }
+    step(5);
+    env_.dialogs->showMessage(kCaption, Msg(48));
+    step(6);
+    AudioQuelle->setCurrentIndex(1);
+    step(7);
+    AudioQuelleChange(AutoDetectBtn);
+    return true;
+}
 
+bool TMainform::choosePlayedSource() {
     if (AudioMixer->Destinations() == nullptr) {
         throw EListError(kRecording);
     }
@@ -210,43 +217,41 @@ void TMainform::AutoDetectBtnClick(QObject* /*Sender*/) {
         AudioQuelle->setCurrentIndex(k + 2);
         step(changeStep);
         AudioQuelleChange(AutoDetectBtn);
+        return true;
     };
-    auto nameOf = [&](int k) { return QByteArrayView(connections.Items(k).Line().szName); };
+    auto nameIs = [&](int k, const char* name) {
+        return QByteArrayView(connections.Items(k).Line().szName) == name;
+    };
 
     step(8);
     for (int k = 0; k < connections.Count(); ++k) {
         step(9);
         step(10);
-        if (nameOf(k) == "\"What U Hear\"") {
-            choose(k, 11, 12);
-            return;
+        if (nameIs(k, "\"What U Hear\"")) {
+            return choose(k, 11, 12);
         }
         step(13);
-        if (nameOf(k) == "Stereo Mix") {
-            choose(k, 14, 15);
-            return;
+        if (nameIs(k, "Stereo Mix")) {
+            return choose(k, 14, 15);
         }
-        if (nameOf(k) == "Gesamtausgang") {
-            choose(k, 16, 17);
-            return;
+        if (nameIs(k, "Gesamtausgang")) {
+            return choose(k, 16, 17);
         }
     }
     step(18);
     step(20);
     for (int k = 0; k < connections.Count(); ++k) {
         step(21);
-        if (nameOf(k) == "Mono Mix") {
-            choose(k, 22, 23);
-            return;
+        if (nameIs(k, "Mono Mix")) {
+            return choose(k, 22, 23);
         }
     }
     step(24);
     step(25);
     for (int k = 0; k < connections.Count(); ++k) {
         step(26);
-        if (nameOf(k) == "Wave") {
-            choose(k, 27, 28);
-            return;
+        if (nameIs(k, "Wave")) {
+            return choose(k, 27, 28);
         }
     }
     // The names above are those of sound cards of another system; a sound server offers what the
@@ -254,44 +259,22 @@ void TMainform::AutoDetectBtnClick(QObject* /*Sender*/) {
     step(30);
     for (int k = 0; k < connections.Count(); ++k) {
         if (isDefaultOutputMonitor(connections.Items(k).Line())) {
-            choose(k, 31, 32);
-            return;
+            return choose(k, 31, 32);
         }
     }
-    step(29);
-    env_.dialogs->showMessage(kCaption, Msg(49));
+    return false;
 }
 
 void TMainform::LautstOptionsspeichernClick(QObject* /*Sender*/) {
     trace("LautstOptionsspeichernClick");
-    const QString path = ProgramDir() + QLatin1Char('/') + kVolumeFile;
+    const SettingsStore store(ProgramDir());
     if (LautstOptionsspeichern->isChecked()) {
         step(2);
-        // Written beside its place and renamed over the old one: the file is whole or not there.
-        QSaveFile file(path);
-        step(3);
+        const VolumeChoice choice{.item = AudioQuelle->currentIndex(), .volume = volumePosition()};
         step(4);
-        if (!file.open(QIODevice::WriteOnly)) {
-            throw EInOutError("Cannot create " + path.toStdString() + ": " +
-                              file.errorString().toStdString());
-        }
-        char record[kVolumeRecordSize];
-        step(5);
-        qToLittleEndian<int32_t>(AudioQuelle->currentIndex(), record);
-        step(6);
-        qToLittleEndian<int32_t>(volumePosition(), record + 4);
-        if (file.write(record, kVolumeRecordSize) != kVolumeRecordSize) {
-            throw EInOutError("Cannot write " + path.toStdString() + ": " + file.errorString().toStdString());
-        }
-        step(7);
-        if (!file.commit()) {
-            throw EInOutError("Cannot write " + path.toStdString() + ": " + file.errorString().toStdString());
-        }
+        store.saveVolumeChoice(choice);
     } else {
         step(8);
-        if (QFileInfo::exists(path)) {
-            step(9);
-            QFile::remove(path);  // a file that stays is harmless: the box decides at the next start
-        }
+        store.removeVolumeChoice();
     }
 }

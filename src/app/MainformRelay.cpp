@@ -1,9 +1,9 @@
 // The relay of the stream to Icecast servers: building the relays from their targets, the broadcast's
 // start and stop steps for them, the info text as their title, and their states for the user.
 #include "app/RelayBoard.h"
-#include "app/RelayTargetsFile.h"
 #include "audio/TACMConvertor.h"
 #include "platform/Posting.h"
+#include "settings/SettingsStore.h"
 #include "ui/UserDialogs.h"
 
 #include <QAction>
@@ -80,7 +80,7 @@ void TMainform::buildRelays() {
         }
     }
     QStringList problems;
-    RelayStates->fromFile = RelayTargetsFile::load(RelayTargetsFile::path(env_.dataDir), problems);
+    RelayStates->fromFile = SettingsStore(ProgramDir()).loadRelayTargets(problems);
     if (!problems.isEmpty()) {
         env_.dialogs->showMessage(kApplicationTitle, QStringLiteral("Skipped in the Icecast targets:\n") +
                                                          problems.join(QLatin1Char('\n')));
@@ -197,7 +197,7 @@ void TMainform::RelayDialogShow() {
         board.dialog->setFileTargets(board.pending ? *board.pending : board.fromFile);
         board.dialog->OnSave = [this](const std::vector<IcecastTarget>& targets) -> QString {
             try {
-                RelayTargetsFile::save(RelayTargetsFile::path(env_.dataDir), targets);
+                SettingsStore(ProgramDir()).saveRelayTargets(targets);
             } catch (const std::exception& e) {
                 return QString::fromUtf8(e.what());
             }

@@ -1,10 +1,9 @@
 // Start-up and closing of the window, the settings files and the error report.
 #include "app/EInOutError.h"
 #include "app/TMainform.h"
-#include "app/TOptionsRecord.h"
 #include "audio/TACMConvertor.h"
-#include "platform/Ansi.h"
 #include "platform/language/Language.h"
+#include "settings/SettingsStore.h"
 #include "ui/ListenerListModel.h"
 #include "ui/UserDialogs.h"
 
@@ -12,38 +11,20 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
-#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
 
-#include <cerrno>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
+#include <algorithm>
+#include <string>
 
 namespace {
 
 const QString kApplicationTitle = QStringLiteral("KT VandorixServer");
-const QString kServerFile = QStringLiteral("Server.ini");
-const QString kOptionsFile = QStringLiteral("Optionen.ini");
-const QString kBadOptionsFile = QStringLiteral("Optionen.ini.bad");
 const char* const kKeptAsBad =
     ". \"Optionen.ini\" is kept as \"Optionen.ini.bad\" when the settings are saved.";
-
-std::string systemError(const char* what, const QString& path) {
-    return std::string(what) + " " + path.toStdString() + ": " + std::strerror(errno);
-}
-
-// Renames path to aside, replacing an older one; a path that is gone by now is no failure.
-void moveAside(const QString& path, const QString& aside) {
-    if (std::rename(QFile::encodeName(path).constData(), QFile::encodeName(aside).constData()) != 0 &&
-        errno != ENOENT) {
-        throw EInOutError(systemError("Cannot rename", path) + " to " + aside.toStdString());
-    }
-}
 
 int32_t parseDecimal(const QString& text) {
     bool ok = false;
@@ -92,68 +73,68 @@ void TMainform::FormCreate(QObject* /*Sender*/) {
     step(21);
     MaxUser = 3;
 
-    step(22);
-    const QString serverPath = env_.dataDir + QLatin1Char('/') + kServerFile;
-    if (QFileInfo::exists(serverPath)) {
-        step(23);
-        QFile server(serverPath);
-        step(25);
-        if (!server.open(QIODevice::ReadOnly)) {
-            throw EInOutError(systemError("Cannot open", serverPath));
-        }
-        step(26);
-        QByteArray line = server.readLine();
-        while (line.endsWith('\n') || line.endsWith('\r')) {
-            line.chop(1);
-        }
-        step(27);
-        ServerDB->setText(vx::fromAnsi(line));
-        step(28);
-        server.close();
-    } else {
+    if (!loadServerFile()) {
         step(29);
         env_.dialogs->showMessage(kApplicationTitle, Msg(31));
         step(30);
         startupAborted_ = true;
         return;
     }
-
-    step(31);
-    const QString optionsPath = env_.dataDir + QLatin1Char('/') + kOptionsFile;
-    if (QFileInfo::exists(optionsPath)) {
-        step(32);
-        QFile options(optionsPath);
-        step(34);
-        // An unreadable file may hold settings worth rescuing: the close must not write over it.
-        if (!options.open(QIODevice::ReadOnly)) {
-            keepBadOptions_ = true;
-            throw EInOutError(systemError("Cannot open", optionsPath) + kKeptAsBad);
-        }
-        step(35);
-        const QByteArray bytes = options.read(TOptionsRecord::kSize);
-        if (bytes.size() < TOptionsRecord::kSize) {
-            keepBadOptions_ = true;
-            throw EInOutError(std::string("Read beyond end of file") + kKeptAsBad);
-        }
-        step(36);
-        options.close();
-        step(37);
-        const TOptionsRecord record = TOptionsRecord::fromBytes(bytes);
-        VandorixClientport->setValue(std::clamp<int32_t>(record.Port, 1024, 65535));
-        RadioName->setText(record.Radioname);
-        ExtRadioname->setText(record.ExtRadioname);
-        EMail->setText(record.EMail);
-        Passwort1->setText(record.Passwort);
-        Passwort2->setText(Passwort1->text());
-        ACMC->FormatIn = record.FormatIn;
-        ACMC->FormatOut = record.FormatOut;
-        Upload->setText(QString::number(record.Upload));
-        const int32_t kbits = int32_t(ACMC->FormatOut.avgBytesPerSec() / 125);
-        MaxUser = kbits == 0 ? 0 : record.Upload / kbits;
-        Beschr->setChecked(record.Beschr);
-    }
+    loadOptionsFile();
     step(38);
     Beschr->setText(ReplaceStr(QStringLiteral("{User}"), QString::number(MaxUser), Msg(21)));
+}
+
+bool TMainform::loadServerFile() {
+    step(22);
+    const SettingsRead<QString> server = SettingsStore(ProgramDir()).loadServerUrl();
+    if (server.result == SettingsRead<QString>::Result::Missing) {
+        return false;
+    }
+    step(25);
+    if (server.result == SettingsRead<QString>::Result::CannotOpen) {
+        throw EInOutError(server.problem);
+    }
+    step(27);
+    ServerDB->setText(server.value);
+    return true;
+}
+
+void TMainform::loadOptionsFile() {
+    using Result = SettingsRead<TOptionsRecord>::Result;
+    step(31);
+    const SettingsRead<TOptionsRecord> options = SettingsStore(ProgramDir()).loadOptions();
+    if (options.result == Result::Missing) {
+        return;
+    }
+    // An unreadable file may hold settings worth rescuing: the close must not write over it.
+    step(34);
+    if (options.result == Result::CannotOpen) {
+        keepBadOptions_ = true;
+        throw EInOutError(options.problem + kKeptAsBad);
+    }
+    step(35);
+    if (options.result == Result::TooShort) {
+        keepBadOptions_ = true;
+        throw EInOutError(std::string("Read beyond end of file") + kKeptAsBad);
+    }
+    step(37);
+    applyOptions(options.value);
+}
+
+void TMainform::applyOptions(const TOptionsRecord& record) {
+    VandorixClientport->setValue(std::clamp<int32_t>(record.Port, 1024, 65535));
+    RadioName->setText(record.Radioname);
+    ExtRadioname->setText(record.ExtRadioname);
+    EMail->setText(record.EMail);
+    Passwort1->setText(record.Passwort);
+    Passwort2->setText(Passwort1->text());
+    ACMC->FormatIn = record.FormatIn;
+    ACMC->FormatOut = record.FormatOut;
+    Upload->setText(QString::number(record.Upload));
+    const int32_t kbits = int32_t(ACMC->FormatOut.avgBytesPerSec() / 125);
+    MaxUser = kbits == 0 ? 0 : record.Upload / kbits;
+    Beschr->setChecked(record.Beschr);
 }
 
 void TMainform::applyLanguageTexts() {
@@ -207,12 +188,12 @@ void TMainform::FormClose(QObject* /*Sender*/) {
     record.Beschr = Beschr->isChecked();
 
     step(2);
-    const QString optionsPath = env_.dataDir + QLatin1Char('/') + kOptionsFile;
+    const SettingsStore store(ProgramDir());
     if (keepBadOptions_) {
-        moveAside(optionsPath, env_.dataDir + QLatin1Char('/') + kBadOptionsFile);
+        store.setOptionsAside();
         keepBadOptions_ = false;
     }
-    vx::writeFileWhole(optionsPath, record.toBytes());
+    store.saveOptions(record);
     step(5);
 
     step(6);

@@ -40,6 +40,7 @@ class TLogGraph;
 class TSlider;
 class TACMIn;
 class ListenerDestination;
+struct TOptionsRecord;
 
 // The station's one window. It owns every control and component under the names of the window layout,
 // and its handlers (one file per concern, Mainform*.cpp) carry the station's logic.
@@ -322,8 +323,20 @@ private:
     // Switches the start and stop buttons and the twelve settings controls for a broadcast (or back).
     void lockSettings(bool broadcasting);
     void applyLanguageTexts();
-    // Start-up steps [1-16]: recording sources and stored volume.
+    // FormCreate's settings steps: [22-27] "Server.ini" (false when it is missing: the program ends),
+    // [31-37] "Optionen.ini".
+    bool loadServerFile();
+    void loadOptionsFile();
+    void applyOptions(const TOptionsRecord& record);
+    // Start-up steps [1-16]: recording sources [1-4] (false without a recording destination) and the
+    // stored choice of source and volume [5-16].
     void RestoreRecordingSource();
+    bool fillRecordingSources();
+    void restoreVolumeChoice();
+    // AutoDetectBtnClick's steps: [1-7] a recording input that switches on by itself is the source;
+    // [8-32] the passes over its sources, true when one was chosen.
+    bool chooseRecordingInputItself();
+    bool choosePlayedSource();
     // The only access to the volume slider: its position, and a change of its range, position or
     // enabled state (what is not given stays).
     struct VolumeSliderChange {

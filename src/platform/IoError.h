@@ -1,8 +1,5 @@
 #pragma once
 
-#include <QByteArray>
-#include <QString>
-
 #include <stdexcept>
 #include <string>
 
@@ -11,11 +8,6 @@ namespace vx {
 // The run-time I/O error texts a file operation reports: "File not found", "Disk full", ... and
 // "I/O error N" for every other code.
 std::string ioErrorText(int errnoValue);
-
-// Writes the file beside its final place with mode 0600 and renames it over the old one, so a failed or
-// interrupted write never leaves a partial file. Throws EInOutError ("Cannot create PATH: reason",
-// "Cannot write PATH: reason"); the old file then stays as it was.
-void writeFileWhole(const QString& path, const QByteArray& bytes);
 
 }  // namespace vx
 

@@ -1,4 +1,4 @@
-#include "app/TOptionsRecord.h"
+#include "settings/TOptionsRecord.h"
 
 #include "platform/Ansi.h"
 

@@ -1,4 +1,4 @@
-#include "MainformFixture.h"
+#include "support/MainformFixture.h"
 #include "ui/ListenerListModel.h"
 #include "ui/TLogGraph.h"
 #include "ui/TSlider.h"

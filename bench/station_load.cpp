@@ -12,9 +12,7 @@
 // Beside it runs the floor, bench_floor_send: one non-blocking send of each block per listener and nothing
 // else; the last columns are CPU over the floor's. --storm K opens K more listeners at 5000 a second during
 // the station's window and reports how long the slowest waited for its answer.
-#include "BenchProcess.h"
-#include "app/TOptionsRecord.h"
-#include "audio/TAudioFormat.h"
+#include "LoadClient.h"
 
 #include <QByteArray>
 #include <QCoreApplication>
@@ -48,329 +46,6 @@
 namespace {
 
 using namespace vxbench;
-const QByteArray kTerminator("\xFF\xFF\xFF\xFF", 4);
-
-// N reading listeners on one epoll set; counts the bytes each received. Connections are opened without
-// blocking (a server with a short accept queue makes the kernel retry them), and `idle` runs between
-// waits so the relay keeps feeding icecast meanwhile.
-class Listeners {
-public:
-    Listeners(int port, const QByteArray& request, std::function<void()> idle)
-        : epoll_(::epoll_create1(EPOLL_CLOEXEC)), request_(request), idle_(std::move(idle)) {
-        address_.sin_family = AF_INET;
-        address_.sin_port = htons(uint16_t(port));
-        address_.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    }
-    // Opens n connections at a pace of about 800 a second, then waits until each has had its first
-    // bytes. A burst would overflow a short accept queue (icecast's holds 5), and the kernel retries a
-    // dropped connection only a second later; icecast answers new listeners when its source delivers.
-    void connectAll(int n, Clock::time_point deadline) {
-        while (int(fds_.size()) < n && Clock::now() < deadline) {
-            for (int i = 0; i < 8 && int(fds_.size()) < n; ++i) {
-                open();
-            }
-            pump(10);
-        }
-        while (answered() + closed_ < int(fds_.size()) && Clock::now() < deadline) {
-            pump(100);
-        }
-    }
-    void open() {
-        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-        if (fd < 0 || (::connect(fd, reinterpret_cast<sockaddr*>(&address_), sizeof address_) != 0 &&
-                       errno != EINPROGRESS)) {
-            if (fd >= 0) {
-                ::close(fd);
-            }
-            ++failed_;
-            return;
-        }
-        epoll_event ev{};
-        ev.events = EPOLLOUT | EPOLLIN;
-        ev.data.u32 = uint32_t(fds_.size());
-        ::epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &ev);
-        fds_.push_back(fd);
-        bytes_.push_back(0);
-        asked_.push_back(false);
-        opened_.push_back(Clock::now());
-        answeredAt_.push_back({});
-    }
-    ~Listeners() {
-        for (int fd : fds_) {
-            ::close(fd);
-        }
-        ::close(epoll_);
-    }
-    // Handles events for `ms` milliseconds, in slices of at most 100 ms with `idle` between them.
-    void pump(int ms) {
-        const auto end = Clock::now() + std::chrono::milliseconds(ms);
-        std::vector<epoll_event> events(1024);
-        static char buffer[65536];
-        do {
-            const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
-            const int n = ::epoll_wait(epoll_, events.data(), int(events.size()),
-                                       int(std::clamp<long long>(left, 0, 100)));
-            for (int i = 0; i < n; ++i) {
-                const uint32_t k = events[std::size_t(i)].data.u32;
-                if (!asked_[k] && (events[std::size_t(i)].events & EPOLLOUT)) {
-                    int error = 0;
-                    socklen_t len = sizeof error;
-                    ::getsockopt(fds_[k], SOL_SOCKET, SO_ERROR, &error, &len);
-                    if (error == 0) {
-                        ::send(fds_[k], request_.constData(), std::size_t(request_.size()), MSG_NOSIGNAL);
-                        asked_[k] = true;
-                        ++asking_;
-                    }
-                    epoll_event ev{};
-                    ev.events = EPOLLIN;
-                    ev.data.u32 = k;
-                    ::epoll_ctl(epoll_, EPOLL_CTL_MOD, fds_[k], &ev);
-                }
-                for (;;) {
-                    const ssize_t got = ::recv(fds_[k], buffer, sizeof buffer, 0);
-                    if (got > 0) {
-                        if (bytes_[k] == 0) {
-                            answeredAt_[k] = Clock::now();
-                        }
-                        bytes_[k] += uint64_t(got);
-                        continue;
-                    }
-                    if (got == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
-                        ::epoll_ctl(epoll_, EPOLL_CTL_DEL, fds_[k], nullptr);
-                        ++closed_;
-                    }
-                    break;
-                }
-            }
-            if (idle_) {
-                idle_();
-            }
-        } while (Clock::now() < end);
-    }
-    std::vector<uint64_t> bytes() const { return bytes_; }
-    int asking() const { return asking_; }
-    int answered() const {
-        return int(std::count_if(bytes_.begin(), bytes_.end(), [](uint64_t b) { return b > 0; }));
-    }
-    int closed() const { return closed_; }
-    int opened() const { return int(fds_.size()); }
-    // Of the connections from `first` on: how many have been answered, and the longest wait for an answer
-    // (an unanswered one counts with its wait so far).
-    std::pair<int, double> answers(int first) const {
-        int count = 0;
-        double longest = 0.0;
-        const auto now = Clock::now();
-        for (std::size_t k = std::size_t(first); k < fds_.size(); ++k) {
-            const bool answered = bytes_[k] > 0;
-            count += answered ? 1 : 0;
-            longest = std::max(
-                longest,
-                std::chrono::duration<double>((answered ? answeredAt_[k] : now) - opened_[k]).count());
-        }
-        return {count, longest};
-    }
-
-private:
-    int epoll_;
-    QByteArray request_;
-    std::function<void()> idle_;
-    sockaddr_in address_{};
-    std::vector<int> fds_;
-    std::vector<uint64_t> bytes_;
-    std::vector<bool> asked_;
-    std::vector<Clock::time_point> opened_;
-    std::vector<Clock::time_point> answeredAt_;
-    int asking_ = 0;
-    int failed_ = 0;
-    int closed_ = 0;
-};
-
-struct Figures {
-    double cpuPerSecond = 0;
-    double rss = 0;
-    double kibPerListener = 0;
-    double everyBlock = 0;  // share of listeners that received the whole stream of the window
-    double meanShare = 0;   // mean share of the stream's bytes a listener received
-    int connected = 0;
-    int stormAnswered = 0;    // of the storm's connections
-    double stormLongest = 0;  // the longest wait of one for its answer, in seconds
-};
-
-// A storm of new listeners during the measuring window: `count` connects at `perSecond`.
-struct Storm {
-    int count = 0;
-    int perSecond = 5000;
-};
-
-// Measures a server process while n listeners read from it. `streamBytes` tells how many bytes of the
-// stream went out in the window (read by the relay beside the listeners).
-template <class Pump>
-Figures measure(pid_t server, int port, const QByteArray& request, int n, int seconds, Pump&& relayBytes,
-                uint64_t blockBytes, Storm storm = {}, const std::function<void()>& whileConnected = {}) {
-    Figures f;
-    const double rssBefore = rssMiB(server);
-    Listeners listeners(port, request, [&] { relayBytes(0); });
-    // Settle: every listener is connected and has had its reply and first bytes.
-    listeners.connectAll(n, Clock::now() + std::chrono::seconds(120));
-    listeners.pump(2000);
-    f.connected = listeners.asking() - listeners.closed();
-    const std::vector<uint64_t> before = listeners.bytes();
-    const uint64_t relayBefore = relayBytes(0);
-    const double cpuBefore = cpuSeconds(server);
-    const auto t0 = Clock::now();
-    if (storm.count > 0) {
-        // Opens the storm in 10 ms slices at its rate, then serves on until the window ends.
-        const int first = listeners.opened();
-        int opened = 0;
-        while (opened < storm.count) {
-            const int due = std::min<int>(
-                storm.count,
-                int(std::chrono::duration<double>(Clock::now() - t0).count() * storm.perSecond) + 1);
-            for (; opened < due; ++opened) {
-                listeners.open();
-            }
-            listeners.pump(10);
-        }
-        const auto end = t0 + std::chrono::seconds(seconds);
-        while (Clock::now() < end) {
-            listeners.pump(100);
-        }
-        std::tie(f.stormAnswered, f.stormLongest) = listeners.answers(first);
-    } else {
-        listeners.pump(seconds * 1000);
-    }
-    const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
-    f.cpuPerSecond = (cpuSeconds(server) - cpuBefore) / wall;
-    f.rss = rssMiB(server);
-    f.kibPerListener = f.connected > 0 ? (f.rss - rssBefore) * 1024.0 / f.connected : 0.0;
-    const uint64_t stream = relayBytes(0) - relayBefore;
-    const std::vector<uint64_t> after = listeners.bytes();
-    int complete = 0;
-    double shares = 0.0;
-    for (std::size_t i = 0; i < before.size(); ++i) {
-        const uint64_t got = after[i] - before[i];
-        // A listener's window may begin or end a block away from the relay's.
-        if (got + blockBytes >= stream) {
-            ++complete;
-        }
-        shares += stream > 0 ? std::min(1.0, double(got) / double(stream)) : 0.0;
-    }
-    // Over the listeners asked for: one that never got in received nothing.
-    f.everyBlock = n > 0 ? double(complete) / n : 0.0;
-    f.meanShare = n > 0 ? shares / n : 0.0;
-    if (whileConnected) {
-        whileConnected();
-    }
-    return f;
-}
-
-// Reads the station's stream as one more listener and hands it on to icecast as its source.
-class Relay {
-public:
-    Relay(int stationPort, int icecastPort) {
-        from_ = connectTo(stationPort);
-        const QByteArray get = "GET / HTTP/1.0\r\nUser-Agent: relay\r\n\r\n";
-        ::send(from_, get.constData(), std::size_t(get.size()), MSG_NOSIGNAL);
-        ::fcntl(from_, F_SETFL, O_NONBLOCK);
-        if (icecastPort > 0) {
-            to_ = connectTo(icecastPort);
-            const QByteArray source = "SOURCE /stream HTTP/1.0\r\nAuthorization: Basic " +
-                                      QByteArray("source:vxbench").toBase64() +
-                                      "\r\nContent-Type: audio/mpeg\r\nIce-Name: station\r\n\r\n";
-            ::send(to_, source.constData(), std::size_t(source.size()), MSG_NOSIGNAL);
-        }
-    }
-    ~Relay() {
-        ::close(from_);
-        if (to_ >= 0) {
-            ::close(to_);
-        }
-    }
-    // Moves what has arrived; returns the stream bytes seen so far (after the station's reply).
-    uint64_t operator()(int) {
-        char buffer[65536];
-        for (;;) {
-            const ssize_t n = ::recv(from_, buffer, sizeof buffer, 0);
-            if (n <= 0) {
-                break;
-            }
-            QByteArray chunk(buffer, n);
-            if (!headerDone_) {
-                header_ += chunk;
-                const qsizetype end = header_.indexOf("\r\n\r\n\r\n");
-                if (end < 0) {
-                    continue;
-                }
-                headerDone_ = true;
-                chunk = header_.mid(end + 6);
-            }
-            stream_ += uint64_t(chunk.size());
-            if (to_ >= 0 && !chunk.isEmpty()) {
-                ::send(to_, chunk.constData(), std::size_t(chunk.size()), MSG_NOSIGNAL | MSG_DONTWAIT);
-            }
-        }
-        if (to_ >= 0) {
-            char discard[4096];
-            while (::recv(to_, discard, sizeof discard, MSG_DONTWAIT) > 0) {
-            }
-        }
-        return stream_;
-    }
-
-private:
-    int from_ = -1;
-    int to_ = -1;
-    bool headerDone_ = false;
-    QByteArray header_;
-    uint64_t stream_ = 0;
-};
-
-QString icecastConfig(const QString& dir, int port, int clients) {
-    const QString xml =
-        QStringLiteral(
-            "<icecast>\n"
-            "  <limits><clients>%1</clients><sources>2</sources><queue-size>1048576</queue-size>\n"
-            "    <client-timeout>30</client-timeout><header-timeout>15</header-timeout>\n"
-            "    <source-timeout>60</source-timeout><burst-on-connect>0</burst-on-connect>\n"
-            "    <burst-size>0</burst-size></limits>\n"
-            "  <authentication><source-password>vxbench</source-password>\n"
-            "    <admin-user>admin</admin-user><admin-password>vxbench</admin-password>\n"
-            "  </authentication>\n"
-            "  <hostname>127.0.0.1</hostname>\n"
-            "  <listen-socket><port>%2</port><bind-address>127.0.0.1</bind-address></listen-socket>\n"
-            "  <fileserve>0</fileserve>\n"
-            "  <paths><basedir>/usr/share/icecast2</basedir><logdir>%3</logdir>\n"
-            "    <webroot>/usr/share/icecast2/web</webroot><adminroot>/usr/share/icecast2/admin</adminroot>\n"
-            "  </paths>\n"
-            "  <logging><accesslog>access.log</accesslog><errorlog>error.log</errorlog>\n"
-            "    <loglevel>1</loglevel></logging>\n"
-            "  <security><chroot>0</chroot>%4</security>\n"
-            "</icecast>\n")
-            .arg(clients + 50)
-            .arg(port)
-            .arg(dir)
-            .arg(::geteuid() == 0
-                     ? QStringLiteral("<changeowner><user>nobody</user><group>nogroup</group></changeowner>")
-                     : QString());
-    const QString path = dir + QStringLiteral("/icecast.xml");
-    QFile f(path);
-    f.open(QIODevice::WriteOnly);
-    f.write(xml.toUtf8());
-    return path;
-}
-
-void print(const char* name, const Figures& f) {
-    std::printf(
-        "  %-8s %6d listeners: %7.4f CPU s per s of audio, RSS %7.1f MiB, %6.2f KiB per listener, "
-        "whole stream to %5.1f %% of listeners (mean share %5.1f %%)\n",
-        name, f.connected, f.cpuPerSecond, f.rss, f.kibPerListener, f.everyBlock * 100.0,
-        f.meanShare * 100.0);
-}
-
-QString ratio(double a, double b) {
-    return b > 0.0 ? QString::number(a / b, 'f', 2) : QStringLiteral("-");
-}
 
 // Sends "Liste" to the remote control and reads the answer: the seconds until the last of `expected`
 // addresses arrived (or the answer stopped for a second), and the addresses it listed.
@@ -415,11 +90,7 @@ int main(int argc, char** argv) {
     if (counts.empty()) {
         counts = {100, 1000, 5000};
     }
-    // Every listener is a descriptor here and one in each server.
-    rlimit limit{};
-    ::getrlimit(RLIMIT_NOFILE, &limit);
-    limit.rlim_cur = limit.rlim_max;
-    ::setrlimit(RLIMIT_NOFILE, &limit);
+    raiseOpenFileLimit();
 
     const QString bin = QCoreApplication::applicationDirPath();
     const QString icecast = QStandardPaths::findExecutable(QStringLiteral("icecast2"));
@@ -441,27 +112,9 @@ int main(int argc, char** argv) {
         ::chmod(QFile::encodeName(dir.path()).constData(), 0777);  // icecast drops root for "nobody"
         const int listenerPort = freePort();
         const int remotePort = freePort();
-        {
-            QFile server(dir.path() + "/Server.ini");
-            server.open(QIODevice::WriteOnly);
-            server.write("http://127.0.0.1:9/vandorixdb/\n");
-        }
-        TOptionsRecord options;
-        options.Port = listenerPort;
-        options.Radioname = QStringLiteral("Bench");
-        options.FormatIn = defaultInputFormat();
-        options.FormatOut = defaultOutputFormat();
-        options.Upload = 1000000;
-        options.Beschr = false;
-        {
-            QFile f(dir.path() + "/Optionen.ini");
-            f.open(QIODevice::WriteOnly);
-            f.write(options.toBytes());
-        }
+        writeSettings(dir.path(), listenerPort);
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        const pid_t station =
-            spawn({(bin + "/vandorixserver").toStdString(), "/WO", "--data-dir", dir.path().toStdString(),
-                   "--capture-device", "tone", "--remote-port", std::to_string(remotePort)});
+        const pid_t station = spawnStation(bin, dir.path(), remotePort);
         if (!waitForPort(remotePort, 20)) {
             std::fprintf(stderr, "the station did not come up\n");
             stopProcess(station);
@@ -474,10 +127,7 @@ int main(int argc, char** argv) {
             std::this_thread::sleep_for(std::chrono::seconds(5));
             row.idleCpu = (cpuSeconds(station) - before) / 5.0;
         }
-        const int ctl = connectTo(remotePort);
-        const QByteArray start = "Start" + kTerminator;
-        ::send(ctl, start.constData(), std::size_t(start.size()), MSG_NOSIGNAL);
-        ::close(ctl);
+        sendStart(remotePort);
         waitForPort(listenerPort, 20);
 
         const int floorPort = freePort();
@@ -498,10 +148,7 @@ int main(int argc, char** argv) {
             }
         }
         Relay relay(listenerPort, icecastPort);
-        for (int i = 0; i < 30; ++i) {  // the first blocks, and icecast has its source
-            relay(0);
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
+        warmUp(relay);
         const uint64_t blockBytes = 2400;  // one second of the 18 kb/s stream, with room
         const QByteArray get = "GET / HTTP/1.0\r\nUser-Agent: bench\r\n\r\n";
         row.floor = measure(floor, floorPort, get, n, seconds, relay, blockBytes);
@@ -526,12 +173,7 @@ int main(int argc, char** argv) {
         if (ice > 0) {
             print("icecast2", row.ice);
             if (row.ice.everyBlock < 0.99) {
-                QFile log(dir.path() + QStringLiteral("/error.log"));
-                log.open(QIODevice::ReadOnly);
-                const QList<QByteArray> lines = log.readAll().split('\n');
-                for (qsizetype i = std::max<qsizetype>(0, lines.size() - 6); i < lines.size(); ++i) {
-                    std::printf("    icecast2 log: %s\n", lines[i].constData());
-                }
+                printIcecastLog(dir.path());
             }
             stopProcess(ice);
         }

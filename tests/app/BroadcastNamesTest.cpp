@@ -1,6 +1,6 @@
 // The MP3 copy's file name and the remote control's address test.
-#include "app/MainformFixture.h"
 #include "app/TMainform.h"
+#include "support/MainformFixture.h"
 
 #include <QLocale>
 

@@ -1,6 +1,6 @@
-#include "MainformFixture.h"
 #include "app/StationApplication.h"
 #include "app/TOptionsRecord.h"
+#include "support/MainformFixture.h"
 
 #include <gtest/gtest.h>
 #include <QCheckBox>

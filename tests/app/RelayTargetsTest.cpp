@@ -1,6 +1,6 @@
 // Where a desktop user's Icecast targets are kept, and how a bad one on the command line is refused.
-#include "MainformFixture.h"
 #include "app/RelayBoard.h"
+#include "support/MainformFixture.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
-#include "MainformFixture.h"
 #include "app/TOptionsRecord.h"
 #include "audio/TACMConvertor.h"
 #include "platform/language/Language.h"
+#include "support/MainformFixture.h"
 
 #include <gtest/gtest.h>
 #include <QCheckBox>

@@ -1,8 +1,8 @@
 // The real ALSA backend records a known signal: a capture PCM of ALSA's file plugin reads a generated
 // tone from a file (its slave is the null device), so no sound card is needed.
-#include "audio/SignalTools.h"
 #include "audio/TACMIn.h"
 #include "platform/wavein/AlsaWaveIn.h"
+#include "support/SignalTools.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

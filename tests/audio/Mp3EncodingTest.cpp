@@ -1,10 +1,10 @@
 // Real encoding: one-second blocks of a tone through TACMConvertor and LAME, the concatenated output
 // decoded with libmpg123. A codec that restarted or flushed per block would add a gap (and a frame of
 // padding) at every block boundary; the length and the level across the boundaries catch that.
-#include "audio/SignalTools.h"
 #include "audio/TACMConvertor.h"
 #include "platform/acm/Codecs.h"
 #include "platform/acm/PlatformAcm.h"
+#include "support/SignalTools.h"
 
 #include <gtest/gtest.h>
 

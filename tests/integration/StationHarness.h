@@ -2,15 +2,15 @@
 
 // The whole station in the test process: the window with real or simulated capture and codec layers,
 // listener clients on loopback, and the remote-control peer.
-#include "app/MainformFixture.h"
 #include "app/TMainform.h"
-#include "audio/SignalTools.h"
 #include "audio/TACMConvertor.h"
 #include "audio/TACMIn.h"
-#include "net/LoopbackPeer.h"
 #include "platform/acm/SimulatedAcm.h"
 #include "platform/wavein/AlsaWaveIn.h"
 #include "platform/wavein/WaveIn.h"
+#include "support/LoopbackPeer.h"
+#include "support/MainformFixture.h"
+#include "support/SignalTools.h"
 
 #include <QCheckBox>
 #include <QLabel>

@@ -1,6 +1,6 @@
 // One thread streams to every connection while the window thread accepts, closes and releases them:
 // the sender must never touch a released connection (run under ThreadSanitizer and AddressSanitizer).
-#include "net/LoopbackPeer.h"
+#include "support/LoopbackPeer.h"
 
 #include "net/TServerSocket.h"
 

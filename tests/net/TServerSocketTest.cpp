@@ -1,5 +1,5 @@
 // The server socket layer on real loopback sockets.
-#include "net/LoopbackPeer.h"
+#include "support/LoopbackPeer.h"
 
 #include "app/StationApplication.h"
 #include "net/TServerSocket.h"

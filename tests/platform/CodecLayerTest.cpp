@@ -1,8 +1,8 @@
 // The station's codec layer: which pairs it converts, PCM conversion across blocks, suggestion, the
 // offered formats.
-#include "audio/SignalTools.h"
 #include "platform/acm/Codecs.h"
 #include "platform/acm/PlatformAcm.h"
+#include "support/SignalTools.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // Capture devices by name, and the built-in tone device recording through TACMIn.
-#include "audio/SignalTools.h"
 #include "audio/TACMIn.h"
 #include "platform/wavein/AlsaWaveIn.h"
 #include "platform/wavein/ToneWaveIn.h"
+#include "support/SignalTools.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

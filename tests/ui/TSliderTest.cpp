@@ -1,4 +1,4 @@
-#include "app/MainformFixture.h"
+#include "support/MainformFixture.h"
 #include "ui/TSlider.h"
 #include "ui/TSliderThumb.h"
 

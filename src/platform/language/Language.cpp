@@ -34,9 +34,16 @@ void SetLanguageDir(const QString& dir) {
 }
 
 int InitLanguage(int /*language*/) {
-    const QString dir =
-        g_dir.isEmpty() ? QCoreApplication::applicationDirPath() + QStringLiteral("/lang") : g_dir;
-    QStringList texts = readTexts(dir + QStringLiteral("/deutsch.txt"));
+    // Beside the program in the build folder; in <prefix>/share/vandorixserver once installed.
+    const QString programDir = QCoreApplication::applicationDirPath();
+    const QStringList dirs = g_dir.isEmpty()
+                                 ? QStringList{programDir + QStringLiteral("/lang"),
+                                               programDir + QStringLiteral("/../share/vandorixserver/lang")}
+                                 : QStringList{g_dir};
+    QStringList texts;
+    for (qsizetype i = 0; i < dirs.size() && texts.isEmpty(); ++i) {
+        texts = readTexts(dirs[i] + QStringLiteral("/deutsch.txt"));
+    }
     if (texts.isEmpty()) {
         Q_INIT_RESOURCE(lang);
         texts = readTexts(QStringLiteral(":/lang/deutsch.txt"));

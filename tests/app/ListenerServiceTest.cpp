@@ -1,12 +1,12 @@
 // The listener port of the window: handshake replies byte for byte, admission, the client list and the
 // info channel, over real loopback connections.
-#include "net/LoopbackPeer.h"
+#include "support/LoopbackPeer.h"
 #include "ui/ListenerListModel.h"
 
-#include "app/MainformFixture.h"
 #include "app/TVXSocketData.h"
 #include "audio/TACMConvertor.h"
 #include "platform/Ansi.h"
+#include "support/MainformFixture.h"
 
 #include <QCheckBox>
 #include <QFocusEvent>

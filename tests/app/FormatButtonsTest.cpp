@@ -6,10 +6,9 @@
 #include "audio/TACMIn.h"
 #include "platform/acm/Codecs.h"
 #include "platform/acm/SimulatedAcm.h"
-#include "platform/mixerapi/SimulatedMixer.h"
 #include "platform/wavein/SimulatedWaveIn.h"
 #include "support/LocalHttpServer.h"
-#include "support/TestSupport.h"
+#include "support/MainformFixture.h"
 
 #include <gtest/gtest.h>
 
@@ -17,26 +16,19 @@
 
 namespace {
 
-class FormatButtons : public ::testing::Test {
+class FormatButtons : public ::testing::Test, protected vxtest::MainformFixture {
 protected:
     void SetUp() override {
         ASSERT_TRUE(dir.isValid());
         vxtest::writeFile(dir.path(), QStringLiteral("Server.ini"), "http://127.0.0.1:9/\n");
-        env.dataDir = dir.path();
         env.arguments = QStringList{QStringLiteral("vandorixserver"), QStringLiteral("/WO")};
-        env.dialogs = &dialogs;
         env.waveIn = std::make_shared<vx::wavein::SimulatedWaveIn>();
-        env.mixer = vx::mixerapi::SimulatedMixer::soundCard();
     }
     std::unique_ptr<TMainform> makeWindow() {
         auto w = std::make_unique<TMainform>(env);
         EXPECT_FALSE(w->StartupAborted());
         return w;
     }
-
-    QTemporaryDir dir;
-    vxtest::RecordingDialogs dialogs;
-    StationEnvironment env;
 };
 
 }  // namespace
@@ -199,21 +191,4 @@ TEST_F(FormatButtons, UnusableStoredFormatsAreRefusedAtTheStartAndTheButtonsChoo
         EXPECT_TRUE(w->ServerVandorixClient->Active());
         w->Disconnectrbtn->click();
     }
-}
-
-TEST(AudioFormatCheck, EveryOfferedFormatAndACompressedInputPass) {
-    for (const vx::acm::FormatChoice& choice : vx::acm::offeredFormats()) {
-        EXPECT_EQ(choice.format.problem(), "")
-            << choice.codec.toStdString() << " " << choice.attributes.toStdString();
-    }
-    EXPECT_EQ(defaultInputFormat().problem(), "");
-    TAudioFormat gsm;  // GSM 6.10, 8 kHz mono: 65-byte blocks of 320 samples
-    gsm.setFormatTag(0x0031);
-    gsm.setChannels(1);
-    gsm.setSamplesPerSec(8000);
-    gsm.setAvgBytesPerSec(1625);
-    gsm.setBlockAlign(65);
-    gsm.setExtraSize(2);
-    gsm.set16(18, 320);
-    EXPECT_EQ(gsm.problem(), "");
 }

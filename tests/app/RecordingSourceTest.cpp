@@ -1,8 +1,8 @@
 // The recording source and volume controls of the window over a simulated sound card: the start-up,
 // the stored choice, the check box, and the detection of the source that carries what the computer plays.
-#include "app/MainformFixture.h"
 #include "platform/mixerapi/PulseMixer.h"
 #include "platform/mixerapi/SimulatedMixer.h"
+#include "support/MainformFixture.h"
 #include "ui/TSlider.h"
 
 #include <gtest/gtest.h>

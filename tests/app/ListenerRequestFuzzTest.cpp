@@ -1,11 +1,11 @@
 // Random and near-miss first reads: the classification and the client program rules never crash, only
 // the exact agents are taken for agents, and over a real connection everything else gets the info page.
-#include "net/LoopbackPeer.h"
+#include "support/LoopbackPeer.h"
 
 #include "app/ListenerProtocol.h"
-#include "app/MainformFixture.h"
 #include "app/TVXSocketData.h"
 #include "platform/Ansi.h"
+#include "support/MainformFixture.h"
 
 #include <QCheckBox>
 

@@ -1,9 +1,9 @@
 // A real ICY player against the listener port: mpg123 must be taken for an ICY request and listed under
 // its own agent text.
-#include "net/LoopbackPeer.h"
+#include "support/LoopbackPeer.h"
 
-#include "app/MainformFixture.h"
 #include "app/TVXSocketData.h"
+#include "support/MainformFixture.h"
 
 #include <QLabel>
 #include <QProcess>

@@ -40,16 +40,29 @@ bool sendIfOpen(TServerClientWinSocket& socket, const QByteArray& reply) {
     return socket.IsOpen();
 }
 
-// Admission for players and the listener program: the peer under test is still new, so it is not
-// counted among the listeners.
-bool roomForListener(TMainform& f) {
-    return !f.Beschr->isChecked() || f.GetUseranzahl() + 1 <= f.MaxUser;
+// Whether a player or the listener program gets in, and the name it is told: the station's, or the
+// notice that the station is full. The peer under test is still new, so it is not counted among the
+// listeners.
+struct Admission {
+    bool admit;
+    QByteArray station;
+};
+
+Admission admission(TMainform& f) {
+    const bool admit = !f.Beschr->isChecked() || f.GetUseranzahl() + 1 <= f.MaxUser;
+    if (admit) {
+        return {true, vx::toAnsi(f.RadioName->text() + f.ExtRadioname->text())};
+    }
+    return {false, vx::toAnsi(f.ReplaceStr(QStringLiteral("{Radioname}"), f.RadioName->text(), f.Msg(32)))};
 }
 
-// What an admitted peer is told the station is called, or why it was not admitted.
-QByteArray stationOrFullNotice(TMainform& f, bool admit) {
-    return admit ? vx::toAnsi(f.RadioName->text() + f.ExtRadioname->text())
-                 : vx::toAnsi(f.ReplaceStr(QStringLiteral("{Radioname}"), f.RadioName->text(), f.Msg(32)));
+// The stream's formats as the listeners are told them: the codec's, or during a playback the file's.
+const TAudioFormat& formatOut(const TMainform& f) {
+    return f.Playing ? f.PlaybackFormat : f.ACMC->FormatOut;
+}
+
+const TAudioFormat& formatIn(const TMainform& f) {
+    return f.Playing ? f.PlaybackDecodeFormat : f.ACMC->FormatIn;
 }
 
 // Marks an answered peer as listener. Only after its reply: the worker may send audio from the moment
@@ -126,21 +139,19 @@ void TMainform::ServerVandorixClientClientRead(TServerSocket* /*Sender*/,
     const QByteArray R = Socket->ReadAvailableText();
     step(3);
     const auto session = sessionOf(*Socket);
-    const QByteArray notice = vx::toAnsi(Msg(32));
-    const QByteArray serverName = vx::toAnsi(ServerName->text());
     switch (listener::classify(R)) {
         case listener::Request::Icy: {
             step(4);
-            const bool admit = roomForListener(*this);
-            const int bitRate = int((Playing ? PlaybackFormat : ACMC->FormatOut).avgBytesPerSec() / 125);
+            const Admission a = admission(*this);
+            const int bitRate = int(formatOut(*this).avgBytesPerSec() / 125);
             const QByteArray reply =
-                listener::icyReply(notice, serverName, stationOrFullNotice(*this, admit), bitRate);
+                listener::icyReply(vx::toAnsi(Msg(32)), vx::toAnsi(ServerName->text()), a.station, bitRate);
             step(5);
             if (!sendIfOpen(*Socket, reply)) {
                 return;
             }
             step(6);
-            if (admit) {
+            if (a.admit) {
                 admitListener(*session, listener::icyClientProgram(R));
             } else {
                 step(7);
@@ -156,16 +167,14 @@ void TMainform::ServerVandorixClientClientRead(TServerSocket* /*Sender*/,
             return;
         case listener::Request::ListenerProgram: {
             step(9);
-            const bool admit = roomForListener(*this);
-            const TAudioFormat& in = Playing ? PlaybackDecodeFormat : ACMC->FormatIn;
-            const TAudioFormat& out = Playing ? PlaybackFormat : ACMC->FormatOut;
-            const QByteArray header = listener::stationHeader(stationOrFullNotice(*this, admit), in, out);
+            const Admission a = admission(*this);
+            const QByteArray header = listener::stationHeader(a.station, formatIn(*this), formatOut(*this));
             step(10);
             if (!sendIfOpen(*Socket, header)) {
                 return;
             }
             step(11);
-            if (admit) {
+            if (a.admit) {
                 admitListener(*session, listener::agentClientProgram(R));
             }
             return;
@@ -179,7 +188,7 @@ void TMainform::ServerVandorixClientClientRead(TServerSocket* /*Sender*/,
             if (!Socket->IsOpen()) {
                 return;
             }
-            Socket->SendString(listener::infoPage(serverName, notice));
+            Socket->SendString(listener::infoPage(vx::toAnsi(ServerName->text()), vx::toAnsi(Msg(32))));
             step(14);
             Socket->CloseConnection();
             return;

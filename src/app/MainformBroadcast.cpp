@@ -32,7 +32,7 @@
 
 namespace {
 
-const QString kApplicationTitle = QStringLiteral("KT VandorixServer");
+const QString kApplicationTitle = QString::fromLatin1(vx::kStationTitle);
 
 // A run converts one block and hands it to every listener without waiting on any of them, so it ends
 // well within the block's second; this bound only keeps a stuck codec from hanging the stop.

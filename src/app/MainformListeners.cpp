@@ -18,7 +18,7 @@
 
 namespace {
 
-const QString kApplicationTitle = QStringLiteral("KT VandorixServer");
+const QString kApplicationTitle = QString::fromLatin1(vx::kStationTitle);
 
 // The connection's session, attached here when no connect notice attached one.
 std::shared_ptr<TVXSocketData> sessionOf(TServerClientWinSocket& socket) {
@@ -77,7 +77,7 @@ void admitListener(TVXSocketData& session, const QByteArray& clientProgram) {
 
 void TMainform::buildListenerService() {
     ServerVandorixClient = std::make_unique<TServerSocket>();
-    ServerVandorixClient->Port = 6565;
+    ServerVandorixClient->Port = vx::kDefaultListenerPort;
     // Every player and the listener program speak at once; a peer silent this long only holds a
     // descriptor, and a single host could take them all.
     ServerVandorixClient->FirstDataTimeoutMs = 30000;

@@ -21,7 +21,7 @@ using namespace vx::mixerapi;
 
 namespace {
 
-const QString kCaption = QStringLiteral("KT VandorixServer");
+const QString kCaption = QString::fromLatin1(vx::kStationTitle);
 const QString kVolumeFile = QStringLiteral("LautstOptions.ini");
 constexpr int kVolumeRecordSize = 8;  // item index, volume: 32-bit signed little-endian each
 constexpr int kOwnSettings = 0;       // "Eigene Einstellungen": the mixer is left alone

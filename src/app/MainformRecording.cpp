@@ -23,7 +23,7 @@
 
 namespace {
 
-const QString kApplicationTitle = QStringLiteral("KT VandorixServer");
+const QString kApplicationTitle = QString::fromLatin1(vx::kStationTitle);
 // The playback's trace name: the playback is the "PlayfromFile" button's handler.
 constexpr char kPlaybackTrace[] = "Button3Click";
 const QString kRecordingFilter = QStringLiteral("KTV Datei (*.ktv)");

@@ -26,7 +26,7 @@
 
 namespace {
 
-const QString kApplicationTitle = QStringLiteral("KT VandorixServer");
+const QString kApplicationTitle = QString::fromLatin1(vx::kStationTitle);
 const QString kServerFile = QStringLiteral("Server.ini");
 const QString kOptionsFile = QStringLiteral("Optionen.ini");
 const QString kBadOptionsFile = QStringLiteral("Optionen.ini.bad");

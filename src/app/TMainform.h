@@ -7,6 +7,7 @@
 #include "mixer/TAudioMixer.h"
 #include "net/THTTPGet.h"
 #include "net/TServerSocket.h"
+#include "platform/StationConstants.h"
 #include "threads/TThreadComp.h"
 
 #include <QDateTime>

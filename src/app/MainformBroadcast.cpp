@@ -6,6 +6,7 @@
 #include "audio/TACMConvertor.h"
 #include "audio/TACMIn.h"
 #include "platform/Posting.h"
+#include "platform/ScopeGuard.h"
 #include "threads/TThreadComp.h"
 #include "ui/ListenerListModel.h"
 #include "ui/UserDialogs.h"
@@ -31,7 +32,7 @@
 
 namespace {
 
-const QString kApplicationTitle = QStringLiteral("KT VandorixServer");
+const QString kApplicationTitle = QString::fromLatin1(vx::kStationTitle);
 
 // A run converts one block and hands it to every listener without waiting on any of them, so it ends
 // well within the block's second; this bound only keeps a stuck codec from hanging the stop.
@@ -120,119 +121,112 @@ void TMainform::lockSettings(bool broadcasting) {
 
 void TMainform::ConnectrbtnClick(QObject* /*Sender*/) {
     trace("ConnectrbtnClick");
-    // What this start opened, so that a failure closes exactly that and the next start finds every
-    // component as it was.
-    bool openedMp3 = false;
-    bool openedCodec = false;
-    bool openedCapture = false;
-    bool openedPort = false;
-    try {
-        if (RecordMode) {
-            checkStreamFormats();
-            step(2);
-            ACMC->SetInputBufferSize(int(ACMC->FormatIn.avgBytesPerSec()));
-            step(3);
-            ACMI->SetBufferSize(ACMC->InputBufferSize());
-            step(4);
-            ACMC->SetActive(true);
-            openedCodec = true;
-            step(5);
-            ACMI->Open(ACMC->FormatIn);
-            openedCapture = true;
-            step(6);
-            lockSettings(true);
-            step(7);
-            StatsTimer->start();
-            return;
-        }
-        if (RadioName->text().isEmpty()) {
-            step(25);
-            env_.dialogs->showMessage(kApplicationTitle, Msg(28));
-            return;
-        }
-        if (!Playing) {
-            checkStreamFormats();  // before anything opens
-        }
-        step(8);
-        ErrorCount = 0;
-        step(9);
-        if (Mp3Aufz->isChecked()) {
-            step(10);
-            const QString path =
-                ProgramDir() + QLatin1Char('/') + DateTimetoFilename(QDateTime::currentDateTime()) + ".mp3";
-            DebugStr = QStringLiteral("ConnectrbtnClick");
-            step(12);
-            try {
-                Mp3File.create(path);
-            } catch (const EInOutError& e) {
-                throw EInOutError("Cannot create file \"" + path.toStdString() + "\". " + e.what());
-            }
-            openedMp3 = true;
-            Mp3Recording = true;
-        }
-        step(13);
-        if (!Playing) {
-            step(14);
-            ACMC->SetInputBufferSize(int(ACMC->FormatIn.avgBytesPerSec()));
-            step(15);
-            ACMI->SetBufferSize(ACMC->InputBufferSize());
-            step(16);
-            ACMC->SetActive(true);
-            openedCodec = true;
-            step(17);
-            ACMI->Open(ACMC->FormatIn);
-            openedCapture = true;
-        }
-        step(18);
-        LastBlockTime = timeOfDay();
-        step(19);
-        ServerVandorixClient->Port = VandorixClientport->value();
-        step(20);
-        ServerVandorixClient->SetActive(true);
-        openedPort = true;
-        step(21);
-        const uint64_t stopsBefore = StopCount;
-        DBTimerTimer(DBTimer);
-        DebugStr = QStringLiteral("ConnectrbtnClick");
-        if (StopCount != stopsBefore) {
-            return;  // a stop ran while the report waited and has closed what this start opened
-        }
-        step(22);
-        DBTimer->start();
-        step(23);
+    // What this start opened, newest last, so that a failure closes exactly that and the next start
+    // finds every component as it was.
+    OpenedSteps opened;
+    opened.reserve(4);  // an undo that could not be recorded would leave its component open
+    vx::ScopeGuard undo([&] { undoFailedStart(opened); });
+    if (RecordMode) {
+        checkStreamFormats();
+        openAudioPath(2, opened);
+        step(6);
         lockSettings(true);
-        step(24);
+        step(7);
         StatsTimer->start();
-        RelayStart();
-    } catch (...) {
-        // The report shows the step that failed; closing what was opened must not change it.
-        const QString failedName = DebugStr.value();
-        const int failedStep = DebugNum;
-        auto quietly = [](auto&& close) {
-            try {
-                close();
-            } catch (...) {
-            }
-        };
-        if (openedPort) {
-            quietly([this] { ServerVandorixClient->SetActive(false); });
-        }
-        if (openedCapture) {
-            quietly([this] { ACMI->Close(); });
-        }
-        if (openedCodec) {
-            quietly([this] { ACMC->SetActive(false); });
-        }
-        if (openedMp3) {
-            // Nothing was written to it yet: an empty copy would only be litter.
-            Mp3Recording = false;
-            Mp3File.discard();
-        }
-        DBTimer->stop();
-        DebugStr = failedName;
-        DebugNum = failedStep;
-        throw;
+    } else {
+        startBroadcast(opened);
     }
+    undo.dismiss();
+}
+
+void TMainform::startBroadcast(OpenedSteps& opened) {
+    if (RadioName->text().isEmpty()) {
+        step(25);
+        env_.dialogs->showMessage(kApplicationTitle, Msg(28));
+        return;
+    }
+    if (!Playing) {
+        checkStreamFormats();  // before anything opens
+    }
+    step(8);
+    ErrorCount = 0;
+    step(9);
+    if (Mp3Aufz->isChecked()) {
+        openMp3Copy(opened);
+    }
+    step(13);
+    if (!Playing) {
+        openAudioPath(14, opened);
+    }
+    step(18);
+    LastBlockTime = timeOfDay();
+    step(19);
+    ServerVandorixClient->Port = VandorixClientport->value();
+    step(20);
+    ServerVandorixClient->SetActive(true);
+    opened.push_back([this] { ServerVandorixClient->SetActive(false); });
+    step(21);
+    const uint64_t stopsBefore = StopCount;
+    DBTimerTimer(DBTimer);
+    DebugStr = QStringLiteral("ConnectrbtnClick");
+    if (StopCount != stopsBefore) {
+        return;  // a stop ran while the report waited and has closed what this start opened
+    }
+    step(22);
+    DBTimer->start();
+    step(23);
+    lockSettings(true);
+    step(24);
+    StatsTimer->start();
+    RelayStart();
+}
+
+void TMainform::openMp3Copy(OpenedSteps& opened) {
+    step(10);
+    const QString path =
+        ProgramDir() + QLatin1Char('/') + DateTimetoFilename(QDateTime::currentDateTime()) + ".mp3";
+    DebugStr = QStringLiteral("ConnectrbtnClick");
+    step(12);
+    try {
+        Mp3File.create(path);
+    } catch (const EInOutError& e) {
+        throw EInOutError("Cannot create file \"" + path.toStdString() + "\". " + e.what());
+    }
+    Mp3Recording = true;
+    opened.push_back([this] {
+        // Nothing was written to it yet: an empty copy would only be litter.
+        Mp3Recording = false;
+        Mp3File.discard();
+    });
+}
+
+void TMainform::openAudioPath(int firstStep, OpenedSteps& opened) {
+    step(firstStep);
+    ACMC->SetInputBufferSize(int(ACMC->FormatIn.avgBytesPerSec()));  // one second of input
+    step(firstStep + 1);
+    ACMI->SetBufferSize(ACMC->InputBufferSize());
+    step(firstStep + 2);
+    ACMC->SetActive(true);
+    opened.push_back([this] { ACMC->SetActive(false); });
+    step(firstStep + 3);
+    ACMI->Open(ACMC->FormatIn);
+    opened.push_back([this] { ACMI->Close(); });
+}
+
+void TMainform::undoFailedStart(const OpenedSteps& opened) {
+    // The report shows the step that failed; closing what was opened must not change it.
+    const QString failedName = DebugStr.value();
+    const int failedStep = DebugNum;
+    for (auto close = opened.rbegin(); close != opened.rend(); ++close) {
+        try {
+            (*close)();
+        } catch (...) {
+            // Already failing: the first error is the one to report.
+        }
+    }
+    DBTimer->stop();
+    DebugStr = failedName;
+    DebugNum = failedStep;
 }
 
 void TMainform::DisconnectrbtnClick(QObject* /*Sender*/) {

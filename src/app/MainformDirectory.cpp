@@ -10,7 +10,7 @@
 
 namespace {
 
-const QString kTitle = QStringLiteral("KT VandorixServer");
+const QString kTitle = QString::fromLatin1(vx::kStationTitle);
 const QString kFailure = QStringLiteral("Error");
 const QString kAgent = QStringLiteral("KTVandorixv30");
 // Far beyond any code the directory answers with; a longer answer is no answer of the directory.

@@ -11,7 +11,7 @@
 
 namespace {
 
-const QString kFormatsCaption = QStringLiteral("KT VandorixServer");
+const QString kFormatsCaption = QString::fromLatin1(vx::kStationTitle);
 
 void loadFormat(TACMConvertor& acm, void (TACMConvertor::*read)(QIODevice&), const TAudioFormat& stored) {
     QByteArray data = formatPropertyData(stored);

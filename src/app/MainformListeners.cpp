@@ -18,13 +18,66 @@
 
 namespace {
 
-const QString kApplicationTitle = QStringLiteral("KT VandorixServer");
+const QString kApplicationTitle = QString::fromLatin1(vx::kStationTitle);
+
+// The connection's session, attached here when no connect notice attached one.
+std::shared_ptr<TVXSocketData> sessionOf(TServerClientWinSocket& socket) {
+    auto session = socket.UserDataAs<TVXSocketData>();
+    if (!session) {
+        session = std::make_shared<TVXSocketData>();
+        socket.SetUserData(session);
+    }
+    return session;
+}
+
+// A reply goes out in one call, and only to a peer still there. True when the connection is still open
+// after the send, so that the handshake may go on.
+bool sendIfOpen(TServerClientWinSocket& socket, const QByteArray& reply) {
+    if (!socket.IsOpen()) {
+        return false;
+    }
+    socket.SendString(reply);
+    return socket.IsOpen();
+}
+
+// Whether a player or the listener program gets in, and the name it is told: the station's, or the
+// notice that the station is full. The peer under test is still new, so it is not counted among the
+// listeners.
+struct Admission {
+    bool admit;
+    QByteArray station;
+};
+
+Admission admission(TMainform& f) {
+    const bool admit = !f.Beschr->isChecked() || f.GetUseranzahl() + 1 <= f.MaxUser;
+    if (admit) {
+        return {true, vx::toAnsi(f.RadioName->text() + f.ExtRadioname->text())};
+    }
+    return {false, vx::toAnsi(f.ReplaceStr(QStringLiteral("{Radioname}"), f.RadioName->text(), f.Msg(32)))};
+}
+
+// The stream's formats as the listeners are told them: the codec's, or during a playback the file's.
+const TAudioFormat& formatOut(const TMainform& f) {
+    return f.Playing ? f.PlaybackFormat : f.ACMC->FormatOut;
+}
+
+const TAudioFormat& formatIn(const TMainform& f) {
+    return f.Playing ? f.PlaybackDecodeFormat : f.ACMC->FormatIn;
+}
+
+// Marks an answered peer as listener. Only after its reply: the worker may send audio from the moment
+// Kind says listener, and no audio byte may precede the reply.
+void admitListener(TVXSocketData& session, const QByteArray& clientProgram) {
+    session.ClientProgram = vx::fromAnsi(clientProgram);
+    session.Ready = 1;
+    session.Kind = TVXSocketData::KindListener;
+}
 
 }  // namespace
 
 void TMainform::buildListenerService() {
     ServerVandorixClient = std::make_unique<TServerSocket>();
-    ServerVandorixClient->Port = 6565;
+    ServerVandorixClient->Port = vx::kDefaultListenerPort;
     // Every player and the listener program speak at once; a peer silent this long only holds a
     // descriptor, and a single host could take them all.
     ServerVandorixClient->FirstDataTimeoutMs = 30000;
@@ -85,99 +138,60 @@ void TMainform::ServerVandorixClientClientRead(TServerSocket* /*Sender*/,
     step(2);
     const QByteArray R = Socket->ReadAvailableText();
     step(3);
-    auto session = Socket->UserDataAs<TVXSocketData>();
-    if (!session) {
-        session = std::make_shared<TVXSocketData>();
-        Socket->SetUserData(session);
-    }
-
-    const QByteArray notice = vx::toAnsi(Msg(32));
-    const QByteArray serverName = vx::toAnsi(ServerName->text());
-    const listener::Request request = listener::classify(R);
-    // Admission for players and the listener program: the peer under test is still new, so it is not
-    // counted among the listeners.
-    auto admitted = [this] { return !Beschr->isChecked() || GetUseranzahl() + 1 <= MaxUser; };
-    auto stationOrFullNotice = [this](bool admit) {
-        return admit ? vx::toAnsi(RadioName->text() + ExtRadioname->text())
-                     : vx::toAnsi(ReplaceStr(QStringLiteral("{Radioname}"), RadioName->text(), Msg(32)));
-    };
-
-    switch (request) {
+    const auto session = sessionOf(*Socket);
+    switch (listener::classify(R)) {
         case listener::Request::Icy: {
             step(4);
-            const bool admit = admitted();
-            const int bitRate = int((Playing ? PlaybackFormat : ACMC->FormatOut).avgBytesPerSec() / 125);
+            const Admission a = admission(*this);
+            const int bitRate = int(formatOut(*this).avgBytesPerSec() / 125);
             const QByteArray reply =
-                listener::icyReply(notice, serverName, stationOrFullNotice(admit), bitRate);
+                listener::icyReply(vx::toAnsi(Msg(32)), vx::toAnsi(ServerName->text()), a.station, bitRate);
             step(5);
-            if (!Socket->IsOpen()) {
-                return;
-            }
-            Socket->SendString(reply);
-            if (!Socket->IsOpen()) {
+            if (!sendIfOpen(*Socket, reply)) {
                 return;
             }
             step(6);
-            if (admit) {
-                // Marked only now: the worker may send audio from the moment Kind says listener, and no
-                // audio byte may precede the reply.
-                session->ClientProgram = vx::fromAnsi(listener::icyClientProgram(R));
-                session->Ready = 1;
-                session->Kind = TVXSocketData::KindListener;
+            if (a.admit) {
+                admitListener(*session, listener::icyClientProgram(R));
             } else {
                 step(7);
                 Socket->CloseConnection();
             }
             return;
         }
-        case listener::Request::InfoChannel: {
+        case listener::Request::InfoChannel:
             step(8);
             session->Kind = TVXSocketData::KindInfo;
             session->Ready = 1;
-            if (Socket->IsOpen()) {
-                Socket->SendString(vx::toAnsi(AktInfo->text()));
-            }
+            sendIfOpen(*Socket, vx::toAnsi(AktInfo->text()));
             return;
-        }
         case listener::Request::ListenerProgram: {
             step(9);
-            const bool admit = admitted();
-            const TAudioFormat& in = Playing ? PlaybackDecodeFormat : ACMC->FormatIn;
-            const TAudioFormat& out = Playing ? PlaybackFormat : ACMC->FormatOut;
-            const QByteArray header = listener::stationHeader(stationOrFullNotice(admit), in, out);
+            const Admission a = admission(*this);
+            const QByteArray header = listener::stationHeader(a.station, formatIn(*this), formatOut(*this));
             step(10);
-            if (!Socket->IsOpen()) {
-                return;
-            }
-            Socket->SendBytes(header.constData(), int(header.size()));
-            if (!Socket->IsOpen()) {
+            if (!sendIfOpen(*Socket, header)) {
                 return;
             }
             step(11);
-            if (admit) {
-                session->ClientProgram = vx::fromAnsi(listener::agentClientProgram(R));
-                session->Ready = 1;
-                session->Kind = TVXSocketData::KindListener;
+            if (a.admit) {
+                admitListener(*session, listener::agentClientProgram(R));
             }
             return;
         }
-        case listener::Request::NameQuery: {
+        case listener::Request::NameQuery:
             step(12);
-            if (Socket->IsOpen()) {
-                Socket->SendString(vx::toAnsi(Msg(34)));
-            }
+            sendIfOpen(*Socket, vx::toAnsi(Msg(34)));
             return;
-        }
-        case listener::Request::InfoPage: {
+        case listener::Request::InfoPage:
             step(13);
             if (!Socket->IsOpen()) {
                 return;
             }
-            Socket->SendString(listener::infoPage(serverName, notice));
+            Socket->SendString(listener::infoPage(vx::toAnsi(ServerName->text()), vx::toAnsi(Msg(32))));
             step(14);
             Socket->CloseConnection();
             return;
-        }
     }
 }
 

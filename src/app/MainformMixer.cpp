@@ -19,7 +19,7 @@ using namespace vx::mixerapi;
 
 namespace {
 
-const QString kCaption = QStringLiteral("KT VandorixServer");
+const QString kCaption = QString::fromLatin1(vx::kStationTitle);
 constexpr int kOwnSettings = 0;  // "Eigene Einstellungen": the mixer is left alone
 constexpr int kRecording = 1;    // the destination the station records from
 constexpr int kVolumeMax = 65535;

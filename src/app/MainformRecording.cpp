@@ -5,6 +5,7 @@
 #include "audio/RecordingReader.h"
 #include "audio/TACMConvertor.h"
 #include "net/TServerSocket.h"
+#include "platform/ScopeGuard.h"
 #include "ui/UserDialogs.h"
 
 #include <QCheckBox>
@@ -14,7 +15,6 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QScopeGuard>
 #include <QTimer>
 
 #include <algorithm>
@@ -23,7 +23,9 @@
 
 namespace {
 
-const QString kApplicationTitle = QStringLiteral("KT VandorixServer");
+const QString kApplicationTitle = QString::fromLatin1(vx::kStationTitle);
+// The playback's trace name: the playback is the "PlayfromFile" button's handler.
+constexpr char kPlaybackTrace[] = "Button3Click";
 const QString kRecordingFilter = QStringLiteral("KTV Datei (*.ktv)");
 // What closing a file that is not open reports.
 const char* const kFileNotOpen = "I/O error 103";
@@ -89,13 +91,11 @@ void TMainform::Button1Click(QObject* /*Sender*/) {
     step(4);
     RecordFile.create(RecordFileName);
     step(5);
-    try {
-        const TAudioFormat format = ACMC->FormatOut;
-        RecordFile.write(reinterpret_cast<const char*>(format.data()), TAudioFormat::kSize);
-    } catch (...) {
-        RecordFile.discard();  // a file without its whole header cannot be played
-        throw;
-    }
+    // A file without its whole header cannot be played.
+    vx::ScopeGuard discard([this] { RecordFile.discard(); });
+    const TAudioFormat format = ACMC->FormatOut;
+    RecordFile.write(reinterpret_cast<const char*>(format.data()), TAudioFormat::kSize);
+    discard.dismiss();
     Recording = true;
 }
 
@@ -133,20 +133,16 @@ bool TMainform::AfterPlayback(std::function<void()> action) {
 }
 
 void TMainform::PlayfromFile(const QString& FileName) {
-    trace("Button3Click");
+    trace(kPlaybackTrace);
     if (Playing) {
         return;  // one playback at a time; its buttons are disabled meanwhile
     }
     step(5);
     RecordingReader file(FileName);
     // Whatever refuses the file does so before anything starts.
-    step(10);
-    TAudioFormat format = file.readFormat();
-    step(11);
+    TAudioFormat format;
     TAudioFormat decodeFormat;
-    ACMC->SuggestFormat(format, decodeFormat);
-    step(12);
-    file.chunkSize(format);
+    readPlaybackHeader(file, format, decodeFormat);
     if (file.left() == 0) {
         throw EInOutError("\"" + FileName.toStdString() + "\" holds no stream after its format");
     }
@@ -159,7 +155,7 @@ void TMainform::PlayfromFile(const QString& FileName) {
     Button3->setEnabled(false);
     // However the playback ends (its last pass, a stop, a failure, the window's end), the window is
     // left as after a playback before anything is reported, and what waited for the end runs then.
-    const auto ended = qScopeGuard([this] {
+    const vx::ScopeGuard ended([this] {
         Playing = false;
         playbackEnding_ = false;
         RecordtoFileBtn->setEnabled(true);
@@ -173,11 +169,24 @@ void TMainform::PlayfromFile(const QString& FileName) {
     // The start's callers make sure that no broadcast runs yet.
     if (!ServerVandorixClient->Active()) {
         ConnectrbtnClick(Button3);
-        DebugStr = QStringLiteral("Button3Click");
+        DebugStr = QString::fromLatin1(kPlaybackTrace);
     }
 
     step(7);
-    std::vector<char> chunkBuffer;
+    playPasses(file);
+    step(27);
+}
+
+int TMainform::readPlaybackHeader(RecordingReader& file, TAudioFormat& format, TAudioFormat& decodeFormat) {
+    step(10);
+    format = file.readFormat();
+    step(11);
+    ACMC->SuggestFormat(format, decodeFormat);
+    step(12);
+    return file.chunkSize(format);
+}
+
+void TMainform::playPasses(RecordingReader& file) {
     // Chunk n of a pass leaves n seconds after the pass began, by the clock: the time that reading and
     // sending take is made up, so listeners are not starved over a long playback.
     playbackClock_.start();
@@ -189,48 +198,8 @@ void TMainform::PlayfromFile(const QString& FileName) {
             step(9);
             last = true;
         }
-        step(10);
-        PlaybackFormat = file.readFormat();
-        step(11);
-        ACMC->SuggestFormat(PlaybackFormat, PlaybackDecodeFormat);
-        step(12);
-        const int chunk = file.chunkSize(PlaybackFormat);
-        chunkBuffer.resize(std::size_t(chunk));
-        bool anyChunk = false;
-        step(13);
-        while (file.left() > 0 && ServerVandorixClient->Active() && !playbackEnding_) {
-            step(14);
-            Refreshedit->setText(QStringLiteral("1000"));
-            step(15);
-            // Late by more than a chunk (the window was held, by a modal dialog say): start the clock
-            // afresh rather than send what was missed in one burst.
-            dueMs = std::max(dueMs + kChunkMs, playbackClock_.elapsed() - kChunkMs);
-            const bool waited = playbackWait(dueMs);
-            DebugStr = QStringLiteral("Button3Click");  // the handlers the wait dispatched traced too
-            if (!waited) {
-                break;
-            }
-            step(16);
-            // The last chunk of a pass is the stream's last 1 to chunk bytes.
-            const int n = file.read(chunkBuffer.data(), chunk);
-            if (n == 0) {
-                break;
-            }
-            anyChunk = true;
-            step(17);
-            Bytesvandorixclient->setText(QString::number(n));
-            step(18);
-            if (ServerVandorixClient->ConnectionCount() == 0) {
-                step(25);
-                Auslastung->setValue(0);
-                Bytesvandorixclient->setText(QStringLiteral("0"));
-                continue;
-            }
-            step(19);
-            showPlaybackLoad(n);
-            step(20);
-            SendToAudience(chunkBuffer.data(), n);
-        }
+        const int chunk = readPlaybackHeader(file, PlaybackFormat, PlaybackDecodeFormat);
+        const bool anyChunk = playPass(file, chunk, dueMs);
         // Unchecked while the pass ran: that pass was the last one.
         if (!Loop->isChecked()) {
             last = true;
@@ -239,14 +208,52 @@ void TMainform::PlayfromFile(const QString& FileName) {
             // The file lost its stream since the start: looping on it must not spin.
             dueMs = std::max(dueMs + kChunkMs, playbackClock_.elapsed());
             playbackWait(dueMs);
-            DebugStr = QStringLiteral("Button3Click");
         }
         step(26);
     }
-    step(27);
+}
+
+bool TMainform::playPass(RecordingReader& file, int chunk, qint64& dueMs) {
+    std::vector<char> buffer(static_cast<std::size_t>(chunk));
+    bool anyChunk = false;
+    step(13);
+    while (file.left() > 0 && ServerVandorixClient->Active() && !playbackEnding_) {
+        step(14);
+        Refreshedit->setText(QStringLiteral("1000"));
+        step(15);
+        // Late by more than a chunk (the window was held, by a modal dialog say): start the clock
+        // afresh rather than send what was missed in one burst.
+        dueMs = std::max(dueMs + kChunkMs, playbackClock_.elapsed() - kChunkMs);
+        if (!playbackWait(dueMs)) {
+            break;
+        }
+        step(16);
+        // The last chunk of a pass is the stream's last 1 to chunk bytes.
+        const int n = file.read(buffer.data(), chunk);
+        if (n == 0) {
+            break;
+        }
+        anyChunk = true;
+        step(17);
+        Bytesvandorixclient->setText(QString::number(n));
+        step(18);
+        if (ServerVandorixClient->ConnectionCount() == 0) {
+            step(25);
+            Auslastung->setValue(0);
+            Bytesvandorixclient->setText(QStringLiteral("0"));
+            continue;
+        }
+        step(19);
+        showPlaybackLoad(n);
+        step(20);
+        SendToAudience(buffer.data(), n);
+    }
+    return anyChunk;
 }
 
 bool TMainform::playbackWait(qint64 dueMs) {
+    // The handlers the wait dispatches trace too; the playback's name is back when it returns.
+    const vx::ScopeGuard retrace([this] { DebugStr = QString::fromLatin1(kPlaybackTrace); });
     for (;;) {
         if (playbackEnding_ || !ServerVandorixClient->Active()) {
             return false;

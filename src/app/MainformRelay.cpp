@@ -14,7 +14,7 @@
 
 namespace {
 
-const QString kApplicationTitle = QStringLiteral("KT VandorixServer");
+const QString kApplicationTitle = QString::fromLatin1(vx::kStationTitle);
 constexpr uint16_t kMpegLayer3 = 0x0055;
 
 QString stateText(const IcecastRelay::Status& status) {

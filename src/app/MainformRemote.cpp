@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 
 bool TMainform::CheckLocalAddress(const QString& Address) {
     if (Address.startsWith(QLatin1String("192.168.")) || Address.startsWith(QLatin1String("10.")) ||
@@ -37,7 +38,12 @@ bool TMainform::CheckLocalAddress(const QString& Address) {
 
 namespace {
 
-const QByteArray kTerminator("\xFF\xFF\xFF\xFF", 4);
+const QByteArray kTerminator(vx::kRemoteTerminator.data(), qsizetype(vx::kRemoteTerminator.size()));
+
+// A command as one read brings it: the name and the terminator.
+QByteArray command(std::string_view name) {
+    return QByteArray(name.data(), qsizetype(name.size())) + kTerminator;
+}
 
 }  // namespace
 
@@ -70,17 +76,17 @@ void TMainform::RemoteControlClientRead(TServerSocket* /*Sender*/,
     // a line end are no command.
     const QByteArray R = Socket->ReadAvailableText();
     step(3);
-    if (R == "Start" + kTerminator) {
+    if (R == command(vx::kRemoteStart)) {
         step(4);
         if (!ServerVandorixClient->Active()) {
             ConnectrbtnClick(Connectrbtn);
         }
-    } else if (R == "Stop" + kTerminator) {
+    } else if (R == command(vx::kRemoteStop)) {
         step(5);
         if (ServerVandorixClient->Active()) {
             DisconnectrbtnClick(Disconnectrbtn);
         }
-    } else if (R == "Ende" + kTerminator) {
+    } else if (R == command(vx::kRemoteEnd)) {
         step(6);
         auto ende = [this] {
             DisconnectrbtnClick(Disconnectrbtn);
@@ -96,7 +102,7 @@ void TMainform::RemoteControlClientRead(TServerSocket* /*Sender*/,
             })) {
             ende();
         }
-    } else if (R == "Liste" + kTerminator) {
+    } else if (R == command(vx::kRemoteList)) {
         step(8);
         // The list as the last connection test built it; each element in one call, nothing retried.
         try {

@@ -22,7 +22,7 @@
 
 namespace {
 
-const QString kApplicationTitle = QStringLiteral("KT VandorixServer");
+const QString kApplicationTitle = QString::fromLatin1(vx::kStationTitle);
 const char* const kKeptAsBad =
     ". \"Optionen.ini\" is kept as \"Optionen.ini.bad\" when the settings are saved.";
 

@@ -1,11 +1,13 @@
 #include "app/StationApplication.h"
 
+#include "platform/StationConstants.h"
+
 #include <cstdio>
 #include <stdexcept>
 
 StationApplication::StationApplication(int& argc, char** argv) : QApplication(argc, argv) {
     setApplicationName(QStringLiteral("vandorixserver"));
-    setApplicationDisplayName(QStringLiteral("KT VandorixServer"));
+    setApplicationDisplayName(QString::fromLatin1(vx::kStationTitle));
 }
 
 bool StationApplication::notify(QObject* receiver, QEvent* event) {

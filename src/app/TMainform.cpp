@@ -144,7 +144,7 @@ void TMainform::buildLayout() {
     Label6 = makeLabel(GroupBox1, QStringLiteral("VandorixClientport:"), 16, 24, 93, 13);
     VandorixClientport = place(new QSpinBox(GroupBox1), 176, 20, 137, 22);
     VandorixClientport->setRange(1024, 65535);
-    VandorixClientport->setValue(6565);
+    VandorixClientport->setValue(vx::kDefaultListenerPort);
 
     GroupBox4 = makeGroup(this, QStringLiteral("Daten-Allgemein"), 264, 72, 329, 73);
     Label9 = makeLabel(GroupBox4, QStringLiteral("Servername:"), 8, 24, 60, 13);

@@ -7,6 +7,7 @@
 #include "mixer/TAudioMixer.h"
 #include "net/THTTPGet.h"
 #include "net/TServerSocket.h"
+#include "platform/StationConstants.h"
 #include "threads/TThreadComp.h"
 
 #include <QDateTime>
@@ -41,6 +42,7 @@ class TSlider;
 class TACMIn;
 class ListenerDestination;
 struct TOptionsRecord;
+class RecordingReader;
 
 // The station's one window. It owns every control and component under the names of the window layout,
 // and its handlers (one file per concern, Mainform*.cpp) carry the station's logic.
@@ -322,6 +324,15 @@ private:
     void buildMixer();
     // Switches the start and stop buttons and the twelve settings controls for a broadcast (or back).
     void lockSettings(bool broadcasting);
+    // The start's steps under its trace. Each that opens something records how to close it again, so
+    // that a failed start closes exactly what it opened (undoFailedStart, newest first).
+    using OpenedSteps = std::vector<std::function<void()>>;
+    void startBroadcast(OpenedSteps& opened);  // steps [8]-[25]
+    void openMp3Copy(OpenedSteps& opened);     // steps [10]-[12]
+    // Sizes the codec input and the capture buffers to one second of input and opens both: steps
+    // [firstStep] to [firstStep + 3].
+    void openAudioPath(int firstStep, OpenedSteps& opened);
+    void undoFailedStart(const OpenedSteps& opened);
     void applyLanguageTexts();
     // FormCreate's settings steps: [22-27] "Server.ini" (false when it is missing: the program ends),
     // [31-37] "Optionen.ini".
@@ -351,6 +362,11 @@ private:
     void registrationRequest(const QString& url, const QString& success, int okMessage, int failMessage);
     void step(int n) { DebugNum = n; }
 
+    // The playback's steps [10]-[12]: the file's format record and what it decodes to; returns the chunk.
+    int readPlaybackHeader(RecordingReader& file, TAudioFormat& format, TAudioFormat& decodeFormat);
+    void playPasses(RecordingReader& file);  // steps [8]-[26], pass after pass while Loop is checked
+    // One pass, a chunk each second by the playback's clock (steps [13]-[25]); false when the file gave none.
+    bool playPass(RecordingReader& file, int chunk, qint64& dueMs);
     // The playback's waits: window messages until the clock reaches dueMs, in slices of at most 100 ms;
     // false when the broadcast stopped or the playback was asked to end meanwhile.
     bool playbackWait(qint64 dueMs);

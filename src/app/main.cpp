@@ -70,7 +70,8 @@ int main(int argc, char** argv) {
     // Remote-control port: 6566 unless a second station on the machine needs another one.
     bool portOk = false;
     env.remoteControlPort =
-        takeOption(args, QStringLiteral("--remote-port"), QStringLiteral("6566")).toInt(&portOk);
+        takeOption(args, QStringLiteral("--remote-port"), QString::number(vx::kDefaultRemoteControlPort))
+            .toInt(&portOk);
     if (!portOk || env.remoteControlPort < 0 || env.remoteControlPort > 65535) {
         std::fprintf(stderr, "--remote-port needs a port number from 0 to 65535\n");
         return 2;

@@ -6,6 +6,9 @@
 // answer element (a listener address) on its own line; the station marks no end of the list, so the
 // answer is read until the station has been silent for a moment or --wait milliseconds have passed.
 // Exit status: 0 sent (and answer read), 1 connection or send failure, 2 usage.
+// By path: this client needs nothing else of the station's sources.
+#include "../platform/StationConstants.h"
+
 #include <netdb.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -22,7 +25,7 @@
 
 namespace {
 
-constexpr std::string_view kTerminator("\xFF\xFF\xFF\xFF", 4);
+constexpr std::string_view kTerminator = vx::kRemoteTerminator;
 constexpr int kQuietMs = 300;  // after the last answer bytes, this much silence ends the list
 
 int usage() {
@@ -127,7 +130,7 @@ std::string readAnswer(int fd, int waitMs) {
 
 int main(int argc, char** argv) {
     std::string host = "127.0.0.1";
-    int port = 6566;
+    int port = vx::kDefaultRemoteControlPort;
     int waitMs = 2000;
     std::string command;
     for (int i = 1; i < argc; ++i) {
@@ -144,7 +147,8 @@ int main(int argc, char** argv) {
         } else if (arg == "-h" || arg == "--help") {
             usage();
             return 0;
-        } else if (command.empty() && (arg == "Start" || arg == "Stop" || arg == "Ende" || arg == "Liste")) {
+        } else if (command.empty() && (arg == vx::kRemoteStart || arg == vx::kRemoteStop ||
+                                       arg == vx::kRemoteEnd || arg == vx::kRemoteList)) {
             command = arg;
         } else {
             return usage();
@@ -162,7 +166,7 @@ int main(int argc, char** argv) {
         ::close(fd);
         return 1;
     }
-    if (command == "Liste") {
+    if (command == vx::kRemoteList) {
         const std::string answer = readAnswer(fd, waitMs);
         // Each element ends with the terminator; a tail without one was cut off and is not an address.
         std::size_t from = 0;

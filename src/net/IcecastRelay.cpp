@@ -1,5 +1,8 @@
 #include "net/IcecastRelay.h"
 
+#include "platform/ScopeGuard.h"
+#include "platform/StationConstants.h"
+
 #include <QByteArray>
 #include <QUrl>
 
@@ -30,7 +33,7 @@ constexpr auto kAnswerTimeout = std::chrono::milliseconds(10000);
 constexpr auto kPoll = std::chrono::milliseconds(20);
 constexpr int kQueueSeconds = 10;
 constexpr std::size_t kQueueFallback = 64 * 1024;  // a format that states no byte rate
-const char* const kAgent = "KT VandorixServer";
+constexpr const char* kAgent = vx::kStationTitle;
 
 void initLibraries() {
     static std::once_flag once;
@@ -62,6 +65,85 @@ QString firstLine(const QByteArray& body) {
 // libshout says only "Socket error" where the system knows why.
 QString systemReason(int error, shout_t* s) {
     return QString::fromLocal8Bit(error != 0 ? std::strerror(error) : shout_get_error(s));
+}
+
+// Everything libshout says to the server before the stream: where, who, the protocol, and the ice-*
+// headers, which Icecast reads as ISO-8859-1.
+void describeSource(shout_t* s, const IcecastTarget& target, const IcecastRelay::StreamInfo& info) {
+    shout_set_host(s, target.host.toUtf8().constData());  // libshout keeps copies of every text
+    shout_set_port(s, static_cast<unsigned short>(target.port));
+    shout_set_user(s, target.user.toUtf8().constData());
+    shout_set_password(s, target.password.toUtf8().constData());
+    shout_set_mount(s, target.mount.toUtf8().constData());
+    shout_set_agent(s, kAgent);
+    shout_set_protocol(s, SHOUT_PROTOCOL_HTTP);
+    shout_set_content_format(s, SHOUT_FORMAT_MP3, SHOUT_USAGE_AUDIO, nullptr);
+    shout_set_public(s, 0);
+    if (!info.name.isEmpty()) {
+        shout_set_meta(s, SHOUT_META_NAME, info.name.toLatin1().constData());
+    }
+    if (!info.description.isEmpty()) {
+        shout_set_meta(s, SHOUT_META_DESCRIPTION, info.description.toLatin1().constData());
+    }
+    if (info.bytesPerSecond > 0) {
+        const QByteArray bitrate = QByteArray::number((info.bytesPerSecond * 8 + 500) / 1000);
+        shout_set_audio_info(s, SHOUT_AI_BITRATE, bitrate.constData());
+    }
+    if (info.sampleRate > 0) {
+        shout_set_audio_info(s, SHOUT_AI_SAMPLERATE, QByteArray::number(info.sampleRate).constData());
+    }
+    if (info.channels > 0) {
+        shout_set_audio_info(s, SHOUT_AI_CHANNELS, QByteArray::number(info.channels).constData());
+    }
+    shout_set_nonblocking(s, SHOUT_BLOCKING_NONE);
+}
+
+// A plain TCP connection to the target's server; -1 when there is none.
+int connectPlain(const IcecastTarget& target) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(target.host.toUtf8().constData(), QByteArray::number(target.port).constData(), &hints,
+                      &found) != 0) {
+        return -1;
+    }
+    int fd = -1;
+    for (addrinfo* a = found; a != nullptr && fd < 0; a = a->ai_next) {
+        fd = ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol);
+        if (fd >= 0 && ::connect(fd, a->ai_addr, a->ai_addrlen) != 0) {
+            ::close(fd);
+            fd = -1;
+        }
+    }
+    ::freeaddrinfo(found);
+    return fd;
+}
+
+// Sends the request and reads the start of the answer: at most 8 KiB, for at most 3 s, less once the
+// server has said yes or the relay stops.
+QByteArray askOnce(int fd, const QByteArray& request, const std::atomic<bool>& stop) {
+    QByteArray answer;
+    const auto deadline = Clock::now() + 3s;
+    if (::send(fd, request.constData(), std::size_t(request.size()), MSG_NOSIGNAL) != request.size()) {
+        return answer;
+    }
+    char buffer[4096];
+    while (answer.size() < 8192 && !stop && Clock::now() < deadline) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 100) <= 0) {
+            continue;
+        }
+        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        if (n <= 0) {
+            break;
+        }
+        answer.append(buffer, n);
+        if (answer.startsWith("HTTP/") && answer.mid(9, 1) == "2") {
+            break;  // taken after all: give the mount back at once
+        }
+    }
+    return answer;
 }
 
 }  // namespace
@@ -229,94 +311,56 @@ IcecastRelay::Outcome IcecastRelay::session(const StreamInfo& info) {
         return out;
     }
     // Every way out of the session closes its connection; the handle serves the next one.
-    struct Closer {
-        shout_t* s;
-        ~Closer() { shout_close(s); }
-    } closer{s};
-    const QByteArray host = target_.host.toUtf8();
-    const QByteArray user = target_.user.toUtf8();
-    const QByteArray password = target_.password.toUtf8();
-    const QByteArray mount = target_.mount.toUtf8();
-    // Icecast reads the ice-* headers as ISO-8859-1.
-    const QByteArray name = info.name.toLatin1();
-    const QByteArray description = info.description.toLatin1();
-    const QByteArray bitrate = QByteArray::number((info.bytesPerSecond * 8 + 500) / 1000);
-    const QByteArray sampleRate = QByteArray::number(info.sampleRate);
-    const QByteArray channels = QByteArray::number(info.channels);
-    shout_set_host(s, host.constData());
-    shout_set_port(s, static_cast<unsigned short>(target_.port));
-    shout_set_user(s, user.constData());
-    shout_set_password(s, password.constData());
-    shout_set_mount(s, mount.constData());
-    shout_set_agent(s, kAgent);
-    shout_set_protocol(s, SHOUT_PROTOCOL_HTTP);
-    shout_set_content_format(s, SHOUT_FORMAT_MP3, SHOUT_USAGE_AUDIO, nullptr);
-    shout_set_public(s, 0);
-    if (!name.isEmpty()) {
-        shout_set_meta(s, SHOUT_META_NAME, name.constData());
+    const vx::ScopeGuard closer([s] { shout_close(s); });
+    describeSource(s, target_, info);
+    if (!connectSource(s, out)) {
+        return out;
     }
-    if (!description.isEmpty()) {
-        shout_set_meta(s, SHOUT_META_DESCRIPTION, description.constData());
-    }
-    if (info.bytesPerSecond > 0) {
-        shout_set_audio_info(s, SHOUT_AI_BITRATE, bitrate.constData());
-    }
-    if (info.sampleRate > 0) {
-        shout_set_audio_info(s, SHOUT_AI_SAMPLERATE, sampleRate.constData());
-    }
-    if (info.channels > 0) {
-        shout_set_audio_info(s, SHOUT_AI_CHANNELS, channels.constData());
-    }
-    shout_set_nonblocking(s, SHOUT_BLOCKING_NONE);
+    out.reachedAir = true;
+    report(State::OnAir);
+    carryBlocks(s, out);
+    return out;
+}
 
+bool IcecastRelay::connectSource(shout_t* s, Outcome& out) {
     errno = 0;
     int rc = shout_open(s);
     int error = errno;
     const auto deadline = Clock::now() + kAnswerTimeout;
     while (rc == SHOUTERR_BUSY || rc == SHOUTERR_RETRY || rc == SHOUTERR_UNCONNECTED) {
         if (pause(kPoll)) {
-            return out;
+            return false;
         }
         if (Clock::now() > deadline) {
             out.reason = QStringLiteral("no answer from %1:%2 within %3 s")
                              .arg(hostForUrl(target_.host))
                              .arg(target_.port)
                              .arg(std::chrono::duration_cast<std::chrono::seconds>(kAnswerTimeout).count());
-            return out;
+            return false;
         }
         errno = 0;
         rc = shout_get_connected(s);
         error = errno;
     }
-    if (rc != SHOUTERR_CONNECTED && rc != SHOUTERR_SUCCESS) {
-        if (rc == SHOUTERR_NOLOGIN) {
-            out.refused = true;
-            out.reason = refusalReason();
-        } else {
-            out.reason =
-                QStringLiteral("cannot connect to %1:%2 (%3)")
-                    .arg(hostForUrl(target_.host))
-                    .arg(target_.port)
-                    .arg(systemReason(rc == SHOUTERR_SOCKET || rc == SHOUTERR_NOCONNECT ? error : 0, s));
-        }
-        return out;
+    if (rc == SHOUTERR_CONNECTED || rc == SHOUTERR_SUCCESS) {
+        return true;
     }
+    if (rc == SHOUTERR_NOLOGIN) {
+        out.refused = true;
+        out.reason = refusalReason();
+    } else {
+        out.reason = QStringLiteral("cannot connect to %1:%2 (%3)")
+                         .arg(hostForUrl(target_.host))
+                         .arg(target_.port)
+                         .arg(systemReason(rc == SHOUTERR_SOCKET || rc == SHOUTERR_NOCONNECT ? error : 0, s));
+    }
+    return false;
+}
 
-    out.reachedAir = true;
-    report(State::OnAir);
+void IcecastRelay::carryBlocks(shout_t* s, Outcome& out) {
     bool titleDue = true;  // a new source connection starts without a title
     for (;;) {
-        QString title;
-        {
-            std::lock_guard lock(mutex_);
-            titleDue |= titleChanged_;
-            titleChanged_ = false;
-            title = detached(title_);
-        }
-        if (titleDue) {
-            titleDue = false;
-            report(State::OnAir, title.isEmpty() ? QString() : sendTitle(title));
-        }
+        sendTitleIfDue(titleDue);
         // libshout keeps what the socket did not take; hand it nothing more until that has gone, so
         // that the bounded queue here is the only place blocks wait.
         if (shout_queuelen(s) > 0) {
@@ -324,28 +368,21 @@ IcecastRelay::Outcome IcecastRelay::session(const StreamInfo& info) {
             const ssize_t flushed = shout_send_raw(s, nullptr, 0);
             if (flushed < 0 && flushed != SHOUTERR_BUSY) {
                 out.reason = QStringLiteral("connection lost (%1)").arg(systemReason(errno, s));
-                return out;
+                return;
             }
             if (shout_queuelen(s) > 0) {
                 if (pause(kPoll)) {
-                    return out;
+                    return;
                 }
                 continue;
             }
         }
         std::string block;
-        {
-            std::unique_lock lock(mutex_);
-            changed_.wait(lock, [this] { return stop_ || titleChanged_ || !queue_.empty(); });
-            if (stop_) {
-                return out;
-            }
-            if (queue_.empty()) {
-                continue;
-            }
-            block = std::move(queue_.front());
-            queue_.pop_front();
-            queuedBytes_ -= block.size();
+        if (!takeBlock(block)) {
+            return;
+        }
+        if (block.empty()) {
+            continue;  // woken for a title
         }
         // Raw: Icecast gets exactly the bytes every listener gets. libshout's MP3 parsing only times the
         // sending of a file, which a live stream does not need, and it would hold back a frame cut at a
@@ -355,33 +392,45 @@ IcecastRelay::Outcome IcecastRelay::session(const StreamInfo& info) {
             shout_send_raw(s, reinterpret_cast<const unsigned char*>(block.data()), block.size());
         if (taken < 0 && taken != SHOUTERR_BUSY) {
             out.reason = QStringLiteral("connection lost (%1)").arg(systemReason(errno, s));
-            return out;
+            return;
         }
         ++sent_;
     }
+}
+
+void IcecastRelay::sendTitleIfDue(bool& titleDue) {
+    QString title;
+    {
+        std::lock_guard lock(mutex_);
+        titleDue |= titleChanged_;
+        titleChanged_ = false;
+        title = detached(title_);
+    }
+    if (titleDue) {
+        titleDue = false;
+        report(State::OnAir, title.isEmpty() ? QString() : sendTitle(title));
+    }
+}
+
+bool IcecastRelay::takeBlock(std::string& block) {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return stop_ || titleChanged_ || !queue_.empty(); });
+    if (stop_) {
+        return false;
+    }
+    if (!queue_.empty()) {
+        block = std::move(queue_.front());
+        queue_.pop_front();
+        queuedBytes_ -= block.size();
+    }
+    return true;
 }
 
 // libshout answers every refusal with "Login failed". The server's own reason (a wrong password, a
 // mount in use, too many sources) comes from asking once more on a plain connection.
 QString IcecastRelay::refusalReason() const {
     const QString fallback = QStringLiteral("the server refused the source login");
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    if (::getaddrinfo(target_.host.toUtf8().constData(), QByteArray::number(target_.port).constData(), &hints,
-                      &found) != 0) {
-        return fallback;
-    }
-    int fd = -1;
-    for (addrinfo* a = found; a != nullptr && fd < 0; a = a->ai_next) {
-        fd = ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol);
-        if (fd >= 0 && ::connect(fd, a->ai_addr, a->ai_addrlen) != 0) {
-            ::close(fd);
-            fd = -1;
-        }
-    }
-    ::freeaddrinfo(found);
+    const int fd = connectPlain(target_);
     if (fd < 0) {
         return fallback;
     }
@@ -389,25 +438,7 @@ QString IcecastRelay::refusalReason() const {
     const QByteArray request = "SOURCE " + QUrl::toPercentEncoding(target_.mount, "/") +
                                " HTTP/1.0\r\nAuthorization: Basic " + credentials +
                                "\r\nUser-Agent: " + kAgent + "\r\nContent-Type: audio/mpeg\r\n\r\n";
-    QByteArray answer;
-    const auto deadline = Clock::now() + 3s;
-    if (::send(fd, request.constData(), std::size_t(request.size()), MSG_NOSIGNAL) == request.size()) {
-        char buffer[4096];
-        while (answer.size() < 8192 && !stopFlag_ && Clock::now() < deadline) {
-            pollfd p{fd, POLLIN, 0};
-            if (::poll(&p, 1, 100) <= 0) {
-                continue;
-            }
-            const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-            if (n <= 0) {
-                break;
-            }
-            answer.append(buffer, n);
-            if (answer.startsWith("HTTP/") && answer.mid(9, 1) == "2") {
-                break;  // taken after all: give the mount back at once
-            }
-        }
-    }
+    const QByteArray answer = askOnce(fd, request, stopFlag_);
     ::close(fd);
     const qsizetype lineEnd = answer.indexOf("\r\n");
     if (!answer.startsWith("HTTP/") || lineEnd < 0) {

@@ -82,7 +82,16 @@ private:
         QString reason;
     };
     void run(StreamInfo info);
+    // One connection to the server, from the source login until it fails or the relay stops.
     Outcome session(const StreamInfo& info);
+    // Waits for the source login; false, with the reason in out, when it did not come about.
+    bool connectSource(struct shout* s, Outcome& out);
+    // On air: the title when due, then block after block; returns when the connection fails (the
+    // reason in out) or the relay stops.
+    void carryBlocks(struct shout* s, Outcome& out);
+    void sendTitleIfDue(bool& titleDue);
+    // The next queued block, empty when woken for a new title; false when stopping.
+    bool takeBlock(std::string& block);
     void report(State state, const QString& reason = {});
     // Waits until stop() or the time is up; true when stopping.
     bool pause(std::chrono::milliseconds ms);

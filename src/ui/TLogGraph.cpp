@@ -279,16 +279,40 @@ void TLogGraph::drawPass(QPainter& screen) {
     ensureLayout();
     const int w = width();
     const int h = height();
-    const bool framed = bevel_ != bvNone;
 
     QImage bitmap(w, h, QImage::Format_ARGB32_Premultiplied);
     bitmap.fill(colorBg_);
     QPainter p(&bitmap);
-    const QFont bitmapFont = QGuiApplication::font();
-    p.setFont(bitmapFont);
+    p.setFont(QGuiApplication::font());
     p.setPen(colorText_);
+    drawBackground(p);
 
-    // Background.
+    const int64_t newest = values_[std::size_t(std::clamp(valuesCount_ - 1, 0, kHistory - 1))];
+    if (viewStyle_ != vsGraph) {
+        // vsLabels: everything goes into the off-screen image.
+        drawLabels(p, newest);
+        p.end();
+        screen.drawImage(0, 0, bitmap);
+        return;
+    }
+    if (!degenerate()) {
+        drawBars(p);
+    }
+    const QString text = graphText(newest);
+    p.end();
+    screen.drawImage(0, 0, bitmap);
+    if (!text.isEmpty()) {
+        // The value text goes straight onto the screen in the control's (its parent's) font.
+        const QFontMetrics fm(font());
+        screen.setFont(font());
+        screen.setPen(colorText_);
+        writeText(screen, fm, w / 2 - fm.horizontalAdvance(text) / 2, bevel_ != bvNone ? 1 : 0, text);
+    }
+}
+
+void TLogGraph::drawBackground(QPainter& p) {
+    const int w = width();
+    const int h = height();
     if (tileImage_ != nullptr && !tileImage_->Picture().isNull()) {
         tileImage_->DrawTiles(p, x(), y(), w, h);
     } else if (image_ != nullptr && !image_->pixmap().isNull()) {
@@ -296,62 +320,54 @@ void TLogGraph::drawPass(QPainter& screen) {
     } else {
         p.fillRect(drawRect_, colorBg_);
     }
-
-    // Frame.
-    if (framed) {
-        const QColor light = palette().color(QPalette::Light);
-        const QColor shadow = palette().color(QPalette::Dark);
-        const QColor topLeft = bevel_ == bvRaised ? light : shadow;
-        const QColor bottomRight = bevel_ == bvRaised ? shadow : light;
-        lineTo(p, QPoint(0, h - 1), QPoint(0, 0), topLeft);
-        lineTo(p, QPoint(0, 0), QPoint(w - 1, 0), topLeft);
-        lineTo(p, QPoint(1, h - 1), QPoint(w - 1, h - 1), bottomRight);
-        lineTo(p, QPoint(w - 1, h - 1), QPoint(w - 1, 0), bottomRight);
-    }
-
-    const int64_t newest = values_[std::size_t(std::clamp(valuesCount_ - 1, 0, kHistory - 1))];
-    if (viewStyle_ == vsGraph) {
-        QString text;
-        if (!degenerate()) {
-            int x = framed ? 1 : 0;
-            for (int i = 0; i < valuesCount_; ++i) {
-                const int64_t v = values_[std::size_t(i)];
-                const int row = v == 0 ? zeroLine_ : rowOf(std::clamp<int64_t>(v, valueMin_, valueMax_));
-                if (row != zeroLine_) {
-                    lineTo(p, QPoint(x, zeroLine_), QPoint(x, row), colorFg_);
-                } else {
-                    p.fillRect(x, zeroLine_, 1, 1, colorFg_);
-                }
-                x += betweenSpace_;
-            }
-            if (showLine_) {
-                const int row = rowOf(linePos_);
-                QPen pen = linePen_;
-                p.setPen(pen);
-                p.drawLine(0, row, w - 1, row);  // up to but not including (Width, row)
-            }
-        }
-        if (divisor_ != 0 && dispUpper_) {
-            text = ValueText(newest, divisor_, true);
-            if (dispAfter_ && !afterString_.isEmpty()) {
-                text += afterString_.startsWith(QLatin1Char(' ')) ? afterString_
-                                                                  : QLatin1Char(' ') + afterString_;
-            }
-        }
-        p.end();
-        screen.drawImage(0, 0, bitmap);
-        if (!text.isEmpty()) {
-            // The value text goes straight onto the screen in the control's (its parent's) font.
-            const QFontMetrics fm(font());
-            screen.setFont(font());
-            screen.setPen(colorText_);
-            writeText(screen, fm, w / 2 - fm.horizontalAdvance(text) / 2, framed ? 1 : 0, text);
-        }
+    if (bevel_ == bvNone) {
         return;
     }
+    const QColor light = palette().color(QPalette::Light);
+    const QColor shadow = palette().color(QPalette::Dark);
+    const QColor topLeft = bevel_ == bvRaised ? light : shadow;
+    const QColor bottomRight = bevel_ == bvRaised ? shadow : light;
+    lineTo(p, QPoint(0, h - 1), QPoint(0, 0), topLeft);
+    lineTo(p, QPoint(0, 0), QPoint(w - 1, 0), topLeft);
+    lineTo(p, QPoint(1, h - 1), QPoint(w - 1, h - 1), bottomRight);
+    lineTo(p, QPoint(w - 1, h - 1), QPoint(w - 1, 0), bottomRight);
+}
 
-    // vsLabels: everything goes into the off-screen image.
-    const QFontMetrics fm(bitmapFont);
+void TLogGraph::drawBars(QPainter& p) {
+    int x = bevel_ != bvNone ? 1 : 0;
+    for (int i = 0; i < valuesCount_; ++i) {
+        const int64_t v = values_[std::size_t(i)];
+        const int row = v == 0 ? zeroLine_ : rowOf(std::clamp<int64_t>(v, valueMin_, valueMax_));
+        if (row != zeroLine_) {
+            lineTo(p, QPoint(x, zeroLine_), QPoint(x, row), colorFg_);
+        } else {
+            p.fillRect(x, zeroLine_, 1, 1, colorFg_);
+        }
+        x += betweenSpace_;
+    }
+    if (showLine_) {
+        const int row = rowOf(linePos_);
+        p.setPen(linePen_);
+        p.drawLine(0, row, width() - 1, row);  // up to but not including (Width, row)
+    }
+}
+
+QString TLogGraph::graphText(int64_t newest) const {
+    if (divisor_ == 0 || !dispUpper_) {
+        return {};
+    }
+    QString text = ValueText(newest, divisor_, true);
+    if (dispAfter_ && !afterString_.isEmpty()) {
+        text += afterString_.startsWith(QLatin1Char(' ')) ? afterString_ : QLatin1Char(' ') + afterString_;
+    }
+    return text;
+}
+
+void TLogGraph::drawLabels(QPainter& p, int64_t newest) {
+    const int w = width();
+    const int h = height();
+    const bool framed = bevel_ != bvNone;
+    const QFontMetrics fm(QGuiApplication::font());
     const int lineHeight = fm.height();
     if (dispUpper_) {
         QString caption = descString_;
@@ -368,8 +384,6 @@ void TLogGraph::drawPass(QPainter& screen) {
         writeText(p, fm, w / 2 - fm.horizontalAdvance(afterString_) / 2,
                   framed ? h - lineHeight - 1 : h - lineHeight, afterString_);
     }
-    p.end();
-    screen.drawImage(0, 0, bitmap);
 }
 
 QImage TLogGraph::renderImage() {

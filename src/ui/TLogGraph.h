@@ -94,6 +94,11 @@ private:
     bool degenerate() const;  // no bar fits, or the value range is empty
     int rowOf(int64_t value) const;
     void drawPass(QPainter& screen);
+    // The parts of a pass, drawn into the off-screen image.
+    void drawBackground(QPainter& p);  // tiles, picture or colour, and the bevel
+    void drawBars(QPainter& p);        // one bar per value, and the reference line
+    void drawLabels(QPainter& p, int64_t newest);
+    QString graphText(int64_t newest) const;  // the value text over the bars; empty for none
     void drawNow();
 
     std::array<int64_t, kHistory> values_{};

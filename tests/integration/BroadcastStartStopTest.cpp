@@ -125,6 +125,27 @@ TEST(BroadcastStart, RecordModeOpensOnlyTheAudioPath) {
     EXPECT_TRUE(s.settingsUnlocked());
 }
 
+// A start that fails leaves alone what it found open: here the audio path of an armed record mode, which
+// a second start (as the remote "Start" makes while no port listens) cannot size again.
+TEST(BroadcastStart, AFailedStartClosesOnlyWhatItOpenedItself) {
+    auto capture = simulatedCapture();
+    Station s(capture, std::make_shared<vx::acm::SimulatedAcm>());
+    TMainform& w = s.w();
+    w.RecordMode = true;
+    w.Connectrbtn->click();
+    ASSERT_TRUE(s.dialogs.messages.isEmpty()) << s.dialogs.messages.join('|').toStdString();
+    w.Guarded(&w, [&] { w.ConnectrbtnClick(w.Connectrbtn); });
+    ASSERT_EQ(s.dialogs.messages.size(), 1);
+    EXPECT_TRUE(
+        s.dialogs.messages[0].startsWith(QStringLiteral("You cannot change the buffer size while active.")));
+    EXPECT_TRUE(s.dialogs.messages[0].endsWith(QStringLiteral("DebugStr: ConnectrbtnClick\n\rDebugNum: 2")));
+    EXPECT_TRUE(w.ACMC->Active()) << "the failed start closed the record mode's codec stream";
+    EXPECT_TRUE(capture->isOpen()) << "the failed start closed the record mode's capture";
+    w.Disconnectrbtn->click();
+    EXPECT_FALSE(w.ACMC->Active());
+    EXPECT_FALSE(capture->isOpen());
+}
+
 // The start waits for the directory's answer to its status report, and events are handled meanwhile: a
 // stop that runs then has undone the start, which must end there instead of locking the settings and
 // starting the timers of a broadcast that no longer runs.

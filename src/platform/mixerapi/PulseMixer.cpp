@@ -1,6 +1,7 @@
 #include "platform/mixerapi/PulseMixer.h"
 
 #include "platform/Posting.h"
+#include "platform/StationConstants.h"
 #include "platform/mixerapi/MixerTree.h"
 
 #include <pulse/pulseaudio.h>
@@ -212,7 +213,7 @@ struct PulseMixer::Impl {
             return true;
         }
         dropContext();
-        context = pa_context_new(pa_threaded_mainloop_get_api(loop), "KT VandorixServer");
+        context = pa_context_new(pa_threaded_mainloop_get_api(loop), vx::kStationTitle);
         if (context == nullptr) {
             return false;
         }

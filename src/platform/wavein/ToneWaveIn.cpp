@@ -1,5 +1,6 @@
 #include "platform/wavein/ToneWaveIn.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <numbers>
@@ -22,14 +23,19 @@ public:
         produced_ = 0;
     }
 
-    int read(uint8_t* dst, uint32_t bytes, const std::atomic<bool>&) override {
-        const auto elapsed = std::chrono::steady_clock::now() - start_;
-        const auto due = uint64_t(std::chrono::duration_cast<std::chrono::microseconds>(elapsed).count() *
-                                  rate_ / 1000000);
-        if (due <= produced_) {
-            // Nothing due yet: sleep a short slice, so a reset is answered quickly.
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            return 0;
+    int read(uint8_t* dst, uint32_t bytes, const std::atomic<bool>& stop) override {
+        uint64_t due = dueFrames();
+        const uint64_t wanted = produced_ + bytes / frameBytes();
+        if (due < wanted) {
+            // The buffer is handed on only when full, so the frames are made when all are due: a wake-up
+            // per slice instead of one per few milliseconds of sound. The slice is short enough that a
+            // reset is answered quickly.
+            const auto full = start_ + std::chrono::microseconds(wanted * 1000000 / rate_ + 1);
+            std::this_thread::sleep_until(std::min(full, std::chrono::steady_clock::now() + kSlice));
+            due = dueFrames();
+            if (due <= produced_ || stop.load()) {
+                return 0;
+            }
         }
         const uint64_t frames = std::min<uint64_t>(due - produced_, bytes / frameBytes());
         for (uint64_t i = 0; i < frames; ++i) {
@@ -52,6 +58,14 @@ public:
     uint32_t frameBytes() const override { return channels_ * bits_ / 8; }
 
 private:
+    static constexpr std::chrono::milliseconds kSlice{50};
+
+    uint64_t dueFrames() const {
+        const auto elapsed = std::chrono::steady_clock::now() - start_;
+        return uint64_t(std::chrono::duration_cast<std::chrono::microseconds>(elapsed).count()) * rate_ /
+               1000000;
+    }
+
     uint64_t rate_;
     uint32_t channels_;
     uint32_t bits_;

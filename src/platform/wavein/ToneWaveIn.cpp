@@ -16,7 +16,8 @@ public:
         : rate_(f.samplesPerSec()),
           channels_(f.channels()),
           bits_(f.bitsPerSample()),
-          step_(2.0 * std::numbers::pi * frequency / double(f.samplesPerSec())) {}
+          stepCos_(std::cos(2.0 * std::numbers::pi * frequency / double(f.samplesPerSec()))),
+          stepSin_(std::sin(2.0 * std::numbers::pi * frequency / double(f.samplesPerSec()))) {}
 
     void begin() override {
         start_ = std::chrono::steady_clock::now();
@@ -38,19 +39,26 @@ public:
             }
         }
         const uint64_t frames = std::min<uint64_t>(due - produced_, bytes / frameBytes());
+        // The phase turns as a unit vector, one rotation per frame: a sine per sample cost the station
+        // more than its encoder. Set back to unit length once per read, it cannot drift.
         for (uint64_t i = 0; i < frames; ++i) {
-            const double v = 0.5 * std::sin(phase_);
-            phase_ = std::fmod(phase_ + step_, 2.0 * std::numbers::pi);
+            const double v = 0.5 * sin_;
+            const double nextCos = cos_ * stepCos_ - sin_ * stepSin_;
+            sin_ = cos_ * stepSin_ + sin_ * stepCos_;
+            cos_ = nextCos;
             for (uint32_t c = 0; c < channels_; ++c) {
                 if (bits_ == 8) {
-                    *dst++ = uint8_t(std::lround(128.0 + v * 127.0));
+                    *dst++ = uint8_t(std::lrint(128.0 + v * 127.0));
                 } else {
-                    const auto s = int16_t(std::lround(v * 32767.0));
+                    const auto s = int16_t(std::lrint(v * 32767.0));
                     *dst++ = uint8_t(uint16_t(s) & 0xFF);
                     *dst++ = uint8_t(uint16_t(s) >> 8);
                 }
             }
         }
+        const double length = std::sqrt(cos_ * cos_ + sin_ * sin_);
+        cos_ /= length;
+        sin_ /= length;
         produced_ += frames;
         return int(frames * frameBytes());
     }
@@ -69,8 +77,10 @@ private:
     uint64_t rate_;
     uint32_t channels_;
     uint32_t bits_;
-    double step_;
-    double phase_ = 0.0;
+    double stepCos_;
+    double stepSin_;
+    double cos_ = 1.0;
+    double sin_ = 0.0;
     std::chrono::steady_clock::time_point start_;
     uint64_t produced_ = 0;
 };

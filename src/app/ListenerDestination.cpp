@@ -10,11 +10,11 @@ void ListenerDestination::write(const char* data, int size) {
     if (size <= 0) {
         return;
     }
-    const auto connections = server_.Connections();
+    const auto snapshot = server_.Snapshot();
     const auto sendTime = std::chrono::steady_clock::now();
-    for (const auto& connection : connections) {
+    for (const auto& connection : snapshot->connections) {
         try {
-            const auto session = connection->UserDataAs<TVXSocketData>();
+            auto* const session = dynamic_cast<TVXSocketData*>(connection->Session());
             if (!session || session->Kind.load() != TVXSocketData::KindListener) {
                 continue;
             }

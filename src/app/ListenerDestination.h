@@ -9,8 +9,9 @@ class TServerSocket;
 // The admitted listeners of the listener port: each gets one attempt per block, and what its connection
 // does not take at once is lost for it. Sessions in their handshake, refused peers and info channels get
 // nothing.
-// Thread contract: write() on the thread that carries the block; it walks a copy of the connection list,
-// so connections the window thread releases meanwhile stay valid (closed) in it.
+// Thread contract: write() on the thread that carries the block; it walks a snapshot of the connection
+// list, so connections the window thread releases meanwhile stay valid (closed) in it. A connection's
+// session is the record its server made at accept (TServerSocket::NewUserData).
 class ListenerDestination : public BlockDestination {
 public:
     explicit ListenerDestination(TServerSocket& server) : server_(server) {}

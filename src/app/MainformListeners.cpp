@@ -81,6 +81,7 @@ void TMainform::buildListenerService() {
     // Every player and the listener program speak at once; a peer silent this long only holds a
     // descriptor, and a single host could take them all.
     ServerVandorixClient->FirstDataTimeoutMs = 30000;
+    ServerVandorixClient->NewUserData = [] { return std::make_shared<TVXSocketData>(); };
     ServerVandorixClient->OnClientConnect = [this](TServerSocket* sender, const auto& socket) {
         Guarded(this, [&] { ServerVandorixClientClientConnect(sender, socket); });
     };
@@ -107,9 +108,9 @@ int TMainform::GetUseranzahl() {
     if (!ServerVandorixClient) {
         return 0;
     }
-    // A copy of the list: the worker counts while the window thread accepts and releases.
-    for (const auto& socket : ServerVandorixClient->Connections()) {
-        const auto session = socket->UserDataAs<TVXSocketData>();
+    // A snapshot of the list: the worker counts while the window thread accepts and releases.
+    for (const auto& socket : ServerVandorixClient->Snapshot()->connections) {
+        const auto* session = dynamic_cast<const TVXSocketData*>(socket->Session());
         if (session && session->Kind.load() == TVXSocketData::KindListener) {
             ++count;
         }
@@ -118,10 +119,10 @@ int TMainform::GetUseranzahl() {
 }
 
 void TMainform::ServerVandorixClientClientConnect(TServerSocket* /*Sender*/,
-                                                  const std::shared_ptr<TServerClientWinSocket>& Socket) {
+                                                  const std::shared_ptr<TServerClientWinSocket>& /*Socket*/) {
     trace("ServerVandorixClientClientConnect");
+    // Its session was made with it (NewUserData): the worker reads it from then on without a lock.
     step(2);
-    Socket->SetUserData(std::make_shared<TVXSocketData>());
 }
 
 void TMainform::ServerVandorixClientClientError(TServerSocket* /*Sender*/,
@@ -241,35 +242,56 @@ void TMainform::UpdateClick(QObject* /*Sender*/) {
 void TMainform::ConnectionTestTimer(QObject* /*Sender*/) {
     trace("ConnectionTestTimer");
     try {
-        // The rows are gathered first and then applied as a difference: the list shows the same rows as
-        // one rebuilt from scratch, but a tick costs the view only the listeners that joined or left.
         step(2);
-        std::vector<ListenerListModel::Row> rows;
-        step(4);
-        const int n = ServerVandorixClient->ConnectionCount();
-        rows.reserve(std::size_t(ClientslistRows->rowCount()) + 16);
-        for (int i = 0; i < n; ++i) {
-            const auto socket = ServerVandorixClient->ConnectionAt(i);
+        const auto snapshot = ServerVandorixClient->Snapshot();
+        // The admitted listener a connection carries, or null; one that has taken nothing for so long
+        // is gone or stuck, and is closed so that its slot goes to others.
+        auto listener = [this](TServerClientWinSocket& socket) -> const TVXSocketData* {
             step(5);
-            const auto session = socket ? socket->UserDataAs<TVXSocketData>() : nullptr;
+            const auto* session = dynamic_cast<const TVXSocketData*>(socket.Session());
+            step(6);
+            if (!session || session->Kind.load() != TVXSocketData::KindListener) {
+                return nullptr;
+            }
+            if (session->stalledFor() >= std::chrono::milliseconds(StalledListenerLimitMs)) {
+                socket.CloseConnection();
+                return nullptr;
+            }
+            return session;
+        };
+        // Most ticks nobody joined or left: the walk then only compares with the rows shown, which
+        // costs no allocation and no copy per listener. Otherwise the rows are gathered and applied as
+        // a difference, so the list shows the same rows as one rebuilt from scratch.
+        step(4);
+        int count = 0;
+        bool same = true;
+        for (const auto& socket : snapshot->connections) {
+            const TVXSocketData* session = listener(*socket);
             if (!session) {
                 continue;
             }
-            step(6);
-            if (session->Kind.load() != TVXSocketData::KindListener) {
-                continue;
-            }
-            // A listener that has taken nothing for so long is gone or stuck; its slot goes to others.
-            if (session->stalledFor() >= std::chrono::milliseconds(StalledListenerLimitMs)) {
-                socket->CloseConnection();
-                continue;
-            }
             step(7);
-            rows.push_back({socket->Id(), socket->PeerAddress(), session->ClientProgram});
+            if (same) {
+                same = count < ClientslistRows->rowCount() && [&] {
+                    const ListenerListModel::Row& shown = ClientslistRows->row(count);
+                    return shown.id == socket->Id() && shown.program == session->ClientProgram &&
+                           shown.address == socket->PeerAddress();
+                }();
+            }
+            ++count;
         }
-        const int count = int(rows.size());
-        step(3);
-        ClientslistRows->update(std::move(rows));
+        if (!same || count != ClientslistRows->rowCount()) {
+            std::vector<ListenerListModel::Row> rows;
+            rows.reserve(std::size_t(count));
+            for (const auto& socket : snapshot->connections) {
+                if (const TVXSocketData* session = listener(*socket)) {
+                    rows.push_back({socket->Id(), socket->PeerAddress(), session->ClientProgram});
+                }
+            }
+            count = int(rows.size());
+            step(3);
+            ClientslistRows->update(std::move(rows));
+        }
         step(11);
         Hoerer->setText(QString::number(count));
     } catch (const std::exception&) {

@@ -10,8 +10,15 @@
 #include <cerrno>
 
 TServerClientWinSocket::TServerClientWinSocket(int fd, int epollFd, uint64_t id, QString peer,
-                                               std::shared_ptr<ServerLink> link)
-    : fd_(fd), epollFd_(epollFd), id_(id), peer_(std::move(peer)), link_(std::move(link)) {}
+                                               std::shared_ptr<ServerLink> link,
+                                               std::shared_ptr<TSocketUserData> session)
+    : fd_(fd),
+      epollFd_(epollFd),
+      id_(id),
+      peer_(std::move(peer)),
+      link_(std::move(link)),
+      session_(std::move(session)),
+      userData_(session_) {}
 
 TServerClientWinSocket::~TServerClientWinSocket() {
     closeSocket();

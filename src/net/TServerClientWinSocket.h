@@ -40,6 +40,12 @@ public:
     // The socket's descriptor, -1 once closed. For measurements beside the layer only.
     int SocketHandle() const;
 
+    // The record the server's NewUserData made for the connection at accept (null without one): fixed for
+    // the connection's life and owned by it, so any thread reads it without a lock or a reference count,
+    // which the senders of a block to thousands of connections rely on. SetUserData does not replace it.
+    TSocketUserData* Session() const { return session_.get(); }
+
+    // The record as last set; starts as Session().
     std::shared_ptr<TSocketUserData> UserData() const;
     void SetUserData(std::shared_ptr<TSocketUserData> data);
     template <class T>
@@ -59,7 +65,8 @@ public:
 
 private:
     friend class TServerSocket;
-    TServerClientWinSocket(int fd, int epollFd, uint64_t id, QString peer, std::shared_ptr<ServerLink> link);
+    TServerClientWinSocket(int fd, int epollFd, uint64_t id, QString peer, std::shared_ptr<ServerLink> link,
+                           std::shared_ptr<TSocketUserData> session);
 
     // Closes the socket; true when this call closed it.
     bool closeSocket();
@@ -74,6 +81,7 @@ private:
     const QString peer_;
     const std::shared_ptr<ServerLink> link_;
     bool dataArrived_ = false;  // the peer has sent a byte; the server's thread only
+    const std::shared_ptr<TSocketUserData> session_;
 
     mutable std::mutex userMutex_;
     std::shared_ptr<TSocketUserData> userData_;

@@ -163,6 +163,19 @@ std::vector<std::shared_ptr<TServerClientWinSocket>> TServerSocket::Connections(
     return list_;
 }
 
+std::shared_ptr<const TServerSocket::ConnectionSnapshot> TServerSocket::Snapshot() const {
+    std::lock_guard lock(listMutex_);
+    if (!snapshot_) {
+        snapshot_ = std::make_shared<const ConnectionSnapshot>(ConnectionSnapshot{generation_, list_});
+    }
+    return snapshot_;
+}
+
+void TServerSocket::listChanged() {
+    ++generation_;
+    snapshot_.reset();  // the connections it holds go with the last copy handed out
+}
+
 void TServerSocket::onNotifier() {
     epoll_event events[kEventBatch];
     const int n = ::epoll_wait(epollFd_, events, kEventBatch, 0);
@@ -215,11 +228,12 @@ void TServerSocket::acceptAll() {
             ::close(fd);
             continue;
         }
-        std::shared_ptr<TServerClientWinSocket> conn(
-            new TServerClientWinSocket(fd, epollFd_, id, QString::fromLatin1(text), link_));
+        std::shared_ptr<TServerClientWinSocket> conn(new TServerClientWinSocket(
+            fd, epollFd_, id, QString::fromLatin1(text), link_, NewUserData ? NewUserData() : nullptr));
         {
             std::lock_guard lock(listMutex_);
             list_.push_back(conn);
+            listChanged();
         }
         byId_.emplace(id, conn);
         awaitFirstData(conn);
@@ -329,15 +343,20 @@ void TServerSocket::release(uint64_t id) {
     const auto it = std::find_if(list_.begin(), list_.end(), [id](const auto& c) { return c->id_ == id; });
     if (it != list_.end()) {
         list_.erase(it);
+        listChanged();
     }
 }
 
 void TServerSocket::releaseAll() {
     std::vector<std::shared_ptr<TServerClientWinSocket>> all;
+    std::shared_ptr<const ConnectionSnapshot> snapshot;  // its connections go here, newest first, too
     {
         std::lock_guard lock(listMutex_);
         all.swap(list_);
+        snapshot.swap(snapshot_);
+        listChanged();
     }
+    snapshot.reset();
     byId_.clear();
     silent_.clear();
     silenceCheck_->stop();

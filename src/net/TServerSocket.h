@@ -65,6 +65,17 @@ public:
     // A copy of the list: the way for any thread to walk the connections. A connection released while
     // the copy is held stays valid (not open) until the copy goes.
     std::vector<std::shared_ptr<TServerClientWinSocket>> Connections() const;
+    // The same copy, shared: while the list has not changed, every caller gets the one made after the
+    // last change, at the cost of a reference instead of one per connection. `generation` rises with
+    // every change of the list.
+    struct ConnectionSnapshot {
+        uint64_t generation = 0;
+        std::vector<std::shared_ptr<TServerClientWinSocket>> connections;
+    };
+    std::shared_ptr<const ConnectionSnapshot> Snapshot() const;
+
+    // Makes the record of each new connection (its Session()), before any event or other thread sees it.
+    std::function<std::shared_ptr<TSocketUserData>()> NewUserData;
 
     TSocketNotifyEvent OnClientConnect;
     TSocketNotifyEvent OnClientRead;
@@ -80,6 +91,7 @@ private:
     void releasePending();
     void release(uint64_t id);
     void releaseAll();
+    void listChanged();  // under listMutex_
     void asyncError(const std::shared_ptr<TServerClientWinSocket>& conn, TErrorEvent kind, int code);
     void awaitFirstData(const std::shared_ptr<TServerClientWinSocket>& conn);
     void closeSilentPeers();
@@ -95,6 +107,9 @@ private:
 
     mutable std::mutex listMutex_;
     std::vector<std::shared_ptr<TServerClientWinSocket>> list_;
+    uint64_t generation_ = 0;  // guarded by listMutex_
+    mutable std::shared_ptr<const ConnectionSnapshot>
+        snapshot_;  // guarded by listMutex_; null after a change
     std::unordered_map<uint64_t, std::shared_ptr<TServerClientWinSocket>> byId_;  // owner's thread only
     // Connections that have to send their first byte by a deadline, earliest first; owner's thread only.
     struct FirstDataDeadline {

@@ -394,6 +394,42 @@ TEST_F(ListenerServiceTest, ListenerThatLeftOrResetDropsOutOfListAndCountAtOnce)
     EXPECT_EQ(form->Hoerer->text(), QStringLiteral("0"));
 }
 
+// A tick only compares with the rows shown while nobody joined or left, and rebuilds them otherwise: an
+// admission that changes no connection, a second request that names the player anew and rows the view
+// lost must all show, and the count label must agree with the rows.
+TEST_F(ListenerServiceTest, ClientListShowsExactlyTheAdmittedListenersAfterJoinsLeavesAndARebuild) {
+    form->Beschr->setChecked(false);
+    auto expectList = [&](const std::vector<QString>& programs) {
+        form->ConnectionTestTimer(nullptr);
+        ASSERT_EQ(form->ClientslistRows->rowCount(), int(programs.size()));
+        EXPECT_EQ(form->Hoerer->text(), QString::number(programs.size()));
+        for (std::size_t i = 0; i < programs.size(); ++i) {
+            EXPECT_EQ(form->ClientslistRows->row(int(i)).address, QStringLiteral("127.0.0.1"));
+            EXPECT_EQ(form->ClientslistRows->row(int(i)).program, programs[i]) << "row " << i;
+        }
+    };
+    const qsizetype reply = icyReply(station).size();
+    auto a = ask("GET / HTTP/1.0\r\nUser-Agent: A/1\r\n\r\n", reply);
+    auto waiting = connect();
+    auto program = ask("KT-VandorixClient v30", 514);
+    expectList({QStringLiteral("A/1"), QStringLiteral("KT-VandorixClient v30")});
+
+    ASSERT_TRUE(waiting->write("GET / HTTP/1.0\r\nUser-Agent: W/2\r\n\r\n"));
+    ASSERT_TRUE(waiting->waitForBytes(reply));
+    expectList({QStringLiteral("A/1"), QStringLiteral("W/2"), QStringLiteral("KT-VandorixClient v30")});
+
+    ASSERT_TRUE(a->write("GET / HTTP/1.0\r\nUser-Agent: A/9\r\n\r\n"));
+    ASSERT_TRUE(a->waitForBytes(2 * reply));
+    expectList({QStringLiteral("A/9"), QStringLiteral("W/2"), QStringLiteral("KT-VandorixClient v30")});
+
+    a->close();
+    ASSERT_TRUE(waitUntil([&] { return server().ConnectionCount() == 2; }));
+    expectList({QStringLiteral("W/2"), QStringLiteral("KT-VandorixClient v30")});
+
+    form->ClientslistRows->clear();
+    expectList({QStringLiteral("W/2"), QStringLiteral("KT-VandorixClient v30")});
+}
+
 struct LimitCase {
     const char* upload;
     uint32_t bytesPerSecond;

@@ -188,6 +188,39 @@ TEST_F(ServerSocketTest, ConnectionHeldByAnotherCopyOutlivesItsReleaseSafely) {
     EXPECT_TRUE(snapshot[0]->ReadAvailableText().isEmpty());
 }
 
+// The senders of a block walk one shared snapshot and read each session without a lock: a stale
+// snapshot would send to a list that changed, a session freed with its user data would be read after free.
+TEST_F(ServerSocketTest, SnapshotIsSharedUntilTheListChangesAndSessionsLiveWithTheirConnection) {
+    std::vector<int> freed;
+    int made = 0;
+    server.NewUserData = [&] { return std::make_shared<Tag>(made++, &freed); };
+    LoopbackPeer a(port);
+    const SocketPtr first = acceptOne(a);
+    TSocketUserData* const session = first->Session();
+    ASSERT_NE(session, nullptr);
+    EXPECT_EQ(first->UserData().get(), session);
+    const auto one = server.Snapshot();
+    EXPECT_EQ(server.Snapshot(), one);
+
+    LoopbackPeer b(port);
+    acceptOne(b);
+    const auto two = server.Snapshot();
+    ASSERT_EQ(two->connections.size(), 2u);
+    EXPECT_GT(two->generation, one->generation);
+    EXPECT_EQ(one->connections.size(), 1u);
+
+    first->SetUserData(std::make_shared<Tag>(100, &freed));
+    EXPECT_EQ(first->Session(), session);
+    EXPECT_TRUE(freed.empty());
+    a.close();
+    ASSERT_TRUE(waitUntil([&] { return server.ConnectionCount() == 1; }));
+    ASSERT_EQ(server.Snapshot()->connections.size(), 1u);
+    EXPECT_NE(server.Snapshot()->connections[0], first);
+    EXPECT_FALSE(two->connections[0]->IsOpen());
+    EXPECT_EQ(two->connections[0]->Session(), session);
+    server.SetActive(false);  // the sessions report to `freed`, which goes with this test
+}
+
 // A send to a peer that reset the connection fails: the handler decides between -1 and an exception,
 // and the connection is closed either way.
 TEST_F(ServerSocketTest, FailedSendWithClearingHandlerReturnsMinusOneAndCloses) {

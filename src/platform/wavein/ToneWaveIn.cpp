@@ -1,5 +1,6 @@
 #include "platform/wavein/ToneWaveIn.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <numbers>
@@ -15,36 +16,49 @@ public:
         : rate_(f.samplesPerSec()),
           channels_(f.channels()),
           bits_(f.bitsPerSample()),
-          step_(2.0 * std::numbers::pi * frequency / double(f.samplesPerSec())) {}
+          stepCos_(std::cos(2.0 * std::numbers::pi * frequency / double(f.samplesPerSec()))),
+          stepSin_(std::sin(2.0 * std::numbers::pi * frequency / double(f.samplesPerSec()))) {}
 
     void begin() override {
         start_ = std::chrono::steady_clock::now();
         produced_ = 0;
     }
 
-    int read(uint8_t* dst, uint32_t bytes, const std::atomic<bool>&) override {
-        const auto elapsed = std::chrono::steady_clock::now() - start_;
-        const auto due = uint64_t(std::chrono::duration_cast<std::chrono::microseconds>(elapsed).count() *
-                                  rate_ / 1000000);
-        if (due <= produced_) {
-            // Nothing due yet: sleep a short slice, so a reset is answered quickly.
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            return 0;
+    int read(uint8_t* dst, uint32_t bytes, const std::atomic<bool>& stop) override {
+        uint64_t due = dueFrames();
+        const uint64_t wanted = produced_ + bytes / frameBytes();
+        if (due < wanted) {
+            // The buffer is handed on only when full, so the frames are made when all are due: a wake-up
+            // per slice instead of one per few milliseconds of sound. The slice is short enough that a
+            // reset is answered quickly.
+            const auto full = start_ + std::chrono::microseconds(wanted * 1000000 / rate_ + 1);
+            std::this_thread::sleep_until(std::min(full, std::chrono::steady_clock::now() + kSlice));
+            due = dueFrames();
+            if (due <= produced_ || stop.load()) {
+                return 0;
+            }
         }
         const uint64_t frames = std::min<uint64_t>(due - produced_, bytes / frameBytes());
+        // The phase turns as a unit vector, one rotation per frame: a sine per sample cost the station
+        // more than its encoder. Set back to unit length once per read, it cannot drift.
         for (uint64_t i = 0; i < frames; ++i) {
-            const double v = 0.5 * std::sin(phase_);
-            phase_ = std::fmod(phase_ + step_, 2.0 * std::numbers::pi);
+            const double v = 0.5 * sin_;
+            const double nextCos = cos_ * stepCos_ - sin_ * stepSin_;
+            sin_ = cos_ * stepSin_ + sin_ * stepCos_;
+            cos_ = nextCos;
             for (uint32_t c = 0; c < channels_; ++c) {
                 if (bits_ == 8) {
-                    *dst++ = uint8_t(std::lround(128.0 + v * 127.0));
+                    *dst++ = uint8_t(std::lrint(128.0 + v * 127.0));
                 } else {
-                    const auto s = int16_t(std::lround(v * 32767.0));
+                    const auto s = int16_t(std::lrint(v * 32767.0));
                     *dst++ = uint8_t(uint16_t(s) & 0xFF);
                     *dst++ = uint8_t(uint16_t(s) >> 8);
                 }
             }
         }
+        const double length = std::sqrt(cos_ * cos_ + sin_ * sin_);
+        cos_ /= length;
+        sin_ /= length;
         produced_ += frames;
         return int(frames * frameBytes());
     }
@@ -52,11 +66,21 @@ public:
     uint32_t frameBytes() const override { return channels_ * bits_ / 8; }
 
 private:
+    static constexpr std::chrono::milliseconds kSlice{50};
+
+    uint64_t dueFrames() const {
+        const auto elapsed = std::chrono::steady_clock::now() - start_;
+        return uint64_t(std::chrono::duration_cast<std::chrono::microseconds>(elapsed).count()) * rate_ /
+               1000000;
+    }
+
     uint64_t rate_;
     uint32_t channels_;
     uint32_t bits_;
-    double step_;
-    double phase_ = 0.0;
+    double stepCos_;
+    double stepSin_;
+    double cos_ = 1.0;
+    double sin_ = 0.0;
     std::chrono::steady_clock::time_point start_;
     uint64_t produced_ = 0;
 };

@@ -13,7 +13,7 @@
 //   (default: 10 s, N = 100 1000 5000, M = 10000; M = 0 leaves that run out)
 #include "BenchProcess.h"
 #include "app/TOptionsRecord.h"
-#include "audio/TAudioFormat.h"
+#include "platform/TAudioFormat.h"
 
 #include <QByteArray>
 #include <QCoreApplication>

@@ -14,7 +14,7 @@
 // the station's window and reports how long the slowest waited for its answer.
 #include "BenchProcess.h"
 #include "app/TOptionsRecord.h"
-#include "audio/TAudioFormat.h"
+#include "platform/TAudioFormat.h"
 
 #include <QByteArray>
 #include <QCoreApplication>

@@ -3,10 +3,10 @@
 #include "app/StationEnvironment.h"
 #include "app/Trace.h"
 #include "audio/FileDestination.h"
-#include "audio/TAudioFormat.h"
 #include "mixer/TAudioMixer.h"
 #include "net/THTTPGet.h"
 #include "net/TServerSocket.h"
+#include "platform/TAudioFormat.h"
 #include "threads/TThreadComp.h"
 
 #include <QDateTime>

@@ -7,6 +7,7 @@
 #include "net/THTTPGet.h"
 #include "net/TServerSocket.h"
 #include "platform/TAudioFormat.h"
+#include "platform/language/Language.h"
 #include "threads/TThreadComp.h"
 
 #include <QDateTime>
@@ -46,6 +47,11 @@ class ListenerDestination;
 // Thread contract: window thread, except where a handler says otherwise.
 class TMainform : public QWidget {
     Q_OBJECT
+
+private:
+    // The texts this window loaded, freed by its close or its end, never by another window. Declared
+    // first, so it goes last: anything torn down before may still read a message.
+    LanguageLibrary language_;
 
 public:
     explicit TMainform(const StationEnvironment& env, QWidget* parent = nullptr);

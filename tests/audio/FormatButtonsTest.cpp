@@ -1,5 +1,6 @@
 // The window's format buttons and where the formats live: defaults, message 35 on a new data rate,
 // cancel, restart.
+#include "app/MainformFixture.h"
 #include "app/TMainform.h"
 #include "app/TOptionsRecord.h"
 #include "audio/TACMConvertor.h"
@@ -26,6 +27,7 @@ protected:
         env.arguments = QStringList{QStringLiteral("vandorixserver"), QStringLiteral("/WO")};
         env.dialogs = &dialogs;
         env.waveIn = std::make_shared<vx::wavein::SimulatedWaveIn>();
+        env.acm = vxtest::stationCodecs(dialogs);
         env.mixer = vx::mixerapi::SimulatedMixer::soundCard();
     }
     std::unique_ptr<TMainform> makeWindow() {

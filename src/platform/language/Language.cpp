@@ -7,9 +7,6 @@
 
 namespace {
 
-QString g_dir;
-std::unique_ptr<QStringList> g_list;
-
 QStringList readTexts(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
@@ -29,28 +26,18 @@ QStringList readTexts(const QString& path) {
 
 }  // namespace
 
-void SetLanguageDir(const QString& dir) {
-    g_dir = dir;
-}
+LanguageLibrary::LanguageLibrary(QString dir) : dir_(std::move(dir)) {}
 
-int InitLanguage(int /*language*/) {
+int LanguageLibrary::InitLanguage(int /*language*/) {
     const QString dir =
-        g_dir.isEmpty() ? QCoreApplication::applicationDirPath() + QStringLiteral("/lang") : g_dir;
+        dir_.isEmpty() ? QCoreApplication::applicationDirPath() + QStringLiteral("/lang") : dir_;
     QStringList texts = readTexts(dir + QStringLiteral("/deutsch.txt"));
     if (texts.isEmpty()) {
         Q_INIT_RESOURCE(lang);
         texts = readTexts(QStringLiteral(":/lang/deutsch.txt"));
     }
-    g_list = std::make_unique<QStringList>(std::move(texts));
+    list_ = std::make_unique<QStringList>(std::move(texts));
     return 0;
-}
-
-const QStringList* GetLanguagelist() {
-    return g_list.get();
-}
-
-void DeinitLanguagelist() {
-    g_list.reset();
 }
 
 QString LanguageMessage(const QStringList* list, int n) {

@@ -18,8 +18,8 @@ public:
 
     // Loads the texts (again); 0.
     int InitLanguage(int language);
-    // The texts of the last InitLanguage, valid until DeinitLanguagelist or the end of this object;
-    // null before the first.
+    // The texts of the last InitLanguage, valid until DeinitLanguagelist, the next InitLanguage or the
+    // end of this object; null before the first.
     const QStringList* GetLanguagelist() const { return list_.get(); }
     void DeinitLanguagelist() { list_.reset(); }
 

@@ -5,7 +5,7 @@
 // icecast2), icecast2's settings, and the station's settings and start.
 #include "BenchProcess.h"
 #include "app/TOptionsRecord.h"
-#include "audio/TAudioFormat.h"
+#include "platform/TAudioFormat.h"
 
 #include <QByteArray>
 #include <QDir>

@@ -11,7 +11,7 @@
 #include "BenchProcess.h"
 #include "app/TOptionsRecord.h"
 #include "audio/TACMConvertor.h"
-#include "audio/TAudioFormat.h"
+#include "platform/TAudioFormat.h"
 #include "platform/acm/PlatformAcm.h"
 
 #include <QByteArray>

@@ -2,8 +2,6 @@
 #include "app/TMainform.h"
 #include "audio/TACMConvertor.h"
 #include "audio/TACMIn.h"
-#include "platform/acm/PlatformAcm.h"
-#include "platform/wavein/AlsaWaveIn.h"
 #include "ui/UserDialogs.h"
 
 #include <QBuffer>
@@ -23,26 +21,14 @@ void loadFormat(TACMConvertor& acm, void (TACMConvertor::*read)(QIODevice&), con
 }  // namespace
 
 void TMainform::buildAudio() {
-    std::shared_ptr<vx::acm::Acm> acm = env_.acm;
-    if (!acm) {
-        UserDialogs* dialogs = env_.dialogs;
-        acm = std::make_shared<vx::acm::PlatformAcm>(
-            [dialogs](const TAudioFormat& current,
-                      const std::vector<vx::acm::FormatChoice>& offered) -> std::optional<TAudioFormat> {
-                return dialogs != nullptr ? dialogs->chooseAudioFormat(current, offered) : std::nullopt;
-            });
-    }
-    ACMC = std::make_unique<TACMConvertor>(acm);
+    // The backends are main()'s or the test's choice; a missing one fails here, in the component.
+    ACMC = std::make_unique<TACMConvertor>(env_.acm);
     ACMC->SetInputBufferSize(2048);
     // The formats stored with the window replace the component's built-in ones.
     loadFormat(*ACMC, &TACMConvertor::ReadACMFormatIn, defaultInputFormat());
     loadFormat(*ACMC, &TACMConvertor::ReadACMFormatOut, defaultOutputFormat());
 
-    std::shared_ptr<vx::wavein::WaveIn> waveIn = env_.waveIn;
-    if (!waveIn) {
-        waveIn = std::make_shared<vx::wavein::AlsaWaveIn>(QStringLiteral("default"));
-    }
-    ACMI = std::make_unique<TACMIn>(waveIn);
+    ACMI = std::make_unique<TACMIn>(env_.waveIn);
     ACMI->SetBufferSize(8192);
     ACMI->SetNumBuffers(4);
 

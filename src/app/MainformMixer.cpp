@@ -4,7 +4,6 @@
 #include "app/TMainform.h"
 #include "mixer/EListError.h"
 #include "platform/Ansi.h"
-#include "platform/mixerapi/PulseMixer.h"
 #include "settings/SettingsStore.h"
 #include "ui/TSlider.h"
 #include "ui/UserDialogs.h"
@@ -37,11 +36,7 @@ bool isDefaultOutputMonitor(const MIXERLINE& line) {
 }  // namespace
 
 void TMainform::buildMixer() {
-    std::shared_ptr<MixerApi> api = env_.mixer;
-    if (!api) {
-        api = std::make_shared<PulseMixer>();
-    }
-    AudioMixer = std::make_unique<TAudioMixer>(api);
+    AudioMixer = std::make_unique<TAudioMixer>(env_.mixer);
     AudioMixer->SetMixerID(0);  // the device the window stores
 
     // A list selection made from code raises no change event (the handlers call each other where they

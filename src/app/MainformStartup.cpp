@@ -60,9 +60,9 @@ QString TMainform::ReplaceStr(const QString& Search, const QString& Replace, con
 void TMainform::FormCreate(QObject* /*Sender*/) {
     trace("FormCreate");
     step(18);
-    InitLanguage(0);
+    language_.InitLanguage(0);
     step(19);
-    Languagelist = GetLanguagelist();
+    Languagelist = language_.GetLanguagelist();
 
     RestoreRecordingSource();
 
@@ -203,7 +203,7 @@ void TMainform::FormClose(QObject* /*Sender*/) {
     }
 
     step(8);
-    DeinitLanguagelist();
+    language_.DeinitLanguagelist();
     Languagelist = nullptr;
 }
 
@@ -236,7 +236,7 @@ void TMainform::CloseOnSignal() {
     if (ServerVandorixClient->Active()) {
         Guarded(this, [this] { DisconnectrbtnClick(this); });
     }
-    DeinitLanguagelist();
+    language_.DeinitLanguagelist();
     Languagelist = nullptr;
     QCoreApplication::exit(1);
 }

@@ -27,10 +27,10 @@ struct StationEnvironment {
     int remoteControlPort = 0;
     // Icecast mounts the stream is relayed to (--icecast), beside those of the data folder's file.
     QStringList icecastTargets;
-    // Capture device and codec layer; when null the window builds the real ones (ALSA "default", the
-    // station's codecs with the format dialog through `dialogs`).
-    std::shared_ptr<vx::wavein::WaveIn> waveIn;
-    std::shared_ptr<vx::acm::Acm> acm;
-    // Mixer layer for the recording source and volume; when null the window uses the sound server.
-    std::shared_ptr<vx::mixerapi::MixerApi> mixer;
+    // The platform backends, chosen here and nowhere else: main() builds the real ones from the command
+    // line, a test the real or simulated ones it needs. All three are required; the window's components
+    // refuse a missing one (std::invalid_argument) rather than invent a device.
+    std::shared_ptr<vx::wavein::WaveIn> waveIn;     // capture device
+    std::shared_ptr<vx::acm::Acm> acm;              // codec layer, its format choice through `dialogs`
+    std::shared_ptr<vx::mixerapi::MixerApi> mixer;  // recording source and volume
 };

@@ -3,11 +3,12 @@
 #include "app/StationEnvironment.h"
 #include "app/Trace.h"
 #include "audio/FileDestination.h"
-#include "audio/TAudioFormat.h"
 #include "mixer/TAudioMixer.h"
 #include "net/THTTPGet.h"
 #include "net/TServerSocket.h"
 #include "platform/StationConstants.h"
+#include "platform/TAudioFormat.h"
+#include "platform/language/Language.h"
 #include "threads/TThreadComp.h"
 
 #include <QDateTime>
@@ -49,6 +50,11 @@ class RecordingReader;
 // Thread contract: window thread, except where a handler says otherwise.
 class TMainform : public QWidget {
     Q_OBJECT
+
+private:
+    // The texts this window loaded, freed by its close or its end, never by another window. Declared
+    // first, so it goes last: anything torn down before may still read a message.
+    LanguageLibrary language_;
 
 public:
     explicit TMainform(const StationEnvironment& env, QWidget* parent = nullptr);

@@ -2,18 +2,19 @@
 
 #include "audio/MmErrorText.h"
 
-#include "platform/acm/PlatformAcm.h"
-
 #include <QBuffer>
 #include <QIODevice>
 
 #include <algorithm>
 #include <cstring>
+#include <stdexcept>
 
 using namespace vx::acm;
 
-TACMConvertor::TACMConvertor(std::shared_ptr<Acm> acm)
-    : acm_(acm ? std::move(acm) : std::make_shared<PlatformAcm>()) {
+TACMConvertor::TACMConvertor(std::shared_ptr<Acm> acm) : acm_(std::move(acm)) {
+    if (!acm_) {
+        throw std::invalid_argument("TACMConvertor needs a codec layer; none was given");
+    }
     SetInputBufferSize(2048);
     SetUseRealTime(false);
     TAudioFormat f;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "audio/TAudioFormat.h"
+#include "platform/TAudioFormat.h"
 #include "platform/acm/Acm.h"
 
 #include <QByteArray>
@@ -24,8 +24,9 @@ public:
 // while the owner leaves the component alone. No lock of its own.
 class TACMConvertor {
 public:
-    // A null codec layer means the station's own codecs with no format dialog (a choice is cancelled).
-    explicit TACMConvertor(std::shared_ptr<vx::acm::Acm> acm = nullptr);
+    // The codec layer is the caller's choice (main() or a test); without one this throws
+    // std::invalid_argument.
+    explicit TACMConvertor(std::shared_ptr<vx::acm::Acm> acm);
     ~TACMConvertor();
     TACMConvertor(const TACMConvertor&) = delete;
     TACMConvertor& operator=(const TACMConvertor&) = delete;

@@ -2,16 +2,17 @@
 
 #include "audio/MmErrorText.h"
 
-#include "platform/wavein/AlsaWaveIn.h"
-
 #include <algorithm>
 #include <cstring>
 
 using namespace vx::wavein;
 
 TACMIn::TACMIn(std::shared_ptr<WaveIn> device)
-    : notifier_(std::make_unique<QObject>()),
-      device_(device ? std::move(device) : std::make_shared<AlsaWaveIn>(QStringLiteral("default"))) {}
+    : notifier_(std::make_unique<QObject>()), device_(std::move(device)) {
+    if (!device_) {
+        throw std::invalid_argument("TACMIn needs a capture device; none was given");
+    }
+}
 
 TACMIn::~TACMIn() {
     destroying_ = true;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "audio/TAudioFormat.h"
+#include "platform/TAudioFormat.h"
 #include "platform/wavein/WaveIn.h"
 
 #include <QObject>
@@ -32,8 +32,9 @@ using TACMBufferCount = uint8_t;
 // Thread contract: owner's thread only; OnBufferFull and OnError run there too, from the event loop.
 class TACMIn {
 public:
-    // A null device means the system's default ALSA capture device.
-    explicit TACMIn(std::shared_ptr<vx::wavein::WaveIn> device = nullptr);
+    // The capture device is the caller's choice (main() or a test); without one this throws
+    // std::invalid_argument.
+    explicit TACMIn(std::shared_ptr<vx::wavein::WaveIn> device);
     ~TACMIn();
     TACMIn(const TACMIn&) = delete;
     TACMIn& operator=(const TACMIn&) = delete;

@@ -1,6 +1,7 @@
 #include "mixer/TAudioMixer.h"
 
 #include <algorithm>
+#include <stdexcept>
 
 using namespace vx::mixerapi;
 
@@ -35,7 +36,10 @@ struct TAudioMixer::Details {
 
 TAudioMixer::TAudioMixer(std::shared_ptr<MixerApi> api)
     : api_(std::move(api)), notificationWindow_(std::make_unique<QObject>()) {
-    deviceCount_ = api_ ? api_->getNumDevs() : 0;
+    if (!api_) {
+        throw std::invalid_argument("TAudioMixer needs a mixer layer; none was given");
+    }
+    deviceCount_ = api_->getNumDevs();
     mixerId_ = -1;
     SetMixerID(0);
 }

@@ -196,25 +196,23 @@ CURLcode runTransfer(CURLM* multi, CURL* easy, THTTPGet::Shared& shared) {
     return result;
 }
 
-// The whole request on the request thread. Success is at least one body byte; the status code is the
-// caller's business, so an error page is an answer like any other.
-bool perform(const Settings& s, THTTPGet::Shared& shared, Transfer& t) {
-    const std::optional<Endpoint> endpoint = splitUrl(s.url);
-    if (!endpoint) {
-        return false;
-    }
+// The libcurl handles of one request, freed together however the request ends.
+struct CurlRequest {
     CURLM* multi = curl_multi_init();
     CURL* easy = curl_easy_init();
-    if (multi == nullptr || easy == nullptr) {
+    curl_slist* headers = nullptr;
+
+    CurlRequest() = default;
+    CurlRequest(const CurlRequest&) = delete;
+    CurlRequest& operator=(const CurlRequest&) = delete;
+    ~CurlRequest() {
         curl_easy_cleanup(easy);
         curl_multi_cleanup(multi);
-        return false;
+        curl_slist_free_all(headers);
     }
-    {
-        std::lock_guard lock(shared.mutex);
-        shared.multi = multi;
-    }
+};
 
+curl_slist* requestHeaders(const Settings& s) {
     curl_slist* headers = nullptr;
     if (!s.acceptTypes.isEmpty()) {
         headers = curl_slist_append(headers, ("Accept: " + s.acceptTypes).constData());
@@ -228,18 +226,16 @@ bool perform(const Settings& s, THTTPGet::Shared& shared, Transfer& t) {
     if (!s.postQuery.isEmpty()) {
         headers = curl_slist_append(headers, "Content-Type: application/x-www-form-urlencoded");
     }
+    return headers;
+}
 
-    t.shared = &shared;
-    t.easy = easy;
-    t.binaryData = s.binaryData;
-    t.maxAnswerBytes = s.maxAnswerBytes;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(s.timeoutMs);
-
+void setRequestOptions(const Settings& s, const Endpoint& endpoint, CurlRequest& r, Transfer& t) {
+    CURL* easy = r.easy;
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(easy, CURLOPT_QUICK_EXIT, 1L);  // an abort never waits for a name lookup
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_1_0));
-    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
+    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, r.headers);
     // A dead directory must end the request eventually, or every later request would be dropped.
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, 60L);
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
@@ -262,10 +258,14 @@ bool perform(const Settings& s, THTTPGet::Shared& shared, Transfer& t) {
         curl_easy_setopt(easy, CURLOPT_POSTFIELDS, s.postQuery.constData());
     }
     // The target goes out as built, so that "#" and "&" in typed values reach the server unchanged.
-    curl_easy_setopt(easy, CURLOPT_URL, endpoint->baseUrl.constData());
-    curl_easy_setopt(easy, CURLOPT_REQUEST_TARGET, endpoint->target.constData());
+    curl_easy_setopt(easy, CURLOPT_URL, endpoint.baseUrl.constData());
+    curl_easy_setopt(easy, CURLOPT_REQUEST_TARGET, endpoint.target.constData());
+}
 
-    // Redirects are followed by hand: libcurl would keep sending the fixed target to the new place.
+// The transfers of one request: the first, then each redirect, followed by hand (at most five), since
+// libcurl would keep sending the fixed target to the new place.
+void followRedirects(const Settings& s, CurlRequest& r, THTTPGet::Shared& shared, Transfer& t) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(s.timeoutMs);
     QByteArray location;
     for (int hop = 0;; ++hop) {
         if (s.timeoutMs > 0) {
@@ -274,39 +274,76 @@ bool perform(const Settings& s, THTTPGet::Shared& shared, Transfer& t) {
                 std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
             if (left.count() <= 0) {
                 t.failed = true;
-                break;
+                return;
             }
-            curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, long(left.count()));
+            curl_easy_setopt(r.easy, CURLOPT_TIMEOUT_MS, long(left.count()));
         }
         // A transfer that ran out of time is a failure even when part of the answer was in.
-        if (runTransfer(multi, easy, shared) == CURLE_OPERATION_TIMEDOUT) {
+        if (runTransfer(r.multi, r.easy, shared) == CURLE_OPERATION_TIMEDOUT) {
             t.failed = true;
         }
         long status = 0;
         char* next = nullptr;
-        curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
-        curl_easy_getinfo(easy, CURLINFO_REDIRECT_URL, &next);
+        curl_easy_getinfo(r.easy, CURLINFO_RESPONSE_CODE, &status);
+        curl_easy_getinfo(r.easy, CURLINFO_REDIRECT_URL, &next);
         if (hop >= 5 || shared.aborted() || t.failed || status < 300 || status > 399 || next == nullptr) {
-            break;
+            return;
         }
         location = next;
         t.body.clear();
         t.checkedLength = false;
-        curl_easy_setopt(easy, CURLOPT_URL, location.constData());
-        curl_easy_setopt(easy, CURLOPT_REQUEST_TARGET, nullptr);
+        curl_easy_setopt(r.easy, CURLOPT_URL, location.constData());
+        curl_easy_setopt(r.easy, CURLOPT_REQUEST_TARGET, nullptr);
         if (status != 307 && status != 308) {
-            curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
+            curl_easy_setopt(r.easy, CURLOPT_HTTPGET, 1L);
         }
     }
+}
 
+// The whole request on the request thread. Success is at least one body byte; the status code is the
+// caller's business, so an error page is an answer like any other.
+bool perform(const Settings& s, THTTPGet::Shared& shared, Transfer& t) {
+    const std::optional<Endpoint> endpoint = splitUrl(s.url);
+    if (!endpoint) {
+        return false;
+    }
+    CurlRequest r;
+    if (r.multi == nullptr || r.easy == nullptr) {
+        return false;
+    }
     {
         std::lock_guard lock(shared.mutex);
-        shared.multi = nullptr;
+        shared.multi = r.multi;  // from now on an abort wakes the transfer
     }
-    curl_easy_cleanup(easy);
-    curl_multi_cleanup(multi);
-    curl_slist_free_all(headers);
+    r.headers = requestHeaders(s);
+    t.shared = &shared;
+    t.easy = r.easy;
+    t.binaryData = s.binaryData;
+    t.maxAnswerBytes = s.maxAnswerBytes;
+    setRequestOptions(s, *endpoint, r, t);
+    followRedirects(s, r, shared, t);
+    {
+        std::lock_guard lock(shared.mutex);
+        shared.multi = nullptr;  // before the handle goes
+    }
     return !shared.aborted() && !t.failed && !t.body.isEmpty();
+}
+
+// The component's properties as the request thread gets them.
+Settings settingsOf(const THTTPGet& g) {
+    Settings s;
+    s.url = g.URL;
+    s.agent = vx::toAnsi(g.Agent);
+    s.acceptTypes = vx::toAnsi(g.AcceptTypes);
+    s.userName = vx::toAnsi(g.UserName);
+    s.password = vx::toAnsi(g.Password);
+    s.postQuery = vx::toAnsi(g.PostQuery);
+    s.referer = vx::toAnsi(g.Referer);
+    s.binaryData = g.BinaryData;
+    s.useCache = g.UseCache;
+    s.maxAnswerBytes = g.MaxAnswerBytes;
+    s.timeoutMs = g.TimeoutMs;
+    return s;
 }
 
 }  // namespace
@@ -327,7 +364,7 @@ QByteArray THTTPGet::requestTarget(const QString& path) {
     return out;
 }
 
-THTTPGet::THTTPGet() : context_(new QObject) {
+THTTPGet::THTTPGet() : context_(std::make_unique<QObject>()) {
     static std::once_flag once;
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
@@ -339,7 +376,7 @@ THTTPGet::~THTTPGet() {
     }
     AbortRequest();
     joinThread();
-    delete context_;  // drops a result still queued for this component
+    context_.reset();  // drops a result still queued for this component
 }
 
 void THTTPGet::joinThread() {
@@ -360,22 +397,10 @@ bool THTTPGet::startRequest() {
     running_ = true;
     success_ = false;
 
-    Settings s;
-    s.url = URL;
-    s.agent = vx::toAnsi(Agent);
-    s.acceptTypes = vx::toAnsi(AcceptTypes);
-    s.userName = vx::toAnsi(UserName);
-    s.password = vx::toAnsi(Password);
-    s.postQuery = vx::toAnsi(PostQuery);
-    s.referer = vx::toAnsi(Referer);
-    s.binaryData = BinaryData;
-    s.useCache = UseCache;
-    s.maxAnswerBytes = MaxAnswerBytes;
-    s.timeoutMs = TimeoutMs;
-
+    const Settings s = settingsOf(*this);
     auto request = std::make_shared<Shared>();
     request_ = request;
-    QObject* context = context_;
+    QObject* context = context_.get();
     const bool reportProgress = bool(OnProgress);
     // The thread posts to context_ only while this component lives: the destructor joins it first. The
     // posted calls capture nothing but this, so the request thread builds them inside postTo alone.
@@ -401,9 +426,10 @@ bool THTTPGet::startRequest() {
         vx::postTo(context, [this] { RequestDone(); });
     });
 
-    if (!WaitThread) {
-        return true;
-    }
+    return !WaitThread || waitForAnswer();
+}
+
+bool THTTPGet::waitForAnswer() {
     QEventLoop loop;
     waitLoop_ = &loop;
     const std::shared_ptr<bool> alive = alive_;

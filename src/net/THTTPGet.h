@@ -67,7 +67,8 @@ public:
     struct Shared;
 
 private:
-    bool startRequest();  // false when the component was destroyed during the wait
+    bool startRequest();   // false when the component was destroyed during the wait
+    bool waitForAnswer();  // the same
     void RequestDone();
     void Progress();
     void joinThread();
@@ -76,7 +77,8 @@ private:
     QString failureText_;
     bool success_ = false;
     bool running_ = false;
-    QObject* context_;  // lives on the creating thread; the request's results are queued to it
+    // Lives on the creating thread; the request's results are queued to it and die with it.
+    std::unique_ptr<QObject> context_;
     std::thread thread_;
     std::shared_ptr<Shared> request_;
     QEventLoop* waitLoop_ = nullptr;

@@ -1,3 +1,4 @@
+#include "support/MainformFixture.h"
 #include "app/TMainform.h"
 #include "net/THTTPGet.h"
 #include "platform/mixerapi/SimulatedMixer.h"
@@ -55,6 +56,8 @@ protected:
         env.arguments = arguments;
         env.dialogs = &dialogs;
         env.mixer = vx::mixerapi::SimulatedMixer::soundCard();
+        env.waveIn = std::make_shared<vx::wavein::SimulatedWaveIn>();
+        env.acm = vxtest::stationCodecs(dialogs);
         form = std::make_unique<TMainform>(env);
         form->RadioName->setText(QStringLiteral("MyRadio"));
         form->EMail->setText(QStringLiteral("dj@example.org"));

@@ -1,5 +1,5 @@
 #include "app/TOptionsRecord.h"
-#include "audio/TAudioFormat.h"
+#include "platform/TAudioFormat.h"
 
 #include <gtest/gtest.h>
 #include <QtEndian>

@@ -170,22 +170,23 @@ TEST(ReplaceStr, ReplacesOnlyTheFirstOccurrence) {
 }
 
 TEST(Language, MessagesComeFromTheFileAndFallBackToTheBuiltInTexts) {
-    SetLanguageDir(QStringLiteral(VX_BIN_DIR "/lang"));
-    InitLanguage(0);
-    const QStringList fromFile = *GetLanguagelist();
-    SetLanguageDir(QStringLiteral("/nonexistent"));
-    InitLanguage(0);
-    const QStringList builtIn = *GetLanguagelist();
-    SetLanguageDir(QString());
+    LanguageLibrary file(QStringLiteral(VX_BIN_DIR "/lang"));
+    file.InitLanguage(0);
+    const QStringList fromFile = *file.GetLanguagelist();
+    LanguageLibrary fallback(QStringLiteral("/nonexistent"));
+    fallback.InitLanguage(0);
+    const QStringList builtIn = *fallback.GetLanguagelist();
     EXPECT_EQ(fromFile, builtIn);
     ASSERT_GE(builtIn.size(), 51);
     EXPECT_EQ(builtIn.at(0), QStringLiteral("Starte Server"));
     EXPECT_TRUE(builtIn.at(21).contains(QStringLiteral("{User}")));
     EXPECT_TRUE(builtIn.at(37).endsWith(QLatin1Char(' ')));  // the directory's answer is appended
-    EXPECT_EQ(LanguageMessage(GetLanguagelist(), 51), QString());
-    EXPECT_EQ(LanguageMessage(GetLanguagelist(), -1), QString());
+    EXPECT_EQ(LanguageMessage(fallback.GetLanguagelist(), 51), QString());
+    EXPECT_EQ(LanguageMessage(fallback.GetLanguagelist(), -1), QString());
     EXPECT_EQ(LanguageMessage(nullptr, 0), QString());
-    DeinitLanguagelist();
+    fallback.DeinitLanguagelist();
+    EXPECT_EQ(fallback.GetLanguagelist(), nullptr);
+    EXPECT_NE(file.GetLanguagelist(), nullptr) << "another loading keeps its texts";
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // Whether a format record can be carried by a codec or a capture device.
-#include "audio/TAudioFormat.h"
+#include "platform/TAudioFormat.h"
 #include "platform/acm/Codecs.h"
 
 #include <gtest/gtest.h>

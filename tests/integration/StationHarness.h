@@ -261,14 +261,17 @@ private:
 };
 
 // The window on a temporary program directory, offline (/WO) unless a directory URL is given, with a
-// radio name, a free listener port and no listener limit.
+// radio name, a free listener port and no listener limit. Its codecs are the station's own (LAME) unless
+// the test gives others.
 class Station : public MainformFixture {
 public:
     explicit Station(std::shared_ptr<vx::wavein::WaveIn> capture,
                      std::shared_ptr<vx::acm::Acm> codecs = nullptr, const QString& directoryUrl = QString(),
                      const QStringList& icecastTargets = {}) {
         env.waveIn = std::move(capture);
-        env.acm = std::move(codecs);
+        if (codecs) {
+            env.acm = std::move(codecs);
+        }
         env.icecastTargets = icecastTargets;
         if (directoryUrl.isEmpty()) {
             env.arguments = {QStringLiteral("vandorixserver"), QStringLiteral("/WO")};

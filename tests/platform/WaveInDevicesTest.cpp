@@ -9,6 +9,9 @@
 
 #include <QElapsedTimer>
 
+#include <memory>
+#include <vector>
+
 using namespace vx::wavein;
 
 TEST(CaptureDeviceSpec, EachSpecBuildsItsBackendAndBadOnesAreRefusedWithAReason) {
@@ -108,4 +111,32 @@ TEST(ToneDevice, BufferTooSmallForOneFrameIsRefusedInsteadOfSpinning) {
         EXPECT_TRUE(acmi.Active()) << "the failed open left the device free";
         acmi.Close();
     }
+}
+
+// The layer's table of open devices: closing one leaves the other recording, a closed handle is refused,
+// and a device still recording when the layer goes is stopped and freed with it (the sanitizers watch).
+TEST(ToneDevice, EachOpenDeviceIsItsOwnAndAClosedHandleIsRefused) {
+    auto device = std::make_unique<ToneWaveIn>();
+    QObject target;
+    int filled = 0;
+    const auto notice = [&filled](WAVEHDR* h, uint32_t) { filled += h != nullptr ? 1 : 0; };
+    HWAVEIN first = nullptr;
+    HWAVEIN second = nullptr;
+    ASSERT_EQ(device->open(&first, 0, defaultInputFormat(), &target, notice, CALLBACK_WINDOW), 0u);
+    ASSERT_EQ(device->open(&second, 0, defaultInputFormat(), &target, notice, CALLBACK_WINDOW), 0u);
+    ASSERT_NE(first, second);
+    ASSERT_EQ(device->close(first), 0u);
+    WAVEHDR header;
+    std::vector<uint8_t> bytes(2206);  // about a tenth of a second, whole frames
+    header.lpData = bytes.data();
+    header.dwBufferLength = uint32_t(bytes.size());
+    EXPECT_EQ(device->prepareHeader(first, &header, sizeof header), MMSYSERR_INVALHANDLE);
+    EXPECT_EQ(device->close(first), MMSYSERR_INVALHANDLE);
+    ASSERT_EQ(device->prepareHeader(second, &header, sizeof header), 0u);
+    ASSERT_EQ(device->addBuffer(second, &header, sizeof header), 0u);
+    ASSERT_EQ(device->start(second), 0u);
+    EXPECT_TRUE(vxtest::waitUntil([&] { return filled == 1; }));
+    EXPECT_EQ(header.dwBytesRecorded, header.dwBufferLength);
+    ASSERT_EQ(device->addBuffer(second, &header, sizeof header), 0u);
+    device.reset();  // still recording into the queued header
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "audio/TAudioFormat.h"
+#include "platform/TAudioFormat.h"
 
 #include <QString>
 

@@ -15,21 +15,7 @@ public:
 
 PlatformAcm::PlatformAcm(FormatChooser chooser) : chooser_(std::move(chooser)) {}
 
-PlatformAcm::~PlatformAcm() {
-    for (Stream* s : streams_) {
-        delete s;
-    }
-}
-
-PlatformAcm::Stream* PlatformAcm::find(HACMSTREAM stream) const {
-    // Looked up by address before any cast: a stale handle points at freed memory.
-    for (Stream* s : streams_) {
-        if (static_cast<AcmStream*>(s) == stream) {
-            return s;
-        }
-    }
-    return nullptr;
-}
+PlatformAcm::~PlatformAcm() = default;
 
 uint32_t PlatformAcm::streamOpen(HACMSTREAM* stream, const TAudioFormat& source, const TAudioFormat& dest,
                                  uint32_t flags) {
@@ -49,14 +35,12 @@ uint32_t PlatformAcm::streamOpen(HACMSTREAM* stream, const TAudioFormat& source,
     if (code != MMSYSERR_NOERROR) {
         return code;
     }
-    auto* s = new Stream(std::move(codec));
-    streams_.insert(s);
-    *stream = s;
+    *stream = streams_.insert(std::make_unique<Stream>(std::move(codec)));
     return MMSYSERR_NOERROR;
 }
 
 uint32_t PlatformAcm::streamSize(HACMSTREAM stream, uint32_t input, uint32_t* output, uint32_t flags) {
-    Stream* s = find(stream);
+    Stream* s = streams_.find(stream);
     if (s == nullptr) {
         return MMSYSERR_INVALHANDLE;
     }
@@ -68,7 +52,7 @@ uint32_t PlatformAcm::streamSize(HACMSTREAM stream, uint32_t input, uint32_t* ou
 }
 
 uint32_t PlatformAcm::streamPrepareHeader(HACMSTREAM stream, ACMSTREAMHEADER* header, uint32_t) {
-    Stream* s = find(stream);
+    Stream* s = streams_.find(stream);
     if (s == nullptr) {
         return MMSYSERR_INVALHANDLE;
     }
@@ -85,7 +69,7 @@ uint32_t PlatformAcm::streamPrepareHeader(HACMSTREAM stream, ACMSTREAMHEADER* he
 
 // The stream of a call that needs a prepared header, or the code that refuses the call.
 uint32_t PlatformAcm::findPrepared(HACMSTREAM stream, const ACMSTREAMHEADER* header, Stream** out) const {
-    *out = find(stream);
+    *out = streams_.find(stream);
     if (*out == nullptr) {
         return MMSYSERR_INVALHANDLE;
     }
@@ -119,7 +103,7 @@ uint32_t PlatformAcm::streamConvert(HACMSTREAM stream, ACMSTREAMHEADER* header, 
 uint32_t PlatformAcm::streamReset(HACMSTREAM stream, uint32_t) {
     // Conversions here finish before streamConvert returns, so there is nothing pending to stop; the
     // codec's state is left alone so the next block continues the stream.
-    return find(stream) == nullptr ? MMSYSERR_INVALHANDLE : MMSYSERR_NOERROR;
+    return streams_.find(stream) == nullptr ? MMSYSERR_INVALHANDLE : MMSYSERR_NOERROR;
 }
 
 uint32_t PlatformAcm::streamUnprepareHeader(HACMSTREAM stream, ACMSTREAMHEADER* header, uint32_t) {
@@ -133,15 +117,14 @@ uint32_t PlatformAcm::streamUnprepareHeader(HACMSTREAM stream, ACMSTREAMHEADER* 
 }
 
 uint32_t PlatformAcm::streamClose(HACMSTREAM stream, uint32_t) {
-    Stream* s = find(stream);
+    Stream* s = streams_.find(stream);
     if (s == nullptr) {
         return MMSYSERR_INVALHANDLE;
     }
     if (s->prepared > 0) {
         return ACMERR_BUSY;
     }
-    streams_.erase(s);
-    delete s;
+    streams_.erase(stream);
     return MMSYSERR_NOERROR;
 }
 

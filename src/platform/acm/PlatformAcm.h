@@ -1,8 +1,7 @@
 #pragma once
 
+#include "platform/HandleTable.h"
 #include "platform/acm/Acm.h"
-
-#include <set>
 
 // The station's codec layer: MPEG Layer-3 encoding (LAME) and PCM conversion; the format choice goes to
 // an injected chooser (none: always cancelled).
@@ -27,11 +26,11 @@ public:
 
 private:
     class Stream;
-    Stream* find(HACMSTREAM stream) const;
     uint32_t findPrepared(HACMSTREAM stream, const ACMSTREAMHEADER* header, Stream** out) const;
 
     FormatChooser chooser_;
-    std::set<Stream*> streams_;  // touched only on open and close, which the owner serialises
+    // Changed only on open and close, which the owner serialises with every other use of the stream.
+    HandleTable<AcmStream, Stream> streams_;
 };
 
 }  // namespace vx::acm

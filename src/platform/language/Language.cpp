@@ -7,9 +7,6 @@
 
 namespace {
 
-QString g_dir;
-std::unique_ptr<QStringList> g_list;
-
 QStringList readTexts(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
@@ -29,17 +26,15 @@ QStringList readTexts(const QString& path) {
 
 }  // namespace
 
-void SetLanguageDir(const QString& dir) {
-    g_dir = dir;
-}
+LanguageLibrary::LanguageLibrary(QString dir) : dir_(std::move(dir)) {}
 
-int InitLanguage(int /*language*/) {
+int LanguageLibrary::InitLanguage(int /*language*/) {
     // Beside the program in the build folder; in <prefix>/share/vandorixserver once installed.
     const QString programDir = QCoreApplication::applicationDirPath();
-    const QStringList dirs = g_dir.isEmpty()
+    const QStringList dirs = dir_.isEmpty()
                                  ? QStringList{programDir + QStringLiteral("/lang"),
                                                programDir + QStringLiteral("/../share/vandorixserver/lang")}
-                                 : QStringList{g_dir};
+                                 : QStringList{dir_};
     QStringList texts;
     for (qsizetype i = 0; i < dirs.size() && texts.isEmpty(); ++i) {
         texts = readTexts(dirs[i] + QStringLiteral("/deutsch.txt"));
@@ -48,16 +43,8 @@ int InitLanguage(int /*language*/) {
         Q_INIT_RESOURCE(lang);
         texts = readTexts(QStringLiteral(":/lang/deutsch.txt"));
     }
-    g_list = std::make_unique<QStringList>(std::move(texts));
+    list_ = std::make_unique<QStringList>(std::move(texts));
     return 0;
-}
-
-const QStringList* GetLanguagelist() {
-    return g_list.get();
-}
-
-void DeinitLanguagelist() {
-    g_list.reset();
 }
 
 QString LanguageMessage(const QStringList* list, int n) {

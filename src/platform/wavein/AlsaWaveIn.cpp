@@ -114,6 +114,75 @@ uint32_t AlsaWaveIn::codeFor(int alsaError) {
     }
 }
 
+namespace {
+
+// Opens the capture PCM by name, from the system's configuration or from configFile alone (*config is
+// then the loaded configuration, which the PCM needs as long as it is open). A negative ALSA error.
+int openPcm(const QString& pcmName, const QString& configFile, snd_pcm_t** pcm, snd_config_t** config) {
+    const QByteArray name = pcmName.toLocal8Bit();
+    if (configFile.isEmpty()) {
+        return snd_pcm_open(pcm, name.constData(), SND_PCM_STREAM_CAPTURE, SND_PCM_NONBLOCK);
+    }
+    snd_input_t* in = nullptr;
+    int err = snd_config_top(config);
+    if (err >= 0) {
+        err = snd_input_stdio_open(&in, configFile.toLocal8Bit().constData(), "r");
+    }
+    if (err >= 0) {
+        err = snd_config_load(*config, in);
+        snd_input_close(in);
+    }
+    if (err >= 0) {
+        err = snd_pcm_open_lconf(pcm, name.constData(), SND_PCM_STREAM_CAPTURE, SND_PCM_NONBLOCK, *config);
+    }
+    if (err < 0 && *config != nullptr) {
+        snd_config_delete(*config);
+        *config = nullptr;
+    }
+    return err;
+}
+
+// Sets the PCM to the format and prepares it; *period receives the period size in frames. A negative
+// ALSA error.
+int configurePcm(snd_pcm_t* pcm, const TAudioFormat& format, snd_pcm_format_t sampleFormat,
+                 snd_pcm_uframes_t* period) {
+    snd_pcm_hw_params_t* hw = nullptr;
+    snd_pcm_hw_params_alloca(&hw);
+    unsigned int bufferUs = 500000;
+    unsigned int periodUs = 50000;
+    int err = snd_pcm_hw_params_any(pcm, hw);
+    if (err >= 0) {
+        err = snd_pcm_hw_params_set_access(pcm, hw, SND_PCM_ACCESS_RW_INTERLEAVED);
+    }
+    if (err >= 0) {
+        err = snd_pcm_hw_params_set_format(pcm, hw, sampleFormat);
+    }
+    if (err >= 0) {
+        err = snd_pcm_hw_params_set_channels(pcm, hw, format.channels());
+    }
+    if (err >= 0) {
+        err = snd_pcm_hw_params_set_rate_resample(pcm, hw, 1);
+    }
+    if (err >= 0) {
+        err = snd_pcm_hw_params_set_rate(pcm, hw, format.samplesPerSec(), 0);
+    }
+    if (err >= 0) {
+        // Only a preference: a device that cannot do these sizes keeps its own.
+        snd_pcm_hw_params_set_buffer_time_near(pcm, hw, &bufferUs, nullptr);
+        snd_pcm_hw_params_set_period_time_near(pcm, hw, &periodUs, nullptr);
+        err = snd_pcm_hw_params(pcm, hw);
+    }
+    if (err >= 0) {
+        err = snd_pcm_hw_params_get_period_size(hw, period, nullptr);
+    }
+    if (err >= 0) {
+        err = snd_pcm_prepare(pcm);
+    }
+    return err;
+}
+
+}  // namespace
+
 uint32_t AlsaWaveIn::openSource(const TAudioFormat& format, std::unique_ptr<CaptureSource>* source) {
     snd_pcm_format_t sampleFormat;
     const uint32_t channels = format.channels();
@@ -122,69 +191,13 @@ uint32_t AlsaWaveIn::openSource(const TAudioFormat& format, std::unique_ptr<Capt
         format.blockAlign() != channels * format.bitsPerSample() / 8) {
         return WAVERR_BADFORMAT;
     }
-    const QByteArray name = pcmName_.toLocal8Bit();
     snd_pcm_t* pcm = nullptr;
     snd_config_t* config = nullptr;
-    int err = 0;
-    if (configFile_.isEmpty()) {
-        err = snd_pcm_open(&pcm, name.constData(), SND_PCM_STREAM_CAPTURE, SND_PCM_NONBLOCK);
-    } else {
-        snd_input_t* in = nullptr;
-        err = snd_config_top(&config);
-        if (err >= 0) {
-            err = snd_input_stdio_open(&in, configFile_.toLocal8Bit().constData(), "r");
-        }
-        if (err >= 0) {
-            err = snd_config_load(config, in);
-            snd_input_close(in);
-        }
-        if (err >= 0) {
-            err =
-                snd_pcm_open_lconf(&pcm, name.constData(), SND_PCM_STREAM_CAPTURE, SND_PCM_NONBLOCK, config);
-        }
-    }
-    if (err < 0) {
-        if (config != nullptr) {
-            snd_config_delete(config);
-        }
+    if (const int err = openPcm(pcmName_, configFile_, &pcm, &config); err < 0) {
         return codeFor(err);
     }
-
-    snd_pcm_hw_params_t* hw = nullptr;
-    snd_pcm_hw_params_alloca(&hw);
-    unsigned int rate = format.samplesPerSec();
-    unsigned int bufferUs = 500000;
-    unsigned int periodUs = 50000;
-    err = snd_pcm_hw_params_any(pcm, hw);
-    if (err >= 0) {
-        err = snd_pcm_hw_params_set_access(pcm, hw, SND_PCM_ACCESS_RW_INTERLEAVED);
-    }
-    if (err >= 0) {
-        err = snd_pcm_hw_params_set_format(pcm, hw, sampleFormat);
-    }
-    if (err >= 0) {
-        err = snd_pcm_hw_params_set_channels(pcm, hw, channels);
-    }
-    if (err >= 0) {
-        err = snd_pcm_hw_params_set_rate_resample(pcm, hw, 1);
-    }
-    if (err >= 0) {
-        err = snd_pcm_hw_params_set_rate(pcm, hw, rate, 0);
-    }
-    if (err >= 0) {
-        // Only a preference: a device that cannot do these sizes keeps its own.
-        snd_pcm_hw_params_set_buffer_time_near(pcm, hw, &bufferUs, nullptr);
-        snd_pcm_hw_params_set_period_time_near(pcm, hw, &periodUs, nullptr);
-        err = snd_pcm_hw_params(pcm, hw);
-    }
     snd_pcm_uframes_t period = 0;
-    if (err >= 0) {
-        err = snd_pcm_hw_params_get_period_size(hw, &period, nullptr);
-    }
-    if (err >= 0) {
-        err = snd_pcm_prepare(pcm);
-    }
-    if (err < 0) {
+    if (const int err = configurePcm(pcm, format, sampleFormat, &period); err < 0) {
         snd_pcm_close(pcm);
         if (config != nullptr) {
             snd_config_delete(config);

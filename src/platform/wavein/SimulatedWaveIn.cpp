@@ -7,9 +7,7 @@
 
 namespace vx::wavein {
 
-SimulatedWaveIn::~SimulatedWaveIn() {
-    delete open_;
-}
+SimulatedWaveIn::~SimulatedWaveIn() = default;
 
 void SimulatedWaveIn::setResult(const std::string& op, uint32_t code, int okCalls) {
     results_[op] = Result{code, okCalls};
@@ -17,7 +15,7 @@ void SimulatedWaveIn::setResult(const std::string& op, uint32_t code, int okCall
 
 uint32_t SimulatedWaveIn::check(const std::string& op, HWAVEIN handle) {
     calls.push_back(op);
-    if (op != "open" && (open_ == nullptr || handle != open_)) {
+    if (op != "open" && devices_.find(handle) == nullptr) {
         return MMSYSERR_INVALHANDLE;
     }
     auto it = results_.find(op);
@@ -39,7 +37,7 @@ uint32_t SimulatedWaveIn::open(HWAVEIN* handle, uint32_t deviceId, const TAudioF
     if (open_ != nullptr) {
         return MMSYSERR_ALLOCATED;
     }
-    open_ = new Handle;
+    open_ = devices_.insert(std::make_unique<Handle>());
     failed_ = false;
     *handle = open_;
     target_ = callbackTarget;
@@ -109,7 +107,7 @@ uint32_t SimulatedWaveIn::close(HWAVEIN handle) {
     if (!queue_.empty()) {
         return WAVERR_STILLPLAYING;
     }
-    delete open_;
+    devices_.erase(open_);
     open_ = nullptr;
     ++closes;
     return MMSYSERR_NOERROR;

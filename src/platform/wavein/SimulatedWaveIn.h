@@ -1,12 +1,12 @@
 #pragma once
 
+#include "platform/HandleTable.h"
 #include "platform/wavein/WaveIn.h"
 
 #include <QByteArray>
 
 #include <deque>
 #include <map>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -39,7 +39,7 @@ public:
     // filled before; it fills nothing more until it is closed. False when no device is open.
     bool fail(uint32_t code);
     int queued() const { return int(queue_.size()); }
-    bool isOpen() const { return open_ != nullptr; }
+    bool isOpen() const { return !devices_.empty(); }
 
     // What the layer saw.
     std::vector<std::string> calls;
@@ -60,7 +60,8 @@ private:
     void giveBack(WAVEHDR* header);
 
     std::map<std::string, Result> results_;
-    Handle* open_ = nullptr;
+    HandleTable<WaveInHandle, Handle> devices_;  // at most one: the device opens once at a time
+    HWAVEIN open_ = nullptr;
     QObject* target_ = nullptr;
     DoneNotice notice_;
     std::deque<WAVEHDR*> queue_;

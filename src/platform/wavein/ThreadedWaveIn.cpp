@@ -5,6 +5,7 @@
 
 #include <condition_variable>
 #include <deque>
+#include <mutex>
 #include <thread>
 
 namespace vx::wavein {
@@ -141,21 +142,8 @@ private:
     std::thread thread_;
 };
 
-ThreadedWaveIn::~ThreadedWaveIn() {
-    for (Stream* s : streams_) {
-        delete s;
-    }
-}
-
-ThreadedWaveIn::Stream* ThreadedWaveIn::find(HWAVEIN handle) const {
-    // Looked up by address before any cast: a stale handle points at freed memory.
-    for (Stream* s : streams_) {
-        if (static_cast<WaveInHandle*>(s) == handle) {
-            return s;
-        }
-    }
-    return nullptr;
-}
+ThreadedWaveIn::ThreadedWaveIn() = default;
+ThreadedWaveIn::~ThreadedWaveIn() = default;
 
 uint32_t ThreadedWaveIn::open(HWAVEIN* handle, uint32_t, const TAudioFormat& format, QObject* callbackTarget,
                               DoneNotice notice, uint32_t flags) {
@@ -169,14 +157,12 @@ uint32_t ThreadedWaveIn::open(HWAVEIN* handle, uint32_t, const TAudioFormat& for
     if (const uint32_t code = openSource(format, &source); code != MMSYSERR_NOERROR) {
         return code;
     }
-    auto* s = new Stream(std::move(source), callbackTarget, std::move(notice));
-    streams_.insert(s);
-    *handle = s;
+    *handle = streams_.insert(std::make_unique<Stream>(std::move(source), callbackTarget, std::move(notice)));
     return MMSYSERR_NOERROR;
 }
 
 uint32_t ThreadedWaveIn::prepareHeader(HWAVEIN handle, WAVEHDR* header, uint32_t) {
-    if (find(handle) == nullptr) {
+    if (streams_.find(handle) == nullptr) {
         return MMSYSERR_INVALHANDLE;
     }
     if (header == nullptr || header->lpData == nullptr) {
@@ -187,7 +173,7 @@ uint32_t ThreadedWaveIn::prepareHeader(HWAVEIN handle, WAVEHDR* header, uint32_t
 }
 
 uint32_t ThreadedWaveIn::addBuffer(HWAVEIN handle, WAVEHDR* header, uint32_t) {
-    Stream* s = find(handle);
+    Stream* s = streams_.find(handle);
     if (s == nullptr) {
         return MMSYSERR_INVALHANDLE;
     }
@@ -209,7 +195,7 @@ uint32_t ThreadedWaveIn::addBuffer(HWAVEIN handle, WAVEHDR* header, uint32_t) {
 }
 
 uint32_t ThreadedWaveIn::start(HWAVEIN handle) {
-    Stream* s = find(handle);
+    Stream* s = streams_.find(handle);
     if (s == nullptr) {
         return MMSYSERR_INVALHANDLE;
     }
@@ -218,7 +204,7 @@ uint32_t ThreadedWaveIn::start(HWAVEIN handle) {
 }
 
 uint32_t ThreadedWaveIn::unprepareHeader(HWAVEIN handle, WAVEHDR* header, uint32_t) {
-    if (find(handle) == nullptr) {
+    if (streams_.find(handle) == nullptr) {
         return MMSYSERR_INVALHANDLE;
     }
     if (header == nullptr) {
@@ -232,7 +218,7 @@ uint32_t ThreadedWaveIn::unprepareHeader(HWAVEIN handle, WAVEHDR* header, uint32
 }
 
 uint32_t ThreadedWaveIn::reset(HWAVEIN handle) {
-    Stream* s = find(handle);
+    Stream* s = streams_.find(handle);
     if (s == nullptr) {
         return MMSYSERR_INVALHANDLE;
     }
@@ -243,15 +229,14 @@ uint32_t ThreadedWaveIn::reset(HWAVEIN handle) {
 }
 
 uint32_t ThreadedWaveIn::close(HWAVEIN handle) {
-    Stream* s = find(handle);
+    Stream* s = streams_.find(handle);
     if (s == nullptr) {
         return MMSYSERR_INVALHANDLE;
     }
     if (s->hasQueued()) {
         return WAVERR_STILLPLAYING;
     }
-    streams_.erase(s);
-    delete s;
+    streams_.erase(handle);
     return MMSYSERR_NOERROR;
 }
 

@@ -1,11 +1,10 @@
 #pragma once
 
+#include "platform/HandleTable.h"
 #include "platform/wavein/WaveIn.h"
 
 #include <atomic>
 #include <memory>
-#include <mutex>
-#include <set>
 
 // The part the real devices share: a capture thread per open device fills the queued headers front to
 // back and posts each full one; reset and close stop that thread. A backend supplies the source of samples.
@@ -29,6 +28,7 @@ public:
 
 class ThreadedWaveIn : public WaveIn {
 public:
+    ThreadedWaveIn();
     ~ThreadedWaveIn() override;
 
     uint32_t open(HWAVEIN* handle, uint32_t deviceId, const TAudioFormat& format, QObject* callbackTarget,
@@ -46,9 +46,9 @@ protected:
 
 private:
     class Stream;
-    Stream* find(HWAVEIN handle) const;
 
-    std::set<Stream*> streams_;
+    // Owner's thread only, like every operation; a stream's destruction stops its capture thread.
+    HandleTable<WaveInHandle, Stream> streams_;
 };
 
 }  // namespace vx::wavein

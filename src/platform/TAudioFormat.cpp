@@ -1,4 +1,4 @@
-#include "audio/TAudioFormat.h"
+#include "platform/TAudioFormat.h"
 
 #include <algorithm>
 #include <cstring>

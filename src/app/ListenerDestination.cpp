@@ -14,7 +14,7 @@ void ListenerDestination::write(const char* data, int size) {
     const auto sendTime = std::chrono::steady_clock::now();
     for (const auto& connection : snapshot->connections) {
         try {
-            auto* const session = dynamic_cast<TVXSocketData*>(connection->Session());
+            auto* const session = listenerSession(*connection);
             if (!session || session->Kind.load() != TVXSocketData::KindListener) {
                 continue;
             }

@@ -110,7 +110,7 @@ int TMainform::GetUseranzahl() {
     }
     // A snapshot of the list: the worker counts while the window thread accepts and releases.
     for (const auto& socket : ServerVandorixClient->Snapshot()->connections) {
-        const auto* session = dynamic_cast<const TVXSocketData*>(socket->Session());
+        const auto* session = listenerSession(*socket);
         if (session && session->Kind.load() == TVXSocketData::KindListener) {
             ++count;
         }
@@ -248,7 +248,7 @@ void TMainform::ConnectionTestTimer(QObject* /*Sender*/) {
         // is gone or stuck, and is closed so that its slot goes to others.
         auto listener = [this](TServerClientWinSocket& socket) -> const TVXSocketData* {
             step(5);
-            const auto* session = dynamic_cast<const TVXSocketData*>(socket.Session());
+            const auto* session = listenerSession(socket);
             step(6);
             if (!session || session->Kind.load() != TVXSocketData::KindListener) {
                 return nullptr;
@@ -274,8 +274,8 @@ void TMainform::ConnectionTestTimer(QObject* /*Sender*/) {
             if (same) {
                 same = count < ClientslistRows->rowCount() && [&] {
                     const ListenerListModel::Row& shown = ClientslistRows->row(count);
-                    return shown.id == socket->Id() && shown.program == session->ClientProgram &&
-                           shown.address == socket->PeerAddress();
+                    // A connection's address is fixed at accept: its id stands for it.
+                    return shown.id == socket->Id() && shown.program == session->ClientProgram;
                 }();
             }
             ++count;

@@ -46,3 +46,10 @@ private:
     std::atomic<int64_t> refusedSinceMs_{-1};  // the sender's own; -1 while blocks are taken
     std::atomic<int64_t> stalledMs_{0};
 };
+
+// The session of a listener-port connection, or null. The port makes every connection's session a
+// TVXSocketData (NewUserData) before anyone sees the connection, so the paths that run per listener and
+// block need no type check.
+inline TVXSocketData* listenerSession(const TServerClientWinSocket& socket) {
+    return static_cast<TVXSocketData*>(socket.Session());
+}

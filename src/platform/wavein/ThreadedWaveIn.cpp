@@ -43,6 +43,7 @@ public:
             running_ = false;
         }
         wake_.notify_all();
+        source->interrupt();
         if (thread_.joinable()) {
             thread_.join();
         }

@@ -23,6 +23,8 @@ public:
     virtual int read(uint8_t* dst, uint32_t bytes, const std::atomic<bool>& stop) = 0;
     // Stops the device after a reset, discarding whatever it buffered.
     virtual void halt() {}
+    // Called from another thread once `stop` is set: a read that waits wakes and returns.
+    virtual void interrupt() {}
     virtual uint32_t frameBytes() const = 0;
 };
 

@@ -3,8 +3,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
+#include <mutex>
 #include <numbers>
-#include <thread>
 
 namespace vx::wavein {
 
@@ -22,17 +23,29 @@ public:
     void begin() override {
         start_ = std::chrono::steady_clock::now();
         produced_ = 0;
+        std::lock_guard lock(mutex_);
+        interrupted_ = false;
+    }
+
+    void interrupt() override {
+        {
+            std::lock_guard lock(mutex_);
+            interrupted_ = true;
+        }
+        wake_.notify_all();
     }
 
     int read(uint8_t* dst, uint32_t bytes, const std::atomic<bool>& stop) override {
         uint64_t due = dueFrames();
         const uint64_t wanted = produced_ + bytes / frameBytes();
         if (due < wanted) {
-            // The buffer is handed on only when full, so the frames are made when all are due: a wake-up
-            // per slice instead of one per few milliseconds of sound. The slice is short enough that a
-            // reset is answered quickly.
+            // The buffer is handed on only when full, so the frames are made when all are due: one
+            // wake-up per buffer. A reset interrupts the wait.
             const auto full = start_ + std::chrono::microseconds(wanted * 1000000 / rate_ + 1);
-            std::this_thread::sleep_until(std::min(full, std::chrono::steady_clock::now() + kSlice));
+            {
+                std::unique_lock lock(mutex_);
+                wake_.wait_until(lock, full, [this] { return interrupted_; });
+            }
             due = dueFrames();
             if (due <= produced_ || stop.load()) {
                 return 0;
@@ -66,8 +79,6 @@ public:
     uint32_t frameBytes() const override { return channels_ * bits_ / 8; }
 
 private:
-    static constexpr std::chrono::milliseconds kSlice{50};
-
     uint64_t dueFrames() const {
         const auto elapsed = std::chrono::steady_clock::now() - start_;
         return uint64_t(std::chrono::duration_cast<std::chrono::microseconds>(elapsed).count()) * rate_ /
@@ -83,6 +94,9 @@ private:
     double sin_ = 0.0;
     std::chrono::steady_clock::time_point start_;
     uint64_t produced_ = 0;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool interrupted_ = false;
 };
 
 }  // namespace

@@ -20,16 +20,6 @@ namespace {
 
 const QString kApplicationTitle = QString::fromLatin1(vx::kStationTitle);
 
-// The connection's session, attached here when no connect notice attached one.
-std::shared_ptr<TVXSocketData> sessionOf(TServerClientWinSocket& socket) {
-    auto session = socket.UserDataAs<TVXSocketData>();
-    if (!session) {
-        session = std::make_shared<TVXSocketData>();
-        socket.SetUserData(session);
-    }
-    return session;
-}
-
 // A reply goes out in one call, and only to a peer still there. True when the connection is still open
 // after the send, so that the handshake may go on.
 bool sendIfOpen(TServerClientWinSocket& socket, const QByteArray& reply) {
@@ -139,7 +129,10 @@ void TMainform::ServerVandorixClientClientRead(TServerSocket* /*Sender*/,
     step(2);
     const QByteArray R = Socket->ReadAvailableText();
     step(3);
-    const auto session = sessionOf(*Socket);
+    TVXSocketData* const session = listenerSession(*Socket);  // made with the connection at accept
+    if (!session) {
+        return;
+    }
     switch (listener::classify(R)) {
         case listener::Request::Icy: {
             step(4);

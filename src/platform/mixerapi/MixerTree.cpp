@@ -149,30 +149,35 @@ std::optional<ControlPlace> findControl(const DeviceTree& tree, uint32_t control
     return std::nullopt;
 }
 
-uint32_t checkDetails(const DeviceTree& tree, const MIXERCONTROLDETAILS* details, ControlPlace* place,
-                      uint32_t* channels, uint32_t* items) {
+DetailRequest checkDetails(const DeviceTree& tree, const MIXERCONTROLDETAILS* details, uint32_t flags,
+                           uint32_t wantedFlags) {
+    const auto refused = [](uint32_t code) {
+        DetailRequest request;
+        request.code = code;
+        return request;
+    };
     if (details == nullptr || details->cbStruct != sizeof(MIXERCONTROLDETAILS) || details->cbDetails != 4 ||
         details->paDetails == nullptr) {
-        return MMSYSERR_INVALPARAM;
+        return refused(MMSYSERR_INVALPARAM);
     }
     const std::optional<ControlPlace> found = findControl(tree, details->dwControlID);
     if (!found) {
-        return MIXERR_INVALCONTROL;
+        return refused(MIXERR_INVALCONTROL);
     }
     const MIXERCONTROL& c = *found->control;
     const uint32_t lineChannels =
         (c.fdwControl & MIXERCONTROL_CONTROLF_UNIFORM) ? 1 : found->line->line.cChannels;
     if (details->cChannels != 1 && details->cChannels != lineChannels) {
-        return MMSYSERR_INVALPARAM;
+        return refused(MMSYSERR_INVALPARAM);
     }
     const bool multiple = (c.fdwControl & MIXERCONTROL_CONTROLF_MULTIPLE) != 0;
     if (details->cMultipleItems != (multiple ? c.cMultipleItems : 0)) {
-        return MMSYSERR_INVALPARAM;
+        return refused(MMSYSERR_INVALPARAM);
     }
-    *place = *found;
-    *channels = details->cChannels;
-    *items = multiple ? c.cMultipleItems : 1;
-    return MMSYSERR_NOERROR;
+    if (flags != wantedFlags) {
+        return refused(MMSYSERR_NOTSUPPORTED);
+    }
+    return {MMSYSERR_NOERROR, *found, details->cChannels, multiple ? c.cMultipleItems : 1};
 }
 
 }  // namespace vx::mixerapi

@@ -51,9 +51,17 @@ struct ControlPlace {
 };
 std::optional<ControlPlace> findControl(const DeviceTree& tree, uint32_t controlId);
 
-// Checks a detail request against its control; on success the request holds channels x items entries
-// (items 1 for a value control). A request may ask for one channel of a control that has several.
-uint32_t checkDetails(const DeviceTree& tree, const MIXERCONTROLDETAILS* details, ControlPlace* place,
-                      uint32_t* channels, uint32_t* items);
+// A detail request checked against its control: code 0, or why it is refused. On success the request
+// holds channels x items entries (items 1 for a value control).
+struct DetailRequest {
+    uint32_t code = MMSYSERR_NOERROR;
+    ControlPlace place;
+    uint32_t channels = 0;
+    uint32_t items = 0;
+};
+// Checks a detail request against its control, then its flags against the one flag the call supports
+// (wantedFlags). A request may ask for one channel of a control that has several.
+DetailRequest checkDetails(const DeviceTree& tree, const MIXERCONTROLDETAILS* details, uint32_t flags,
+                           uint32_t wantedFlags);
 
 }  // namespace vx::mixerapi

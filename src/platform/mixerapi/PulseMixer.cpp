@@ -505,15 +505,11 @@ uint32_t PulseMixer::getControlDetails(HMIXER mixer, MIXERCONTROLDETAILS* detail
         return MMSYSERR_INVALHANDLE;
     }
     const Impl::Opened& o = it->second;
-    ControlPlace place;
-    uint32_t channels = 0;
-    uint32_t items = 0;
-    if (const uint32_t r = checkDetails(o.tree, details, &place, &channels, &items)) {
-        return r;
+    const DetailRequest request = checkDetails(o.tree, details, flags, MIXER_GETCONTROLDETAILSF_VALUE);
+    if (request.code != MMSYSERR_NOERROR) {
+        return request.code;
     }
-    if (flags != MIXER_GETCONTROLDETAILSF_VALUE) {
-        return MMSYSERR_NOTSUPPORTED;
-    }
+    [[maybe_unused]] const auto& [code, place, channels, items] = request;
     if (!d_->connected()) {
         return MMSYSERR_NODRIVER;
     }
@@ -559,15 +555,11 @@ uint32_t PulseMixer::setControlDetails(HMIXER mixer, MIXERCONTROLDETAILS* detail
         return MMSYSERR_INVALHANDLE;
     }
     const Impl::Opened& o = it->second;
-    ControlPlace place;
-    uint32_t channels = 0;
-    uint32_t items = 0;
-    if (const uint32_t r = checkDetails(o.tree, details, &place, &channels, &items)) {
-        return r;
+    const DetailRequest request = checkDetails(o.tree, details, flags, MIXER_SETCONTROLDETAILSF_VALUE);
+    if (request.code != MMSYSERR_NOERROR) {
+        return request.code;
     }
-    if (flags != MIXER_SETCONTROLDETAILSF_VALUE) {
-        return MMSYSERR_NOTSUPPORTED;
-    }
+    [[maybe_unused]] const auto& [code, place, channels, items] = request;
     if (!d_->connected()) {
         return MMSYSERR_NODRIVER;
     }

@@ -180,15 +180,11 @@ uint32_t SimulatedMixer::getControlDetails(HMIXER mixer, MIXERCONTROLDETAILS* de
         return r;
     }
     Device& d = devices_[openedDevice];
-    ControlPlace place;
-    uint32_t channels = 0;
-    uint32_t items = 0;
-    if (const uint32_t r = checkDetails(d.tree, details, &place, &channels, &items)) {
-        return r;
+    const DetailRequest request = checkDetails(d.tree, details, flags, MIXER_GETCONTROLDETAILSF_VALUE);
+    if (request.code != MMSYSERR_NOERROR) {
+        return request.code;
     }
-    if (flags != MIXER_GETCONTROLDETAILSF_VALUE) {
-        return MMSYSERR_NOTSUPPORTED;
-    }
+    [[maybe_unused]] const auto& [code, place, channels, items] = request;
     if (const auto it = detailFailures_.find(details->dwControlID); it != detailFailures_.end()) {
         return it->second;
     }
@@ -204,15 +200,11 @@ uint32_t SimulatedMixer::setControlDetails(HMIXER mixer, MIXERCONTROLDETAILS* de
         return r;
     }
     Device& d = devices_[openedDevice];
-    ControlPlace place;
-    uint32_t channels = 0;
-    uint32_t items = 0;
-    if (const uint32_t r = checkDetails(d.tree, details, &place, &channels, &items)) {
-        return r;
+    const DetailRequest request = checkDetails(d.tree, details, flags, MIXER_SETCONTROLDETAILSF_VALUE);
+    if (request.code != MMSYSERR_NOERROR) {
+        return request.code;
     }
-    if (flags != MIXER_SETCONTROLDETAILSF_VALUE) {
-        return MMSYSERR_NOTSUPPORTED;
-    }
+    [[maybe_unused]] const auto& [code, place, channels, items] = request;
     if (const auto it = detailFailures_.find(details->dwControlID); it != detailFailures_.end()) {
         return it->second;
     }

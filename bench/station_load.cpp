@@ -7,11 +7,13 @@
 // icecast2 runs beside it, fed by a relay of the station's own stream, and is measured with the same N
 // listeners in the same run.
 //
-//   bench_station_load [--seconds S] [--storm K] [N ...]   (default: 10 s, N = 100 1000 5000)
+//   bench_station_load [--seconds S] [--rounds R] [--storm K] [N ...]   (default: 10 s, 1 round,
+//                                                                        N = 100 1000 5000)
 //
 // Beside it runs the floor, bench_floor_send: one non-blocking send of each block per listener and nothing
 // else; the last columns are CPU over the floor's. --storm K opens K more listeners at 5000 a second during
-// the station's window and reports how long the slowest waited for its answer.
+// the station's window and reports how long the slowest waited for its answer. --rounds R measures the
+// servers R times in turn and reports the mean CPU, each round's figures on the way.
 #include "LoadClient.h"
 
 #include <QByteArray>
@@ -70,6 +72,20 @@ std::pair<double, int> askForList(int remotePort, int expected) {
     return {std::chrono::duration<double>(last - t0).count(), int(answer.count(kTerminator))};
 }
 
+// Takes one round's figures into the row's: CPU as the mean over the rounds, the share of listeners
+// that received every block as the worst round's, everything else from the first round.
+void addRound(Figures& total, const Figures& round, bool first, int rounds) {
+    if (first) {
+        const double cpu = round.cpuPerSecond / rounds;
+        total = round;
+        total.cpuPerSecond = cpu;
+        return;
+    }
+    total.cpuPerSecond += round.cpuPerSecond / rounds;
+    total.everyBlock = std::min(total.everyBlock, round.everyBlock);
+    total.meanShare = std::min(total.meanShare, round.meanShare);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -77,10 +93,13 @@ int main(int argc, char** argv) {
     ::signal(SIGPIPE, SIG_IGN);
     int seconds = 10;
     int storm = 0;
+    int rounds = 1;
     std::vector<int> counts;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc) {
             seconds = std::atoi(argv[++i]);
+        } else if (std::strcmp(argv[i], "--rounds") == 0 && i + 1 < argc) {
+            rounds = std::max(1, std::atoi(argv[++i]));
         } else if (std::strcmp(argv[i], "--storm") == 0 && i + 1 < argc) {
             storm = std::atoi(argv[++i]);
         } else {
@@ -130,11 +149,6 @@ int main(int argc, char** argv) {
         sendStart(remotePort);
         waitForPort(listenerPort, 20);
 
-        const int floorPort = freePort();
-        const pid_t floor = spawn({(bin + "/bench_floor_send").toStdString(), std::to_string(floorPort),
-                                   std::to_string(listenerPort)});
-        waitForPort(floorPort, 20);
-
         int icecastPort = 0;
         pid_t ice = -1;
         if (!icecast.isEmpty()) {
@@ -151,15 +165,39 @@ int main(int argc, char** argv) {
         warmUp(relay);
         const uint64_t blockBytes = 2400;  // one second of the 18 kb/s stream, with room
         const QByteArray get = "GET / HTTP/1.0\r\nUser-Agent: bench\r\n\r\n";
-        row.floor = measure(floor, floorPort, get, n, seconds, relay, blockBytes);
-        stopProcess(floor);
-        // The relay is one more listener; the storm's are on the list as well.
-        row.station = measure(station, listenerPort, get, n, seconds, relay, blockBytes, {storm}, [&] {
-            std::tie(row.listSeconds, row.listed) = askForList(remotePort, n + storm + 1);
-        });
-        if (ice > 0) {
-            row.ice = measure(ice, icecastPort, "GET /stream HTTP/1.0\r\nUser-Agent: bench\r\n\r\n", n,
-                              seconds, relay, blockBytes);
+        // The servers take turns, round after round, so that what drifts on the machine meanwhile falls on
+        // all of them alike; CPU is the mean of the rounds, memory and the storm are the first round's.
+        for (int round = 0; round < rounds; ++round) {
+            const bool first = round == 0;
+            // A fresh floor each round, so that the station serves the same listeners in every window.
+            const int floorPort = freePort();
+            const pid_t floor = spawn({(bin + "/bench_floor_send").toStdString(), std::to_string(floorPort),
+                                       std::to_string(listenerPort)});
+            waitForPort(floorPort, 20);
+            const Figures floorRound = measure(floor, floorPort, get, n, seconds, relay, blockBytes);
+            stopProcess(floor);
+            // The relay is one more listener; the storm's are on the list as well.
+            const Figures stationRound =
+                measure(station, listenerPort, get, n, seconds, relay, blockBytes, {first ? storm : 0}, [&] {
+                    if (first) {
+                        std::tie(row.listSeconds, row.listed) = askForList(remotePort, n + storm + 1);
+                    }
+                });
+            Figures iceRound;
+            if (ice > 0) {
+                iceRound = measure(ice, icecastPort, "GET /stream HTTP/1.0\r\nUser-Agent: bench\r\n\r\n", n,
+                                   seconds, relay, blockBytes);
+            }
+            if (rounds > 1) {
+                std::printf(
+                    "  round %d: floor %.4f, station %.4f, icecast2 %.4f CPU s per s; station / floor %s\n",
+                    round + 1, floorRound.cpuPerSecond, stationRound.cpuPerSecond, iceRound.cpuPerSecond,
+                    qPrintable(ratio(stationRound.cpuPerSecond, floorRound.cpuPerSecond)));
+                std::fflush(stdout);
+            }
+            addRound(row.floor, floorRound, first, rounds);
+            addRound(row.station, stationRound, first, rounds);
+            addRound(row.ice, iceRound, first, rounds);
         }
         std::printf("N = %d\n", n);
         print("floor", row.floor);

@@ -2,6 +2,7 @@
 
 #include "platform/Posting.h"
 
+#include <pthread.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 #include <chrono>
 #include <string>
 #include <system_error>
+#include <utility>
 
 TThreadComp::TThreadComp(TNotifyEvent onCreate) : OnCreate(std::move(onCreate)), context_(new QObject) {
     if (OnCreate) {
@@ -32,9 +34,7 @@ TThreadComp::~TThreadComp() {
     } catch (...) {
         // An OnTerminating failure has nowhere to go while the component goes.
     }
-    if (run_ && run_->thread.joinable()) {
-        run_->thread.join();
-    }
+    stopCarrier();
     if (OnDestroy) {
         try {
             OnDestroy(this);
@@ -67,11 +67,11 @@ void TThreadComp::SetThreadPriority(TThreadPriority value) {
 }
 
 void TThreadComp::applyPriority(const Run& run) {
-    if (run.tid == 0 || run.threadDone) {
-        return;  // the thread applies it itself when it starts
+    if (carrierTid_ == 0 || run.threadDone) {
+        return;  // the carrier applies it itself when it takes the run
     }
     // Failure (no privilege to raise the priority) leaves the thread at its inherited priority.
-    (void)::setpriority(PRIO_PROCESS, id_t(run.tid), niceFor(run.priority, run.inheritedNice));
+    (void)::setpriority(PRIO_PROCESS, id_t(carrierTid_), niceFor(run.priority, inheritedNice_));
 }
 
 TThreadState TThreadComp::State() const {
@@ -84,13 +84,47 @@ bool TThreadComp::Terminated() const {
     return run_ && run_->terminated;
 }
 
-void TThreadComp::reapFinishedRun() {
-    // Only called when the state is idle, i.e. the last run's thread has finished its work; joining it
-    // waits at most for that thread's return.
-    if (run_ && run_->thread.joinable()) {
-        run_->thread.join();
+void TThreadComp::startCarrier() {
+    try {
+        carrier_ = std::thread([this] { carry(); });
+    } catch (const std::system_error& e) {
+        throw EThread("Thread creation error: " + e.code().message());
     }
-    run_.reset();
+}
+
+// Asks the carrier to end and waits for it; only called while no run is under way or waiting for it.
+void TThreadComp::stopCarrier() {
+    {
+        std::lock_guard lock(mutex_);
+        carrierLeaving_ = true;
+        changed_.notify_all();
+    }
+    if (carrier_.joinable()) {
+        carrier_.join();
+    }
+    std::lock_guard lock(mutex_);
+    carrierLeaving_ = false;
+    carrierTid_ = 0;
+}
+
+void TThreadComp::carry() {
+    ::pthread_setname_np(::pthread_self(), "worker");
+    std::unique_lock lock(mutex_);
+    carrierTid_ = ::gettid();
+    errno = 0;
+    const int nice = ::getpriority(PRIO_PROCESS, id_t(carrierTid_));
+    inheritedNice_ = errno == 0 ? nice : 0;
+    for (;;) {
+        changed_.wait(lock, [this] { return handed_ != nullptr || carrierLeaving_; });
+        if (handed_ == nullptr) {
+            return;
+        }
+        Run* const run = std::exchange(handed_, nullptr);
+        applyPriority(*run);
+        lock.unlock();
+        runThread(run);
+        lock.lock();
+    }
 }
 
 void TThreadComp::DoAction(TThreadAction action) {
@@ -100,20 +134,19 @@ void TThreadComp::DoAction(TThreadAction action) {
         switch (action) {
             case taRun:
                 if (state_ == tsIdle) {
-                    lock.unlock();
-                    reapFinishedRun();
-                    lock.lock();
-                    auto run = std::make_unique<Run>();
-                    run->freeOnTerminate = FreeOnTerminate;
-                    run->priority = priority_;
-                    run->suspended = StartSuspended;
-                    Run* const raw = run.get();
-                    try {
-                        run->thread = std::thread([this, raw] { runThread(raw); });
-                    } catch (const std::system_error& e) {
-                        throw EThread("Thread creation error: " + e.code().message());
+                    if (carrierLeaving_ || !carrier_.joinable()) {
+                        lock.unlock();
+                        stopCarrier();  // one that leaves after its last run is gone in a moment
+                        lock.lock();
+                        startCarrier();
                     }
-                    run_ = std::move(run);
+                    // The last run's thread is done with it: the state is idle.
+                    run_ = std::make_unique<Run>();
+                    run_->freeOnTerminate = FreeOnTerminate;
+                    run_->priority = priority_;
+                    run_->suspended = StartSuspended;
+                    handed_ = run_.get();
+                    changed_.notify_all();
                     state_ = StartSuspended ? tsSuspended : tsRunning;
                     NotifyPending = true;
                 } else if (state_ == tsSuspended) {
@@ -156,15 +189,6 @@ void TThreadComp::DoAction(TThreadAction action) {
 }
 
 void TThreadComp::runThread(Run* run) {
-    {
-        std::unique_lock lock(mutex_);
-        run->tid = ::gettid();
-        errno = 0;
-        const int nice = ::getpriority(PRIO_PROCESS, id_t(run->tid));
-        run->inheritedNice = errno == 0 ? nice : 0;
-        applyPriority(*run);
-    }
-
     bool skip = false;
     {
         std::unique_lock lock(mutex_);
@@ -196,6 +220,11 @@ void TThreadComp::runThread(Run* run) {
     }
 
     std::lock_guard lock(mutex_);
+    // The next run begins at the inherited priority, as on a fresh thread. A lowered priority cannot be
+    // raised again without privileges: then this thread leaves and the next run starts a new one.
+    if (::setpriority(PRIO_PROCESS, id_t(carrierTid_), inheritedNice_) != 0) {
+        carrierLeaving_ = true;
+    }
     if (run->freeOnTerminate) {
         state_ = tsIdle;
     }

@@ -9,7 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <linux/capability.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -36,6 +38,23 @@ private:
     std::mutex m_;
     std::condition_variable cv_;
     bool open_ = false;
+};
+
+// Takes the privilege to raise priorities out of this thread (and the threads it starts) while alive, so
+// that a test run as root meets the limits of an ordinary user.
+class WithoutNicePrivilege {
+public:
+    WithoutNicePrivilege() {
+        ::syscall(SYS_capget, &header_, saved_);
+        __user_cap_data_struct lowered[2] = {saved_[0], saved_[1]};
+        lowered[0].effective &= ~(1u << CAP_SYS_NICE);
+        ::syscall(SYS_capset, &header_, lowered);
+    }
+    ~WithoutNicePrivilege() { ::syscall(SYS_capset, &header_, saved_); }
+
+private:
+    __user_cap_header_struct header_{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct saved_[2]{};
 };
 
 struct Counters {
@@ -255,6 +274,7 @@ TEST(TThreadComp, PriorityMapsToTheNiceValueOfTheRunThread) {
     EXPECT_EQ(TThreadComp::niceFor(tpTimeCritical, -10), -20);
 
     // Lowering a thread's priority needs no privilege, so this holds everywhere.
+    const WithoutNicePrivilege unprivileged;
     errno = 0;
     const int inherited = ::getpriority(PRIO_PROCESS, id_t(::gettid()));
     ASSERT_EQ(errno, 0);
@@ -277,6 +297,14 @@ TEST(TThreadComp, PriorityMapsToTheNiceValueOfTheRunThread) {
     ASSERT_TRUE(vxtest::waitUntil([&] { return comp.State() == tsIdle; }));
     EXPECT_EQ(atStart, std::min(inherited + 2, 19));
     EXPECT_EQ(afterChange, std::min(inherited + 15, 19));
+
+    // The next run begins at its own priority, although the thread of the last one was lowered further
+    // than an unprivileged thread may raise it again.
+    comp.SetThreadPriority(tpLowest);
+    comp.DoAction(taRun);
+    ASSERT_TRUE(vxtest::waitUntil([&] { return c.entered == 2 && comp.State() == tsIdle; }));
+    EXPECT_EQ(atStart, std::min(inherited + 2, 19));
+    EXPECT_EQ(afterChange, std::min(inherited + 2, 19));
 }
 
 }  // namespace

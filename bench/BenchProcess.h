@@ -3,6 +3,7 @@
 // What every benchmark program needs around the servers it measures: free ports, connections on
 // loopback, child processes, and their CPU time and memory from /proc.
 #include <QByteArray>
+#include <QDir>
 #include <QFile>
 #include <QList>
 #include <QString>
@@ -10,6 +11,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -61,6 +63,17 @@ inline bool waitForPort(int port, int seconds) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     return false;
+}
+
+// Puts every thread of a process on one CPU; the threads it starts later inherit it.
+inline void pinProcess(pid_t pid, int cpu) {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    CPU_SET(cpu, &set);
+    const QDir tasks(QStringLiteral("/proc/%1/task").arg(pid));
+    for (const QString& task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        ::sched_setaffinity(pid_t(task.toInt()), sizeof set, &set);
+    }
 }
 
 // Starts a program with its output thrown away.

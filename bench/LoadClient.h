@@ -36,22 +36,30 @@ inline const QByteArray kTerminator("\xFF\xFF\xFF\xFF", 4);
 
 // N reading listeners on one epoll set; counts the bytes each received. Connections are opened without
 // blocking (a server with a short accept queue makes the kernel retry them), and `idle` runs between
-// waits so the relay keeps feeding icecast meanwhile.
+// waits so the relay keeps feeding icecast meanwhile. Listeners of several servers may share the set:
+// each server is a target, the first one given at construction.
 class Listeners {
 public:
     Listeners(int port, const QByteArray& request, std::function<void()> idle)
-        : epoll_(::epoll_create1(EPOLL_CLOEXEC)), request_(request), idle_(std::move(idle)) {
-        address_.sin_family = AF_INET;
-        address_.sin_port = htons(uint16_t(port));
-        address_.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        : epoll_(::epoll_create1(EPOLL_CLOEXEC)), idle_(std::move(idle)) {
+        addTarget(port, request);
+    }
+    int addTarget(int port, const QByteArray& request) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(uint16_t(port));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        targets_.push_back({address, request});
+        return int(targets_.size()) - 1;
     }
     // Opens n connections at a pace of about 800 a second, then waits until each has had its first
     // bytes. A burst would overflow a short accept queue (icecast's holds 5), and the kernel retries a
     // dropped connection only a second later; icecast answers new listeners when its source delivers.
-    void connectAll(int n, Clock::time_point deadline) {
-        while (int(fds_.size()) < n && Clock::now() < deadline) {
-            for (int i = 0; i < 8 && int(fds_.size()) < n; ++i) {
-                open();
+    void connectAll(int n, Clock::time_point deadline, int target = 0) {
+        const int end = int(fds_.size()) + n;
+        while (int(fds_.size()) < end && Clock::now() < deadline) {
+            for (int i = 0; i < 8 && int(fds_.size()) < end; ++i) {
+                open(target);
             }
             pump(10);
         }
@@ -59,9 +67,10 @@ public:
             pump(100);
         }
     }
-    void open() {
+    void open(int target = 0) {
+        const sockaddr_in& address = targets_[std::size_t(target)].address;
         const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-        if (fd < 0 || (::connect(fd, reinterpret_cast<sockaddr*>(&address_), sizeof address_) != 0 &&
+        if (fd < 0 || (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 &&
                        errno != EINPROGRESS)) {
             if (fd >= 0) {
                 ::close(fd);
@@ -74,6 +83,7 @@ public:
         ev.data.u32 = uint32_t(fds_.size());
         ::epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &ev);
         fds_.push_back(fd);
+        target_.push_back(uint8_t(target));
         bytes_.push_back(0);
         asked_.push_back(false);
         opened_.push_back(Clock::now());
@@ -102,7 +112,8 @@ public:
                     socklen_t len = sizeof error;
                     ::getsockopt(fds_[k], SOL_SOCKET, SO_ERROR, &error, &len);
                     if (error == 0) {
-                        ::send(fds_[k], request_.constData(), std::size_t(request_.size()), MSG_NOSIGNAL);
+                        const QByteArray& request = targets_[target_[k]].request;
+                        ::send(fds_[k], request.constData(), std::size_t(request.size()), MSG_NOSIGNAL);
                         asked_[k] = true;
                         ++asking_;
                     }
@@ -156,11 +167,15 @@ public:
     }
 
 private:
+    struct Target {
+        sockaddr_in address;
+        QByteArray request;
+    };
     int epoll_;
-    QByteArray request_;
     std::function<void()> idle_;
-    sockaddr_in address_{};
+    std::vector<Target> targets_;
     std::vector<int> fds_;
+    std::vector<uint8_t> target_;
     std::vector<uint64_t> bytes_;
     std::vector<bool> asked_;
     std::vector<Clock::time_point> opened_;
@@ -203,22 +218,42 @@ inline double threadCpuSeconds(pid_t pid, const QByteArray& name) {
     return total;
 }
 
-// Measures a server process while n listeners read from it. `streamBytes` tells how many bytes of the
-// stream went out in the window (read by the relay beside the listeners).
-template <class Pump>
-Figures measure(pid_t server, int port, const QByteArray& request, int n, int seconds, Pump&& relayBytes,
-                uint64_t blockBytes, Storm storm = {}, const std::function<void()>& whileConnected = {}) {
-    Figures f;
-    const double rssBefore = rssMiB(server);
-    Listeners listeners(port, request, [&] { relayBytes(0); });
-    // Settle: every listener is connected and has had its reply and first bytes.
-    listeners.connectAll(n, Clock::now() + std::chrono::seconds(120));
+// One server measured in a window: its process, where its listeners connect and what they ask.
+struct Server {
+    pid_t pid;
+    int port;
+    QByteArray request;
+};
+
+// Measures servers while n listeners read from each: the listeners connect to one server after the
+// other, then one window of `seconds` measures them all. Servers that send each block at a different
+// moment of the second (the floor and icecast get theirs late) share the machine's conditions without
+// contending for it. `streamBytes` tells how many bytes of the stream went out in the window (read by the
+// relay beside the listeners). The storm connects to the first server.
+template <typename Pump>
+std::vector<Figures> measureSideBySide(const std::vector<Server>& servers, int n, int seconds,
+                                       Pump&& streamBytes, uint64_t blockBytes, Storm storm = {},
+                                       const std::function<void()>& whileConnected = {}) {
+    Listeners listeners(servers.front().port, servers.front().request, [&] { streamBytes(0); });
+    std::vector<Figures> figures(servers.size());
+    std::vector<double> rssBefore;
+    std::vector<std::pair<int, int>> ranges;  // each server's listeners
+    for (std::size_t i = 0; i < servers.size(); ++i) {
+        const int target = i == 0 ? 0 : listeners.addTarget(servers[i].port, servers[i].request);
+        rssBefore.push_back(rssMiB(servers[i].pid));
+        const int first = listeners.opened();
+        // Settle: every listener is connected and has had its reply and first bytes.
+        listeners.connectAll(n, Clock::now() + std::chrono::seconds(120), target);
+        ranges.emplace_back(first, listeners.opened());
+    }
     listeners.pump(2000);
-    f.connected = listeners.asking() - listeners.closed();
     const std::vector<uint64_t> before = listeners.bytes();
-    const uint64_t relayBefore = relayBytes(0);
-    const double cpuBefore = cpuSeconds(server);
-    const double relayThreadsBefore = threadCpuSeconds(server, "icecast-relay");
+    const uint64_t streamBefore = streamBytes(0);
+    std::vector<double> cpuBefore, relayThreadsBefore;
+    for (const Server& server : servers) {
+        cpuBefore.push_back(cpuSeconds(server.pid));
+        relayThreadsBefore.push_back(threadCpuSeconds(server.pid, "icecast-relay"));
+    }
     const auto t0 = Clock::now();
     if (storm.count > 0) {
         // Opens the storm in 10 ms slices at its rate, then serves on until the window ends.
@@ -237,42 +272,56 @@ Figures measure(pid_t server, int port, const QByteArray& request, int n, int se
         while (Clock::now() < end) {
             listeners.pump(100);
         }
-        std::tie(f.stormAnswered, f.stormLongest) = listeners.answers(first);
+        std::tie(figures.front().stormAnswered, figures.front().stormLongest) = listeners.answers(first);
     } else {
         listeners.pump(seconds * 1000);
     }
     const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
-    f.cpuPerSecond = (cpuSeconds(server) - cpuBefore) / wall;
-    f.relayThreads = (threadCpuSeconds(server, "icecast-relay") - relayThreadsBefore) / wall;
-    f.rss = rssMiB(server);
-    f.kibPerListener = f.connected > 0 ? (f.rss - rssBefore) * 1024.0 / f.connected : 0.0;
-    const uint64_t stream = relayBytes(0) - relayBefore;
+    const uint64_t stream = streamBytes(0) - streamBefore;
     const std::vector<uint64_t> after = listeners.bytes();
-    int complete = 0;
-    double shares = 0.0;
-    for (std::size_t i = 0; i < before.size(); ++i) {
-        const uint64_t got = after[i] - before[i];
-        // A listener's window may begin or end a block away from the relay's.
-        if (got + blockBytes >= stream) {
-            ++complete;
+    for (std::size_t i = 0; i < servers.size(); ++i) {
+        Figures& f = figures[i];
+        const pid_t pid = servers[i].pid;
+        f.cpuPerSecond = (cpuSeconds(pid) - cpuBefore[i]) / wall;
+        f.relayThreads = (threadCpuSeconds(pid, "icecast-relay") - relayThreadsBefore[i]) / wall;
+        f.rss = rssMiB(pid);
+        int complete = 0;
+        double shares = 0.0;
+        for (int k = ranges[i].first; k < ranges[i].second; ++k) {
+            const uint64_t got = after[std::size_t(k)] - before[std::size_t(k)];
+            f.connected += before[std::size_t(k)] > 0 ? 1 : 0;
+            // A listener's window may begin or end a block away from the relay's.
+            if (got + blockBytes >= stream) {
+                ++complete;
+            }
+            shares += stream > 0 ? std::min(1.0, double(got) / double(stream)) : 0.0;
         }
-        shares += stream > 0 ? std::min(1.0, double(got) / double(stream)) : 0.0;
+        f.kibPerListener = f.connected > 0 ? (f.rss - rssBefore[i]) * 1024.0 / f.connected : 0.0;
+        // Over the listeners asked for: one that never got in received nothing.
+        f.everyBlock = n > 0 ? double(complete) / n : 0.0;
+        f.meanShare = n > 0 ? shares / n : 0.0;
     }
-    // Over the listeners asked for: one that never got in received nothing.
-    f.everyBlock = n > 0 ? double(complete) / n : 0.0;
-    f.meanShare = n > 0 ? shares / n : 0.0;
     if (whileConnected) {
         whileConnected();
     }
-    return f;
+    return figures;
+}
+
+// Measures one server process while n listeners read from it.
+template <typename Pump>
+Figures measure(pid_t server, int port, const QByteArray& request, int n, int seconds, Pump&& streamBytes,
+                uint64_t blockBytes, Storm storm = {}, const std::function<void()>& whileConnected = {}) {
+    return measureSideBySide({{server, port, request}}, n, seconds, streamBytes, blockBytes, storm,
+                             whileConnected)
+        .front();
 }
 
 // Reads the station's stream as one more listener and counts its bytes: how much of the stream went out in
 // a window, against which every listener (of the station or of icecast) is measured. With an icecast port
-// it hands the stream on to icecast as its source.
+// it hands the stream on to icecast as its source, each block `delayMs` after it arrived.
 class Relay {
 public:
-    Relay(int stationPort, int icecastPort = 0) {
+    Relay(int stationPort, int icecastPort = 0, int delayMs = 0) : delay_(delayMs) {
         from_ = connectTo(stationPort);
         const QByteArray get = "GET / HTTP/1.0\r\nUser-Agent: relay\r\n\r\n";
         ::send(from_, get.constData(), std::size_t(get.size()), MSG_NOSIGNAL);
@@ -311,8 +360,15 @@ public:
             }
             stream_ += uint64_t(chunk.size());
             if (to_ >= 0 && !chunk.isEmpty()) {
-                ::send(to_, chunk.constData(), std::size_t(chunk.size()), MSG_NOSIGNAL | MSG_DONTWAIT);
+                if (held_.isEmpty()) {
+                    due_ = Clock::now() + delay_;
+                }
+                held_ += chunk;
             }
+        }
+        if (to_ >= 0 && !held_.isEmpty() && Clock::now() >= due_) {
+            ::send(to_, held_.constData(), std::size_t(held_.size()), MSG_NOSIGNAL | MSG_DONTWAIT);
+            held_.clear();
         }
         if (to_ >= 0) {
             char discard[4096];
@@ -328,6 +384,9 @@ private:
     bool headerDone_ = false;
     QByteArray header_;
     uint64_t stream_ = 0;
+    std::chrono::milliseconds delay_;
+    QByteArray held_;  // for icecast, not yet due
+    Clock::time_point due_;
 };
 
 inline QString icecastConfig(const QString& dir, int port, int clients) {
@@ -393,12 +452,16 @@ inline void warmUp(Relay& relay) {
     }
 }
 
-// Every listener is a descriptor here and one in each server.
+// Every listener is a descriptor here and one in its server; the servers inherit the limit. Beyond the
+// hard limit only with the privilege to raise it.
 inline void raiseOpenFileLimit() {
     rlimit limit{};
     ::getrlimit(RLIMIT_NOFILE, &limit);
-    limit.rlim_cur = limit.rlim_max;
-    ::setrlimit(RLIMIT_NOFILE, &limit);
+    const rlimit wide{1 << 20, 1 << 20};
+    if (::setrlimit(RLIMIT_NOFILE, &wide) != 0) {
+        limit.rlim_cur = limit.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    }
 }
 
 // A data folder for a station without listener limit on listenerPort.

@@ -1,8 +1,9 @@
 // The floor of fan-out: a bare server that reads the station's stream as one listener and hands every
 // block it receives to each of its own listeners with one non-blocking send(), nothing else. What the
 // kernel needs to carry a stream to N sockets; bench_station_load measures it beside the station.
+// With DELAY_MS it holds each block back that long, so that it sends while the station is quiet.
 //
-//   bench_floor_send PORT UPSTREAM_PORT
+//   bench_floor_send PORT UPSTREAM_PORT [DELAY_MS]
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -11,15 +12,17 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <unordered_set>
 #include <vector>
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
+    if (argc != 3 && argc != 4) {
         return 2;
     }
+    const int delayMs = argc == 4 ? std::atoi(argv[3]) : 0;
     ::signal(SIGPIPE, SIG_IGN);
     const int port = std::atoi(argv[1]);
     const int upstreamPort = std::atoi(argv[2]);
@@ -53,8 +56,26 @@ int main(int argc, char** argv) {
     std::vector<int> clients;
     std::vector<epoll_event> events(1024);
     static char block[65536];
+    std::size_t held = 0;  // bytes received and not yet sent
+    std::chrono::steady_clock::time_point due;
+    auto sendHeld = [&] {
+        for (int c : clients) {
+            ::send(c, block, held, MSG_DONTWAIT | MSG_NOSIGNAL);
+        }
+        held = 0;
+    };
     for (;;) {
-        const int n = ::epoll_wait(epoll, events.data(), int(events.size()), -1);
+        int timeout = -1;
+        if (held > 0) {
+            const auto left =
+                std::chrono::ceil<std::chrono::milliseconds>(due - std::chrono::steady_clock::now());
+            if (left.count() <= 0) {
+                sendHeld();
+                continue;
+            }
+            timeout = int(left.count());
+        }
+        const int n = ::epoll_wait(epoll, events.data(), int(events.size()), timeout);
         for (int i = 0; i < n; ++i) {
             const int fd = events[std::size_t(i)].data.fd;
             if (fd == listener) {
@@ -62,12 +83,16 @@ int main(int argc, char** argv) {
                     clients.push_back(c);  // its request is never read: the floor only sends
                 }
             } else if (fd == upstream) {
-                const ssize_t got = ::recv(upstream, block, sizeof block, 0);
+                const ssize_t got = ::recv(upstream, block + held, sizeof block - held, 0);
                 if (got <= 0) {
                     return 0;
                 }
-                for (int c : clients) {
-                    ::send(c, block, std::size_t(got), MSG_DONTWAIT | MSG_NOSIGNAL);
+                if (held == 0) {
+                    due = std::chrono::steady_clock::now() + std::chrono::milliseconds(delayMs);
+                }
+                held += std::size_t(got);
+                if (delayMs == 0 || held == sizeof block) {
+                    sendHeld();
                 }
             }
         }

@@ -1,19 +1,21 @@
-// The station under listener load, beside icecast2 fed with the same stream.
+// The station under listener load, beside the floor and icecast2 fed with the same stream.
 //
 // Runs the real station headless (tone device, no listener limit) as a child process and, for each N,
-// connects N listeners on loopback that read the stream, then measures over a window of live audio: the
-// server's CPU seconds per second of audio, its resident memory, the memory per listener (against the
-// same server without listeners) and the share of the stream's bytes that every listener received.
-// icecast2 runs beside it, fed by a relay of the station's own stream, and is measured with the same N
-// listeners in the same run.
+// connects N listeners on loopback to each server, then measures all of them over one window of live
+// audio: each server's CPU seconds per second of audio, its resident memory, the memory per listener
+// (against the same server without listeners) and the share of the stream's bytes that every listener
+// received. The floor, bench_floor_send, does one non-blocking send of each block per listener and
+// nothing else; icecast2 is fed by a relay of the station's own stream. Both get each block a few hundred
+// milliseconds after the station, so that no two servers send at the same moment; the last columns are
+// CPU over the floor's.
 //
 //   bench_station_load [--seconds S] [--rounds R] [--storm K] [N ...]   (default: 10 s, 1 round,
 //                                                                        N = 100 1000 5000)
 //
-// Beside it runs the floor, bench_floor_send: one non-blocking send of each block per listener and nothing
-// else; the last columns are CPU over the floor's. --storm K opens K more listeners at 5000 a second during
-// the station's window and reports how long the slowest waited for its answer. --rounds R measures the
-// servers R times in turn and reports the mean CPU, each round's figures on the way.
+// --rounds R measures R windows, each with new listeners, and reports the mean CPU, each round's figures on
+// the way. --storm K opens K more listeners at 5000 a second to the station during the first window and
+// reports how long the slowest waited for its answer. Three times N listeners need as many descriptors:
+// beyond the hard limit the program must be allowed to raise it.
 #include "LoadClient.h"
 
 #include <QByteArray>
@@ -146,6 +148,11 @@ int main(int argc, char** argv) {
             std::this_thread::sleep_for(std::chrono::seconds(5));
             row.idleCpu = (cpuSeconds(station) - before) / 5.0;
         }
+        const bool pin = ::getenv("VX_PIN") != nullptr;
+        if (pin) {
+            pinProcess(::getpid(), 0);
+            pinProcess(station, 1);
+        }
         sendStart(remotePort);
         waitForPort(listenerPort, 20);
 
@@ -161,42 +168,44 @@ int main(int argc, char** argv) {
                 icecastPort = 0;
             }
         }
-        Relay relay(listenerPort, icecastPort);
+        // The floor and icecast send each block 300 and 600 ms after the station: one window measures all
+        // three under the same conditions of the machine, and no two of them send at the same moment.
+        Relay relay(listenerPort, icecastPort, 600);
         warmUp(relay);
         const uint64_t blockBytes = 2400;  // one second of the 18 kb/s stream, with room
         const QByteArray get = "GET / HTTP/1.0\r\nUser-Agent: bench\r\n\r\n";
-        // The servers take turns, round after round, so that what drifts on the machine meanwhile falls on
-        // all of them alike; CPU is the mean of the rounds, memory and the storm are the first round's.
         for (int round = 0; round < rounds; ++round) {
             const bool first = round == 0;
-            // A fresh floor each round, so that the station serves the same listeners in every window.
+            // A fresh floor each round: the listeners of a round are new to every server.
             const int floorPort = freePort();
             const pid_t floor = spawn({(bin + "/bench_floor_send").toStdString(), std::to_string(floorPort),
-                                       std::to_string(listenerPort)});
+                                       std::to_string(listenerPort), "300"});
             waitForPort(floorPort, 20);
-            const Figures floorRound = measure(floor, floorPort, get, n, seconds, relay, blockBytes);
-            stopProcess(floor);
-            // The relay is one more listener; the storm's are on the list as well.
-            const Figures stationRound =
-                measure(station, listenerPort, get, n, seconds, relay, blockBytes, {first ? storm : 0}, [&] {
+            if (pin) {
+                pinProcess(floor, 1);
+            }
+            std::vector<Server> servers{{station, listenerPort, get}, {floor, floorPort, get}};
+            if (ice > 0) {
+                servers.push_back({ice, icecastPort, "GET /stream HTTP/1.0\r\nUser-Agent: bench\r\n\r\n"});
+            }
+            // The relay and the floor are listeners of the station too; the storm's are on the list as well.
+            const std::vector<Figures> f =
+                measureSideBySide(servers, n, seconds, relay, blockBytes, {first ? storm : 0}, [&] {
                     if (first) {
-                        std::tie(row.listSeconds, row.listed) = askForList(remotePort, n + storm + 1);
+                        std::tie(row.listSeconds, row.listed) = askForList(remotePort, n + storm + 2);
                     }
                 });
-            Figures iceRound;
-            if (ice > 0) {
-                iceRound = measure(ice, icecastPort, "GET /stream HTTP/1.0\r\nUser-Agent: bench\r\n\r\n", n,
-                                   seconds, relay, blockBytes);
-            }
+            stopProcess(floor);
+            const Figures iceRound = ice > 0 ? f[2] : Figures{};
             if (rounds > 1) {
                 std::printf(
                     "  round %d: floor %.4f, station %.4f, icecast2 %.4f CPU s per s; station / floor %s\n",
-                    round + 1, floorRound.cpuPerSecond, stationRound.cpuPerSecond, iceRound.cpuPerSecond,
-                    qPrintable(ratio(stationRound.cpuPerSecond, floorRound.cpuPerSecond)));
+                    round + 1, f[1].cpuPerSecond, f[0].cpuPerSecond, iceRound.cpuPerSecond,
+                    qPrintable(ratio(f[0].cpuPerSecond, f[1].cpuPerSecond)));
                 std::fflush(stdout);
             }
-            addRound(row.floor, floorRound, first, rounds);
-            addRound(row.station, stationRound, first, rounds);
+            addRound(row.station, f[0], first, rounds);
+            addRound(row.floor, f[1], first, rounds);
             addRound(row.ice, iceRound, first, rounds);
         }
         std::printf("N = %d\n", n);

@@ -1,17 +1,23 @@
 #pragma once
 
 #include "audio/BlockDestination.h"
+#include "net/TServerSocket.h"
 
+#include <atomic>
+#include <cstdint>
 #include <functional>
+#include <memory>
+#include <vector>
 
-class TServerSocket;
+class TVXSocketData;
 
 // The admitted listeners of the listener port: each gets one attempt per block, and what its connection
 // does not take at once is lost for it. Sessions in their handshake, refused peers and info channels get
 // nothing.
 // Thread contract: write() on the thread that carries the block; it walks a snapshot of the connection
 // list, so connections the window thread releases meanwhile stay valid (closed) in it. A connection's
-// session is the record its server made at accept (TServerSocket::NewUserData).
+// session is the record its server made at accept (TServerSocket::NewUserData); whoever admits a peer
+// tells the server (TServerSocket::SessionsChanged).
 class ListenerDestination : public BlockDestination {
 public:
     explicit ListenerDestination(TServerSocket& server) : server_(server) {}
@@ -27,8 +33,24 @@ public:
     // The admitted listeners the last write met (ready or still in their reply): what the block cost
     // the line, counted on the way instead of in a walk of its own. The writing thread's.
     int admittedAtLastWrite() const { return admitted_; }
+    // The ready listeners that took nothing of the last block; any thread. While it is 0 no listener
+    // is stalled, and nobody needs to look for one.
+    int refusingAtLastWrite() const { return refusingCount_.load(std::memory_order_relaxed); }
 
 private:
+    // The ready listeners of one snapshot, made when the snapshot changes rather than sorted out of the
+    // connections for every block: the send loop then touches one connection per listener and its
+    // session only when the listener refuses a block or takes one again after refusing.
+    struct Listener {
+        TServerClientWinSocket* connection;
+        TVXSocketData* session;
+    };
+    void takeIn(std::shared_ptr<const TServerSocket::ConnectionSnapshot> snapshot);
+
     TServerSocket& server_;
     int admitted_ = 0;
+    std::shared_ptr<const TServerSocket::ConnectionSnapshot> snapshot_;  // holds ready_'s connections
+    std::vector<Listener> ready_;
+    std::vector<uint8_t> refusing_;  // per ready_ entry: refused the last block, or not yet sent to
+    std::atomic<int> refusingCount_{0};
 };

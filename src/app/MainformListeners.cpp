@@ -1,5 +1,6 @@
 // Listener service: sessions and limits, the handshake, info updates and the client list.
 #include "app/FocusLeaveWatcher.h"
+#include "app/ListenerDestination.h"
 #include "app/ListenerProtocol.h"
 #include "app/TMainform.h"
 #include "app/TVXSocketData.h"
@@ -57,10 +58,11 @@ const TAudioFormat& formatIn(const TMainform& f) {
 
 // Marks an answered peer as listener. Only after its reply: the worker may send audio from the moment
 // Kind says listener, and no audio byte may precede the reply.
-void admitListener(TVXSocketData& session, const QByteArray& clientProgram) {
+void admitListener(TServerSocket& server, TVXSocketData& session, const QByteArray& clientProgram) {
     session.ClientProgram = vx::fromAnsi(clientProgram);
     session.Ready = 1;
     session.Kind = TVXSocketData::KindListener;
+    server.SessionsChanged();  // the worker's table of listeners takes it in
 }
 
 }  // namespace
@@ -146,7 +148,7 @@ void TMainform::ServerVandorixClientClientRead(TServerSocket* /*Sender*/,
             }
             step(6);
             if (a.admit) {
-                admitListener(*session, listener::icyClientProgram(R));
+                admitListener(*ServerVandorixClient, *session, listener::icyClientProgram(R));
             } else {
                 step(7);
                 Socket->CloseConnection();
@@ -169,7 +171,7 @@ void TMainform::ServerVandorixClientClientRead(TServerSocket* /*Sender*/,
             }
             step(11);
             if (a.admit) {
-                admitListener(*session, listener::agentClientProgram(R));
+                admitListener(*ServerVandorixClient, *session, listener::agentClientProgram(R));
             }
             return;
         }
@@ -237,6 +239,12 @@ void TMainform::ConnectionTestTimer(QObject* /*Sender*/) {
     try {
         step(2);
         const auto snapshot = ServerVandorixClient->Snapshot();
+        // Joins, leaves and admissions all change the generation; a listener stalls only by refusing.
+        if (snapshot->generation == ListedGeneration &&
+            (!Listeners || Listeners->refusingAtLastWrite() == 0) &&
+            Hoerer->text() == QString::number(ClientslistRows->rowCount())) {
+            return;
+        }
         // The admitted listener a connection carries, or null; one that has taken nothing for so long
         // is gone or stuck, and is closed so that its slot goes to others.
         auto listener = [this](TServerClientWinSocket& socket) -> const TVXSocketData* {
@@ -287,6 +295,7 @@ void TMainform::ConnectionTestTimer(QObject* /*Sender*/) {
         }
         step(11);
         Hoerer->setText(QString::number(count));
+        ListedGeneration = snapshot->generation;
     } catch (const std::exception&) {
         step(12);  // the list and the count keep what the previous tick showed
     }

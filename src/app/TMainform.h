@@ -199,6 +199,9 @@ public:
     // StalledListenerLimitMs in a row, so that stalled peers do not hold the limited slots.
     void ConnectionTestTimer(QObject* Sender);
     int StalledListenerLimitMs = 60000;
+    // The connection list's generation the client list was last compared with; a tick that finds it
+    // unchanged, the rows as they were and no listener refusing has nothing to close or to show anew.
+    uint64_t ListedGeneration = ~uint64_t{0};
 
     // --- Directory and statistics (MainformDirectory.cpp) -----------------------------------------------
     std::unique_ptr<THTTPGet> HTTP;        // register, delete, status, off-air: waits for the answer

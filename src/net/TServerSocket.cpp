@@ -22,6 +22,9 @@ constexpr int kEventBatch = 256;
 // When the process runs out of descriptors, accepting pauses this long instead of spinning on the
 // listening socket that stays readable.
 constexpr int kAcceptPauseMs = 100;
+// Deadlines of silent peers closer together than this are handled in one wake-up: a crowd that arrived
+// within seconds would otherwise wake the thread once for each of them.
+constexpr int kSilenceBatchMs = 250;
 
 }  // namespace
 
@@ -171,6 +174,11 @@ std::shared_ptr<const TServerSocket::ConnectionSnapshot> TServerSocket::Snapshot
     return snapshot_;
 }
 
+void TServerSocket::SessionsChanged() {
+    std::lock_guard lock(listMutex_);
+    listChanged();
+}
+
 void TServerSocket::listChanged() {
     ++generation_;
     snapshot_.reset();  // the connections it holds go with the last copy handed out
@@ -306,7 +314,8 @@ void TServerSocket::closeSilentPeers() {
     }
     if (!silent_.empty()) {
         silenceCheck_->start(
-            int(std::chrono::ceil<std::chrono::milliseconds>(silent_.front().due - now).count()));
+            std::max(kSilenceBatchMs,
+                     int(std::chrono::ceil<std::chrono::milliseconds>(silent_.front().due - now).count())));
     }
 }
 

@@ -73,6 +73,9 @@ public:
         std::vector<std::shared_ptr<TServerClientWinSocket>> connections;
     };
     std::shared_ptr<const ConnectionSnapshot> Snapshot() const;
+    // A connection's session changed in a way that walkers of the snapshot sort connections by (a peer
+    // was admitted): the next Snapshot() is a new one, so what they derived from the last one is redone.
+    void SessionsChanged();
 
     // Makes the record of each new connection (its Session()), before any event or other thread sees it.
     std::function<std::shared_ptr<TSocketUserData>()> NewUserData;

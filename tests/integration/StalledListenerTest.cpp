@@ -59,4 +59,35 @@ TEST(StalledListener, ListenerThatTakesNothingForTheLimitIsClosedOneThatReadsIsK
     EXPECT_TRUE(s.dialogs.messages.isEmpty()) << s.dialogs.messages.join('|').toStdString();
 }
 
+// The sender writes to a session only when its listener refuses a block or takes one again after
+// refusing: one that catches up must start afresh, or it would lose its slot while reading.
+TEST(StalledListener, ListenerThatCatchesUpAfterRefusingStartsAfresh) {
+    auto capture = std::make_shared<vx::wavein::SimulatedWaveIn>();
+    auto codecs = std::make_shared<vx::acm::SimulatedAcm>();
+    codecs->outputSize = codecs->convertedBytes = 256 * 1024;
+    vxtest::Station s(capture, codecs);
+    TMainform& w = s.w();
+    w.Connectrbtn->click();
+    ASSERT_TRUE(s.broadcasting());
+    auto peer = vxtest::listenerProgram(s.port());
+    ASSERT_TRUE(vxtest::waitUntil([&] { return w.GetUseranzahl() == 1; }));
+    const TVXSocketData* session = listenerSession(*w.ServerVandorixClient->ConnectionAt(0));
+    const int buffers = capture->queued();
+    auto oneBlock = [&] {
+        return capture->fillNext(QByteArray(w.ACMC->InputBufferSize(), 'A')) &&
+               vxtest::waitUntil([&] { return capture->queued() == buffers && w.Thread->State() == tsIdle; });
+    };
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (session->stalledFor() == 0ms && std::chrono::steady_clock::now() < deadline) {
+        ASSERT_TRUE(oneBlock());
+    }
+    ASSERT_GT(session->stalledFor(), 0ms) << "the listener never refused a block";
+    while (session->stalledFor() > 0ms && std::chrono::steady_clock::now() < deadline) {
+        peer->received();
+        peer->clearReceived();
+        ASSERT_TRUE(oneBlock());
+    }
+    EXPECT_EQ(session->stalledFor(), 0ms);
+}
+
 }  // namespace

@@ -2,6 +2,9 @@
 
 #include "app/TVXSocketData.h"
 
+#include <sys/socket.h>
+
+#include <cerrno>
 #include <chrono>
 
 void ListenerDestination::takeIn(std::shared_ptr<const TServerSocket::ConnectionSnapshot> snapshot) {
@@ -15,15 +18,15 @@ void ListenerDestination::takeIn(std::shared_ptr<const TServerSocket::Connection
         }
         ++admitted;
         if (session->Ready.load() != 0) {
-            ready_.push_back({connection.get(), session});
+            // Each session is told once how its listener took the first block.
+            ready_.push_back({connection->Handle(), 1, connection.get(), session});
         }
     }
     admitted_ = admitted;
-    // Unknown until the first block: each session is told once how its listener took it.
-    refusing_.assign(ready_.size(), 1);
 }
 
 void ListenerDestination::write(const char* data, int size) {
+    std::lock_guard lock(mutex_);
     if (size <= 0) {
         admitted_ = 0;
         return;
@@ -34,21 +37,32 @@ void ListenerDestination::write(const char* data, int size) {
     }
     const auto sendTime = std::chrono::steady_clock::now();
     int refusing = 0;
-    for (std::size_t i = 0; i < ready_.size(); ++i) {
-        const Listener& listener = ready_[i];
-        int taken = -1;
-        try {
-            taken = listener.connection->SendBytes(data, size);
-        } catch (const std::exception&) {
-            if (OnSendError) {
-                OnSendError();
+    for (Listener& listener : ready_) {
+        // Without the connection's lock: the snapshot keeps the descriptor from going to another
+        // connection, and a connection closed meanwhile refuses the send.
+        const ssize_t sent = ::send(listener.fd, data, std::size_t(size), MSG_DONTWAIT | MSG_NOSIGNAL);
+        int taken = int(sent);
+        if (sent < 0) {
+            const int error = errno;
+            try {
+                taken = listener.connection->SendResult(sent, error);
+            } catch (const std::exception&) {
+                if (OnSendError) {
+                    OnSendError();
+                }
             }
         }
-        if (taken <= 0 || refusing_[i] != 0) {
+        if (taken <= 0 || listener.refusing != 0) {
             listener.session->blockSent(taken, sendTime);
-            refusing_[i] = taken <= 0 ? 1 : 0;
-            refusing += refusing_[i];
+            listener.refusing = taken <= 0 ? 1 : 0;
+            refusing += listener.refusing;
         }
     }
     refusingCount_.store(refusing, std::memory_order_relaxed);
+}
+
+void ListenerDestination::close() {
+    std::lock_guard lock(mutex_);
+    ready_.clear();
+    snapshot_.reset();
 }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 class TVXSocketData;
@@ -28,8 +29,8 @@ public:
 
     // Never throws: a listener's failure is that listener's alone.
     void write(const char* data, int size) override;
-    // The listener port closes its connections itself at the stop.
-    void close() override {}
+    // Lets go of the connections the last write met; the listener port closes them itself at the stop.
+    void close() override;
     // The admitted listeners the last write met (ready or still in their reply): what the block cost
     // the line, counted on the way instead of in a walk of its own. The writing thread's.
     int admittedAtLastWrite() const { return admitted_; }
@@ -39,18 +40,21 @@ public:
 
 private:
     // The ready listeners of one snapshot, made when the snapshot changes rather than sorted out of the
-    // connections for every block: the send loop then touches one connection per listener and its
+    // connections for every block. The send loop reads one entry per listener: the descriptor, valid
+    // for as long as the snapshot holds the connection; the connection only when a send fails, the
     // session only when the listener refuses a block or takes one again after refusing.
     struct Listener {
+        int fd;
+        uint8_t refusing;  // refused the last block, or not yet sent to
         TServerClientWinSocket* connection;
         TVXSocketData* session;
     };
     void takeIn(std::shared_ptr<const TServerSocket::ConnectionSnapshot> snapshot);
 
     TServerSocket& server_;
+    std::mutex mutex_;  // a write under way, or close
     int admitted_ = 0;
     std::shared_ptr<const TServerSocket::ConnectionSnapshot> snapshot_;  // holds ready_'s connections
     std::vector<Listener> ready_;
-    std::vector<uint8_t> refusing_;  // per ready_ entry: refused the last block, or not yet sent to
     std::atomic<int> refusingCount_{0};
 };

@@ -244,6 +244,7 @@ void TMainform::DisconnectrbtnClick(QObject* /*Sender*/) {
         throw std::runtime_error("The worker run did not end");
     }
     DebugStr = QStringLiteral("DisconnectrbtnClick");  // the run wrote its own name meanwhile
+    Listeners->close();  // the descriptors of the connections closed above go with it
     ++BroadcastSerial;
     RelayStop();
     step(12);

@@ -22,6 +22,7 @@ TServerClientWinSocket::TServerClientWinSocket(int fd, int epollFd, uint64_t id,
 
 TServerClientWinSocket::~TServerClientWinSocket() {
     closeSocket();
+    ::close(fd_);
 }
 
 QString TServerClientWinSocket::PeerAddress() const {
@@ -29,8 +30,7 @@ QString TServerClientWinSocket::PeerAddress() const {
 }
 
 int TServerClientWinSocket::SocketHandle() const {
-    std::lock_guard lock(mutex_);
-    return fd_;
+    return IsOpen() ? fd_ : -1;
 }
 
 std::shared_ptr<TSocketUserData> TServerClientWinSocket::UserData() const {
@@ -46,7 +46,7 @@ void TServerClientWinSocket::SetUserData(std::shared_ptr<TSocketUserData> data) 
 int TServerClientWinSocket::available() const {
     std::lock_guard lock(mutex_);
     int count = 0;
-    if (fd_ < 0 || ::ioctl(fd_, FIONREAD, &count) != 0) {
+    if (!IsOpen() || ::ioctl(fd_, FIONREAD, &count) != 0) {
         return 0;
     }
     return count;
@@ -57,7 +57,7 @@ QByteArray TServerClientWinSocket::ReadAvailableText() {
     const char* api = "recv";
     {
         std::lock_guard lock(mutex_);
-        if (fd_ < 0) {
+        if (!IsOpen()) {
             return {};
         }
         int count = 0;
@@ -87,20 +87,28 @@ int TServerClientWinSocket::SendBytes(const void* buffer, int count) {
     if (buffer == nullptr || count <= 0) {
         return 0;
     }
+    ssize_t n = 0;
     int error = 0;
     {
         std::lock_guard lock(mutex_);
-        if (fd_ < 0) {
+        if (!IsOpen()) {
             return 0;
         }
-        const ssize_t n = ::send(fd_, buffer, std::size_t(count), MSG_DONTWAIT | MSG_NOSIGNAL);
-        if (n >= 0) {
-            return int(n);
-        }
+        n = ::send(fd_, buffer, std::size_t(count), MSG_DONTWAIT | MSG_NOSIGNAL);
         error = errno;
-        if (error == EAGAIN || error == EWOULDBLOCK || error == EINTR) {
-            return -1;  // what the stack cannot take now is lost for this peer
-        }
+    }
+    return SendResult(n, error);
+}
+
+int TServerClientWinSocket::SendResult(ssize_t sent, int error) {
+    if (sent >= 0) {
+        return int(sent);
+    }
+    if (error == EAGAIN || error == EWOULDBLOCK || error == EINTR) {
+        return -1;  // what the stack cannot take now is lost for this peer
+    }
+    if (!IsOpen()) {
+        return 0;  // shut down by a close while the send was under way
     }
     failed(TErrorEvent::eeSend, error, "send");
     return -1;
@@ -128,14 +136,13 @@ void TServerClientWinSocket::failed(TErrorEvent kind, int code, const char* api)
 
 bool TServerClientWinSocket::closeSocket() {
     std::lock_guard lock(mutex_);
-    if (fd_ < 0) {
+    if (!open_.exchange(false, std::memory_order_acq_rel)) {
         return false;
     }
-    // Out of the epoll set first: a child process between fork and exec may still hold the descriptor.
+    // Out of the epoll set first: the descriptor stays open until the object goes. The shutdown ends
+    // the connection even where a child process between fork and exec still holds the descriptor.
     ::epoll_ctl(epollFd_, EPOLL_CTL_DEL, fd_, nullptr);
-    ::close(fd_);
-    fd_ = -1;
-    open_.store(false, std::memory_order_release);
+    ::shutdown(fd_, SHUT_RDWR);
     return true;
 }
 

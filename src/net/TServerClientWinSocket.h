@@ -10,6 +10,8 @@
 #include <memory>
 #include <mutex>
 
+#include <sys/types.h>
+
 struct ServerLink;
 class TServerSocket;
 
@@ -21,6 +23,11 @@ public:
 
 // One accepted connection of a TServerSocket. Shared: the server's list holds it until its release, and
 // whoever copied the list (Connections()) keeps it valid, closed, after that.
+//
+// Closing shuts the socket down at once (the peer sees the end, nothing more is sent or read) but the
+// descriptor is given back only with the connection object: while anyone holds the connection, its
+// descriptor cannot be handed to a newer connection, so a thread that sends on it (Handle()) never
+// reaches another peer.
 //
 // Thread contract: every operation may be called from any thread. Send, receive and close are serialised
 // under the connection's own lock; sends never block and are never retried. A failed send or receive
@@ -39,6 +46,12 @@ public:
     uint64_t Id() const { return id_; }
     // The socket's descriptor, -1 once closed. For measurements beside the layer only.
     int SocketHandle() const;
+    // The descriptor for the connection's whole life, closed or not: for a sender that holds the
+    // connection and sends without its lock. What such a send returns goes to SendResult.
+    int Handle() const { return fd_; }
+    // SendBytes' result and error handling for a send(2) made on Handle(): `sent` is its return value
+    // and `error` its errno. A connection closed meanwhile took nothing and failed nothing.
+    int SendResult(ssize_t sent, int error);
 
     // The record the server's NewUserData made for the connection at accept (null without one): fixed for
     // the connection's life and owned by it, so any thread reads it without a lock or a reference count,
@@ -74,7 +87,7 @@ private:
     void failed(TErrorEvent kind, int code, const char* api);
 
     mutable std::mutex mutex_;  // serialises send, receive and close
-    int fd_;
+    const int fd_;
     const int epollFd_;
     std::atomic<bool> open_{true};
     const uint64_t id_;

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+
 #include <poll.h>
 #include <sys/ioctl.h>
 
@@ -282,6 +284,26 @@ TEST_F(ServerSocketTest, ResetNoticeWithoutHandlerRaisesAsynchronousSocketError)
     ASSERT_TRUE(seen);
     EXPECT_EQ(raised.front(), "Asynchronous socket error " + std::to_string(ECONNRESET));
     EXPECT_FALSE(conn->IsOpen());
+}
+
+// A sender that holds a connection sends on its descriptor without the connection's lock: closing must
+// end the connection for the peer at once, yet keep the number from newer connections until the last
+// holder lets go, or a block meant for a closed listener could reach a peer still in its handshake.
+TEST_F(ServerSocketTest, ClosedConnectionKeepsItsDescriptorFromNewerOnesWhileHeld) {
+    LoopbackPeer first(port);
+    SocketPtr held = acceptOne(first);
+    const int fd = held->Handle();
+    held->CloseConnection();
+    ASSERT_TRUE(first.waitForClose());
+    ASSERT_TRUE(waitUntil([&] { return server.ConnectionCount() == 0; }));
+    LoopbackPeer second(port);
+    const SocketPtr newer = acceptOne(second);
+    EXPECT_NE(newer->Handle(), fd);
+    const ssize_t sent = ::send(fd, "x", 1, MSG_DONTWAIT | MSG_NOSIGNAL);
+    EXPECT_EQ(sent, -1);
+    EXPECT_EQ(held->SendResult(sent, errno), 0) << "a send that met the close is no failure";
+    held.reset();
+    EXPECT_EQ(::fcntl(fd, F_GETFD), -1) << "the descriptor outlived its connection";
 }
 
 // A peer that connects and says nothing is closed once its time is up; one that spoke is never timed out.

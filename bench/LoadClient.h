@@ -453,8 +453,8 @@ inline void warmUp(Relay& relay) {
 }
 
 // Every listener is a descriptor here and one in its server; the servers inherit the limit. Beyond the
-// hard limit only with the privilege to raise it.
-inline void raiseOpenFileLimit() {
+// hard limit only with the privilege to raise it (CAP_SYS_RESOURCE). Returns the limit now in force.
+inline rlim_t raiseOpenFileLimit() {
     rlimit limit{};
     ::getrlimit(RLIMIT_NOFILE, &limit);
     const rlimit wide{1 << 20, 1 << 20};
@@ -462,6 +462,8 @@ inline void raiseOpenFileLimit() {
         limit.rlim_cur = limit.rlim_max;
         ::setrlimit(RLIMIT_NOFILE, &limit);
     }
+    ::getrlimit(RLIMIT_NOFILE, &limit);
+    return limit.rlim_cur;
 }
 
 // A data folder for a station without listener limit on listenerPort.

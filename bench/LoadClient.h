@@ -4,8 +4,8 @@
 // loopback, the measuring window over a server process, the relay that counts the stream (and feeds
 // icecast2), icecast2's settings, and the station's settings and start.
 #include "BenchProcess.h"
-#include "app/TOptionsRecord.h"
 #include "platform/TAudioFormat.h"
+#include "settings/TOptionsRecord.h"
 
 #include <QByteArray>
 #include <QDir>

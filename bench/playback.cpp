@@ -9,10 +9,10 @@
 //
 //   bench_playback [--pacing-seconds S] [--fanout-seconds S] [N]   (default: 60 s, 15 s, N = 5000)
 #include "BenchProcess.h"
-#include "app/TOptionsRecord.h"
 #include "audio/TACMConvertor.h"
 #include "platform/TAudioFormat.h"
 #include "platform/acm/PlatformAcm.h"
+#include "settings/TOptionsRecord.h"
 
 #include <QByteArray>
 #include <QCoreApplication>

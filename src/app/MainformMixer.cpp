@@ -1,9 +1,9 @@
 // The recording source and its volume: the source list, the volume slider, the detection of the source
 // that carries what the computer plays, and the stored choice in "LautstOptions.ini".
-#include "app/EInOutError.h"
 #include "app/TMainform.h"
 #include "mixer/EListError.h"
 #include "platform/Ansi.h"
+#include "platform/IoError.h"
 #include "settings/SettingsStore.h"
 #include "ui/TSlider.h"
 #include "ui/UserDialogs.h"
@@ -36,9 +36,6 @@ bool isDefaultOutputMonitor(const MIXERLINE& line) {
 }  // namespace
 
 void TMainform::buildMixer() {
-    AudioMixer = std::make_unique<TAudioMixer>(env_.mixer);
-    AudioMixer->SetMixerID(0);  // the device the window stores
-
     // A list selection made from code raises no change event (the handlers call each other where they
     // must); a slider position set from code does.
     connect(AudioQuelle, &QComboBox::activated, this,
@@ -81,7 +78,7 @@ bool TMainform::fillRecordingSources() {
     AudioQuelle->clear();
     AudioQuelle->addItem(QStringLiteral("Eigene Einstellungen"));
     AudioQuelle->setCurrentIndex(-1);  // nothing is chosen until the stored choice or the default is
-    const TMixerDestinations* destinations = AudioMixer->Destinations();
+    const TMixerDestinations* destinations = station_->AudioMixer->Destinations();
     if (destinations == nullptr || destinations->Count() < 2) {
         AudioQuelle->setEnabled(false);
         setVolumeSlider({.enabled = false});
@@ -148,10 +145,11 @@ void TMainform::AudioQuelleChange(QObject* /*Sender*/) {
         int32_t mute = -1;
         bool volumeDisabled = false;
         bool muteDisabled = false;
-        AudioMixer->GetVolume(kRecording, connection, left, right, mute, volumeDisabled, muteDisabled);
+        station_->AudioMixer->GetVolume(kRecording, connection, left, right, mute, volumeDisabled,
+                                        muteDisabled);
         setVolumeSlider({.maximum = kVolumeMax, .position = left});
         // Both channels alike, and the line switched on: for a source, that makes it the one recorded.
-        AudioMixer->SetVolume(kRecording, connection, left, left, 1);
+        station_->AudioMixer->SetVolume(kRecording, connection, left, left, 1);
         setVolumeSlider({.enabled = true});
     }
     step(4);
@@ -165,7 +163,7 @@ void TMainform::AudioLautstChange(QObject* /*Sender*/) {
         return;
     }
     const int32_t volume = volumePosition();
-    AudioMixer->SetVolume(kRecording, item - 2, volume, volume, 1);
+    station_->AudioMixer->SetVolume(kRecording, item - 2, volume, volume, 1);
 }
 
 void TMainform::AutoDetectBtnClick(QObject* /*Sender*/) {
@@ -183,11 +181,11 @@ bool TMainform::chooseRecordingInputItself() {
     int32_t mute = -1;
     bool volumeDisabled = false;
     bool muteDisabled = false;
-    AudioMixer->GetVolume(kRecording, -1, left, right, mute, volumeDisabled, muteDisabled);
+    station_->AudioMixer->GetVolume(kRecording, -1, left, right, mute, volumeDisabled, muteDisabled);
     step(2);
-    AudioMixer->SetVolume(kRecording, -1, left, left, 1);
+    station_->AudioMixer->SetVolume(kRecording, -1, left, left, 1);
     step(3);
-    AudioMixer->GetVolume(kRecording, -1, left, right, mute, volumeDisabled, muteDisabled);
+    station_->AudioMixer->GetVolume(kRecording, -1, left, right, mute, volumeDisabled, muteDisabled);
     step(4);
     if (mute != 1) {
         return false;
@@ -202,10 +200,11 @@ bool TMainform::chooseRecordingInputItself() {
 }
 
 bool TMainform::choosePlayedSource() {
-    if (AudioMixer->Destinations() == nullptr) {
+    if (station_->AudioMixer->Destinations() == nullptr) {
         throw EListError(kRecording);
     }
-    const TMixerConnections& connections = AudioMixer->Destinations()->Items(kRecording).Connections();
+    const TMixerConnections& connections =
+        station_->AudioMixer->Destinations()->Items(kRecording).Connections();
     auto choose = [&](int k, int messageStep, int changeStep) {
         step(messageStep);
         env_.dialogs->showMessage(kCaption, Msg(48));

@@ -1,9 +1,5 @@
-// Start-up and closing of the window, the settings files and the error report.
-#include "app/EInOutError.h"
+// Start-up and closing of the window, and the error report.
 #include "app/TMainform.h"
-#include "audio/TACMConvertor.h"
-#include "platform/language/Language.h"
-#include "settings/SettingsStore.h"
 #include "ui/ListenerListModel.h"
 #include "ui/UserDialogs.h"
 
@@ -15,126 +11,15 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QSpinBox>
-
-#include <algorithm>
-#include <string>
-
-namespace {
-
-const QString kApplicationTitle = QString::fromLatin1(vx::kStationTitle);
-const char* const kKeptAsBad =
-    ". \"Optionen.ini\" is kept as \"Optionen.ini.bad\" when the settings are saved.";
-
-int32_t parseDecimal(const QString& text) {
-    bool ok = false;
-    const int32_t value = text.toInt(&ok, 10);
-    if (!ok) {
-        throw EConvertError("'" + text.toStdString() + "' is not a valid integer value");
-    }
-    return value;
-}
-
-}  // namespace
-
-void TMainform::trace(const char* name) {
-    DebugStr = QString::fromLatin1(name);
-    DebugNum = 1;
-}
-
-QString TMainform::Msg(int n) const {
-    return LanguageMessage(Languagelist, n);
-}
-
-QString TMainform::ReplaceStr(const QString& Search, const QString& Replace, const QString& Source) {
-    trace("ReplaceStr");
-    step(2);
-    const qsizetype p = Source.indexOf(Search);
-    if (p < 0) {
-        return Source;  // a text without its placeholder stays as it is
-    }
-    step(3);
-    return Source.left(p) + Replace + Source.mid(p + Search.size());
-}
 
 void TMainform::FormCreate(QObject* /*Sender*/) {
-    trace("FormCreate");
-    step(18);
-    language_.InitLanguage(0);
-    step(19);
-    Languagelist = language_.GetLanguagelist();
-
+    station_->initLanguage();
     RestoreRecordingSource();
-
-    step(17);
-    OfflineMode = env_.arguments.size() > 1 && env_.arguments.at(1) == QStringLiteral("/WO");
     step(20);
     applyLanguageTexts();
-    step(21);
-    MaxUser = 3;
-
-    if (!loadServerFile()) {
-        step(29);
-        env_.dialogs->showMessage(kApplicationTitle, Msg(31));
-        step(30);
+    if (!station_->loadSettings()) {
         startupAborted_ = true;
-        return;
     }
-    loadOptionsFile();
-    step(38);
-    Beschr->setText(ReplaceStr(QStringLiteral("{User}"), QString::number(MaxUser), Msg(21)));
-}
-
-bool TMainform::loadServerFile() {
-    step(22);
-    const SettingsRead<QString> server = SettingsStore(ProgramDir()).loadServerUrl();
-    if (server.result == SettingsRead<QString>::Result::Missing) {
-        return false;
-    }
-    step(25);
-    if (server.result == SettingsRead<QString>::Result::CannotOpen) {
-        throw EInOutError(server.problem);
-    }
-    step(27);
-    ServerDB->setText(server.value);
-    return true;
-}
-
-void TMainform::loadOptionsFile() {
-    using Result = SettingsRead<TOptionsRecord>::Result;
-    step(31);
-    const SettingsRead<TOptionsRecord> options = SettingsStore(ProgramDir()).loadOptions();
-    if (options.result == Result::Missing) {
-        return;
-    }
-    // An unreadable file may hold settings worth rescuing: the close must not write over it.
-    step(34);
-    if (options.result == Result::CannotOpen) {
-        keepBadOptions_ = true;
-        throw EInOutError(options.problem + kKeptAsBad);
-    }
-    step(35);
-    if (options.result == Result::TooShort) {
-        keepBadOptions_ = true;
-        throw EInOutError(std::string("Read beyond end of file") + kKeptAsBad);
-    }
-    step(37);
-    applyOptions(options.value);
-}
-
-void TMainform::applyOptions(const TOptionsRecord& record) {
-    VandorixClientport->setValue(std::clamp<int32_t>(record.Port, 1024, 65535));
-    RadioName->setText(record.Radioname);
-    ExtRadioname->setText(record.ExtRadioname);
-    EMail->setText(record.EMail);
-    Passwort1->setText(record.Passwort);
-    Passwort2->setText(Passwort1->text());
-    ACMC->FormatIn = record.FormatIn;
-    ACMC->FormatOut = record.FormatOut;
-    Upload->setText(QString::number(record.Upload));
-    const int32_t kbits = int32_t(ACMC->FormatOut.avgBytesPerSec() / 125);
-    MaxUser = kbits == 0 ? 0 : record.Upload / kbits;
-    Beschr->setChecked(record.Beschr);
 }
 
 void TMainform::applyLanguageTexts() {
@@ -175,41 +60,13 @@ void TMainform::applyLanguageTexts() {
 }
 
 void TMainform::FormClose(QObject* /*Sender*/) {
-    trace("FormClose");
-    TOptionsRecord record;
-    record.Port = VandorixClientport->value();
-    record.Radioname = RadioName->text();
-    record.ExtRadioname = ExtRadioname->text();
-    record.EMail = EMail->text();
-    record.Passwort = Passwort1->text();
-    record.FormatIn = ACMC->FormatIn;
-    record.FormatOut = ACMC->FormatOut;
-    record.Upload = parseDecimal(Upload->text());
-    record.Beschr = Beschr->isChecked();
-
-    step(2);
-    const SettingsStore store(ProgramDir());
-    if (keepBadOptions_) {
-        store.setOptionsAside();
-        keepBadOptions_ = false;
-    }
-    store.saveOptions(record);
-    step(5);
-
-    step(6);
-    if (ServerVandorixClient->Active()) {
-        step(7);
-        DisconnectrbtnClick(this);
-    }
-
-    step(8);
-    language_.DeinitLanguagelist();
-    Languagelist = nullptr;
+    station_->saveSettingsAndStop();
+    station_->releaseLanguage();
 }
 
 void TMainform::closeEvent(QCloseEvent* event) {
     // A playback runs beneath this event, in its waits: it ends first, then the window closes.
-    if (AfterPlayback([this] { close(); })) {
+    if (station_->AfterPlayback([this] { close(); })) {
         event->ignore();
         return;
     }
@@ -233,17 +90,13 @@ void TMainform::CloseOnSignal() {
     }
     // A daemon has no one to retry the close: the error has been reported, the broadcast is stopped
     // as the close would have stopped it, and the program ends without its settings.
-    if (ServerVandorixClient->Active()) {
-        Guarded(this, [this] { DisconnectrbtnClick(this); });
+    if (station_->broadcasting()) {
+        Guarded(this, [this] { station_->Stop(); });
     }
-    language_.DeinitLanguagelist();
-    Languagelist = nullptr;
+    station_->releaseLanguage();
     QCoreApplication::exit(1);
 }
 
 void TMainform::AppException(QObject* /*Sender*/, const std::exception& E) {
-    const QString report = QString::fromUtf8(E.what()) + QStringLiteral("\n\r\n\r") +
-                           QStringLiteral("DebugStr: ") + DebugStr.value() + QStringLiteral("\n\r") +
-                           QStringLiteral("DebugNum: ") + QString::number(DebugNum.load());
-    env_.dialogs->showMessage(kApplicationTitle, report);
+    station_->AppException(E);
 }

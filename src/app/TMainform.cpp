@@ -1,11 +1,7 @@
 #include "app/TMainform.h"
 
-#include "app/ListenerDestination.h"
-#include "ui/ListenerListModel.h"
-
-#include "audio/TACMConvertor.h"
-#include "audio/TACMIn.h"
 #include "ui/Assets.h"
+#include "ui/ListenerListModel.h"
 #include "ui/TLogGraph.h"
 #include "ui/TSlider.h"
 
@@ -70,7 +66,8 @@ QGroupBox* makeGroup(QWidget* parent, const QString& title, int l, int t, int w,
 
 }  // namespace
 
-TMainform::TMainform(const StationEnvironment& env, QWidget* parent) : QWidget(parent), env_(env) {
+TMainform::TMainform(const StationEnvironment& env, QWidget* parent)
+    : QWidget(parent), env_(env), station_(std::make_unique<Station>(env)) {
     setObjectName(QStringLiteral("Mainform"));
     setWindowTitle(QStringLiteral("Vandorixserver 6.0"));
     vx::initAssets();
@@ -92,12 +89,19 @@ TMainform::TMainform(const StationEnvironment& env, QWidget* parent) : QWidget(p
     }
 
     buildLayout();
-    buildComponents();
-    bindEvents();
+    bindStation();
+    bindSettings();
+    bindHandlers();
+    buildMixer();
+    buildRelays();
     Guarded(this, [this] { FormCreate(this); });
+    station_->startupFinished();
 }
 
-TMainform::~TMainform() = default;
+// The station goes first: its worker may still post to it, never to a control.
+TMainform::~TMainform() {
+    station_.reset();
+}
 
 void TMainform::buildLayout() {
     // Left column.
@@ -270,25 +274,4 @@ void TMainform::buildLayout() {
     for (std::size_t i = 1; i < std::size(tabOrder); ++i) {
         QWidget::setTabOrder(tabOrder[i - 1], tabOrder[i]);
     }
-}
-
-void TMainform::buildComponents() {
-    DBTimer = new QTimer(this);
-    DBTimer->setInterval(900000);
-    ConnectionTest = new QTimer(this);
-    ConnectionTest->setInterval(1000);
-    StatsTimer = new QTimer(this);
-    StatsTimer->setInterval(60000);
-
-    buildAudio();
-    buildListenerService();
-    buildDirectory();
-    buildBroadcast();
-    buildRecording();
-    buildMixer();
-    buildRelays();
-}
-
-void TMainform::bindEvents() {
-    ConnectionTest->start();
 }

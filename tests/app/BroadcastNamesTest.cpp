@@ -33,12 +33,12 @@ TEST(DateTimetoFilename, NoRegionalFormatTurnsTheNameIntoAPath) {
     };
     for (const Row& row : rows) {
         DefaultLocale locale(row.locale);
-        const QString name = form.DateTimetoFilename(moment);
+        const QString name = form.station().DateTimetoFilename(moment);
         EXPECT_EQ(name, QString::fromUtf8(row.expected)) << row.locale;
         EXPECT_FALSE(name.contains(QLatin1Char('/'))) << row.locale;
         EXPECT_FALSE(name.contains(QLatin1Char(':'))) << row.locale;
     }
-    EXPECT_EQ(form.DebugStr.value(), QStringLiteral("DateTimetoFilename"));
+    EXPECT_EQ(form.station().DebugStr.value(), QStringLiteral("DateTimetoFilename"));
 }
 
 TEST(CheckLocalAddress, OnlyPrivateNetworksAndTheFirstLoopbackAddressAreLocal) {
@@ -76,7 +76,7 @@ TEST(CheckLocalAddress, OnlyPrivateNetworksAndTheFirstLoopbackAddressAreLocal) {
         {"::ffff:127.0.0.1", false},
     };
     for (const Row& row : rows) {
-        EXPECT_EQ(TMainform::CheckLocalAddress(QString::fromLatin1(row.address)), row.local) << row.address;
+        EXPECT_EQ(Station::CheckLocalAddress(QString::fromLatin1(row.address)), row.local) << row.address;
     }
 }
 

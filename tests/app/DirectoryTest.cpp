@@ -1,8 +1,8 @@
-#include "support/MainformFixture.h"
 #include "app/TMainform.h"
 #include "net/THTTPGet.h"
 #include "platform/mixerapi/SimulatedMixer.h"
 #include "support/LocalHttpServer.h"
+#include "support/MainformFixture.h"
 #include "support/TestSupport.h"
 #include "ui/TLogGraph.h"
 
@@ -112,13 +112,13 @@ TEST_F(DirectoryTest, EveryRequestUrlIsExactlyTheTypedValues) {
         QString url;
     };
     const Case cases[] = {
-        {"register", [&] { form->AnmeldeBtnClick(form->AnmeldeBtn); }, form->HTTP.get(),
+        {"register", [&] { form->AnmeldeBtnClick(form->AnmeldeBtn); }, form->station().HTTP.get(),
          b + QStringLiteral("index.php?action=register") + station + QStringLiteral("&email=a+b@c.de")},
-        {"delete", [&] { form->AbmeldeBtnClick(form->AbmeldeBtn); }, form->HTTP.get(),
+        {"delete", [&] { form->AbmeldeBtnClick(form->AbmeldeBtn); }, form->station().HTTP.get(),
          b + QStringLiteral("index.php?action=delete") + station},
-        {"setstatus", [&] { form->DBTimerTimer(form->DBTimer); }, form->HTTP.get(),
+        {"setstatus", [&] { form->station().DBTimerTimer(); }, form->station().HTTP.get(),
          b + QStringLiteral("index.php?action=setstatus") + station},
-        {"hoererupdate", [&] { form->StatsTimerTimer(form->StatsTimer); }, form->HTTPHoerer.get(),
+        {"hoererupdate", [&] { form->station().StatsTimerTimer(); }, form->station().HTTPHoerer.get(),
          b + QStringLiteral("index.php?action=hoererupdate&hoerer=0&radioname=Rock#1&passwort=p&w=%41")},
     };
     for (const Case& c : cases) {
@@ -202,14 +202,14 @@ TEST_F(DirectoryTest, InputChecksRefuseWithMessage30AndSendNothing) {
             const bool expectSent = QByteArray(action) == "setstatus" ? c.statusSent : c.registerSent;
             const int before = server.requestCount();
             dialogs.messages.clear();
-            form->DBTimer->start();
+            form->station().DBTimer->start();
             if (QByteArray(action) == "register") {
                 form->AnmeldeBtnClick(form->AnmeldeBtn);
             } else if (QByteArray(action) == "delete") {
                 form->AbmeldeBtnClick(form->AbmeldeBtn);
             } else {
-                form->DBTimerTimer(form->DBTimer);
-                EXPECT_EQ(form->DBTimer->isActive(), expectSent);
+                form->station().DBTimerTimer();
+                EXPECT_EQ(form->station().DBTimer->isActive(), expectSent);
             }
             EXPECT_EQ(server.requestCount(), before + (expectSent ? 1 : 0));
             if (expectSent) {
@@ -220,16 +220,16 @@ TEST_F(DirectoryTest, InputChecksRefuseWithMessage30AndSendNothing) {
             }
         }
     }
-    form->DBTimer->stop();
+    form->station().DBTimer->stop();
 }
 
 TEST_F(DirectoryTest, NameWithBlankGoesOutInTheStatusReport) {
     openWindow(base());
     form->RadioName->setText(QStringLiteral("My Radio"));
     answer("setstatus", "E100");
-    form->DBTimerTimer(form->DBTimer);
+    form->station().DBTimerTimer();
     ASSERT_EQ(server.requestCount(), 1);
-    EXPECT_EQ(form->HTTP->URL,
+    EXPECT_EQ(form->station().HTTP->URL,
               base() + QStringLiteral("index.php?action=setstatus&nic=My Radio&pass=geheim&port=7000"));
     EXPECT_EQ(targets().back(),
               QStringLiteral("/vdb/index.php?action=setstatus&nic=My%20Radio&pass=geheim&port=7000"));
@@ -246,7 +246,7 @@ TEST_F(DirectoryTest, StatusReportAcceptsOnlyE100) {
         SCOPED_TRACE(c.body.toStdString());
         answer("setstatus", c.body);
         dialogs.messages.clear();
-        form->DBTimerTimer(form->DBTimer);
+        form->station().DBTimerTimer();
         EXPECT_EQ(dialogs.messages, c.message ? QStringList{form->Msg(38)} : QStringList{});
     }
 }
@@ -254,14 +254,14 @@ TEST_F(DirectoryTest, StatusReportAcceptsOnlyE100) {
 TEST_F(DirectoryTest, DifferentPasswordsStopTheStatusReportsButNotTheListenerCount) {
     openWindow(base());
     form->Passwort2->setText(QStringLiteral("anders"));
-    form->MaxUser = 5;
-    form->DBTimer->start();
-    form->DBTimerTimer(form->DBTimer);
-    EXPECT_FALSE(form->DBTimer->isActive());
+    form->station().MaxUser = 5;
+    form->station().DBTimer->start();
+    form->station().DBTimerTimer();
+    EXPECT_FALSE(form->station().DBTimer->isActive());
     EXPECT_EQ(dialogs.messages, QStringList{form->Msg(30)});
     EXPECT_EQ(server.requestCount(), 0);
 
-    form->StatsTimerTimer(form->StatsTimer);
+    form->station().StatsTimerTimer();
     ASSERT_TRUE(requestsReach(1));
     EXPECT_EQ(
         targets().back(),
@@ -291,9 +291,9 @@ TEST_F(DirectoryTest, OffAirReportsSetoffThenListenerCountZero) {
         form->Passwort2->setText(c.pass2);
         dialogs.messages.clear();
         const int before = server.requestCount();
-        form->DirectoryOffAir();
+        form->station().DirectoryOffAir();
         ASSERT_TRUE(requestsReach(before + int(c.actions.size())));
-        ASSERT_TRUE(vxtest::waitUntil([&] { return !form->HTTPHoerer->Running(); }));
+        ASSERT_TRUE(vxtest::waitUntil([&] { return !form->station().HTTPHoerer->Running(); }));
         QStringList actions;
         for (std::size_t i = std::size_t(before); i < server.requests().size(); ++i) {
             actions.append(QString::fromLatin1(actionOf(server.requests()[i])));
@@ -310,27 +310,27 @@ TEST_F(DirectoryTest, OffAirReportsSetoffThenListenerCountZero) {
 
 TEST_F(DirectoryTest, UnreachableDirectoryAtTheStopShowsMessage29) {
     openWindow(QStringLiteral("http://127.0.0.1:%1/vdb/").arg(LocalHttpServer::closedPort()));
-    form->DirectoryOffAir();
+    form->station().DirectoryOffAir();
     EXPECT_EQ(dialogs.messages, QStringList{form->Msg(29)});
-    EXPECT_TRUE(vxtest::waitUntil([&] { return !form->HTTPHoerer->Running(); }));
+    EXPECT_TRUE(vxtest::waitUntil([&] { return !form->station().HTTPHoerer->Running(); }));
 }
 
 TEST_F(DirectoryTest, OfflineModeSendsOnlyTheListenerCount) {
     openWindow(base(), {QStringLiteral("vandorixserver"), QStringLiteral("/WO")});
-    ASSERT_TRUE(form->OfflineMode);
-    form->DBTimer->start();
+    ASSERT_TRUE(form->station().OfflineMode);
+    form->station().DBTimer->start();
     form->AnmeldeBtnClick(form->AnmeldeBtn);
     form->AbmeldeBtnClick(form->AbmeldeBtn);
-    form->DBTimerTimer(form->DBTimer);
-    form->DirectoryOffAir();
-    EXPECT_TRUE(form->DBTimer->isActive());
+    form->station().DBTimerTimer();
+    form->station().DirectoryOffAir();
+    EXPECT_TRUE(form->station().DBTimer->isActive());
     EXPECT_TRUE(dialogs.messages.isEmpty());
     EXPECT_EQ(server.requestCount(), 0);
-    EXPECT_FALSE(form->HTTP->Running());
-    EXPECT_FALSE(form->HTTPHoerer->Running());
-    form->DBTimer->stop();
+    EXPECT_FALSE(form->station().HTTP->Running());
+    EXPECT_FALSE(form->station().HTTPHoerer->Running());
+    form->station().DBTimer->stop();
 
-    form->StatsTimerTimer(form->StatsTimer);
+    form->station().StatsTimerTimer();
     ASSERT_TRUE(requestsReach(1));
     EXPECT_EQ(actionOf(server.requests().back()), "hoererupdate");
 }
@@ -342,13 +342,13 @@ TEST_F(DirectoryTest, ButtonsAndTimersReachTheirHandlers) {
     form->AnmeldeBtn->click();
     form->AbmeldeBtn->click();
     EXPECT_EQ(dialogs.messages, (QStringList{form->Msg(36), form->Msg(39)}));
-    form->StatsTimer->setInterval(1);
-    form->StatsTimer->start();
+    form->station().StatsTimer->setInterval(1);
+    form->station().StatsTimer->start();
     ASSERT_TRUE(requestsReach(3));
-    form->StatsTimer->stop();
+    form->station().StatsTimer->stop();
     EXPECT_EQ(actionOf(server.requests()[2]), "hoererupdate");
-    form->DBTimer->setInterval(1);
-    form->DBTimer->start();
+    form->station().DBTimer->setInterval(1);
+    form->station().DBTimer->start();
     ASSERT_TRUE(vxtest::waitUntil([&] {
         for (const LocalHttpServer::Request& r : server.requests()) {
             if (actionOf(r) == "setstatus") {
@@ -357,7 +357,7 @@ TEST_F(DirectoryTest, ButtonsAndTimersReachTheirHandlers) {
         }
         return false;
     }));
-    form->DBTimer->stop();
+    form->station().DBTimer->stop();
 }
 
 // No code the directory sends comes near 64 KiB: a longer answer is a failed request.
@@ -387,20 +387,20 @@ TEST_F(DirectoryTest, SlowDirectoryEndsEachReportAtItsDeadline) {
         std::function<void()> report;
         int message;
     } cases[] = {
-        {"status report", 200, 600000, [&] { form->DBTimerTimer(form->DBTimer); }, 38},
-        {"off-air report", 600000, 200, [&] { form->DirectoryOffAir(); }, 29},
+        {"status report", 200, 600000, [&] { form->station().DBTimerTimer(); }, 38},
+        {"off-air report", 600000, 200, [&] { form->station().DirectoryOffAir(); }, 29},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        form->DirectoryDeadlineMs = c.status;
-        form->OffAirDeadlineMs = c.offAir;
+        form->station().DirectoryDeadlineMs = c.status;
+        form->station().OffAirDeadlineMs = c.offAir;
         dialogs.messages.clear();
         bool missed = false;
         QTimer watchdog;
         watchdog.setSingleShot(true);
         QObject::connect(&watchdog, &QTimer::timeout, [&] {
             missed = true;
-            form->HTTP->AbortRequest();
+            form->station().HTTP->AbortRequest();
         });
         watchdog.start(10000);
         c.report();
@@ -414,7 +414,7 @@ TEST_F(DirectoryTest, SlowDirectoryEndsEachReportAtItsDeadline) {
 TEST_F(DirectoryTest, SilentDirectoryDoesNotFreezeTheWindow) {
     openWindow(base());
     answer("setstatus", "E100");
-    form->DBTimerTimer(form->DBTimer);
+    form->station().DBTimerTimer();
     ASSERT_TRUE(dialogs.messages.isEmpty());
 
     answer("setstatus", QByteArray());  // silent from now on
@@ -423,20 +423,20 @@ TEST_F(DirectoryTest, SilentDirectoryDoesNotFreezeTheWindow) {
     QTimer ticker;
     ticker.setInterval(5);
     QObject::connect(&ticker, &QTimer::timeout, [&] {
-        form->StatsTimerTimer(form->StatsTimer);
+        form->station().StatsTimerTimer();
         int seen = 0;
         for (const LocalHttpServer::Request& r : server.requests()) {
             seen += actionOf(r) == "hoererupdate" ? 1 : 0;
         }
         counts = seen;
         if (counts >= 3 && nestedMessages < 0) {
-            form->DBTimerTimer(form->DBTimer);  // judged by the earlier "E100": no message
+            form->station().DBTimerTimer();  // judged by the earlier "E100": no message
             nestedMessages = int(dialogs.messages.size());
-            form->HTTP->AbortRequest();
+            form->station().HTTP->AbortRequest();
         }
     });
     ticker.start();
-    form->DBTimerTimer(form->DBTimer);
+    form->station().DBTimerTimer();
     ticker.stop();
     EXPECT_GE(counts, 3);
     EXPECT_EQ(nestedMessages, 0);

@@ -1,5 +1,5 @@
 // Starts the real executable headless, as the README does.
-#include "app/TOptionsRecord.h"
+#include "settings/TOptionsRecord.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -2,9 +2,9 @@
 // the exact agents are taken for agents, and over a real connection everything else gets the info page.
 #include "support/LoopbackPeer.h"
 
-#include "app/ListenerProtocol.h"
-#include "app/TVXSocketData.h"
+#include "net/TVXSocketData.h"
 #include "platform/Ansi.h"
+#include "station/ListenerProtocol.h"
 #include "support/MainformFixture.h"
 
 #include <QCheckBox>
@@ -100,7 +100,7 @@ TEST(ListenerRequestFuzz, NearMissesOverTheWireGetTheInfoPageAndAdmitNobody) {
     vxtest::MainformFixture fx;
     TMainform& form = fx.create();
     form.Beschr->setChecked(false);
-    TServerSocket& server = *form.ServerVandorixClient;
+    TServerSocket& server = *form.station().ServerVandorixClient;
     server.Port = 0;
     server.SetActive(true);
     const QByteArray page =
@@ -123,7 +123,7 @@ TEST(ListenerRequestFuzz, NearMissesOverTheWireGetTheInfoPageAndAdmitNobody) {
     }
     EXPECT_GT(sent, 100);
     EXPECT_TRUE(vxtest::waitUntil([&] { return server.ConnectionCount() == 0; }));
-    EXPECT_EQ(form.GetUseranzahl(), 0);
+    EXPECT_EQ(form.station().GetUseranzahl(), 0);
 }
 
 }  // namespace

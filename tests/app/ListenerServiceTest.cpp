@@ -3,8 +3,8 @@
 #include "support/LoopbackPeer.h"
 #include "ui/ListenerListModel.h"
 
-#include "app/TVXSocketData.h"
 #include "audio/TACMConvertor.h"
+#include "net/TVXSocketData.h"
 #include "platform/Ansi.h"
 #include "support/MainformFixture.h"
 
@@ -35,8 +35,8 @@ protected:
         ASSERT_FALSE(form->StartupAborted());
         form->RadioName->setText(QStringLiteral("Müller"));
         form->ExtRadioname->setText(QStringLiteral(" FM"));
-        form->ACMC->FormatOut.setAvgBytesPerSec(16000);
-        form->MaxUser = 3;
+        form->station().ACMC->FormatOut.setAvgBytesPerSec(16000);
+        form->station().MaxUser = 3;
         form->Beschr->setChecked(true);
         server().Port = 0;
         server().SetActive(true);
@@ -49,11 +49,11 @@ protected:
     }
     void TearDown() override {
         if (originalLanguage != nullptr) {
-            form->Languagelist = originalLanguage;
+            form->station().Languagelist = originalLanguage;
         }
     }
 
-    TServerSocket& server() { return *form->ServerVandorixClient; }
+    TServerSocket& server() { return *form->station().ServerVandorixClient; }
 
     // A new peer, accepted by the server; its server side is returned through conn.
     std::unique_ptr<LoopbackPeer> connect(SocketPtr* conn = nullptr) {
@@ -174,7 +174,8 @@ TEST_F(ListenerServiceTest, EachRequestGetsItsReplyByteForByteAndItsSessionState
             EXPECT_FALSE(peer->closedByServer());
         }
         if (c.reply == HandshakeCase::Header) {
-            expectHeader(peer->received(), station, form->ACMC->FormatIn, form->ACMC->FormatOut);
+            expectHeader(peer->received(), station, form->station().ACMC->FormatIn,
+                         form->station().ACMC->FormatOut);
         } else {
             EXPECT_EQ(peer->received(), expected);
         }
@@ -213,7 +214,7 @@ TEST_F(ListenerServiceTest, FourthListenerAtLimitThreeIsRefusedAndCountsNowhere)
     admitted.push_back(ask("GET / HTTP/1.0\r\nUser-Agent: A/1\r\n\r\n", icyReply(station).size()));
     admitted.push_back(ask("KT-VandorixClient v30", 514));
     admitted.push_back(ask("GET / HTTP/1.0\r\nUser-Agent: C/3\r\n\r\n", icyReply(station).size()));
-    ASSERT_EQ(form->GetUseranzahl(), 3);
+    ASSERT_EQ(form->station().GetUseranzahl(), 3);
 
     // The fourth player gets the reply with the full notice as its name, then the close.
     SocketPtr icyConn;
@@ -225,7 +226,8 @@ TEST_F(ListenerServiceTest, FourthListenerAtLimitThreeIsRefusedAndCountsNowhere)
     // The fourth listener program gets the header with the full notice and stays, without audio.
     SocketPtr programConn;
     auto program = ask("KT-VandorixClient v40-Daten", 514, &programConn);
-    expectHeader(program->received(), fullNotice, form->ACMC->FormatIn, form->ACMC->FormatOut);
+    expectHeader(program->received(), fullNotice, form->station().ACMC->FormatIn,
+                 form->station().ACMC->FormatOut);
     EXPECT_TRUE(programConn->IsOpen());
     EXPECT_EQ(session(programConn)->Kind.load(), 0);
     EXPECT_EQ(session(programConn)->Ready.load(), 0);
@@ -235,9 +237,9 @@ TEST_F(ListenerServiceTest, FourthListenerAtLimitThreeIsRefusedAndCountsNowhere)
     auto info = ask("KT-VandorixClient v40-Info", form->AktInfo->text().size(), &infoConn);
     EXPECT_EQ(session(infoConn)->Kind.load(), 2);
 
-    EXPECT_EQ(form->GetUseranzahl(), 3);
+    EXPECT_EQ(form->station().GetUseranzahl(), 3);
     form->Hoerer->setText(QStringLiteral("?"));
-    form->ConnectionTestTimer(nullptr);
+    form->station().ConnectionTestTimer();
     EXPECT_EQ(form->Hoerer->text(), QStringLiteral("3"));
     ASSERT_EQ(form->ClientslistRows->rowCount(), 3);
     const QString programs[] = {QStringLiteral("A/1"), QStringLiteral("KT-VandorixClient v30"),
@@ -251,7 +253,7 @@ TEST_F(ListenerServiceTest, FourthListenerAtLimitThreeIsRefusedAndCountsNowhere)
 // Message 32 is the notice of every reply and the name a refused peer is shown: an admitted listener
 // must not read that the station is full, nor a placeholder; a refused one must read to come back later.
 TEST_F(ListenerServiceTest, NoticeReadsRightToAdmittedAndRefusedPeers) {
-    form->MaxUser = 1;
+    form->station().MaxUser = 1;
     auto admitted = ask("GET / HTTP/1.0\r\n\r\n", icyReply(station).size());
     const QByteArray reply = admitted->received();
     const qsizetype start = reply.indexOf("icy-notice1:<BR>") + 16;
@@ -267,11 +269,11 @@ TEST_F(ListenerServiceTest, NoticeReadsRightToAdmittedAndRefusedPeers) {
 }
 
 TEST_F(ListenerServiceTest, LimitZeroRefusesTheFirstListenerAndUncheckedLimitAdmitsAny) {
-    form->MaxUser = 0;
+    form->station().MaxUser = 0;
     auto refused = ask("GET / HTTP/1.0\r\n\r\n", icyReply(fullNotice).size());
     EXPECT_EQ(refused->received(), icyReply(fullNotice));
     EXPECT_TRUE(refused->waitForClose());
-    EXPECT_EQ(form->GetUseranzahl(), 0);
+    EXPECT_EQ(form->station().GetUseranzahl(), 0);
 
     form->Beschr->setChecked(false);
     std::vector<std::unique_ptr<LoopbackPeer>> peers;
@@ -279,23 +281,24 @@ TEST_F(ListenerServiceTest, LimitZeroRefusesTheFirstListenerAndUncheckedLimitAdm
         peers.push_back(ask("GET / HTTP/1.0\r\n\r\n", icyReply(station).size()));
         EXPECT_EQ(peers.back()->received(), icyReply(station));
     }
-    EXPECT_EQ(form->GetUseranzahl(), 5);
+    EXPECT_EQ(form->station().GetUseranzahl(), 5);
 }
 
 TEST_F(ListenerServiceTest, HeaderCutsALongFullNoticeTo255BytesWhileTheIcyReplyCarriesItWhole) {
-    QStringList language = *form->Languagelist;
+    QStringList language = *form->station().Languagelist;
     language[32] = QStringLiteral("{Radioname}") + QString(300, QLatin1Char('n'));
-    originalLanguage = form->Languagelist;
-    form->Languagelist = &language;
+    originalLanguage = form->station().Languagelist;
+    form->station().Languagelist = &language;
     notice = vx::toAnsi(language[32]);
     const QByteArray longFull =
         "M\xFC"
         "ller" +
         QByteArray(300, 'n');
-    form->MaxUser = 0;
+    form->station().MaxUser = 0;
 
     auto program = ask("KT-VandorixClient v30", 514);
-    expectHeader(program->received(), longFull.left(255), form->ACMC->FormatIn, form->ACMC->FormatOut);
+    expectHeader(program->received(), longFull.left(255), form->station().ACMC->FormatIn,
+                 form->station().ACMC->FormatOut);
 
     auto icy = ask("GET / HTTP/1.0\r\n\r\n", icyReply(longFull).size());
     EXPECT_EQ(icy->received(), icyReply(longFull));
@@ -305,32 +308,33 @@ TEST_F(ListenerServiceTest, StationNameOfFullLengthFillsTheHeadersNameField) {
     form->RadioName->setText(QString(20, QLatin1Char('r')));
     form->ExtRadioname->setText(QString(235, QLatin1Char('e')));
     auto program = ask("KT-VandorixClient v40-Daten", 514);
-    expectHeader(program->received(), QByteArray(20, 'r') + QByteArray(235, 'e'), form->ACMC->FormatIn,
-                 form->ACMC->FormatOut);
+    expectHeader(program->received(), QByteArray(20, 'r') + QByteArray(235, 'e'),
+                 form->station().ACMC->FormatIn, form->station().ACMC->FormatOut);
 }
 
 TEST_F(ListenerServiceTest, HeaderCarriesThePlaybackFormatsWhilePlaying) {
-    form->PlaybackDecodeFormat = defaultInputFormat();
-    form->PlaybackDecodeFormat.setSamplesPerSec(22050);
-    form->PlaybackFormat = defaultOutputFormat();
-    form->PlaybackFormat.setAvgBytesPerSec(4000);
-    form->Playing = true;
+    form->station().PlaybackDecodeFormat = defaultInputFormat();
+    form->station().PlaybackDecodeFormat.setSamplesPerSec(22050);
+    form->station().PlaybackFormat = defaultOutputFormat();
+    form->station().PlaybackFormat.setAvgBytesPerSec(4000);
+    form->station().Playing = true;
     auto program = ask("KT-VandorixClient v30", 514);
-    form->Playing = false;
-    expectHeader(program->received(), station, form->PlaybackDecodeFormat, form->PlaybackFormat);
+    form->station().Playing = false;
+    expectHeader(program->received(), station, form->station().PlaybackDecodeFormat,
+                 form->station().PlaybackFormat);
     // Players are told the bit rate of the file they get, not the codec stream's.
-    form->Playing = true;
+    form->station().Playing = true;
     QByteArray played = icyReply(station);
     played.replace("icy-br:128", "icy-br:32");
     auto icy = ask("GET / HTTP/1.0\r\n\r\n", played.size());
-    form->Playing = false;
+    form->station().Playing = false;
     EXPECT_EQ(icy->received(), played);
 }
 
 TEST_F(ListenerServiceTest, ReadNoticeWithoutBytesGetsTheInfoPageAndTheClose) {
     SocketPtr conn;
     auto peer = connect(&conn);
-    form->ServerVandorixClientClientRead(&server(), conn);
+    form->station().ServerVandorixClientClientRead(conn);
     ASSERT_TRUE(peer->waitForClose());
     EXPECT_EQ(peer->received(), infoPage());
 }
@@ -373,7 +377,7 @@ TEST_F(ListenerServiceTest, ConnectionTestTickShowsZeroListenersWithoutBroadcast
     server().SetActive(false);
     form->Hoerer->setText(QStringLiteral("7"));
     form->ClientslistRows->update({{1, QStringLiteral("1.2.3.4"), QStringLiteral("old")}});
-    ASSERT_TRUE(form->ConnectionTest->isActive());
+    ASSERT_TRUE(form->station().ConnectionTest->isActive());
     EXPECT_TRUE(waitUntil([&] { return form->Hoerer->text() == QStringLiteral("0"); }, 3000));
     EXPECT_EQ(form->ClientslistRows->rowCount(), 0);
 }
@@ -383,14 +387,14 @@ TEST_F(ListenerServiceTest, ListenerThatLeftOrResetDropsOutOfListAndCountAtOnce)
     auto b = ask("GET / HTTP/1.0\r\nUser-Agent: B/2\r\n\r\n", icyReply(station).size());
     a->close();
     ASSERT_TRUE(waitUntil([&] { return server().ConnectionCount() == 1; }));
-    form->ConnectionTestTimer(nullptr);
+    form->station().ConnectionTestTimer();
     EXPECT_EQ(form->Hoerer->text(), QStringLiteral("1"));
     ASSERT_EQ(form->ClientslistRows->rowCount(), 1);
     EXPECT_EQ(form->ClientslistRows->row(0).program, QStringLiteral("B/2"));
     // A reset (an error notice) closes the connection at once too, rather than when a send fails.
     b->reset();
     ASSERT_TRUE(waitUntil([&] { return server().ConnectionCount() == 0; }));
-    form->ConnectionTestTimer(nullptr);
+    form->station().ConnectionTestTimer();
     EXPECT_EQ(form->Hoerer->text(), QStringLiteral("0"));
 }
 
@@ -400,7 +404,7 @@ TEST_F(ListenerServiceTest, ListenerThatLeftOrResetDropsOutOfListAndCountAtOnce)
 TEST_F(ListenerServiceTest, ClientListShowsExactlyTheAdmittedListenersAfterJoinsLeavesAndARebuild) {
     form->Beschr->setChecked(false);
     auto expectList = [&](const std::vector<QString>& programs) {
-        form->ConnectionTestTimer(nullptr);
+        form->station().ConnectionTestTimer();
         ASSERT_EQ(form->ClientslistRows->rowCount(), int(programs.size()));
         EXPECT_EQ(form->Hoerer->text(), QString::number(programs.size()));
         for (std::size_t i = 0; i < programs.size(); ++i) {
@@ -443,34 +447,34 @@ TEST_F(ListenerServiceTest, UploadChangeRecomputesTheLimitAndItsCaption) {
     };
     for (const LimitCase& c : cases) {
         SCOPED_TRACE(c.upload);
-        form->ACMC->FormatOut.setAvgBytesPerSec(c.bytesPerSecond);
+        form->station().ACMC->FormatOut.setAvgBytesPerSec(c.bytesPerSecond);
         form->Upload->clear();
         form->Upload->setText(QString::fromLatin1(c.upload));
-        EXPECT_EQ(form->MaxUser, c.maxUser);
+        EXPECT_EQ(form->station().MaxUser, c.maxUser);
         EXPECT_EQ(form->Beschr->text(),
                   form->Msg(21).replace(QStringLiteral("{User}"), QString::number(c.maxUser)));
     }
 }
 
 TEST_F(ListenerServiceTest, FocusLeavingUploadRunsItsExitHandlerButWindowDeactivationDoesNot) {
-    form->DebugStr = QStringLiteral("none");
+    form->station().DebugStr = QStringLiteral("none");
     QFocusEvent deactivated(QEvent::FocusOut, Qt::ActiveWindowFocusReason);
     QCoreApplication::sendEvent(form->Upload, &deactivated);
-    EXPECT_EQ(form->DebugStr.value(), QStringLiteral("none"));
+    EXPECT_EQ(form->station().DebugStr.value(), QStringLiteral("none"));
 
     QFocusEvent leave(QEvent::FocusOut, Qt::TabFocusReason);
     QCoreApplication::sendEvent(form->Upload, &leave);
-    EXPECT_EQ(form->DebugStr.value(), QStringLiteral("BeschrExit"));
+    EXPECT_EQ(form->station().DebugStr.value(), QStringLiteral("BeschrExit"));
     // No codec stream runs, so the change needs no notice.
     EXPECT_TRUE(fx.dialogs.messages.isEmpty());
 }
 
 TEST_F(ListenerServiceTest, LeavingUploadWhileTheCodecStreamRunsShowsMessage35Once) {
-    form->ACMC->SetInputBufferSize(int(form->ACMC->FormatIn.avgBytesPerSec()));
-    form->ACMC->SetActive(true);
+    form->station().ACMC->SetInputBufferSize(int(form->station().ACMC->FormatIn.avgBytesPerSec()));
+    form->station().ACMC->SetActive(true);
     QFocusEvent leave(QEvent::FocusOut, Qt::TabFocusReason);
     QCoreApplication::sendEvent(form->Upload, &leave);
-    form->ACMC->SetActive(false);
+    form->station().ACMC->SetActive(false);
     EXPECT_EQ(fx.dialogs.messages, QStringList{form->Msg(35)});
 }
 

@@ -1,5 +1,5 @@
-#include "app/TOptionsRecord.h"
 #include "platform/TAudioFormat.h"
+#include "settings/TOptionsRecord.h"
 
 #include <gtest/gtest.h>
 #include <QtEndian>

@@ -24,7 +24,7 @@ TEST(WindowOwnership, AWindowKeepsItsLanguageTextsWhileAnotherComesAndGoes) {
         EXPECT_TRUE(second.form->close());
         second.form.reset();
     }
-    ASSERT_NE(form.Languagelist, nullptr);
+    ASSERT_NE(form.station().Languagelist, nullptr);
     EXPECT_EQ(form.Msg(0), caption);
     EXPECT_TRUE(form.Msg(21).contains(QStringLiteral("{User}")));
 }

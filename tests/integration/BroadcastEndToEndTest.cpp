@@ -1,7 +1,8 @@
 // The station as a listener meets it: a tone recorded through the real ALSA backend, encoded by LAME,
 // served on loopback to mpg123 and to listener-program clients; the MP3 copy beside it.
 #include "StationHarness.h"
-#include "app/TVXSocketData.h"
+#include "audio/QueuedFileWriter.h"
+#include "net/TVXSocketData.h"
 #include "platform/Ansi.h"
 #include "platform/acm/Codecs.h"
 #include "platform/wavein/WaveIn.h"
@@ -11,7 +12,7 @@
 
 #include <QStandardPaths>
 
-using vxtest::Station;
+using vxtest::LiveStation;
 
 namespace {
 
@@ -68,12 +69,12 @@ TEST(EndToEnd, ListenersHearTheCapturedToneAndTheMp3CopyHoldsTheSameBlocks) {
     ASSERT_FALSE(QStandardPaths::findExecutable(QStringLiteral("mpg123")).isEmpty()) << "mpg123 is missing";
     QTemporaryDir toneDir;
     vxtest::AlsaToneFifo tone(toneDir.path(), 440.0);
-    Station s(tone.device());
+    LiveStation s(tone.device());
     TMainform& w = s.w();
     // A limit of two listeners (36 kb/s for an 18 kb/s stream) makes a third one a refused peer.
     w.Upload->setText(QStringLiteral("36"));
     w.Beschr->setChecked(true);
-    ASSERT_EQ(w.MaxUser, 2);
+    ASSERT_EQ(w.station().MaxUser, 2);
     w.Mp3Aufz->setChecked(true);
     w.Connectrbtn->click();
     ASSERT_TRUE(s.broadcasting()) << s.dialogs.messages.join('|').toStdString();
@@ -86,9 +87,10 @@ TEST(EndToEnd, ListenersHearTheCapturedToneAndTheMp3CopyHoldsTheSameBlocks) {
         QStringLiteral("mpg123"),
         {QStringLiteral("-q"), QStringLiteral("-s"), QStringLiteral("http://127.0.0.1:%1/").arg(s.port())});
     ASSERT_TRUE(player.started());
-    ASSERT_TRUE(vxtest::waitUntil([&] { return w.GetUseranzahl() == 1; })) << "mpg123 was not admitted";
+    ASSERT_TRUE(vxtest::waitUntil([&] { return w.station().GetUseranzahl() == 1; }))
+        << "mpg123 was not admitted";
     auto program = vxtest::listenerProgram(s.port());
-    ASSERT_TRUE(vxtest::waitUntil([&] { return w.GetUseranzahl() == 2; }));
+    ASSERT_TRUE(vxtest::waitUntil([&] { return w.station().GetUseranzahl() == 2; }));
     vxtest::LoopbackPeer handshaking(s.port());  // connected, says nothing
     vxtest::LoopbackPeer info(s.port());
     info.write("KT-VandorixClient v40-Info");
@@ -150,20 +152,20 @@ TEST(EndToEnd, ListenersHearTheCapturedToneAndTheMp3CopyHoldsTheSameBlocks) {
 
 TEST(EndToEnd, AListenerThatStopsReadingLosesBlocksAndStaysWhileTheOthersLoseNothing) {
     // A fast stream (320 kb/s) fills the stalled listener's buffers within a few blocks.
-    Station s(vx::wavein::createWaveIn(QStringLiteral("tone:1000")));
+    LiveStation s(vx::wavein::createWaveIn(QStringLiteral("tone:1000")));
     TMainform& w = s.w();
-    w.ACMC->FormatIn = vx::acm::pcmFormat(44100, 16, 1);
-    w.ACMC->FormatOut = vx::acm::mp3Format(44100, 1, 320);
+    w.station().ACMC->FormatIn = vx::acm::pcmFormat(44100, 16, 1);
+    w.station().ACMC->FormatOut = vx::acm::mp3Format(44100, 1, 320);
     w.Mp3Aufz->setChecked(true);
     w.Connectrbtn->click();
     ASSERT_TRUE(s.broadcasting()) << s.dialogs.messages.join('|').toStdString();
 
     auto reader = vxtest::listenerProgram(s.port());
     StalledListener stalled(s.port());
-    ASSERT_TRUE(vxtest::waitUntil([&] { return w.GetUseranzahl() == 2; }));
+    ASSERT_TRUE(vxtest::waitUntil([&] { return w.station().GetUseranzahl() == 2; }));
     // A slow line to that listener: the station's side of it buffers little, as over a real network.
     bool shrunk = false;
-    for (const auto& c : w.ServerVandorixClient->Connections()) {
+    for (const auto& c : w.station().ServerVandorixClient->Connections()) {
         sockaddr_in peer{};
         socklen_t len = sizeof peer;
         if (::getpeername(c->SocketHandle(), reinterpret_cast<sockaddr*>(&peer), &len) == 0 &&
@@ -177,7 +179,7 @@ TEST(EndToEnd, AListenerThatStopsReadingLosesBlocksAndStaysWhileTheOthersLoseNot
     ASSERT_TRUE(
         vxtest::waitUntil([&] { return reader->received().size() >= kHeaderSize + 5 * 40000; }, 30000));
     EXPECT_TRUE(stalled.open()) << "a slow listener was thrown out";
-    EXPECT_EQ(w.GetUseranzahl(), 2);
+    EXPECT_EQ(w.station().GetUseranzahl(), 2);
 
     w.Disconnectrbtn->click();
     ASSERT_TRUE(reader->waitForClose());
@@ -195,22 +197,22 @@ TEST(EndToEnd, AListenerThatStopsReadingLosesBlocksAndStaysWhileTheOthersLoseNot
 }
 
 TEST(EndToEnd, AFullDiskEndsTheMp3CopyWithOneReportAndTheListenersKeepTheTone) {
-    Station s(vx::wavein::createWaveIn(QStringLiteral("tone:440")));
+    LiveStation s(vx::wavein::createWaveIn(QStringLiteral("tone:440")));
     TMainform& w = s.w();
     w.Mp3Aufz->setChecked(true);
     w.Connectrbtn->click();
     ASSERT_TRUE(s.broadcasting()) << s.dialogs.messages.join('|').toStdString();
-    ASSERT_TRUE(w.Mp3Recording);
+    ASSERT_TRUE(w.station().Mp3Recording);
     // The copy now lies on a device that is always full: its next write fails as on a full disk.
-    w.Mp3File.create(QStringLiteral("/dev/full"));
+    w.station().Mp3File->create(QStringLiteral("/dev/full"), 1 << 20);
     auto program = vxtest::listenerProgram(s.port());
     ASSERT_TRUE(vxtest::waitUntil([&] { return !s.dialogs.messages.isEmpty(); }, 10000));
     EXPECT_TRUE(s.dialogs.messages[0].contains(QStringLiteral("Disk full")))
         << s.dialogs.messages[0].toStdString();
     EXPECT_TRUE(s.dialogs.messages[0].endsWith(QStringLiteral("DebugStr: ThreadExecute\n\rDebugNum: 3")))
         << s.dialogs.messages[0].toStdString();
-    EXPECT_FALSE(w.Mp3Recording);
-    EXPECT_FALSE(w.Mp3File.isOpen());
+    EXPECT_FALSE(w.station().Mp3Recording);
+    EXPECT_FALSE(w.station().Mp3File->isOpen());
 
     // Four more blocks reach the listener after the failure, and nothing more is reported.
     const qsizetype before = program->received().size();

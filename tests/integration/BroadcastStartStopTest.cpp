@@ -2,6 +2,7 @@
 // stop, and a stop that does not pull the codec stream from under a running run.
 #include "StationHarness.h"
 #include "app/SignalCloser.h"
+#include "audio/QueuedFileWriter.h"
 #include "platform/Posting.h"
 #include "platform/wavein/SimulatedWaveIn.h"
 #include "support/LocalHttpServer.h"
@@ -14,8 +15,8 @@
 #include <csignal>
 #include <thread>
 
+using vxtest::LiveStation;
 using vxtest::LocalHttpServer;
-using vxtest::Station;
 
 namespace {
 
@@ -25,27 +26,27 @@ std::shared_ptr<vx::wavein::SimulatedWaveIn> simulatedCapture() {
 
 TEST(BroadcastStart, EmptyRadioNameShowsMessage28AndChangesNothing) {
     auto capture = simulatedCapture();
-    Station s(capture, std::make_shared<vx::acm::SimulatedAcm>());
+    LiveStation s(capture, std::make_shared<vx::acm::SimulatedAcm>());
     TMainform& w = s.w();
     w.RadioName->clear();
     w.Mp3Aufz->setChecked(true);
-    w.ErrorCount = 5;
+    w.station().ErrorCount = 5;
     w.Connectrbtn->click();
     EXPECT_EQ(s.dialogs.messages, QStringList{w.Msg(28)});
     EXPECT_TRUE(s.settingsUnlocked());
     EXPECT_FALSE(s.broadcasting());
-    EXPECT_FALSE(w.ACMC->Active());
-    EXPECT_FALSE(w.ACMI->Active());
+    EXPECT_FALSE(w.station().ACMC->Active());
+    EXPECT_FALSE(w.station().ACMI->Active());
     EXPECT_EQ(capture->opens, 0);
-    EXPECT_FALSE(w.DBTimer->isActive());
-    EXPECT_FALSE(w.StatsTimer->isActive());
-    EXPECT_EQ(w.ErrorCount, 5u);
+    EXPECT_FALSE(w.station().DBTimer->isActive());
+    EXPECT_FALSE(w.station().StatsTimer->isActive());
+    EXPECT_EQ(w.station().ErrorCount, 5u);
     EXPECT_TRUE(s.mp3Copies().isEmpty());
 }
 
 TEST(BroadcastStart, PortInUseFailsTheStartWhichUndoesItselfAndTheNextStartWorks) {
     auto capture = simulatedCapture();
-    Station s(capture, std::make_shared<vx::acm::SimulatedAcm>());
+    LiveStation s(capture, std::make_shared<vx::acm::SimulatedAcm>());
     TMainform& w = s.w();
     w.Mp3Aufz->setChecked(true);
     {
@@ -59,40 +60,40 @@ TEST(BroadcastStart, PortInUseFailsTheStartWhichUndoesItselfAndTheNextStartWorks
             << s.dialogs.messages[0].toStdString();
         EXPECT_TRUE(s.settingsUnlocked());
         EXPECT_FALSE(s.broadcasting());
-        EXPECT_FALSE(w.ACMC->Active()) << "the codec stream stayed open";
-        EXPECT_FALSE(w.ACMI->Active()) << "the capture stayed open";
+        EXPECT_FALSE(w.station().ACMC->Active()) << "the codec stream stayed open";
+        EXPECT_FALSE(w.station().ACMI->Active()) << "the capture stayed open";
         EXPECT_FALSE(capture->isOpen());
-        EXPECT_FALSE(w.Mp3Recording);
-        EXPECT_FALSE(w.Mp3File.isOpen());
+        EXPECT_FALSE(w.station().Mp3Recording);
+        EXPECT_FALSE(w.station().Mp3File->isOpen());
         EXPECT_TRUE(s.mp3Copies().isEmpty()) << "the failed start left its empty MP3 copy";
-        EXPECT_FALSE(w.DBTimer->isActive());
+        EXPECT_FALSE(w.station().DBTimer->isActive());
     }
     // The port is free again: the same start now goes through.
     w.Connectrbtn->click();
     EXPECT_EQ(s.dialogs.messages.size(), 1) << s.dialogs.messages.last().toStdString();
     EXPECT_TRUE(s.broadcasting());
     EXPECT_TRUE(s.settingsLocked());
-    EXPECT_TRUE(w.ACMC->Active());
+    EXPECT_TRUE(w.station().ACMC->Active());
     EXPECT_TRUE(capture->isOpen());
-    EXPECT_TRUE(w.Mp3Recording);
-    EXPECT_TRUE(w.StatsTimer->isActive());
+    EXPECT_TRUE(w.station().Mp3Recording);
+    EXPECT_TRUE(w.station().StatsTimer->isActive());
     w.Disconnectrbtn->click();
     EXPECT_TRUE(s.settingsUnlocked());
     EXPECT_FALSE(capture->isOpen());
-    EXPECT_FALSE(w.Mp3File.isOpen());
+    EXPECT_FALSE(w.station().Mp3File->isOpen());
 }
 
 TEST(BroadcastStart, FailedCaptureOpenKeepsTheStepInTheReportAndClosesTheCodecStream) {
     auto capture = simulatedCapture();
     capture->setResult("open", 4);  // the device is in use
     auto codecs = std::make_shared<vx::acm::SimulatedAcm>();
-    Station s(capture, codecs);
+    LiveStation s(capture, codecs);
     TMainform& w = s.w();
     w.Connectrbtn->click();
     ASSERT_EQ(s.dialogs.messages.size(), 1);
     EXPECT_TRUE(s.dialogs.messages[0].startsWith(QStringLiteral("WaveIn-Open")));
     EXPECT_TRUE(s.dialogs.messages[0].endsWith(QStringLiteral("DebugStr: ConnectrbtnClick\n\rDebugNum: 17")));
-    EXPECT_FALSE(w.ACMC->Active());
+    EXPECT_FALSE(w.station().ACMC->Active());
     EXPECT_EQ(codecs->closes, 1);
     // Without the undo, this start would fail at step 14: "You cannot change the buffer size while active."
     capture->clearResults();
@@ -103,69 +104,68 @@ TEST(BroadcastStart, FailedCaptureOpenKeepsTheStepInTheReportAndClosesTheCodecSt
 
 TEST(BroadcastStart, RecordModeOpensOnlyTheAudioPath) {
     auto capture = simulatedCapture();
-    Station s(capture, std::make_shared<vx::acm::SimulatedAcm>());
+    LiveStation s(capture, std::make_shared<vx::acm::SimulatedAcm>());
     TMainform& w = s.w();
     w.RadioName->clear();  // not checked in record mode
     w.Mp3Aufz->setChecked(true);
-    w.RecordMode = true;
+    w.station().RecordMode = true;
     w.Connectrbtn->click();
     EXPECT_TRUE(s.dialogs.messages.isEmpty()) << s.dialogs.messages.join('|').toStdString();
-    EXPECT_TRUE(w.ACMC->Active());
-    EXPECT_EQ(w.ACMC->InputBufferSize(), int(w.ACMC->FormatIn.avgBytesPerSec()));
-    EXPECT_EQ(w.ACMI->BufferSize(), w.ACMC->InputBufferSize());
+    EXPECT_TRUE(w.station().ACMC->Active());
+    EXPECT_EQ(w.station().ACMC->InputBufferSize(), int(w.station().ACMC->FormatIn.avgBytesPerSec()));
+    EXPECT_EQ(w.station().ACMI->BufferSize(), w.station().ACMC->InputBufferSize());
     EXPECT_TRUE(capture->isOpen());
     EXPECT_FALSE(s.broadcasting());
     EXPECT_TRUE(s.settingsLocked());
-    EXPECT_TRUE(w.StatsTimer->isActive());
-    EXPECT_FALSE(w.DBTimer->isActive());
+    EXPECT_TRUE(w.station().StatsTimer->isActive());
+    EXPECT_FALSE(w.station().DBTimer->isActive());
     EXPECT_TRUE(s.mp3Copies().isEmpty());
     w.Disconnectrbtn->click();
-    EXPECT_FALSE(w.ACMC->Active());
+    EXPECT_FALSE(w.station().ACMC->Active());
     EXPECT_FALSE(capture->isOpen());
     EXPECT_TRUE(s.settingsUnlocked());
 }
 
-// A start that fails leaves alone what it found open: here the audio path of an armed record mode, which
-// a second start (as the remote "Start" makes while no port listens) cannot size again.
-TEST(BroadcastStart, AFailedStartClosesOnlyWhatItOpenedItself) {
+// A start while record mode captures (the remote "Start" while no port listens) is no start: it neither
+// fails on the open audio path nor closes it.
+TEST(BroadcastStart, AStartDuringRecordModeLeavesItsAudioPathAlone) {
     auto capture = simulatedCapture();
-    Station s(capture, std::make_shared<vx::acm::SimulatedAcm>());
+    LiveStation s(capture, std::make_shared<vx::acm::SimulatedAcm>());
     TMainform& w = s.w();
-    w.RecordMode = true;
+    w.station().RecordMode = true;
     w.Connectrbtn->click();
     ASSERT_TRUE(s.dialogs.messages.isEmpty()) << s.dialogs.messages.join('|').toStdString();
+    ASSERT_EQ(w.station().state(), StationState::RecordOnly);
     w.Guarded(&w, [&] { w.ConnectrbtnClick(w.Connectrbtn); });
-    ASSERT_EQ(s.dialogs.messages.size(), 1);
-    EXPECT_TRUE(
-        s.dialogs.messages[0].startsWith(QStringLiteral("You cannot change the buffer size while active.")));
-    EXPECT_TRUE(s.dialogs.messages[0].endsWith(QStringLiteral("DebugStr: ConnectrbtnClick\n\rDebugNum: 2")));
-    EXPECT_TRUE(w.ACMC->Active()) << "the failed start closed the record mode's codec stream";
-    EXPECT_TRUE(capture->isOpen()) << "the failed start closed the record mode's capture";
+    EXPECT_TRUE(s.dialogs.messages.isEmpty()) << s.dialogs.messages.join('|').toStdString();
+    EXPECT_TRUE(w.station().ACMC->Active());
+    EXPECT_TRUE(capture->isOpen());
     w.Disconnectrbtn->click();
-    EXPECT_FALSE(w.ACMC->Active());
+    EXPECT_FALSE(w.station().ACMC->Active());
     EXPECT_FALSE(capture->isOpen());
+    EXPECT_EQ(w.station().state(), StationState::Stopped);
 }
 
 // The start waits for the directory's answer to its status report, and events are handled meanwhile: a
 // stop that runs then has undone the start, which must end there instead of locking the settings and
 // starting the timers of a broadcast that no longer runs.
 TEST(BroadcastStart, AStopWhileTheStartWaitsForTheDirectoryLeavesTheStoppedState) {
-    const std::pair<const char*, std::function<void(Station&)>> stops[] = {
+    const std::pair<const char*, std::function<void(LiveStation&)>> stops[] = {
         {"remote Stop",
-         [](Station& s) {
-             vxtest::RemotePeer peer(s.w().RemoteControl->LocalPort());
+         [](LiveStation& s) {
+             vxtest::RemotePeer peer(s.w().station().RemoteControl->LocalPort());
              peer.sendLast("Stop" + vxtest::kTerminator);
              QByteArray ignored;
              peer.readUntilClosed(ignored);
          }},
-        {"window close", [](Station& s) { s.w().close(); }},
-        {"SIGTERM", [](Station&) { ::raise(SIGTERM); }},
+        {"window close", [](LiveStation& s) { s.w().close(); }},
+        {"SIGTERM", [](LiveStation&) { ::raise(SIGTERM); }},
     };
     for (const auto& [name, stop] : stops) {
         SCOPED_TRACE(name);
         LocalHttpServer directory;
         auto capture = simulatedCapture();
-        Station s(capture, std::make_shared<vx::acm::SimulatedAcm>(), directory.origin() + "/vdb/");
+        LiveStation s(capture, std::make_shared<vx::acm::SimulatedAcm>(), directory.origin() + "/vdb/");
         TMainform& w = s.w();
         w.Passwort1->setText(QStringLiteral("pw"));
         w.Passwort2->setText(QStringLiteral("pw"));
@@ -193,9 +193,9 @@ TEST(BroadcastStart, AStopWhileTheStartWaitsForTheDirectoryLeavesTheStoppedState
         ASSERT_TRUE(stopped);
         EXPECT_FALSE(s.broadcasting());
         EXPECT_TRUE(s.settingsUnlocked());
-        EXPECT_FALSE(w.DBTimer->isActive());
-        EXPECT_FALSE(w.StatsTimer->isActive());
-        EXPECT_FALSE(w.ACMC->Active());
+        EXPECT_FALSE(w.station().DBTimer->isActive());
+        EXPECT_FALSE(w.station().StatsTimer->isActive());
+        EXPECT_FALSE(w.station().ACMC->Active());
         EXPECT_FALSE(capture->isOpen());
     }
 }
@@ -203,8 +203,8 @@ TEST(BroadcastStart, AStopWhileTheStartWaitsForTheDirectoryLeavesTheStoppedState
 TEST(BroadcastStop, DifferentPasswordsShowMessage30SendNoSetoffButStillTheCountZero) {
     vxtest::LocalHttpServer directory;
     directory.answerWith("E100");
-    Station s(simulatedCapture(), std::make_shared<vx::acm::SimulatedAcm>(),
-              directory.origin() + QStringLiteral("/vdb/"));
+    LiveStation s(simulatedCapture(), std::make_shared<vx::acm::SimulatedAcm>(),
+                  directory.origin() + QStringLiteral("/vdb/"));
     TMainform& w = s.w();
     w.Passwort1->setText(QStringLiteral("geheim"));
     w.Passwort2->setText(QStringLiteral("anders"));
@@ -229,16 +229,16 @@ TEST(BroadcastStop, DifferentPasswordsShowMessage30SendNoSetoffButStillTheCountZ
 TEST(BroadcastStop, WaitsForARunStillConvertingBeforeItClosesTheCodecStream) {
     auto capture = simulatedCapture();
     auto codecs = std::make_shared<vxtest::GatedAcm>();
-    Station s(capture, codecs);
+    LiveStation s(capture, codecs);
     TMainform& w = s.w();
     w.Connectrbtn->click();
     ASSERT_TRUE(s.broadcasting());
-    ASSERT_TRUE(capture->fillNext(QByteArray(w.ACMC->InputBufferSize(), 'A')));
+    ASSERT_TRUE(capture->fillNext(QByteArray(w.station().ACMC->InputBufferSize(), 'A')));
     ASSERT_TRUE(vxtest::waitUntil([&] { return codecs->conversions() == 1; }));
 
     // The run is inside Convert. It may go on once the stop has asked it to end.
     std::thread releaser([&] {
-        while (!w.Thread->Terminated()) {
+        while (!w.station().Thread->Terminated()) {
             std::this_thread::yield();
         }
         codecs->openGate();
@@ -246,8 +246,8 @@ TEST(BroadcastStop, WaitsForARunStillConvertingBeforeItClosesTheCodecStream) {
     w.Disconnectrbtn->click();
     releaser.join();
     EXPECT_FALSE(codecs->closedDuringConversion());
-    EXPECT_FALSE(w.ACMC->Active());
-    EXPECT_EQ(w.Thread->State(), tsIdle);
+    EXPECT_FALSE(w.station().ACMC->Active());
+    EXPECT_EQ(w.station().Thread->State(), tsIdle);
     EXPECT_TRUE(s.settingsUnlocked());
     EXPECT_TRUE(s.dialogs.messages.isEmpty()) << s.dialogs.messages.join('|').toStdString();
 }
@@ -255,11 +255,11 @@ TEST(BroadcastStop, WaitsForARunStillConvertingBeforeItClosesTheCodecStream) {
 TEST(BlockArrival, ABlockArrivingWhileTheRunConvertsIsDroppedBeforeItIsCopied) {
     auto capture = simulatedCapture();
     auto codecs = std::make_shared<vxtest::GatedAcm>();
-    Station s(capture, codecs);
+    LiveStation s(capture, codecs);
     TMainform& w = s.w();
     w.Connectrbtn->click();
     ASSERT_TRUE(s.broadcasting());
-    const int size = w.ACMC->InputBufferSize();
+    const int size = w.station().ACMC->InputBufferSize();
     const int buffers = capture->queued();
     ASSERT_TRUE(capture->fillNext(QByteArray(size, 'A')));
     ASSERT_TRUE(vxtest::waitUntil([&] { return codecs->conversions() == 1; }));
@@ -267,10 +267,11 @@ TEST(BlockArrival, ABlockArrivingWhileTheRunConvertsIsDroppedBeforeItIsCopied) {
     ASSERT_TRUE(capture->fillNext(QByteArray(size, 'B')));
     // The capture gets its buffer back once the handler has returned.
     ASSERT_TRUE(vxtest::waitUntil([&] { return capture->queued() == buffers; }));
-    EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(w.ACMC->BufferIn()), size), QByteArray(size, 'A'))
+    EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(w.station().ACMC->BufferIn()), size),
+              QByteArray(size, 'A'))
         << "the second block overwrote the input of the running conversion";
     codecs->openGate();
-    ASSERT_TRUE(vxtest::waitUntil([&] { return w.Thread->State() == tsIdle; }));
+    ASSERT_TRUE(vxtest::waitUntil([&] { return w.station().Thread->State() == tsIdle; }));
     EXPECT_EQ(codecs->conversions(), 1);
     EXPECT_EQ(codecs->input(0), QByteArray(size, 'A'));
 
@@ -283,18 +284,18 @@ TEST(BlockArrival, ABlockArrivingWhileTheRunConvertsIsDroppedBeforeItIsCopied) {
 
 TEST(BlockArrival, RefreshTimeIsTheTimeSinceThePreviousBlock) {
     auto capture = simulatedCapture();
-    Station s(capture, std::make_shared<vx::acm::SimulatedAcm>());
+    LiveStation s(capture, std::make_shared<vx::acm::SimulatedAcm>());
     TMainform& w = s.w();
     w.Connectrbtn->click();
     ASSERT_TRUE(s.broadcasting());
     // The first block measures from the start: pretend the start was 1.5 s ago.
-    w.LastBlockTime = w.LastBlockTime - 1500.0 / 86400000.0;
-    ASSERT_TRUE(capture->fillNext(QByteArray(w.ACMC->InputBufferSize(), 'x')));
+    w.station().LastBlockTime = w.station().LastBlockTime - 1500.0 / 86400000.0;
+    ASSERT_TRUE(capture->fillNext(QByteArray(w.station().ACMC->InputBufferSize(), 'x')));
     ASSERT_TRUE(vxtest::waitUntil([&] { return w.Refreshedit->text() != QLatin1String("0"); }));
     const int shown = w.Refreshedit->text().toInt();
     EXPECT_GE(shown, 1500);
     EXPECT_LT(shown, 1500 + 5000);
-    EXPECT_EQ(uint32_t(shown), w.RefreshMs);
+    EXPECT_EQ(uint32_t(shown), w.station().RefreshMs);
     w.Disconnectrbtn->click();
 }
 

@@ -12,7 +12,7 @@
 #include <algorithm>
 
 using vx::wavein::SimulatedWaveIn;
-using vxtest::Station;
+using vxtest::LiveStation;
 using vxtest::waitUntil;
 
 namespace {
@@ -28,11 +28,11 @@ int openCalls(const SimulatedWaveIn& capture) {
 
 // A station on the simulated device and codec with one listener program.
 struct SimulatedBroadcast {
-    SimulatedBroadcast() { s.w().CaptureRetry->setInterval(10); }
+    SimulatedBroadcast() { s.w().station().CaptureRetry->setInterval(10); }
     bool start() {
         s.w().Connectrbtn->click();
         listener = vxtest::listenerProgram(s.port());
-        return s.broadcasting() && waitUntil([&] { return s.w().GetUseranzahl() == 1; });
+        return s.broadcasting() && waitUntil([&] { return s.w().station().GetUseranzahl() == 1; });
     }
     // The device is unplugged and cannot be opened; the station has noticed and tried again twice.
     bool unplug() {
@@ -45,13 +45,13 @@ struct SimulatedBroadcast {
     bool plugIn(bool record) {
         capture->clearResults();
         const qsizetype expected = listener->received().size() + kSimulatedBlock;
-        return waitUntil([&] { return s.w().ACMI->Active(); }) &&
+        return waitUntil([&] { return s.w().station().ACMI->Active(); }) &&
                (!record || (capture->fillNext(kSecond) && listener->waitForBytes(expected)));
     }
     int reports() const { return int(s.dialogs.messages.size()); }
 
     std::shared_ptr<SimulatedWaveIn> capture = std::make_shared<SimulatedWaveIn>();
-    Station s{capture, std::make_shared<vx::acm::SimulatedAcm>()};
+    LiveStation s{capture, std::make_shared<vx::acm::SimulatedAcm>()};
     std::unique_ptr<vxtest::LoopbackPeer> listener;
 };
 
@@ -71,16 +71,16 @@ TEST(CaptureLoss, ALostDeviceIsReportedOnceListenersStayBlocksFlowWhenItIsBackAn
     ASSERT_TRUE(b.plugIn(false));
     ASSERT_TRUE(b.unplug());
     ASSERT_TRUE(b.plugIn(true));
-    EXPECT_FALSE(w.CaptureRetry->isActive());
+    EXPECT_FALSE(w.station().CaptureRetry->isActive());
     EXPECT_EQ(b.reports(), 1) << b.s.dialogs.messages.join('|').toStdString();
     EXPECT_EQ(b.listener->received().size(), kHeaderSize + 2 * kSimulatedBlock);
-    EXPECT_EQ(w.GetUseranzahl(), 1);
+    EXPECT_EQ(w.station().GetUseranzahl(), 1);
 
     // Lost again after a block: a new outage. A stop during it ends the retries.
     ASSERT_TRUE(b.unplug());
     EXPECT_EQ(b.reports(), 2);
     w.Disconnectrbtn->click();
-    EXPECT_FALSE(w.CaptureRetry->isActive());
+    EXPECT_FALSE(w.station().CaptureRetry->isActive());
     EXPECT_TRUE(b.s.settingsUnlocked());
     EXPECT_TRUE(b.listener->waitForClose());
     b.capture->clearResults();
@@ -143,9 +143,9 @@ TEST(CaptureLoss, ARestartedSoundServerIsReportedOnceAndTheListenersHearTheBroad
     QTemporaryDir dir;
     PulseServer server(dir.path());
     ASSERT_TRUE(server.start());
-    Station s(server.capture());  // the station's own codecs: LAME
+    LiveStation s(server.capture());  // the station's own codecs: LAME
     TMainform& w = s.w();
-    w.CaptureRetry->setInterval(100);
+    w.station().CaptureRetry->setInterval(100);
     w.Connectrbtn->click();
     ASSERT_TRUE(s.broadcasting()) << s.dialogs.messages.join('|').toStdString();
     auto listener = vxtest::listenerProgram(s.port());
@@ -154,11 +154,12 @@ TEST(CaptureLoss, ARestartedSoundServerIsReportedOnceAndTheListenersHearTheBroad
     server.crash();
     ASSERT_TRUE(waitUntil([&] { return !s.dialogs.messages.isEmpty(); }));
     EXPECT_TRUE(s.dialogs.messages[0].startsWith(kLost)) << s.dialogs.messages[0].toStdString();
-    EXPECT_TRUE(w.CaptureRetry->isActive());
+    EXPECT_TRUE(w.station().CaptureRetry->isActive());
 
     ASSERT_TRUE(server.start());
     // Whatever arrives from now on was recorded after the restart.
-    ASSERT_TRUE(waitUntil([&] { return w.ACMI->Active() && w.Thread->State() == tsIdle; }));
+    ASSERT_TRUE(
+        waitUntil([&] { return w.station().ACMI->Active() && w.station().Thread->State() == tsIdle; }));
     const qsizetype before = listener->received().size();
     ASSERT_TRUE(listener->waitForBytes(before + 2000));
     EXPECT_TRUE(vxtest::decodeMp3(listener->received().mid(before)).ok);

@@ -1,21 +1,21 @@
 // The station relays its stream to a real icecast2: players of the mount, the mount's metadata, and
 // the faults a relay meets (Icecast restarting, refusals, a server that never answers).
 #include "IcecastServer.h"
-#include "app/RelayBoard.h"
+#include "station/RelayBoard.h"
 
 #include <gtest/gtest.h>
 
 #include <QStandardPaths>
 
 using vxtest::IcecastServer;
-using vxtest::Station;
+using vxtest::LiveStation;
 
 namespace {
 
 constexpr int kHeaderSize = 514;
 
 IcecastRelay& relayAt(TMainform& w, std::size_t i) {
-    return *w.RelayStates->entries.at(i).relay;
+    return *w.station().RelayStates->entries.at(i).relay;
 }
 
 bool onAir(const IcecastRelay& relay) {
@@ -25,8 +25,9 @@ bool onAir(const IcecastRelay& relay) {
 // Counts the captured blocks that found the previous run still busy, and so never went out.
 struct LostBlocks {
     explicit LostBlocks(TMainform& w) {
-        w.ACMI->OnBufferFull = [&w, this, original = w.ACMI->OnBufferFull](TACMIn* s, const void* d, int n) {
-            count += w.Thread->State() != tsIdle;
+        w.station().ACMI->OnBufferFull = [&w, this, original = w.station().ACMI->OnBufferFull](
+                                             TACMIn* s, const void* d, int n) {
+            count += w.station().Thread->State() != tsIdle;
             original(s, d, n);
         };
     }
@@ -35,7 +36,7 @@ struct LostBlocks {
 
 // After the stop: the listener program's audio is one unbroken stretch of the MP3 copy, which holds
 // every block the station encoded.
-void expectUnbroken(Station& s, vxtest::LoopbackPeer& listener, int atLeastBytes) {
+void expectUnbroken(LiveStation& s, vxtest::LoopbackPeer& listener, int atLeastBytes) {
     ASSERT_TRUE(listener.waitForClose());
     const QByteArray copy = vxtest::readFile(s.path(s.mp3Copies().value(0)));
     const QByteArray audio = listener.received().mid(kHeaderSize);
@@ -48,8 +49,8 @@ void expectUnbroken(Station& s, vxtest::LoopbackPeer& listener, int atLeastBytes
 TEST(IcecastRelay, PlayersOfTheMountHearTheToneUnderTheStationsNameAndInfoText) {
     IcecastServer icecast;
     ASSERT_TRUE(icecast.running()) << icecast.diagnostics();
-    Station s(vx::wavein::createWaveIn(QStringLiteral("tone:440")), nullptr, QString(),
-              {icecast.target(QStringLiteral("/live"))});
+    LiveStation s(vx::wavein::createWaveIn(QStringLiteral("tone:440")), nullptr, QString(),
+                  {icecast.target(QStringLiteral("/live"))});
     TMainform& w = s.w();
     w.ExtRadioname->setText(QStringLiteral("Töne aus dem Test"));
     w.Connectrbtn->click();
@@ -94,8 +95,8 @@ TEST(IcecastRelay, PlayersOfTheMountHearTheToneUnderTheStationsNameAndInfoText) 
 TEST(IcecastRelay, IcecastGoneAndBackCostsTheListenersNothingAndTheRelayReturnsWithinTenSeconds) {
     IcecastServer icecast;
     ASSERT_TRUE(icecast.running()) << icecast.diagnostics();
-    Station s(vx::wavein::createWaveIn(QStringLiteral("tone:440")), nullptr, QString(),
-              {icecast.target(QStringLiteral("/live"))});
+    LiveStation s(vx::wavein::createWaveIn(QStringLiteral("tone:440")), nullptr, QString(),
+                  {icecast.target(QStringLiteral("/live"))});
     TMainform& w = s.w();
     w.Mp3Aufz->setChecked(true);
     LostBlocks lost(w);
@@ -134,9 +135,9 @@ TEST(IcecastRelay, RefusalsAreReportedOnceAndAServerThatNeverAnswersSlowsNoListe
     socklen_t len = sizeof a;
     ::getsockname(silent, reinterpret_cast<sockaddr*>(&a), &len);
     const QString live = icecast.target(QStringLiteral("/live"));
-    Station s(vx::wavein::createWaveIn(QStringLiteral("tone:440")), nullptr, QString(),
-              {live, live, icecast.target(QStringLiteral("/other"), QStringLiteral("not-the-password")),
-               QStringLiteral("icecast://source:pw@127.0.0.1:%1/silent").arg(ntohs(a.sin_port))});
+    LiveStation s(vx::wavein::createWaveIn(QStringLiteral("tone:440")), nullptr, QString(),
+                  {live, live, icecast.target(QStringLiteral("/other"), QStringLiteral("not-the-password")),
+                   QStringLiteral("icecast://source:pw@127.0.0.1:%1/silent").arg(ntohs(a.sin_port))});
     TMainform& w = s.w();
     w.Mp3Aufz->setChecked(true);
     LostBlocks lost(w);
@@ -154,7 +155,7 @@ TEST(IcecastRelay, RefusalsAreReportedOnceAndAServerThatNeverAnswersSlowsNoListe
         vxtest::waitUntil([&] { return relayAt(w, loser).status().state == IcecastRelay::State::Error; }));
     // A few blocks later nothing has been tried again, and nothing more reported.
     ASSERT_TRUE(listener->waitForBytes(kHeaderSize + 4 * 2000, 15000));
-    const auto& entries = w.RelayStates->entries;
+    const auto& entries = w.station().RelayStates->entries;
     EXPECT_TRUE(entries[loser].status.reason.contains(QStringLiteral("Mountpoint in use")))
         << entries[loser].status.reason.toStdString();
     EXPECT_TRUE(entries[2].status.reason.contains(QStringLiteral("wrong user name or password")))

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-using vxtest::Station;
+using vxtest::LiveStation;
 
 namespace {
 
@@ -20,15 +20,15 @@ TEST(LineLoad, TheUploadTextScalesTheBarAndNeverSilencesTheBroadcast) {
         {"abc", 1, true},  // no capacity to compare with: the bar shows full, the audio still goes out
     };
     for (const Row& row : rows) {
-        Station s(vx::wavein::createWaveIn(QStringLiteral("tone")));
+        LiveStation s(vx::wavein::createWaveIn(QStringLiteral("tone")));
         TMainform& w = s.w();
-        w.ACMC->FormatIn = vx::acm::pcmFormat(44100, 16, 1);
-        w.ACMC->FormatOut = vx::acm::mp3Format(44100, 1, 128);
+        w.station().ACMC->FormatIn = vx::acm::pcmFormat(44100, 16, 1);
+        w.station().ACMC->FormatOut = vx::acm::mp3Format(44100, 1, 128);
         w.Upload->setText(QString::fromLatin1(row.upload));
         w.Connectrbtn->click();
         ASSERT_TRUE(s.broadcasting()) << row.upload;
         auto listener = vxtest::listenerProgram(s.port());
-        ASSERT_TRUE(vxtest::waitUntil([&] { return w.GetUseranzahl() == 1; }));
+        ASSERT_TRUE(vxtest::waitUntil([&] { return w.station().GetUseranzahl() == 1; }));
         ASSERT_TRUE(listener->waitForBytes(514 + 2 * 15000, 20000)) << row.upload << ": no audio";
         ASSERT_TRUE(vxtest::waitUntil([&] { return w.Auslastung->value() > 0; })) << row.upload;
         EXPECT_EQ(w.Auslastung->maximum(), row.maximum) << row.upload;
@@ -38,7 +38,7 @@ TEST(LineLoad, TheUploadTextScalesTheBarAndNeverSilencesTheBroadcast) {
         if (!row.full) {
             EXPECT_EQ(w.Auslastung->value(), block) << row.upload;  // one listener times one block
         }
-        EXPECT_EQ(w.ErrorCount, 0u);
+        EXPECT_EQ(w.station().ErrorCount, 0u);
         w.Disconnectrbtn->click();
         EXPECT_EQ(w.Auslastung->value(), 0) << row.upload;
     }
@@ -46,7 +46,7 @@ TEST(LineLoad, TheUploadTextScalesTheBarAndNeverSilencesTheBroadcast) {
 
 TEST(LineLoad, WithoutConnectionsTheBarShowsZeroAndTheMp3CopyStillGetsEveryBlock) {
     auto capture = vx::wavein::createWaveIn(QStringLiteral("tone"));
-    Station s(capture);
+    LiveStation s(capture);
     TMainform& w = s.w();
     w.Mp3Aufz->setChecked(true);
     w.Auslastung->setValue(5);
@@ -70,7 +70,7 @@ TEST(LineLoad, WithoutConnectionsTheBarShowsZeroAndTheMp3CopyStillGetsEveryBlock
 }
 
 TEST(Broadcast, ClosingTheWindowStopsTheBroadcastFirst) {
-    Station s(vx::wavein::createWaveIn(QStringLiteral("tone")));
+    LiveStation s(vx::wavein::createWaveIn(QStringLiteral("tone")));
     TMainform& w = s.w();
     w.Connectrbtn->click();
     ASSERT_TRUE(s.broadcasting());
@@ -78,8 +78,8 @@ TEST(Broadcast, ClosingTheWindowStopsTheBroadcastFirst) {
     ASSERT_TRUE(listener->waitForBytes(514));
     EXPECT_TRUE(w.close());
     EXPECT_FALSE(s.broadcasting());
-    EXPECT_FALSE(w.ACMC->Active());
-    EXPECT_FALSE(w.ACMI->Active());
+    EXPECT_FALSE(w.station().ACMC->Active());
+    EXPECT_FALSE(w.station().ACMI->Active());
     EXPECT_TRUE(listener->waitForClose());
     EXPECT_TRUE(s.dialogs.messages.isEmpty()) << s.dialogs.messages.join('|').toStdString();
 }

@@ -118,9 +118,9 @@ QString writeToneFile(const QString& dir, double hz, int seconds) {
 }
 
 // The window on a temporary program directory, offline, recording through ALSA's pulse plugin.
-class Station : public vxtest::MainformFixture {
+class LiveStation : public vxtest::MainformFixture {
 public:
-    explicit Station(const QString& dataDir = {}) {
+    explicit LiveStation(const QString& dataDir = {}) {
         if (!dataDir.isEmpty()) {
             env.dataDir = dataDir;
         }
@@ -176,7 +176,7 @@ TEST(MixerEndToEnd, TheStationRecordsWhatTheServerPlaysAtTheVolumeOfItsSlider) {
                                                    writeToneFile(pulse.folder(), 440.0, 300)});
     ASSERT_TRUE(player.started());
 
-    Station first;  // its folder outlives its window
+    LiveStation first;  // its folder outlives its window
     TMainform* w = first.form.get();
     EXPECT_EQ(first.items(),
               (QStringList{"Eigene Einstellungen", "Aufnahme", "Monitor of VxSink", "VxInput"}));
@@ -189,7 +189,8 @@ TEST(MixerEndToEnd, TheStationRecordsWhatTheServerPlaysAtTheVolumeOfItsSlider) {
     EXPECT_EQ(w->AudioLautst->Value(), 65535) << "the monitor's volume, 100 %";
 
     w->Connectrbtn->click();
-    ASSERT_TRUE(w->ServerVandorixClient->Active()) << first.dialogs.messages.join('|').toStdString();
+    ASSERT_TRUE(w->station().ServerVandorixClient->Active())
+        << first.dialogs.messages.join('|').toStdString();
     auto listener = vxtest::listenerProgram(first.port());
     ASSERT_TRUE(receiveSeconds(*listener, 4)) << "no audio reached the listener";
     const Heard tone = lastSecond(listener->received());
@@ -215,7 +216,7 @@ TEST(MixerEndToEnd, TheStationRecordsWhatTheServerPlaysAtTheVolumeOfItsSlider) {
     pulse.pactl(
         {QStringLiteral("set-source-volume"), QStringLiteral("vxsink.monitor"), QStringLiteral("100%")});
 
-    Station again(first.dir.path());
+    LiveStation again(first.dir.path());
     EXPECT_TRUE(again.dialogs.messages.isEmpty()) << again.dialogs.messages.join('|').toStdString();
     EXPECT_EQ(again.form->AudioQuelle->currentIndex(), 2);
     EXPECT_TRUE(again.form->LautstOptionsspeichern->isChecked());
@@ -226,7 +227,7 @@ TEST(MixerEndToEnd, TheStationRecordsWhatTheServerPlaysAtTheVolumeOfItsSlider) {
     // The chosen input goes away (a device unplugged): the broadcast goes on, and so does the window.
     again.form->AudioLautst->setValue(65535);
     again.form->Connectrbtn->click();
-    ASSERT_TRUE(again.form->ServerVandorixClient->Active());
+    ASSERT_TRUE(again.form->station().ServerVandorixClient->Active());
     auto second = vxtest::listenerProgram(again.port());
     again.form->AudioQuelle->setCurrentIndex(3);
     emit again.form->AudioQuelle->activated(3);
@@ -240,7 +241,7 @@ TEST(MixerEndToEnd, TheStationRecordsWhatTheServerPlaysAtTheVolumeOfItsSlider) {
     again.form->AudioLautst->setValue(1000);
     emit again.form->AudioQuelle->activated(3);
     EXPECT_TRUE(receiveSeconds(*second, 3)) << "the broadcast stopped with its source";
-    EXPECT_TRUE(again.form->ServerVandorixClient->Active());
+    EXPECT_TRUE(again.form->station().ServerVandorixClient->Active());
     EXPECT_TRUE(again.dialogs.messages.isEmpty()) << again.dialogs.messages.join('|').toStdString();
     again.form->Disconnectrbtn->click();
 }

@@ -9,7 +9,7 @@
 #include <QElapsedTimer>
 #include <QStandardPaths>
 
-using vxtest::Station;
+using vxtest::LiveStation;
 
 namespace {
 
@@ -52,7 +52,7 @@ private:
 
 TEST(Playback, ARecordingPlaysToMpg123AndListenerProgramsInChunksOfOneSecondPassByPass) {
     ASSERT_FALSE(QStandardPaths::findExecutable(QStringLiteral("mpg123")).isEmpty()) << "mpg123 is missing";
-    Station s(vx::wavein::createWaveIn(QStringLiteral("tone:1000")));  // never opened by a playback
+    LiveStation s(vx::wavein::createWaveIn(QStringLiteral("tone:1000")));  // never opened by a playback
     TMainform& w = s.w();
     // 44.1 kHz stereo 128 kbit/s: 16000 bytes per second, one and a half seconds, so a pass is one
     // whole chunk and a shorter tail.
@@ -79,7 +79,7 @@ TEST(Playback, ARecordingPlaysToMpg123AndListenerProgramsInChunksOfOneSecondPass
         if (player) {
             pcm += player->readOutput();
         }
-        if (!w.Playing) {
+        if (!w.station().Playing) {
             return;
         }
         controlsLocked &= !w.Button3->isEnabled() && !w.RecordtoFileBtn->isEnabled();
@@ -115,7 +115,7 @@ TEST(Playback, ARecordingPlaysToMpg123AndListenerProgramsInChunksOfOneSecondPass
         if (playback == 2 && !closed && got - kHeaderSize >= 3 * stream.size()) {
             closed = true;
             w.close();
-            closeWaited = w.Playing && s.broadcasting();
+            closeWaited = w.station().Playing && s.broadcasting();
         }
         if (clock.elapsed() > 40000) {
             ADD_FAILURE() << "the playback did not end";
@@ -126,7 +126,7 @@ TEST(Playback, ARecordingPlaysToMpg123AndListenerProgramsInChunksOfOneSecondPass
     w.Loop->setChecked(true);
     s.dialogs.fileAnswers = {path};
     w.Button3->click();
-    EXPECT_FALSE(w.Playing);
+    EXPECT_FALSE(w.station().Playing);
     EXPECT_TRUE(s.broadcasting()) << "the broadcast ends with the playback";
     EXPECT_TRUE(w.Button3->isEnabled() && w.RecordtoFileBtn->isEnabled());
     EXPECT_TRUE(controlsLocked) << "PlayfromFile or RecordtoFile could be clicked during the playback";
@@ -148,7 +148,7 @@ TEST(Playback, ARecordingPlaysToMpg123AndListenerProgramsInChunksOfOneSecondPass
     w.Loop->setChecked(true);
     s.dialogs.fileAnswers = {path};
     w.Button3->click();
-    EXPECT_FALSE(w.Playing);
+    EXPECT_FALSE(w.station().Playing);
     EXPECT_TRUE(closeWaited) << "the window closed beneath the playback";
     ASSERT_TRUE(vxtest::waitUntil([&] { return !s.broadcasting(); })) << "the window did not close";
     EXPECT_TRUE(QFile::exists(s.path(QStringLiteral("Optionen.ini")))) << "the close handling did not run";
@@ -167,9 +167,9 @@ TEST(Playback, ARecordingPlaysToMpg123AndListenerProgramsInChunksOfOneSecondPass
 }
 
 TEST(Playback, RefusedFilesStartNothingAndTheNextFilePlaysInPlaceOfTheLiveSignal) {
-    Station s(vx::wavein::createWaveIn(QStringLiteral("tone:1000")));
+    LiveStation s(vx::wavein::createWaveIn(QStringLiteral("tone:1000")));
     TMainform& w = s.w();
-    const QByteArray good = makeRecording(defaultInputFormat(), w.ACMC->FormatOut, 4, 440.0);
+    const QByteArray good = makeRecording(defaultInputFormat(), w.station().ACMC->FormatOut, 4, 440.0);
     auto withRate = [&](uint32_t rate) {
         TAudioFormat f = TAudioFormat::fromBytes(good.left(kFormatSize));
         f.setAvgBytesPerSec(rate);
@@ -202,7 +202,7 @@ TEST(Playback, RefusedFilesStartNothingAndTheNextFilePlaysInPlaceOfTheLiveSignal
         EXPECT_TRUE(s.dialogs.messages[0].endsWith(
             QStringLiteral("DebugStr: Button3Click\n\rDebugNum: %1").arg(r.step)))
             << report;
-        EXPECT_FALSE(w.Playing);
+        EXPECT_FALSE(w.station().Playing);
         EXPECT_FALSE(s.broadcasting()) << "a refused file started the broadcast";
         EXPECT_TRUE(w.Button3->isEnabled() && w.RecordtoFileBtn->isEnabled());
     }
@@ -213,7 +213,7 @@ TEST(Playback, RefusedFilesStartNothingAndTheNextFilePlaysInPlaceOfTheLiveSignal
     EXPECT_TRUE(s.dialogs.messages[0].startsWith(QStringLiteral("No recording file chosen")));
     EXPECT_TRUE(s.dialogs.messages[1].startsWith(QStringLiteral("I/O error 103")));
     EXPECT_TRUE(s.dialogs.messages[1].endsWith(QStringLiteral("DebugStr: Button2Click\n\rDebugNum: 3")));
-    EXPECT_FALSE(w.Recording || w.RecordMode);
+    EXPECT_FALSE(w.station().Recording || w.station().RecordMode);
     s.dialogs.messages.clear();
 
     // A live broadcast of another tone; the file's chunks take the place of its blocks, whole and in

@@ -1,6 +1,6 @@
 // A headless station records and plays from its command line and ends with a complete file.
 #include "StationHarness.h"
-#include "app/TOptionsRecord.h"
+#include "settings/TOptionsRecord.h"
 
 #include <gtest/gtest.h>
 

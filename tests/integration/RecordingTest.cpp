@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-using vxtest::Station;
+using vxtest::LiveStation;
 
 namespace {
 
@@ -28,35 +28,35 @@ void expectTone(const QByteArray& stream) {
 }
 
 TEST(Recording, RecordModeWritesTheFormatThenTheEncodedToneAndOpensNoListenerPort) {
-    Station s(vx::wavein::createWaveIn(QStringLiteral("tone:440")));
+    LiveStation s(vx::wavein::createWaveIn(QStringLiteral("tone:440")));
     TMainform& w = s.w();
     const QString path = s.path(QStringLiteral("aufnahme.ktv"));
     s.dialogs.fileAnswers = {path};
     w.RecordtoFileBtn->click();
-    ASSERT_TRUE(w.RecordMode);
-    ASSERT_TRUE(w.ACMC->Active()) << s.dialogs.messages.join('|').toStdString();
+    ASSERT_TRUE(w.station().RecordMode);
+    ASSERT_TRUE(w.station().ACMC->Active()) << s.dialogs.messages.join('|').toStdString();
     EXPECT_TRUE(s.settingsLocked());
     EXPECT_FALSE(s.broadcasting());
     EXPECT_FALSE(vxtest::LoopbackPeer(s.port()).connected()) << "record mode opened the listener port";
 
     w.Button1->click();
     ASSERT_EQ(s.dialogs.messages, QStringList{path});  // "Start" names the file first
-    ASSERT_TRUE(w.Recording);
+    ASSERT_TRUE(w.station().Recording);
     ASSERT_TRUE(waitForBlocks(path, 3));
     w.Button2->click();
-    EXPECT_FALSE(w.Recording);
-    EXPECT_FALSE(w.RecordMode);
+    EXPECT_FALSE(w.station().Recording);
+    EXPECT_FALSE(w.station().RecordMode);
     EXPECT_EQ(s.dialogs.messages.size(), 1) << s.dialogs.messages.join('|').toStdString();
 
     const QByteArray file = vxtest::readFile(path);
-    EXPECT_EQ(file.left(kFormatSize), w.ACMC->FormatOut.toBytes());
+    EXPECT_EQ(file.left(kFormatSize), w.station().ACMC->FormatOut.toBytes());
     expectTone(file.mid(kFormatSize));
     w.Disconnectrbtn->click();
     EXPECT_TRUE(s.settingsUnlocked());
 }
 
 TEST(Recording, StartDuringABroadcastDivertsTheBlocksFromTheListenersToTheFileUntilStop) {
-    Station s(vx::wavein::createWaveIn(QStringLiteral("tone:440")));
+    LiveStation s(vx::wavein::createWaveIn(QStringLiteral("tone:440")));
     TMainform& w = s.w();
     w.Connectrbtn->click();
     ASSERT_TRUE(s.broadcasting());
@@ -80,7 +80,7 @@ TEST(Recording, StartDuringABroadcastDivertsTheBlocksFromTheListenersToTheFileUn
     EXPECT_EQ(s.dialogs.messages, QStringList{path});
 
     const QByteArray file = vxtest::readFile(path);
-    EXPECT_EQ(file.left(kFormatSize), w.ACMC->FormatOut.toBytes());
+    EXPECT_EQ(file.left(kFormatSize), w.station().ACMC->FormatOut.toBytes());
     expectTone(file.mid(kFormatSize));
     w.Disconnectrbtn->click();
 }

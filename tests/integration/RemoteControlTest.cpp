@@ -7,26 +7,26 @@
 
 #include <gtest/gtest.h>
 
+using vxtest::LiveStation;
 using vxtest::RemotePeer;
-using vxtest::Station;
 
 namespace {
 
 // Sends one command as the only read of a fresh connection and waits until the station has handled it
 // (it releases the connection after reading everything before the end). Returns the answer.
-QByteArray command(Station& s, const QByteArray& bytes) {
-    RemotePeer peer(s.w().RemoteControl->LocalPort());
+QByteArray command(LiveStation& s, const QByteArray& bytes) {
+    RemotePeer peer(s.w().station().RemoteControl->LocalPort());
     EXPECT_TRUE(peer.connected());
     peer.sendLast(bytes);
     QByteArray answer;
     EXPECT_TRUE(peer.readUntilClosed(answer));
-    EXPECT_TRUE(vxtest::waitUntil([&] { return s.w().RemoteControl->ConnectionCount() == 0; }));
+    EXPECT_TRUE(vxtest::waitUntil([&] { return s.w().station().RemoteControl->ConnectionCount() == 0; }));
     return answer;
 }
 
 TEST(RemoteControl, PeersOutsideTheLocalNetworksAreClosedAtOnce) {
-    Station s(std::make_shared<vx::wavein::SimulatedWaveIn>(), std::make_shared<vx::acm::SimulatedAcm>());
-    const int port = s.w().RemoteControl->LocalPort();
+    LiveStation s(std::make_shared<vx::wavein::SimulatedWaveIn>(), std::make_shared<vx::acm::SimulatedAcm>());
+    const int port = s.w().station().RemoteControl->LocalPort();
     ASSERT_GT(port, 0);
 
     RemotePeer foreign(port, "127.0.0.2");
@@ -38,8 +38,8 @@ TEST(RemoteControl, PeersOutsideTheLocalNetworksAreClosedAtOnce) {
     RemotePeer local(port);
     ASSERT_TRUE(local.connected());
     ASSERT_TRUE(vxtest::waitUntil([&] {
-        const auto c = s.w().RemoteControl->ConnectionAt(0);
-        return s.w().RemoteControl->ConnectionCount() == 1 && c && c->IsOpen() &&
+        const auto c = s.w().station().RemoteControl->ConnectionAt(0);
+        return s.w().station().RemoteControl->ConnectionCount() == 1 && c && c->IsOpen() &&
                c->PeerAddress() == QLatin1String("127.0.0.1");
     }));
     // The local peer is obeyed: its "Start" starts the broadcast.
@@ -52,8 +52,8 @@ TEST(RemoteControl, StartWhileRunningAndStopWhileStoppedDoNothing) {
     directory.setHandler([](const vxtest::LocalHttpServer::Request& r) -> std::optional<QByteArray> {
         return vxtest::LocalHttpServer::response(r.target().contains("action=setoff") ? "E108" : "E100");
     });
-    Station s(std::make_shared<vx::wavein::SimulatedWaveIn>(), std::make_shared<vx::acm::SimulatedAcm>(),
-              directory.origin() + QStringLiteral("/vdb/"));
+    LiveStation s(std::make_shared<vx::wavein::SimulatedWaveIn>(), std::make_shared<vx::acm::SimulatedAcm>(),
+                  directory.origin() + QStringLiteral("/vdb/"));
     TMainform& w = s.w();
     w.Passwort1->setText(QStringLiteral("pw"));
     w.Passwort2->setText(QStringLiteral("pw"));
@@ -82,7 +82,7 @@ TEST(RemoteControl, StartWhileRunningAndStopWhileStoppedDoNothing) {
 }
 
 TEST(RemoteControl, AnythingButOneWholeCommandIsIgnored) {
-    Station s(std::make_shared<vx::wavein::SimulatedWaveIn>(), std::make_shared<vx::acm::SimulatedAcm>());
+    LiveStation s(std::make_shared<vx::wavein::SimulatedWaveIn>(), std::make_shared<vx::acm::SimulatedAcm>());
     const QByteArray T = vxtest::kTerminator;
     const QByteArray ignored[] = {
         "Start\r\n" + T, "Start",         "start" + T,     "Start" + T + "Liste" + T,
@@ -99,8 +99,8 @@ TEST(RemoteControl, AnythingButOneWholeCommandIsIgnored) {
 
 // Any local program can reset its connections by the thousand: each costs that connection, no report.
 TEST(RemoteControl, ResetConnectionsCloseQuietly) {
-    Station s(std::make_shared<vx::wavein::SimulatedWaveIn>(), std::make_shared<vx::acm::SimulatedAcm>());
-    TServerSocket& remote = *s.w().RemoteControl;
+    LiveStation s(std::make_shared<vx::wavein::SimulatedWaveIn>(), std::make_shared<vx::acm::SimulatedAcm>());
+    TServerSocket& remote = *s.w().station().RemoteControl;
     // Errors that escape a handler end in the window's error report, as in the station.
     struct Report {
         explicit Report(TMainform& w) {
@@ -126,7 +126,7 @@ TEST(RemoteControl, ResetConnectionsCloseQuietly) {
 }
 
 TEST(RemoteControl, ListeAnswersOneElementPerListenerOfTheClientList) {
-    Station s(vx::wavein::createWaveIn(QStringLiteral("tone")));
+    LiveStation s(vx::wavein::createWaveIn(QStringLiteral("tone")));
     TMainform& w = s.w();
     EXPECT_TRUE(command(s, "Liste" + vxtest::kTerminator).isEmpty()) << "an empty list answers nothing";
     w.Connectrbtn->click();

@@ -1,6 +1,6 @@
 // Listeners that stop taking the stream lose their slot; slow ones keep it.
 #include "StationHarness.h"
-#include "app/TVXSocketData.h"
+#include "net/TVXSocketData.h"
 #include "platform/wavein/SimulatedWaveIn.h"
 
 #include <gtest/gtest.h>
@@ -29,28 +29,28 @@ TEST(StalledListener, ListenerThatTakesNothingForTheLimitIsClosedOneThatReadsIsK
     auto capture = std::make_shared<vx::wavein::SimulatedWaveIn>();
     auto codecs = std::make_shared<vx::acm::SimulatedAcm>();
     codecs->outputSize = codecs->convertedBytes = 256 * 1024;  // fills a peer's buffers in a few blocks
-    vxtest::Station s(capture, codecs);
+    vxtest::LiveStation s(capture, codecs);
     TMainform& w = s.w();
-    w.StalledListenerLimitMs = 50;
+    w.station().StalledListenerLimitMs = 50;
     w.Connectrbtn->click();
     ASSERT_TRUE(s.broadcasting());
     auto stalled = vxtest::listenerProgram(s.port());  // never reads
-    ASSERT_TRUE(vxtest::waitUntil([&] { return w.GetUseranzahl() == 1; }));
-    const auto stalledConnection = w.ServerVandorixClient->ConnectionAt(0);
+    ASSERT_TRUE(vxtest::waitUntil([&] { return w.station().GetUseranzahl() == 1; }));
+    const auto stalledConnection = w.station().ServerVandorixClient->ConnectionAt(0);
     auto reader = vxtest::listenerProgram(s.port());
-    ASSERT_TRUE(vxtest::waitUntil([&] { return w.GetUseranzahl() == 2; }));
+    ASSERT_TRUE(vxtest::waitUntil([&] { return w.station().GetUseranzahl() == 2; }));
 
     const int buffers = capture->queued();
     // Blocks go out until the stalled listener has refused them for the limit: a matter of time, not of
     // their number, since a fast machine hands out hundreds of blocks in those 50 ms.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (stalledConnection->IsOpen() && std::chrono::steady_clock::now() < deadline) {
-        ASSERT_TRUE(capture->fillNext(QByteArray(w.ACMC->InputBufferSize(), 'A')));
-        ASSERT_TRUE(
-            vxtest::waitUntil([&] { return capture->queued() == buffers && w.Thread->State() == tsIdle; }));
+        ASSERT_TRUE(capture->fillNext(QByteArray(w.station().ACMC->InputBufferSize(), 'A')));
+        ASSERT_TRUE(vxtest::waitUntil(
+            [&] { return capture->queued() == buffers && w.station().Thread->State() == tsIdle; }));
         reader->received();
         reader->clearReceived();
-        w.ConnectionTestTimer(w.ConnectionTest);
+        w.station().ConnectionTestTimer();
     }
     EXPECT_FALSE(stalledConnection->IsOpen()) << "the stalled listener kept its slot";
     EXPECT_EQ(w.Hoerer->text().toStdString(), "1");
@@ -65,17 +65,18 @@ TEST(StalledListener, ListenerThatCatchesUpAfterRefusingStartsAfresh) {
     auto capture = std::make_shared<vx::wavein::SimulatedWaveIn>();
     auto codecs = std::make_shared<vx::acm::SimulatedAcm>();
     codecs->outputSize = codecs->convertedBytes = 256 * 1024;
-    vxtest::Station s(capture, codecs);
+    vxtest::LiveStation s(capture, codecs);
     TMainform& w = s.w();
     w.Connectrbtn->click();
     ASSERT_TRUE(s.broadcasting());
     auto peer = vxtest::listenerProgram(s.port());
-    ASSERT_TRUE(vxtest::waitUntil([&] { return w.GetUseranzahl() == 1; }));
-    const TVXSocketData* session = listenerSession(*w.ServerVandorixClient->ConnectionAt(0));
+    ASSERT_TRUE(vxtest::waitUntil([&] { return w.station().GetUseranzahl() == 1; }));
+    const TVXSocketData* session = listenerSession(*w.station().ServerVandorixClient->ConnectionAt(0));
     const int buffers = capture->queued();
     auto oneBlock = [&] {
-        return capture->fillNext(QByteArray(w.ACMC->InputBufferSize(), 'A')) &&
-               vxtest::waitUntil([&] { return capture->queued() == buffers && w.Thread->State() == tsIdle; });
+        return capture->fillNext(QByteArray(w.station().ACMC->InputBufferSize(), 'A')) &&
+               vxtest::waitUntil(
+                   [&] { return capture->queued() == buffers && w.station().Thread->State() == tsIdle; });
     };
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (session->stalledFor() == 0ms && std::chrono::steady_clock::now() < deadline) {

@@ -272,11 +272,11 @@ private:
 // The window on a temporary program directory, offline (/WO) unless a directory URL is given, with a
 // radio name, a free listener port and no listener limit. Its codecs are the station's own (LAME) unless
 // the test gives others.
-class Station : public MainformFixture {
+class LiveStation : public MainformFixture {
 public:
-    explicit Station(std::shared_ptr<vx::wavein::WaveIn> capture,
-                     std::shared_ptr<vx::acm::Acm> codecs = nullptr, const QString& directoryUrl = QString(),
-                     const QStringList& icecastTargets = {}) {
+    explicit LiveStation(std::shared_ptr<vx::wavein::WaveIn> capture,
+                         std::shared_ptr<vx::acm::Acm> codecs = nullptr,
+                         const QString& directoryUrl = QString(), const QStringList& icecastTargets = {}) {
         env.waveIn = std::move(capture);
         if (codecs) {
             env.acm = std::move(codecs);
@@ -295,7 +295,7 @@ public:
 
     TMainform& w() { return *form; }
     int port() const { return form->VandorixClientport->value(); }
-    bool broadcasting() const { return form->ServerVandorixClient->Active(); }
+    bool broadcasting() const { return form->station().ServerVandorixClient->Active(); }
     bool settingsLocked() const {
         return !form->Connectrbtn->isEnabled() && form->Disconnectrbtn->isEnabled() &&
                !form->VandorixClientport->isEnabled() && !form->OutpForm->isEnabled();

@@ -1,7 +1,7 @@
 // The station as its own process: driven over the remote control with vandorixctl, heard with mpg123,
 // and the README's run command.
 #include "StationHarness.h"
-#include "app/TOptionsRecord.h"
+#include "settings/TOptionsRecord.h"
 #include "support/LocalHttpServer.h"
 
 #include <gtest/gtest.h>

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "app/StationEnvironment.h"
 #include "app/TMainform.h"
 #include "platform/acm/PlatformAcm.h"
 #include "platform/mixerapi/SimulatedMixer.h"
 #include "platform/wavein/SimulatedWaveIn.h"
+#include "station/StationEnvironment.h"
 #include "support/TestSupport.h"
 
 #include <QTemporaryDir>

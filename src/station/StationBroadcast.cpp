@@ -1,38 +1,25 @@
-// Worker runs, broadcast start and stop, stream distribution.
-#include "app/EInOutError.h"
-#include "app/ListenerDestination.h"
-#include "app/TMainform.h"
-#include "app/TVXSocketData.h"
+// Worker runs, broadcast start and stop, the block's road and the capture retry.
+#include "audio/ListenerDestination.h"
+#include "audio/QueuedFileWriter.h"
 #include "audio/TACMConvertor.h"
 #include "audio/TACMIn.h"
+#include "net/TVXSocketData.h"
 #include "platform/Posting.h"
 #include "platform/ScopeGuard.h"
-#include "threads/TThreadComp.h"
-#include "ui/ListenerListModel.h"
-#include "ui/UserDialogs.h"
+#include "station/EConvertError.h"
+#include "station/Station.h"
 
-#include <QCheckBox>
-#include <QLabel>
-#include <QLineEdit>
 #include <QLocale>
-#include <QProgressBar>
-#include <QPushButton>
 #include <QRegularExpression>
-#include <QSpinBox>
 #include <QTime>
 #include <QTimer>
 
 #include <algorithm>
-#include <chrono>
 #include <climits>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 namespace {
-
-const QString kApplicationTitle = QString::fromLatin1(vx::kStationTitle);
 
 // A run converts one block and hands it to every listener without waiting on any of them, so it ends
 // well within the block's second; this bound only keeps a stuck codec from hanging the stop.
@@ -41,6 +28,10 @@ constexpr int kRunEndWaitMs = 10000;
 // A sound server restarts within a few seconds, and a device plugged in again is ready as soon; trying
 // more often only costs a failed open each time.
 constexpr int kCaptureRetryMs = 3000;
+
+// A network folder or a USB stick may stall for seconds; the copy waits in memory meanwhile, as much as
+// the relays do for their servers.
+constexpr int kFileQueueSeconds = 30;
 
 // The current time of day as a fraction of a day.
 double timeOfDay() {
@@ -59,14 +50,27 @@ int lineCapacity(const QString& upload) {
 
 }  // namespace
 
-void TMainform::buildBroadcast() {
+void Station::buildBroadcast() {
     Thread = std::make_unique<TThreadComp>();
     Thread->SetThreadPriority(tpHigher);
     Thread->OnExecute = [this](TThreadComp* sender) { ThreadExecute(sender); };
     Listeners = std::make_unique<ListenerDestination>(*ServerVandorixClient);
     Listeners->OnSendError = [this] {
         const uint32_t errors = ++ErrorCount;
-        vx::postTo(this, [this, errors] { Errorsvandorixclient->setText(QString::number(errors)); });
+        vx::postTo(this, [this, errors] { emit errorsShown(errors); });
+    };
+    Mp3File = std::make_unique<QueuedFileWriter>();
+    RecordFile = std::make_unique<QueuedFileWriter>();
+    // A recording has no listener to keep waiting: it waits for its disk rather than lose blocks.
+    RecordFile->setWaitWhenFull(true);
+    // A disk fails on the file's own thread; the report names the step that handed the block over.
+    Mp3File->OnFailure = [this](const std::string& message) {
+        Mp3Recording = false;
+        reportFromWorker(message, QStringLiteral("ThreadExecute"), 3);
+    };
+    RecordFile->OnFailure = [this](const std::string& message) {
+        Recording = false;
+        reportFromWorker(message, QStringLiteral("ThreadExecute"), 5);
     };
     // Not guarded: an error goes through the capture component (which then takes that buffer out of its
     // rotation) to the event loop's error report.
@@ -76,13 +80,7 @@ void TMainform::buildBroadcast() {
     ACMI->OnError = [this](TACMIn* sender, const EACMIn& e) { ACMIError(sender, e); };
     CaptureRetry = new QTimer(this);
     CaptureRetry->setInterval(kCaptureRetryMs);
-    connect(CaptureRetry, &QTimer::timeout, this,
-            [this] { Guarded(CaptureRetry, [this] { CaptureRetryTimer(CaptureRetry); }); });
-
-    connect(Connectrbtn, &QPushButton::clicked, this,
-            [this] { Guarded(Connectrbtn, [this] { ConnectrbtnClick(Connectrbtn); }); });
-    connect(Disconnectrbtn, &QPushButton::clicked, this,
-            [this] { Guarded(Disconnectrbtn, [this] { DisconnectrbtnClick(Disconnectrbtn); }); });
+    connect(CaptureRetry, &QTimer::timeout, this, [this] { Guarded([this] { CaptureRetryTimer(); }); });
 
     EndProcess = [] {
         std::fflush(nullptr);
@@ -90,47 +88,46 @@ void TMainform::buildBroadcast() {
     };
     RemoteControl = std::make_unique<TServerSocket>();
     RemoteControl->Port = env_.remoteControlPort;
-    RemoteControl->OnClientConnect = [this](TServerSocket* sender, const auto& socket) {
-        Guarded(this, [&] { RemoteControlClientConnect(sender, socket); });
+    RemoteControl->OnClientConnect = [this](TServerSocket*, const auto& socket) {
+        Guarded([&] { RemoteControlClientConnect(socket); });
     };
-    RemoteControl->OnClientRead = [this](TServerSocket* sender, const auto& socket) {
-        Guarded(this, [&] { RemoteControlClientRead(sender, socket); });
+    RemoteControl->OnClientRead = [this](TServerSocket*, const auto& socket) {
+        Guarded([&] { RemoteControlClientRead(socket); });
     };
-    RemoteControl->OnClientError = [this](TServerSocket* sender, const auto& socket, TErrorEvent event,
-                                          int& code) {
-        RemoteControlClientError(sender, socket, event, code);
+    RemoteControl->OnClientError = [this](TServerSocket*, const auto& socket, TErrorEvent, int& code) {
+        RemoteControlClientError(socket, code);
     };
-    // A port in use leaves the station without remote control, with a report, rather than without a window.
-    Guarded(this, [this] { RemoteControl->SetActive(true); });
+    // A port in use leaves the station without remote control, with a report, rather than not at all.
+    Guarded([this] { RemoteControl->SetActive(true); });
 }
 
-void TMainform::lockSettings(bool broadcasting) {
-    QWidget* const settings[] = {VandorixClientport, RadioName,  ExtRadioname, EMail,  Passwort1, Passwort2,
-                                 AnmeldeBtn,         AbmeldeBtn, Upload,       Beschr, InpForm,   OutpForm};
-    if (broadcasting) {
-        Connectrbtn->setEnabled(false);
-        Disconnectrbtn->setEnabled(true);
-    } else {
-        Disconnectrbtn->setEnabled(false);
-        Connectrbtn->setEnabled(true);
-    }
-    for (QWidget* w : settings) {
-        w->setEnabled(!broadcasting);
-    }
-}
-
-void TMainform::ConnectrbtnClick(QObject* /*Sender*/) {
+void Station::Start() {
     trace("ConnectrbtnClick");
+    if (state_ != StationState::Stopped) {
+        return;  // one broadcast at a time; the start button is disabled meanwhile
+    }
+    if (!RecordMode && settings_.radioName.isEmpty()) {
+        step(25);
+        emit message(Msg(28));
+        return;
+    }
     // What this start opened, newest last, so that a failure closes exactly that and the next start
     // finds every component as it was.
     OpenedSteps opened;
     opened.reserve(4);  // an undo that could not be recorded would leave its component open
-    vx::ScopeGuard undo([&] { undoFailedStart(opened); });
-    if (RecordMode) {
+    const bool recordMode = RecordMode;
+    transition(recordMode ? StationEvent::RecordStarted : StationEvent::StartBegun);
+    vx::ScopeGuard undo([&] {
+        undoFailedStart(opened);
+        if (state_ == StationState::RecordOnly) {
+            setState(StationState::Stopped);
+        }
+        transition(StationEvent::StartFailed);
+    });
+    if (recordMode) {
         checkStreamFormats();
         openAudioPath(2, opened);
         step(6);
-        lockSettings(true);
         step(7);
         StatsTimer->start();
     } else {
@@ -139,19 +136,15 @@ void TMainform::ConnectrbtnClick(QObject* /*Sender*/) {
     undo.dismiss();
 }
 
-void TMainform::startBroadcast(OpenedSteps& opened) {
-    if (RadioName->text().isEmpty()) {
-        step(25);
-        env_.dialogs->showMessage(kApplicationTitle, Msg(28));
-        return;
-    }
+void Station::startBroadcast(OpenedSteps& opened) {
     if (!Playing) {
         checkStreamFormats();  // before anything opens
     }
     step(8);
     ErrorCount = 0;
+    emit errorsShown(0);
     step(9);
-    if (Mp3Aufz->isChecked()) {
+    if (settings_.mp3Copy) {
         openMp3Copy(opened);
     }
     step(13);
@@ -161,34 +154,35 @@ void TMainform::startBroadcast(OpenedSteps& opened) {
     step(18);
     LastBlockTime = timeOfDay();
     step(19);
-    ServerVandorixClient->Port = VandorixClientport->value();
+    ServerVandorixClient->Port = settings_.port;
     step(20);
     ServerVandorixClient->SetActive(true);
     opened.push_back([this] { ServerVandorixClient->SetActive(false); });
     step(21);
     const uint64_t stopsBefore = StopCount;
-    DBTimerTimer(DBTimer);
+    DBTimerTimer();
     DebugStr = QStringLiteral("ConnectrbtnClick");
     if (StopCount != stopsBefore) {
-        return;  // a stop ran while the report waited and has closed what this start opened
+        opened.clear();  // a stop ran while the report waited and has closed what this start opened
+        return;
     }
     step(22);
     DBTimer->start();
     step(23);
-    lockSettings(true);
+    transition(StationEvent::StartDone);
     step(24);
     StatsTimer->start();
     RelayStart();
 }
 
-void TMainform::openMp3Copy(OpenedSteps& opened) {
+void Station::openMp3Copy(OpenedSteps& opened) {
     step(10);
     const QString path =
         ProgramDir() + QLatin1Char('/') + DateTimetoFilename(QDateTime::currentDateTime()) + ".mp3";
     DebugStr = QStringLiteral("ConnectrbtnClick");
     step(12);
     try {
-        Mp3File.create(path);
+        Mp3File->create(path, kFileQueueSeconds * int64_t(std::max(ACMC->FormatOut.avgBytesPerSec(), 1u)));
     } catch (const EInOutError& e) {
         throw EInOutError("Cannot create file \"" + path.toStdString() + "\". " + e.what());
     }
@@ -196,11 +190,11 @@ void TMainform::openMp3Copy(OpenedSteps& opened) {
     opened.push_back([this] {
         // Nothing was written to it yet: an empty copy would only be litter.
         Mp3Recording = false;
-        Mp3File.discard();
+        Mp3File->discard();
     });
 }
 
-void TMainform::openAudioPath(int firstStep, OpenedSteps& opened) {
+void Station::openAudioPath(int firstStep, OpenedSteps& opened) {
     step(firstStep);
     ACMC->SetInputBufferSize(int(ACMC->FormatIn.avgBytesPerSec()));  // one second of input
     step(firstStep + 1);
@@ -213,7 +207,7 @@ void TMainform::openAudioPath(int firstStep, OpenedSteps& opened) {
     opened.push_back([this] { ACMI->Close(); });
 }
 
-void TMainform::undoFailedStart(const OpenedSteps& opened) {
+void Station::undoFailedStart(const OpenedSteps& opened) {
     // The report shows the step that failed; closing what was opened must not change it.
     const QString failedName = DebugStr.value();
     const int failedStep = DebugNum;
@@ -229,9 +223,15 @@ void TMainform::undoFailedStart(const OpenedSteps& opened) {
     DebugNum = failedStep;
 }
 
-void TMainform::DisconnectrbtnClick(QObject* /*Sender*/) {
+void Station::Stop() {
     trace("DisconnectrbtnClick");
+    if (state_ == StationState::Stopped || state_ == StationState::Stopping) {
+        return;
+    }
     ++StopCount;
+    transition(StationEvent::StopBegun);
+    // However the stop ends, the station is stopped: what failed has been reported.
+    const vx::ScopeGuard stopped([this] { transition(StationEvent::StopDone); });
     DirectoryOffAir();  // steps 1-8; shows its messages while the broadcast still runs
     step(9);
     DBTimer->stop();
@@ -246,6 +246,7 @@ void TMainform::DisconnectrbtnClick(QObject* /*Sender*/) {
     DebugStr = QStringLiteral("DisconnectrbtnClick");  // the run wrote its own name meanwhile
     Listeners->close();  // the descriptors of the connections closed above go with it
     ++BroadcastSerial;
+    convertFailing_ = false;
     RelayStop();
     step(12);
     ACMC->SetActive(false);
@@ -257,16 +258,15 @@ void TMainform::DisconnectrbtnClick(QObject* /*Sender*/) {
     if (Mp3Recording) {
         step(15);
         Mp3Recording = false;
-        Mp3File.close();
     }
+    Mp3File->finish();  // also one that failed and waits to be closed
     step(16);
-    ClientslistRows->clear();
-    Auslastung->setValue(0);
+    clearListeners();
+    emit lineLoadShown(-1, 0);
     StatsTimer->stop();
-    lockSettings(false);
 }
 
-void TMainform::ACMIError(TACMIn* /*Sender*/, const std::exception& E) {
+void Station::ACMIError(TACMIn* /*Sender*/, const std::exception& E) {
     trace("ACMIError");
     // Retry first: while a report box waits for its click, the broadcast comes back on its own.
     CaptureRetry->start();
@@ -274,11 +274,11 @@ void TMainform::ACMIError(TACMIn* /*Sender*/, const std::exception& E) {
     // A device that opens again and fails before its first block is still the same outage.
     if (!CaptureLost) {
         CaptureLost = true;
-        AppException(this, E);
+        AppException(E);
     }
 }
 
-void TMainform::CaptureRetryTimer(QObject* /*Sender*/) {
+void Station::CaptureRetryTimer() {
     trace("CaptureRetryTimer");
     // Only while the audio path is open: a stop, or a start that failed after the loss, closed it.
     if (!ACMC->Active() || ACMI->Active()) {
@@ -296,7 +296,7 @@ void TMainform::CaptureRetryTimer(QObject* /*Sender*/) {
     CaptureRetry->stop();
 }
 
-QString TMainform::DateTimetoFilename(const QDateTime& DateTime) {
+QString Station::DateTimetoFilename(const QDateTime& DateTime) {
     trace("DateTimetoFilename");
     const QLocale locale;
     // The regional long time format without its time zone, which a file name does not need.
@@ -316,7 +316,7 @@ QString TMainform::DateTimetoFilename(const QDateTime& DateTime) {
     return text;
 }
 
-void TMainform::ACMIBufferFull(TACMIn* /*Sender*/, const void* Data, int Size) {
+void Station::ACMIBufferFull(TACMIn* /*Sender*/, const void* Data, int Size) {
     trace("ACMIBufferFull");
     step(1);
     CaptureLost = false;
@@ -329,58 +329,73 @@ void TMainform::ACMIBufferFull(TACMIn* /*Sender*/, const void* Data, int Size) {
         if (bytes > 0) {
             std::memcpy(ACMC->BufferIn(), Data, std::size_t(bytes));
         }
-        LineCapacity = lineCapacity(Upload->text());
+        LineCapacity = lineCapacity(settings_.upload);
         step(3);
         Thread->DoAction(taRun);
     }
     step(4);
     RefreshMs = uint32_t(std::fabs(now - LastBlockTime) * 86400000.0 + 1e-6);
     step(5);
-    Refreshedit->setText(QString::number(RefreshMs));
+    emit refreshShown(RefreshMs);
     step(6);
     LastBlockTime = now;
 }
 
-void TMainform::deliver(BlockDestination& destination, std::atomic<bool>& flag, const char* block, int size) {
+void Station::reportFromWorker(const std::string& message, const QString& name, int failedStep) {
+    const uint32_t errors = ++ErrorCount;
+    vx::postTo(this, [this, errors, name, failedStep, message] {
+        emit errorsShown(errors);
+        emit errorReport(QString::fromStdString(message), name, failedStep);
+    });
+}
+
+void Station::deliver(BlockDestination& destination, std::atomic<bool>& flag, const char* block, int size) {
     try {
         destination.write(block, size);
     } catch (const std::exception& e) {
         flag = false;
         destination.close();
-        const uint32_t errors = ++ErrorCount;
-        // The report names the step that failed, whatever the window traces by the time it shows.
-        const QString name = DebugStr.value();
-        const int failedStep = DebugNum;
-        vx::postTo(this, [this, errors, name, failedStep, message = std::string(e.what())] {
-            Errorsvandorixclient->setText(QString::number(errors));
-            DebugStr = name;
-            DebugNum = failedStep;
-            AppException(this, EInOutError(message));
-        });
+        // The report names the step that failed, whatever the station traces by the time it shows.
+        reportFromWorker(e.what(), DebugStr.value(), DebugNum);
     }
 }
 
-void TMainform::ThreadExecute(TThreadComp* /*Sender*/) {
+void Station::ThreadExecute(TThreadComp* /*Sender*/) {
     trace("ThreadExecute");
     step(1);
-    const int n = ACMC->Convert();
+    int n = 0;
+    try {
+        n = ACMC->Convert();
+    } catch (const std::exception& e) {
+        // Each failed block is a transmission error; the first of an outage is reported, and the next
+        // block is tried afresh.
+        if (!convertFailing_.exchange(true)) {
+            reportFromWorker(e.what(), DebugStr.value(), DebugNum);
+        } else {
+            const uint32_t errors = ++ErrorCount;
+            vx::postTo(this, [this, errors] { emit errorsShown(errors); });
+        }
+        return;
+    }
+    convertFailing_ = false;
     const auto* block = reinterpret_cast<const char*>(ACMC->BufferOut());
     step(2);
     if (Mp3Recording) {
         step(3);
-        deliver(Mp3File, Mp3Recording, block, n);
+        deliver(*Mp3File, Mp3Recording, block, n);
     }
     if (Playing && !Recording) {
         return;  // a file plays out in place of the live signal and fills the displays itself
     }
     auto showBytes = [this, n] {
         step(4);
-        vx::postTo(this, [this, n] { Bytesvandorixclient->setText(QString::number(n)); });
+        BytesLastBlock = n;
+        vx::postTo(this, [this, n] { emit blockShown(n); });
     };
     if (Recording) {
         showBytes();
         step(5);
-        deliver(RecordFile, Recording, block, n);
+        deliver(*RecordFile, Recording, block, n);
         return;
     }
     step(8);
@@ -391,20 +406,21 @@ void TMainform::ThreadExecute(TThreadComp* /*Sender*/) {
     showLineLoad(n, Listeners->admittedAtLastWrite());
 }
 
-void TMainform::SendToAudience(const char* block, int size) {
+void Station::SendToAudience(const char* block, int size) {
     for (const auto& relay : Relays) {
         relay->write(block, size);
     }
     Listeners->write(block, size);
 }
 
-void TMainform::showLineLoad(int blockSize, int listeners) {
+void Station::showLineLoad(int blockSize, int listeners) {
     const uint64_t serial = BroadcastSerial;
     if (ServerVandorixClient->ConnectionCount() == 0) {
         step(14);
+        LineLoad = 0;
         vx::postTo(this, [this, serial] {
             if (serial == BroadcastSerial) {
-                Auslastung->setValue(0);
+                emit lineLoadShown(-1, 0);
             }
         });
         return;
@@ -420,14 +436,21 @@ void TMainform::showLineLoad(int blockSize, int listeners) {
             return;  // the broadcast this run belonged to has been stopped since
         }
         const uint64_t load = LineLoad;
-        const int loadMaximum = int(uint32_t(load >> 32));
-        if (loadMaximum == 0) {
-            // No capacity at all: the bar shows full.
-            Auslastung->setRange(0, 1);
-            Auslastung->setValue(1);
-            return;
-        }
-        Auslastung->setRange(0, loadMaximum);
-        Auslastung->setValue(int(uint32_t(load)));
+        emit lineLoadShown(int(uint32_t(load >> 32)), int(uint32_t(load)));
     });
+}
+
+void Station::checkStreamFormats() const {
+    // The formats may come from "Optionen.ini" unchecked; capture and codec buffers are sized from them.
+    // The message names the button that chooses another, in the language the window shows.
+    const std::pair<const TAudioFormat&, const char*> formats[] = {{ACMC->FormatIn, "input"},
+                                                                   {ACMC->FormatOut, "output"}};
+    const QString buttons[] = {Msg(25), Msg(26)};
+    for (std::size_t i = 0; i < std::size(formats); ++i) {
+        const std::string problem = formats[i].first.problem();
+        if (!problem.empty()) {
+            throw EAudioFormat("The " + std::string(formats[i].second) + " format cannot be used: " +
+                               problem + ". Choose one with \"" + buttons[i].toStdString() + "\".");
+        }
+    }
 }

@@ -1,4 +1,4 @@
-#include "app/ListenerProtocol.h"
+#include "station/ListenerProtocol.h"
 
 #include <cstring>
 

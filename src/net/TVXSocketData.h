@@ -2,6 +2,7 @@
 
 #include "net/TServerClientWinSocket.h"
 
+#include <QDateTime>
 #include <QString>
 
 #include <atomic>
@@ -21,6 +22,7 @@ public:
     std::atomic<uint8_t> Kind{KindNew};
     std::atomic<uint8_t> Ready{0};
     QString ClientProgram;
+    const QDateTime ConnectedSince = QDateTime::currentDateTimeUtc();  // made at accept
 
     // A block was handed to the connection at `at` and it took `taken` bytes (SendBytes' result).
     void blockSent(int taken, std::chrono::steady_clock::time_point at) {

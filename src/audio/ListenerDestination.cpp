@@ -1,6 +1,6 @@
-#include "app/ListenerDestination.h"
+#include "audio/ListenerDestination.h"
 
-#include "app/TVXSocketData.h"
+#include "net/TVXSocketData.h"
 
 #include <sys/socket.h>
 

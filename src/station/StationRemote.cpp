@@ -1,15 +1,13 @@
 // The remote-control service on its own port: local peers only, one command per read.
-#include "app/TMainform.h"
-#include "ui/ListenerListModel.h"
+#include "station/Station.h"
 
-#include <QPushButton>
 #include <QThread>
 
 #include <cstdio>
 #include <cstring>
 #include <string_view>
 
-bool TMainform::CheckLocalAddress(const QString& Address) {
+bool Station::CheckLocalAddress(const QString& Address) {
     if (Address.startsWith(QLatin1String("192.168.")) || Address.startsWith(QLatin1String("10.")) ||
         Address == QLatin1String("127.0.0.1")) {
         return true;
@@ -47,8 +45,7 @@ QByteArray command(std::string_view name) {
 
 }  // namespace
 
-void TMainform::RemoteControlClientConnect(TServerSocket* /*Sender*/,
-                                           const std::shared_ptr<TServerClientWinSocket>& Socket) {
+void Station::RemoteControlClientConnect(const std::shared_ptr<TServerClientWinSocket>& Socket) {
     trace("RemoteControlClientConnect");
     step(2);
     if (!CheckLocalAddress(Socket->PeerAddress())) {
@@ -57,57 +54,75 @@ void TMainform::RemoteControlClientConnect(TServerSocket* /*Sender*/,
     }
 }
 
-void TMainform::RemoteControlClientError(TServerSocket* /*Sender*/,
-                                         const std::shared_ptr<TServerClientWinSocket>& Socket,
-                                         TErrorEvent /*ErrorEvent*/, int& ErrorCode) {
+void Station::RemoteControlClientError(const std::shared_ptr<TServerClientWinSocket>& Socket,
+                                       int& ErrorCode) {
     trace("RemoteControlClientError");
     step(2);
-    // The socket layer closes the connection after this; the peer's address is still known here.
+    // The socket layer closes the connection after this; the peer's address is still known here. One
+    // line, not the error report: any local program could otherwise flood it by resetting connections.
     std::fprintf(stderr, "Remote control: connection from %s dropped: %s\n",
                  qPrintable(Socket->PeerAddress()), std::strerror(ErrorCode));
     ErrorCode = 0;
 }
 
-void TMainform::RemoteControlClientRead(TServerSocket* /*Sender*/,
-                                        const std::shared_ptr<TServerClientWinSocket>& Socket) {
+void Station::RemoteControlClientRead(const std::shared_ptr<TServerClientWinSocket>& Socket) {
     trace("RemoteControlClientRead");
     step(2);
     // The whole of one read is the command: a command split across reads, two in one read or one with
     // a line end are no command.
     const QByteArray R = Socket->ReadAvailableText();
     step(3);
+    // Before start-up has applied the settings, a start would find no radio name: the commands wait for
+    // it. "Ende" does not: whatever start-up shows, the program ends.
+    if (!startupDone_ && R != command(vx::kRemoteEnd)) {
+        earlyCommands_.emplace_back(R, Socket);
+        return;
+    }
+    remoteCommand(R, Socket);
+}
+
+void Station::End() {
+    trace("RemoteControlClientRead");
+    step(6);
+    auto ende = [this] {
+        Stop();
+        step(7);
+        QThread::msleep(2000);
+        EndProcess();
+    };
+    // A playback runs beneath this command, in its waits: it ends first, then the station.
+    if (!AfterPlayback([this, ende] {
+            trace("RemoteControlClientRead");
+            step(6);
+            Guarded(ende);
+        })) {
+        ende();
+    }
+}
+
+void Station::remoteCommand(const QByteArray& R, const std::shared_ptr<TServerClientWinSocket>& Socket) {
+    trace("RemoteControlClientRead");
     if (R == command(vx::kRemoteStart)) {
         step(4);
-        if (!ServerVandorixClient->Active()) {
-            ConnectrbtnClick(Connectrbtn);
+        if (state_ == StationState::Stopped) {
+            Start();
         }
     } else if (R == command(vx::kRemoteStop)) {
         step(5);
-        if (ServerVandorixClient->Active()) {
-            DisconnectrbtnClick(Disconnectrbtn);
+        if (broadcasting()) {
+            Stop();
         }
     } else if (R == command(vx::kRemoteEnd)) {
-        step(6);
-        auto ende = [this] {
-            DisconnectrbtnClick(Disconnectrbtn);
-            step(7);
-            QThread::msleep(2000);
-            EndProcess();
-        };
-        // A playback runs beneath this command, in its waits: it ends first, then the station.
-        if (!AfterPlayback([this, ende] {
-                trace("RemoteControlClientRead");
-                step(6);
-                Guarded(this, ende);
-            })) {
-            ende();
-        }
+        End();
     } else if (R == command(vx::kRemoteList)) {
         step(8);
-        // The list as the last connection test built it; each element in one call, nothing retried.
+        // The list as the last connection test saw it; each element in one call, nothing retried.
         try {
-            for (int i = 0; i < ClientslistRows->rowCount() && Socket->IsOpen(); ++i) {
-                Socket->SendString(ClientslistRows->row(i).address.toLatin1() + kTerminator);
+            for (const ListenerRow& row : *listeners()) {
+                if (!Socket->IsOpen()) {
+                    break;
+                }
+                Socket->SendString(row.address.toLatin1() + kTerminator);
             }
         } catch (const std::exception&) {
             step(9);

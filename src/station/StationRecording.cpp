@@ -1,20 +1,14 @@
 // Recording the encoded stream to a file, and playing such a file out to the listeners in place of the
 // live signal.
-#include "app/EInOutError.h"
-#include "app/TMainform.h"
+#include "audio/QueuedFileWriter.h"
 #include "audio/RecordingReader.h"
 #include "audio/TACMConvertor.h"
-#include "net/TServerSocket.h"
 #include "platform/ScopeGuard.h"
-#include "ui/UserDialogs.h"
+#include "station/EConvertError.h"
+#include "station/Station.h"
 
-#include <QCheckBox>
 #include <QCoreApplication>
 #include <QEventLoop>
-#include <QLabel>
-#include <QLineEdit>
-#include <QProgressBar>
-#include <QPushButton>
 #include <QTimer>
 
 #include <algorithm>
@@ -23,48 +17,19 @@
 
 namespace {
 
-const QString kApplicationTitle = QString::fromLatin1(vx::kStationTitle);
 // The playback's trace name: the playback is the "PlayfromFile" button's handler.
 constexpr char kPlaybackTrace[] = "Button3Click";
-const QString kRecordingFilter = QStringLiteral("KTV Datei (*.ktv)");
 // What closing a file that is not open reports.
 const char* const kFileNotOpen = "I/O error 103";
 
 constexpr qint64 kChunkMs = 1000;        // one chunk is one second of the stored stream
-constexpr qint64 kMessageSliceMs = 100;  // the longest the window goes without handling its messages
+constexpr qint64 kMessageSliceMs = 100;  // the longest the station goes without handling its events
+// A recording waits for its disk rather than drop blocks; this much may wait in memory meanwhile.
+constexpr int kRecordQueueSeconds = 30;
 
 }  // namespace
 
-void TMainform::buildRecording() {
-    connect(RecordtoFileBtn, &QPushButton::clicked, this,
-            [this] { Guarded(RecordtoFileBtn, [this] { RecordtoFileBtnClick(RecordtoFileBtn); }); });
-    connect(Button1, &QPushButton::clicked, this,
-            [this] { Guarded(Button1, [this] { Button1Click(Button1); }); });
-    connect(Button2, &QPushButton::clicked, this,
-            [this] { Guarded(Button2, [this] { Button2Click(Button2); }); });
-    connect(Button3, &QPushButton::clicked, this,
-            [this] { Guarded(Button3, [this] { Button3Click(Button3); }); });
-    // A quit ends every event loop at once, the playback's waits too, and lets none run again: a
-    // playback that waited on would spin.
-    connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, this, [this] {
-        if (Playing) {
-            playbackEnding_ = true;
-        }
-    });
-}
-
-void TMainform::RecordtoFileBtnClick(QObject* /*Sender*/) {
-    trace("RecordtoFileBtnClick");
-    step(1);
-    const QString name = env_.dialogs->getSaveFileName(QStringLiteral("Speichern unter ..."),
-                                                       kRecordingFilter, QStringLiteral(".ktv"));
-    if (name.isEmpty()) {
-        return;
-    }
-    RecordtoFile(name);
-}
-
-void TMainform::RecordtoFile(const QString& FileName) {
+void Station::RecordtoFile(const QString& FileName) {
     trace("RecordtoFileBtnClick");
     step(2);
     RecordFileName = FileName;
@@ -73,57 +38,50 @@ void TMainform::RecordtoFile(const QString& FileName) {
     step(4);
     // A broadcast or an armed record mode already captures and encodes; a second start would only fail
     // on the open codec stream.
-    if (!ServerVandorixClient->Active() && !ACMC->Active()) {
-        ConnectrbtnClick(RecordtoFileBtn);
+    if (state_ == StationState::Stopped && !ACMC->Active()) {
+        Start();
     }
 }
 
-void TMainform::Button1Click(QObject* /*Sender*/) {
+void Station::StartRecording() {
     trace("Button1Click");
     step(1);
     if (RecordFileName.isEmpty()) {
         throw EInOutError("No recording file chosen: \"RecordtoFile\" chooses it before \"Start\"");
     }
-    env_.dialogs->showMessage(kApplicationTitle, RecordFileName);
+    emit message(RecordFileName);
     step(2);
     // A "Start" during a recording makes the file afresh; no block may reach it before its header.
     Recording = false;
+    RecordFile->finish();
     step(4);
-    RecordFile.create(RecordFileName);
+    RecordFile->create(RecordFileName,
+                       kRecordQueueSeconds * int64_t(std::max(ACMC->FormatOut.avgBytesPerSec(), 1u)));
     step(5);
     // A file without its whole header cannot be played.
-    vx::ScopeGuard discard([this] { RecordFile.discard(); });
+    vx::ScopeGuard discard([this] { RecordFile->discard(); });
     const TAudioFormat format = ACMC->FormatOut;
-    RecordFile.write(reinterpret_cast<const char*>(format.data()), TAudioFormat::kSize);
+    RecordFile->writeNow(reinterpret_cast<const char*>(format.data()), TAudioFormat::kSize);
     discard.dismiss();
     Recording = true;
 }
 
-void TMainform::Button2Click(QObject* /*Sender*/) {
+void Station::StopRecording() {
     trace("Button2Click");
     step(1);
     RecordMode = false;
     step(2);
     Recording = false;
     step(3);
-    if (!RecordFile.isOpen()) {
+    if (!RecordFile->isOpen()) {
         throw EInOutError(kFileNotOpen);
     }
-    // Waits for a block the worker is writing, so the file ends with a whole block.
-    RecordFile.close();
+    // Waits for a block the worker is handing over and for what the disk has still to take, so the
+    // file ends with a whole block.
+    RecordFile->finish();
 }
 
-void TMainform::Button3Click(QObject* /*Sender*/) {
-    trace("Button3Click");
-    step(1);
-    const QString name = env_.dialogs->getOpenFileName(QStringLiteral("Öffnen ..."), kRecordingFilter);
-    if (name.isEmpty()) {
-        return;
-    }
-    PlayfromFile(name);
-}
-
-bool TMainform::AfterPlayback(std::function<void()> action) {
+bool Station::AfterPlayback(std::function<void()> action) {
     if (!Playing) {
         return false;
     }
@@ -132,7 +90,7 @@ bool TMainform::AfterPlayback(std::function<void()> action) {
     return true;
 }
 
-void TMainform::PlayfromFile(const QString& FileName) {
+void Station::PlayfromFile(const QString& FileName) {
     trace(kPlaybackTrace);
     if (Playing) {
         return;  // one playback at a time; its buttons are disabled meanwhile
@@ -151,15 +109,12 @@ void TMainform::PlayfromFile(const QString& FileName) {
     PlaybackFormat = format;
     PlaybackDecodeFormat = decodeFormat;
     Playing = true;
-    RecordtoFileBtn->setEnabled(false);
-    Button3->setEnabled(false);
-    // However the playback ends (its last pass, a stop, a failure, the window's end), the window is
+    // However the playback ends (its last pass, a stop, a failure, the station's end), the station is
     // left as after a playback before anything is reported, and what waited for the end runs then.
     const vx::ScopeGuard ended([this] {
         Playing = false;
         playbackEnding_ = false;
-        RecordtoFileBtn->setEnabled(true);
-        Button3->setEnabled(true);
+        transition(StationEvent::PlaybackEnded);
         for (auto& action : std::exchange(afterPlayback_, {})) {
             QTimer::singleShot(0, this, std::move(action));
         }
@@ -167,17 +122,18 @@ void TMainform::PlayfromFile(const QString& FileName) {
 
     step(6);
     // The start's callers make sure that no broadcast runs yet.
-    if (!ServerVandorixClient->Active()) {
-        ConnectrbtnClick(Button3);
+    if (state_ == StationState::Stopped) {
+        Start();
         DebugStr = QString::fromLatin1(kPlaybackTrace);
     }
+    transition(StationEvent::PlaybackBegun);
 
     step(7);
     playPasses(file);
     step(27);
 }
 
-int TMainform::readPlaybackHeader(RecordingReader& file, TAudioFormat& format, TAudioFormat& decodeFormat) {
+int Station::readPlaybackHeader(RecordingReader& file, TAudioFormat& format, TAudioFormat& decodeFormat) {
     step(10);
     format = file.readFormat();
     step(11);
@@ -186,22 +142,22 @@ int TMainform::readPlaybackHeader(RecordingReader& file, TAudioFormat& format, T
     return file.chunkSize(format);
 }
 
-void TMainform::playPasses(RecordingReader& file) {
+void Station::playPasses(RecordingReader& file) {
     // Chunk n of a pass leaves n seconds after the pass began, by the clock: the time that reading and
     // sending take is made up, so listeners are not starved over a long playback.
     playbackClock_.start();
     qint64 dueMs = 0;
     bool last = false;
-    while (!last && ServerVandorixClient->Active() && !playbackEnding_) {
+    while (!last && broadcasting() && !playbackEnding_) {
         step(8);
-        if (!Loop->isChecked()) {
+        if (!settings_.loop) {
             step(9);
             last = true;
         }
         const int chunk = readPlaybackHeader(file, PlaybackFormat, PlaybackDecodeFormat);
         const bool anyChunk = playPass(file, chunk, dueMs);
         // Unchecked while the pass ran: that pass was the last one.
-        if (!Loop->isChecked()) {
+        if (!settings_.loop) {
             last = true;
         }
         if (!anyChunk && !last) {
@@ -213,15 +169,15 @@ void TMainform::playPasses(RecordingReader& file) {
     }
 }
 
-bool TMainform::playPass(RecordingReader& file, int chunk, qint64& dueMs) {
+bool Station::playPass(RecordingReader& file, int chunk, qint64& dueMs) {
     std::vector<char> buffer(static_cast<std::size_t>(chunk));
     bool anyChunk = false;
     step(13);
-    while (file.left() > 0 && ServerVandorixClient->Active() && !playbackEnding_) {
+    while (file.left() > 0 && broadcasting() && !playbackEnding_) {
         step(14);
-        Refreshedit->setText(QStringLiteral("1000"));
+        emit refreshShown(1000);
         step(15);
-        // Late by more than a chunk (the window was held, by a modal dialog say): start the clock
+        // Late by more than a chunk (the station was held, by a modal dialog say): start the clock
         // afresh rather than send what was missed in one burst.
         dueMs = std::max(dueMs + kChunkMs, playbackClock_.elapsed() - kChunkMs);
         if (!playbackWait(dueMs)) {
@@ -235,12 +191,13 @@ bool TMainform::playPass(RecordingReader& file, int chunk, qint64& dueMs) {
         }
         anyChunk = true;
         step(17);
-        Bytesvandorixclient->setText(QString::number(n));
+        BytesLastBlock = n;
+        emit blockShown(n);
         step(18);
         if (ServerVandorixClient->ConnectionCount() == 0) {
             step(25);
-            Auslastung->setValue(0);
-            Bytesvandorixclient->setText(QStringLiteral("0"));
+            emit lineLoadShown(-1, 0);
+            emit blockShown(0);
             continue;
         }
         step(19);
@@ -251,11 +208,11 @@ bool TMainform::playPass(RecordingReader& file, int chunk, qint64& dueMs) {
     return anyChunk;
 }
 
-bool TMainform::playbackWait(qint64 dueMs) {
+bool Station::playbackWait(qint64 dueMs) {
     // The handlers the wait dispatches trace too; the playback's name is back when it returns.
     const vx::ScopeGuard retrace([this] { DebugStr = QString::fromLatin1(kPlaybackTrace); });
     for (;;) {
-        if (playbackEnding_ || !ServerVandorixClient->Active()) {
+        if (playbackEnding_ || !broadcasting()) {
             return false;
         }
         const qint64 left = dueMs - playbackClock_.elapsed();
@@ -270,19 +227,12 @@ bool TMainform::playbackWait(qint64 dueMs) {
     }
 }
 
-void TMainform::showPlaybackLoad(int chunkBytes) {
+void Station::showPlaybackLoad(int chunkBytes) {
     bool ok = false;
-    const int upload = Upload->text().toInt(&ok, 10);
+    const int upload = settings_.upload.toInt(&ok, 10);
     if (!ok) {
-        throw EConvertError("'" + Upload->text().toStdString() + "' is not a valid integer value");
+        throw EConvertError("'" + settings_.upload.toStdString() + "' is not a valid integer value");
     }
     const qint64 maximum = std::clamp<qint64>(qint64(upload) * 128, 0, INT_MAX);
-    if (maximum == 0) {
-        // No capacity at all: the bar shows full, as for a live block.
-        Auslastung->setRange(0, 1);
-        Auslastung->setValue(1);
-        return;
-    }
-    Auslastung->setRange(0, int(maximum));
-    Auslastung->setValue(int(std::min<qint64>(qint64(GetUseranzahl()) * chunkBytes, maximum)));
+    emit lineLoadShown(int(maximum), int(std::min<qint64>(qint64(GetUseranzahl()) * chunkBytes, maximum)));
 }

@@ -1,0 +1,275 @@
+// The station's construction, its settings files, its state and its reports.
+#include "station/Station.h"
+
+#include "audio/ListenerDestination.h"
+#include "audio/QueuedFileWriter.h"
+#include "audio/TACMConvertor.h"
+#include "audio/TACMIn.h"
+#include "settings/SettingsStore.h"
+#include "station/EConvertError.h"
+#include "station/RelayBoard.h"
+
+#include <QBuffer>
+#include <QCoreApplication>
+#include <QTimer>
+
+#include <algorithm>
+#include <string>
+
+namespace {
+
+const char* const kKeptAsBad =
+    ". \"Optionen.ini\" is kept as \"Optionen.ini.bad\" when the settings are saved.";
+
+int32_t parseDecimal(const QString& text) {
+    bool ok = false;
+    const int32_t value = text.toInt(&ok, 10);
+    if (!ok) {
+        throw EConvertError("'" + text.toStdString() + "' is not a valid integer value");
+    }
+    return value;
+}
+
+void loadFormat(TACMConvertor& acm, void (TACMConvertor::*read)(QIODevice&), const TAudioFormat& stored) {
+    QByteArray data = formatPropertyData(stored);
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::ReadOnly);
+    (acm.*read)(buffer);
+}
+
+}  // namespace
+
+Station::Station(const StationEnvironment& env, QObject* parent)
+    : QObject(parent), env_(env), stateSince_(QDateTime::currentDateTimeUtc()) {
+    DBTimer = new QTimer(this);
+    DBTimer->setInterval(900000);
+    ConnectionTest = new QTimer(this);
+    ConnectionTest->setInterval(1000);
+    StatsTimer = new QTimer(this);
+    StatsTimer->setInterval(60000);
+    buildAudio();
+    buildListenerService();
+    buildDirectory();
+    buildBroadcast();
+    buildRelays();
+    ConnectionTest->start();
+    // A quit ends every event loop at once, the playback's waits too, and lets none run again: a
+    // playback that waited on would spin.
+    if (QCoreApplication* app = QCoreApplication::instance()) {
+        connect(app, &QCoreApplication::aboutToQuit, this, [this] {
+            if (Playing) {
+                playbackEnding_ = true;
+            }
+        });
+    }
+}
+
+Station::~Station() {
+    if (Thread) {
+        Thread->DoAction(taTerminate);
+        Thread->WaitForRun(10000);
+    }
+    Thread.reset();
+    for (auto& relay : Relays) {
+        relay->stop();
+    }
+}
+
+void Station::buildAudio() {
+    // The backends are main()'s or the test's choice; a missing one fails here, in the component.
+    ACMC = std::make_unique<TACMConvertor>(env_.acm);
+    ACMC->SetInputBufferSize(2048);
+    // The formats stored with the station replace the component's built-in ones.
+    loadFormat(*ACMC, &TACMConvertor::ReadACMFormatIn, defaultInputFormat());
+    loadFormat(*ACMC, &TACMConvertor::ReadACMFormatOut, defaultOutputFormat());
+    ACMI = std::make_unique<TACMIn>(env_.waveIn);
+    ACMI->SetBufferSize(8192);
+    ACMI->SetNumBuffers(4);
+    AudioMixer = std::make_unique<TAudioMixer>(env_.mixer);
+    AudioMixer->SetMixerID(0);
+}
+
+// --- Language, trace and reports -----------------------------------------------------------------------
+
+void Station::trace(const char* name) {
+    DebugStr = QString::fromLatin1(name);
+    DebugNum = 1;
+}
+
+QString Station::Msg(int n) const {
+    return LanguageMessage(Languagelist, n);
+}
+
+QString Station::ReplaceStr(const QString& Search, const QString& Replace, const QString& Source) {
+    trace("ReplaceStr");
+    step(2);
+    const qsizetype p = Source.indexOf(Search);
+    if (p < 0) {
+        return Source;  // a text without its placeholder stays as it is
+    }
+    step(3);
+    return Source.left(p) + Replace + Source.mid(p + Search.size());
+}
+
+QString Station::reportText(const QString& what, const QString& debugStr, int debugNum) {
+    return what + QStringLiteral("\n\r\n\r") + QStringLiteral("DebugStr: ") + debugStr +
+           QStringLiteral("\n\r") + QStringLiteral("DebugNum: ") + QString::number(debugNum);
+}
+
+void Station::AppException(const std::exception& E) {
+    emit errorReport(QString::fromUtf8(E.what()), DebugStr.value(), DebugNum.load());
+}
+
+// --- State ----------------------------------------------------------------------------------------------
+
+void Station::transition(StationEvent event) {
+    if (const std::optional<StationState> next = nextState(state_, event)) {
+        setState(*next);
+    }
+}
+
+void Station::setState(StationState state) {
+    if (state == state_) {
+        return;
+    }
+    state_ = state;
+    stateSince_ = QDateTime::currentDateTimeUtc();
+    emit stateChanged(state);
+}
+
+bool Station::broadcasting() const {
+    return state_ == StationState::Starting || state_ == StationState::OnAir ||
+           state_ == StationState::Playing;
+}
+
+ListenerSnapshot Station::listeners() const {
+    std::lock_guard lock(listenersMutex_);
+    return listeners_;
+}
+
+// --- Start-up and the end -------------------------------------------------------------------------------
+
+void Station::initLanguage() {
+    for (const QString& text : std::exchange(startupMessages_, {})) {
+        emit message(text);
+    }
+    trace("FormCreate");
+    step(18);
+    language_.InitLanguage(0);
+    step(19);
+    Languagelist = language_.GetLanguagelist();
+}
+
+bool Station::loadSettings() {
+    step(17);
+    OfflineMode = env_.arguments.size() > 1 && env_.arguments.at(1) == QStringLiteral("/WO");
+    settings_.offline = OfflineMode;
+    settings_.infoText = Msg(10);
+    step(21);
+    MaxUser = 3;
+    if (!loadServerFile()) {
+        step(29);
+        emit message(Msg(31));
+        step(30);
+        return false;
+    }
+    loadOptionsFile();
+    step(38);
+    emit limitChanged(MaxUser);
+    return true;
+}
+
+bool Station::loadServerFile() {
+    step(22);
+    const SettingsRead<QString> server = SettingsStore(ProgramDir()).loadServerUrl();
+    if (server.result == SettingsRead<QString>::Result::Missing) {
+        return false;
+    }
+    step(25);
+    if (server.result == SettingsRead<QString>::Result::CannotOpen) {
+        throw EInOutError(server.problem);
+    }
+    step(27);
+    settings_.directoryUrl = server.value;
+    emit settingsLoaded();
+    return true;
+}
+
+void Station::loadOptionsFile() {
+    using Result = SettingsRead<TOptionsRecord>::Result;
+    step(31);
+    const SettingsRead<TOptionsRecord> options = SettingsStore(ProgramDir()).loadOptions();
+    if (options.result == Result::Missing) {
+        return;
+    }
+    // An unreadable file may hold settings worth rescuing: the close must not write over it.
+    step(34);
+    if (options.result == Result::CannotOpen) {
+        keepBadOptions_ = true;
+        throw EInOutError(options.problem + kKeptAsBad);
+    }
+    step(35);
+    if (options.result == Result::TooShort) {
+        keepBadOptions_ = true;
+        throw EInOutError(std::string("Read beyond end of file") + kKeptAsBad);
+    }
+    step(37);
+    applyOptions(options.value);
+}
+
+void Station::applyOptions(const TOptionsRecord& record) {
+    settings_.port = std::clamp<int32_t>(record.Port, 1024, 65535);
+    settings_.radioName = record.Radioname;
+    settings_.extRadioName = record.ExtRadioname;
+    settings_.email = record.EMail;
+    settings_.password = record.Passwort;
+    settings_.passwordConfirm = record.Passwort;
+    ACMC->FormatIn = record.FormatIn;
+    ACMC->FormatOut = record.FormatOut;
+    settings_.upload = QString::number(record.Upload);
+    const int32_t kbits = int32_t(ACMC->FormatOut.avgBytesPerSec() / 125);
+    MaxUser = kbits == 0 ? 0 : record.Upload / kbits;
+    settings_.limitListeners = record.Beschr;
+    emit settingsLoaded();
+}
+
+void Station::startupFinished() {
+    startupDone_ = true;
+    for (auto& [command, socket] : std::exchange(earlyCommands_, {})) {
+        Guarded([&] { remoteCommand(command, socket); });
+    }
+}
+
+void Station::saveSettingsAndStop() {
+    trace("FormClose");
+    TOptionsRecord record;
+    record.Port = settings_.port;
+    record.Radioname = settings_.radioName;
+    record.ExtRadioname = settings_.extRadioName;
+    record.EMail = settings_.email;
+    record.Passwort = settings_.password;
+    record.FormatIn = ACMC->FormatIn;
+    record.FormatOut = ACMC->FormatOut;
+    record.Upload = parseDecimal(settings_.upload);
+    record.Beschr = settings_.limitListeners;
+
+    step(2);
+    const SettingsStore store(ProgramDir());
+    if (keepBadOptions_) {
+        store.setOptionsAside();
+        keepBadOptions_ = false;
+    }
+    store.saveOptions(record);
+    step(5);
+    step(6);
+    if (broadcasting()) {
+        step(7);
+        Stop();
+    }
+    step(8);
+}
+
+void Station::releaseLanguage() {
+    language_.DeinitLanguagelist();
+    Languagelist = nullptr;
+}

@@ -1,0 +1,296 @@
+#pragma once
+
+#include "audio/FileDestination.h"
+#include "mixer/TAudioMixer.h"
+#include "net/IcecastRelay.h"
+#include "net/THTTPGet.h"
+#include "net/TServerSocket.h"
+#include "platform/StationConstants.h"
+#include "platform/TAudioFormat.h"
+#include "platform/language/Language.h"
+#include "station/ListenerSnapshot.h"
+#include "station/StationEnvironment.h"
+#include "station/StationSettings.h"
+#include "station/StationState.h"
+#include "station/Trace.h"
+#include "threads/TThreadComp.h"
+
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+class QTimer;
+class TACMConvertor;
+class TACMIn;
+class ListenerDestination;
+class RecordingReader;
+class QueuedFileWriter;
+struct TOptionsRecord;
+struct RelayBoard;
+
+// The station itself: capture, codec, the worker, the listener and remote-control ports, the block's
+// destinations, the playback, the directory and the capture retry. A window or a console reporter drives
+// it and shows what its signals say; it never reads or writes a widget.
+// Thread contract: the thread that made it (Qt's main thread), except where a member says otherwise.
+class Station : public QObject {
+    Q_OBJECT
+
+private:
+    // The texts this station loaded. Declared first, so it goes last: anything torn down before may
+    // still read a message.
+    LanguageLibrary language_;
+
+public:
+    explicit Station(const StationEnvironment& env, QObject* parent = nullptr);
+    ~Station() override;
+
+    // --- Start-up, settings and the end ----------------------------------------------------------------
+    // Loads the texts (start-up's first steps, under "FormCreate"); what construction found wrong in the
+    // relay targets is reported first.
+    void initLanguage();
+    // Loads "Server.ini" and "Optionen.ini" (start-up's further steps under "FormCreate"). False when
+    // the program is to end at once (no "Server.ini"); a file that cannot be read throws.
+    bool loadSettings();
+    // Start-up has finished: remote commands that came meanwhile are carried out now.
+    void startupFinished();
+    // Writes "Optionen.ini" from the settings (FormClose's steps); throws when it cannot. Then stops a
+    // broadcast that runs.
+    void saveSettingsAndStop();
+    void releaseLanguage();
+    StationSettings& settings() { return settings_; }
+    const StationSettings& settings() const { return settings_; }
+    QString ProgramDir() const { return env_.dataDir; }
+    const StationEnvironment& environment() const { return env_; }
+
+    // --- State -----------------------------------------------------------------------------------------
+    StationState state() const { return state_; }
+    QDateTime stateSince() const { return stateSince_; }
+    // The listener port is open: a broadcast starts, runs, plays a file.
+    bool broadcasting() const;
+
+    // --- Language, trace and reports -------------------------------------------------------------------
+    QString Msg(int n) const;
+    // The texts this station loaded (or, in a test, others); null before start-up and after the close.
+    const QStringList* Languagelist = nullptr;
+    QString ReplaceStr(const QString& Search, const QString& Replace, const QString& Source);
+    TraceName DebugStr;
+    std::atomic<int32_t> DebugNum{0};
+    void trace(const char* name);
+    void step(int n) { DebugNum = n; }
+    // The error report: the failure's text with the trace (DebugStr, DebugNum) at that moment.
+    void AppException(const std::exception& E);
+    static QString reportText(const QString& what, const QString& debugStr, int debugNum);
+    // Runs a handler; an error that escapes it ends in the error report.
+    template <class F>
+    void Guarded(F&& handler) {
+        try {
+            handler();
+        } catch (const std::exception& e) {
+            AppException(e);
+        }
+    }
+
+    // --- Broadcast ------------------------------------------------------------------------------------
+    // "Starte Server": the ordinary start, or in record mode capture and codec only. A start without a
+    // radio name is refused with a message.
+    void Start();
+    // "Stoppe Server".
+    void Stop();
+    // The remote "Ende": the stop, a pause, then the end of the process.
+    void End();
+    // Number of admitted listeners. Any thread.
+    int GetUseranzahl();
+    // "Upload" changed: the listener limit follows.
+    void uploadChanged();
+    // "Update": sends the info text to every info channel and relay.
+    void UpdateInfo();
+    // Throws EAudioFormat, naming the button that chooses another, when FormatIn or FormatOut is unusable.
+    void checkStreamFormats() const;
+    // The MP3 copy's file name for a moment.
+    QString DateTimetoFilename(const QDateTime& DateTime);
+    static bool CheckLocalAddress(const QString& Address);
+
+    // --- Recording and playback -----------------------------------------------------------------------
+    void RecordtoFile(const QString& FileName);
+    void StartRecording();                       // "Start": creates the recording file, then blocks go to it
+    void StopRecording();                        // "Stop"
+    void PlayfromFile(const QString& FileName);  // returns when the playback has ended
+    // While a playback runs: asks it to end and queues `action` for the moment it has ended. False when
+    // none runs.
+    bool AfterPlayback(std::function<void()> action);
+
+    // --- What the window and the status read ----------------------------------------------------------
+    // The admitted listeners as the last connection test saw them; cheap to copy, any thread.
+    ListenerSnapshot listeners() const;
+    // The listener count of every statistics tick, oldest first (at most kHistorySize).
+    std::vector<int> listenerHistory() const { return history_; }
+    static constexpr std::size_t kHistorySize = 1440;
+
+    // --- Components -----------------------------------------------------------------------------------
+    std::unique_ptr<TACMConvertor> ACMC;
+    std::unique_ptr<TACMIn> ACMI;
+    std::unique_ptr<TAudioMixer> AudioMixer;
+    std::unique_ptr<TServerSocket> ServerVandorixClient;
+    std::unique_ptr<THTTPGet> HTTP;        // register, delete, status, off-air: waits for the answer
+    std::unique_ptr<THTTPGet> HTTPHoerer;  // listener count: fire and forget
+    QTimer* DBTimer = nullptr;
+    QTimer* ConnectionTest = nullptr;
+    QTimer* StatsTimer = nullptr;
+    QTimer* CaptureRetry = nullptr;
+    std::unique_ptr<QueuedFileWriter> Mp3File;
+    std::unique_ptr<QueuedFileWriter> RecordFile;
+    std::unique_ptr<ListenerDestination> Listeners;
+    std::vector<std::unique_ptr<IcecastRelay>> Relays;
+    std::shared_ptr<RelayBoard> RelayStates;
+    // Declared after every component a run uses, so it goes first and waits for a run still under way.
+    std::unique_ptr<TThreadComp> Thread;
+    std::unique_ptr<TServerSocket> RemoteControl;
+
+    // --- Fields ---------------------------------------------------------------------------------------
+    bool OfflineMode = false;
+    int32_t MaxUser = 0;
+    std::atomic<uint32_t> ErrorCount{0};
+    uint32_t RefreshMs = 0;
+    double LastBlockTime = 0.0;
+    std::atomic<bool> Mp3Recording{false};
+    std::atomic<bool> RecordMode{false};
+    std::atomic<bool> Recording{false};
+    std::atomic<bool> Playing{false};
+    TAudioFormat PlaybackDecodeFormat;
+    TAudioFormat PlaybackFormat;
+    QString RecordFileName;
+    int StalledListenerLimitMs = 60000;
+    uint64_t ListedGeneration = ~uint64_t{0};
+    int DirectoryDeadlineMs = 20000;
+    int OffAirDeadlineMs = 5000;
+    std::atomic<int> LineCapacity{0};
+    std::atomic<uint64_t> LineLoad{0};
+    std::atomic<uint64_t> BroadcastSerial{0};
+    uint64_t StopCount = 0;
+    // Set by a reported capture failure, cleared by the next block and by the stop.
+    bool CaptureLost = false;
+    std::function<void()> EndProcess;
+    // Bytes of the last block sent, and the line load it caused (0..1). Any thread.
+    std::atomic<int> BytesLastBlock{0};
+
+    // --- Directory (StationDirectory.cpp) ---------------------------------------------------------------
+    void Register();    // "Anmeldung"
+    void Unregister();  // "Abmeldung"
+    void DBTimerTimer();
+    void StatsTimerTimer();
+    void DirectoryOffAir();
+
+    // --- Listener port (StationListeners.cpp) --------------------------------------------------------------
+    void ServerVandorixClientClientRead(const std::shared_ptr<TServerClientWinSocket>& Socket);
+    // Refreshes the list of listeners; first closes every listener that has taken no byte of any block
+    // for StalledListenerLimitMs in a row, so that stalled peers do not hold the limited slots.
+    void ConnectionTestTimer();
+
+    // --- Relays (StationRelays.cpp) -------------------------------------------------------------------
+    void RelayStart();
+    void RelayStop();
+    // Saves the targets of "Icecast.txt"; they replace the relays at once when no block can be under way,
+    // else at the next stop. Returns an error text, empty on success; `appliedNow` says which.
+    QString saveRelayTargets(const std::vector<IcecastTarget>& targets, bool& appliedNow);
+
+signals:
+    void stateChanged(StationState state);
+    // A message box's text (the caption is the program's title).
+    void message(const QString& text);
+    // The error report: the failure's text and the trace at that moment.
+    void errorReport(const QString& what, const QString& debugStr, int debugNum);
+    void blockShown(int bytes);
+    void refreshShown(uint32_t ms);
+    void errorsShown(uint32_t count);
+    // The line-load bar: maximum 0 means no capacity (the bar shows full); a negative maximum sets the
+    // position only (nobody connected, or the stop).
+    void lineLoadShown(int maximum, int position);
+    void listenersChanged();
+    // Every tick of the connection test, after the list was brought up to date.
+    void listenersChecked();
+    void limitChanged(int maxUser);
+    void statsSample(int maximum, int listeners);
+    void relaysChanged();
+    // Settings changed by the station itself ("Optionen.ini", "Server.ini"): the window shows them.
+    void settingsLoaded();
+
+private:
+    void buildAudio();
+    void buildListenerService();
+    void buildDirectory();
+    void buildBroadcast();
+    void buildRelays();
+    void transition(StationEvent event);
+    void setState(StationState state);
+
+    bool loadServerFile();
+    void loadOptionsFile();
+    void applyOptions(const TOptionsRecord& record);
+
+    using OpenedSteps = std::vector<std::function<void()>>;
+    void startBroadcast(OpenedSteps& opened);
+    void openMp3Copy(OpenedSteps& opened);
+    void openAudioPath(int firstStep, OpenedSteps& opened);
+    void undoFailedStart(const OpenedSteps& opened);
+
+    void ACMIBufferFull(TACMIn* Sender, const void* Data, int Size);
+    void ACMIError(TACMIn* Sender, const std::exception& E);
+    void CaptureRetryTimer();
+    void ThreadExecute(TThreadComp* Sender);
+    void SendToAudience(const char* block, int size);
+    void showLineLoad(int blockSize, int listeners);
+    void deliver(BlockDestination& destination, std::atomic<bool>& flag, const char* block, int size);
+    // The error report of a failure on another thread, with the trace it names.
+    void reportFromWorker(const std::string& message, const QString& debugStr, int debugNum);
+
+    bool listUnchanged(uint64_t generation) const;
+    void refreshListeners(const TServerSocket::ConnectionSnapshot& snapshot);
+    void clearListeners();
+
+    void RemoteControlClientConnect(const std::shared_ptr<TServerClientWinSocket>& Socket);
+    void RemoteControlClientRead(const std::shared_ptr<TServerClientWinSocket>& Socket);
+    void RemoteControlClientError(const std::shared_ptr<TServerClientWinSocket>& Socket, int& ErrorCode);
+    void remoteCommand(const QByteArray& command, const std::shared_ptr<TServerClientWinSocket>& socket);
+
+    int readPlaybackHeader(RecordingReader& file, TAudioFormat& format, TAudioFormat& decodeFormat);
+    void playPasses(RecordingReader& file);
+    bool playPass(RecordingReader& file, int chunk, qint64& dueMs);
+    bool playbackWait(qint64 dueMs);
+    void showPlaybackLoad(int chunkBytes);
+
+    void registrationRequest(const QString& url, const QString& success, int okMessage, int failMessage);
+    void applyRelayTargets();
+    void relayStatusChanged(uint32_t generation, uint32_t index);
+
+    StationEnvironment env_;
+    StationSettings settings_;
+    StationState state_ = StationState::Stopped;
+    QDateTime stateSince_;
+    // Set when something dispatched by the playback's waits needs it to end; the actions run after it.
+    bool playbackEnding_ = false;
+    std::vector<std::function<void()>> afterPlayback_;
+    QElapsedTimer playbackClock_;
+    // Remote commands that arrived before start-up finished, with the connection to answer on.
+    bool startupDone_ = false;
+    std::vector<std::pair<QByteArray, std::shared_ptr<TServerClientWinSocket>>> earlyCommands_;
+    // The worker's conversion failed for the blocks since the last one that succeeded.
+    std::atomic<bool> convertFailing_{false};
+    mutable std::mutex listenersMutex_;  // listeners_ is read from any thread
+    ListenerSnapshot listeners_ = std::make_shared<const std::vector<ListenerRow>>();
+    std::vector<int> history_;
+    bool keepBadOptions_ = false;
+    // What construction found wrong, reported when start-up begins and someone listens.
+    QStringList startupMessages_;
+
+    friend class StationTest;
+};

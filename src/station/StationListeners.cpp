@@ -1,0 +1,271 @@
+// The listener port: sessions and limits, the handshake, info updates and the list of listeners.
+#include "audio/ListenerDestination.h"
+#include "audio/TACMConvertor.h"
+#include "net/TVXSocketData.h"
+#include "platform/Ansi.h"
+#include "station/ListenerProtocol.h"
+#include "station/Station.h"
+
+#include <QTimer>
+
+#include <chrono>
+
+namespace {
+
+// A reply goes out in one call, and only to a peer still there. True when the connection is still open
+// after the send, so that the handshake may go on.
+bool sendIfOpen(TServerClientWinSocket& socket, const QByteArray& reply) {
+    if (!socket.IsOpen()) {
+        return false;
+    }
+    socket.SendString(reply);
+    return socket.IsOpen();
+}
+
+// Whether a player or the listener program gets in, and the name it is told: the station's, or the
+// notice that the station is full. The peer under test is still new, so it is not counted among the
+// listeners.
+struct Admission {
+    bool admit;
+    QByteArray station;
+};
+
+// Marks an answered peer as listener. Only after its reply: the worker may send audio from the moment
+// Kind says listener, and no audio byte may precede the reply.
+void admitListener(TServerSocket& server, TVXSocketData& session, const QByteArray& clientProgram) {
+    session.ClientProgram = vx::fromAnsi(clientProgram);
+    session.Ready = 1;
+    session.Kind = TVXSocketData::KindListener;
+    server.SessionsChanged();  // the worker's table of listeners takes it in
+}
+
+}  // namespace
+
+void Station::buildListenerService() {
+    ServerVandorixClient = std::make_unique<TServerSocket>();
+    ServerVandorixClient->Port = vx::kDefaultListenerPort;
+    // Every player and the listener program speak at once; a peer silent this long only holds a
+    // descriptor, and a single host could take them all.
+    ServerVandorixClient->FirstDataTimeoutMs = 30000;
+    ServerVandorixClient->NewUserData = [] { return std::make_shared<TVXSocketData>(); };
+    ServerVandorixClient->OnClientConnect = [this](TServerSocket*, const auto&) {
+        trace("ServerVandorixClientClientConnect");
+        // Its session was made with it (NewUserData): the worker reads it from then on without a lock.
+        step(2);
+    };
+    ServerVandorixClient->OnClientRead = [this](TServerSocket*, const auto& socket) {
+        Guarded([&] { ServerVandorixClientClientRead(socket); });
+    };
+    // Not guarded: it cannot fail, and it also runs on the worker's thread, which shows no dialogs.
+    ServerVandorixClient->OnClientError = [this](TServerSocket*, const auto&, TErrorEvent, int& code) {
+        trace("ServerVandorixClientClientError");
+        step(2);
+        code = 0;
+    };
+    connect(ConnectionTest, &QTimer::timeout, this, [this] { Guarded([this] { ConnectionTestTimer(); }); });
+}
+
+int Station::GetUseranzahl() {
+    int count = 0;
+    if (!ServerVandorixClient) {
+        return 0;
+    }
+    // A snapshot of the list: the worker counts while the main thread accepts and releases.
+    for (const auto& socket : ServerVandorixClient->Snapshot()->connections) {
+        const auto* session = listenerSession(*socket);
+        if (session && session->Kind.load() == TVXSocketData::KindListener) {
+            ++count;
+        }
+    }
+    return count;
+}
+
+void Station::ServerVandorixClientClientRead(const std::shared_ptr<TServerClientWinSocket>& Socket) {
+    trace("ServerVandorixClientClientRead");
+    step(2);
+    const QByteArray R = Socket->ReadAvailableText();
+    step(3);
+    TVXSocketData* const session = listenerSession(*Socket);  // made with the connection at accept
+    if (!session) {
+        return;
+    }
+    const auto admission = [this] {
+        if (!settings_.limitListeners || GetUseranzahl() + 1 <= MaxUser) {
+            return Admission{true, vx::toAnsi(settings_.radioName + settings_.extRadioName)};
+        }
+        return Admission{false,
+                         vx::toAnsi(ReplaceStr(QStringLiteral("{Radioname}"), settings_.radioName, Msg(32)))};
+    };
+    // The stream's formats as the listeners are told them: the codec's, or during a playback the file's.
+    const TAudioFormat& formatOut = Playing ? PlaybackFormat : ACMC->FormatOut;
+    const TAudioFormat& formatIn = Playing ? PlaybackDecodeFormat : ACMC->FormatIn;
+    switch (listener::classify(R)) {
+        case listener::Request::Icy: {
+            step(4);
+            const Admission a = admission();
+            const int bitRate = int(formatOut.avgBytesPerSec() / 125);
+            const QByteArray reply =
+                listener::icyReply(vx::toAnsi(Msg(32)), vx::toAnsi(settings_.serverName), a.station, bitRate);
+            step(5);
+            if (!sendIfOpen(*Socket, reply)) {
+                return;
+            }
+            step(6);
+            if (a.admit) {
+                admitListener(*ServerVandorixClient, *session, listener::icyClientProgram(R));
+            } else {
+                step(7);
+                Socket->CloseConnection();
+            }
+            return;
+        }
+        case listener::Request::InfoChannel: {
+            step(8);
+            const bool wasListener =
+                session->Kind.exchange(TVXSocketData::KindInfo) == TVXSocketData::KindListener;
+            session->Ready = 1;
+            if (wasListener) {
+                // An admitted listener that turns into an info channel leaves the audience before the
+                // next block, the count and the list.
+                ServerVandorixClient->SessionsChanged();
+            }
+            sendIfOpen(*Socket, vx::toAnsi(settings_.infoText));
+            return;
+        }
+        case listener::Request::ListenerProgram: {
+            step(9);
+            const Admission a = admission();
+            const QByteArray header = listener::stationHeader(a.station, formatIn, formatOut);
+            step(10);
+            if (!sendIfOpen(*Socket, header)) {
+                return;
+            }
+            step(11);
+            if (a.admit) {
+                admitListener(*ServerVandorixClient, *session, listener::agentClientProgram(R));
+            }
+            return;
+        }
+        case listener::Request::NameQuery:
+            step(12);
+            sendIfOpen(*Socket, vx::toAnsi(Msg(34)));
+            return;
+        case listener::Request::InfoPage:
+            step(13);
+            if (!Socket->IsOpen()) {
+                return;
+            }
+            Socket->SendString(listener::infoPage(vx::toAnsi(settings_.serverName), vx::toAnsi(Msg(32))));
+            step(14);
+            Socket->CloseConnection();
+            return;
+    }
+}
+
+void Station::uploadChanged() {
+    trace("BeschrChange");
+    step(2);
+    bool ok = false;
+    const int upload = settings_.upload.toInt(&ok, 10);
+    const int kbits = int(ACMC->FormatOut.avgBytesPerSec() / 125);
+    step(3);
+    MaxUser = (!ok || kbits == 0) ? 0 : upload / kbits;
+    step(4);
+    emit limitChanged(MaxUser);
+}
+
+void Station::UpdateInfo() {
+    trace("UpdateClick");
+    step(3);
+    const int count = ServerVandorixClient->ConnectionCount();
+    for (int i = 0; i < count; ++i) {
+        const auto socket = ServerVandorixClient->ConnectionAt(i);
+        if (!socket) {
+            continue;
+        }
+        const auto* session = listenerSession(*socket);
+        if (session && session->Kind.load() == TVXSocketData::KindInfo && socket->IsOpen()) {
+            step(4);
+            socket->SendString(vx::toAnsi(settings_.infoText));
+        }
+    }
+    for (const auto& relay : Relays) {
+        relay->setTitle(settings_.infoText);
+    }
+}
+
+bool Station::listUnchanged(uint64_t generation) const {
+    // Joins, leaves, admissions and a listener turning info channel all change the generation; a
+    // listener stalls only by refusing.
+    return generation == ListedGeneration && (!Listeners || Listeners->refusingAtLastWrite() == 0);
+}
+
+void Station::ConnectionTestTimer() {
+    trace("ConnectionTestTimer");
+    try {
+        step(2);
+        const auto snapshot = ServerVandorixClient->Snapshot();
+        if (!listUnchanged(snapshot->generation)) {
+            refreshListeners(*snapshot);
+            ListedGeneration = snapshot->generation;
+        }
+        emit listenersChecked();
+    } catch (const std::exception&) {
+        step(12);  // the list and the count keep what the previous tick showed
+    }
+}
+
+void Station::refreshListeners(const TServerSocket::ConnectionSnapshot& snapshot) {
+    // A listener that has taken nothing for so long is gone or stuck, and is closed so that its slot
+    // goes to others.
+    step(4);
+    const ListenerSnapshot shown = listeners();
+    auto rows = std::make_shared<std::vector<ListenerRow>>();
+    rows->reserve(shown->size());
+    bool same = true;
+    for (const auto& socket : snapshot.connections) {
+        step(5);
+        const auto* session = listenerSession(*socket);
+        step(6);
+        if (!session || session->Kind.load() != TVXSocketData::KindListener) {
+            continue;
+        }
+        if (session->stalledFor() >= std::chrono::milliseconds(StalledListenerLimitMs)) {
+            socket->CloseConnection();
+            continue;
+        }
+        step(7);
+        const std::size_t i = rows->size();
+        // A connection's address is fixed at accept: its id stands for it.
+        if (same && i < shown->size() && (*shown)[i].id == socket->Id() &&
+            (*shown)[i].program == session->ClientProgram) {
+            rows->push_back((*shown)[i]);
+            continue;
+        }
+        same = false;
+        rows->push_back(
+            {socket->Id(), socket->PeerAddress(), session->ClientProgram, session->ConnectedSince});
+    }
+    step(3);
+    if (same && rows->size() == shown->size()) {
+        step(11);
+        return;  // nobody joined, left or was renamed
+    }
+    {
+        std::lock_guard lock(listenersMutex_);
+        listeners_ = std::move(rows);
+    }
+    step(11);
+    emit listenersChanged();
+}
+
+void Station::clearListeners() {
+    {
+        std::lock_guard lock(listenersMutex_);
+        if (listeners_->empty()) {
+            return;
+        }
+        listeners_ = std::make_shared<const std::vector<ListenerRow>>();
+    }
+    emit listenersChanged();
+}

@@ -60,7 +60,7 @@ QString TMainform::ReplaceStr(const QString& Search, const QString& Replace, con
 void TMainform::FormCreate(QObject* /*Sender*/) {
     trace("FormCreate");
     step(18);
-    language_.InitLanguage(0);
+    language_.InitLanguage(env_.language);
     step(19);
     Languagelist = language_.GetLanguagelist();
 

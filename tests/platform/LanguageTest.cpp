@@ -116,18 +116,16 @@ TEST(LanguageChoice, FirstSetLocaleVariableDecidesAndTheOptionOverridesIt) {
         {{}, {"p", "--language"}, std::nullopt, {}},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.join(' ').toStdString() + " LANG=" + c.locale.lang.toStdString());
         QStringList args = c.args;
         QString error;
-        const std::optional<int> chosen = chooseLanguage(args, c.locale, &error);
-        const std::string what = c.args.join(' ').toStdString() + " LC_ALL=" + c.locale.lcAll.toStdString() +
-                                 " LC_MESSAGES=" + c.locale.lcMessages.toStdString() +
-                                 " LANG=" + c.locale.lang.toStdString();
-        EXPECT_EQ(chosen, c.language) << what;
+        EXPECT_EQ(chooseLanguage(args, c.locale, &error), c.language);
         if (c.language) {
-            EXPECT_EQ(args, c.argsLeft) << what;
+            EXPECT_EQ(args, c.argsLeft);
         } else {
-            EXPECT_TRUE(error.contains(QStringLiteral("--language")) && error.contains(QStringLiteral("de")))
-                << what << ": " << error.toStdString();
+            EXPECT_TRUE(error.contains(QStringLiteral("de or en")) ||
+                        error.contains(QStringLiteral("de and en")))
+                << error.toStdString();
         }
     }
 }

@@ -6,6 +6,7 @@
 #include "net/IcecastTarget.h"
 #include "platform/FileLimit.h"
 #include "platform/acm/PlatformAcm.h"
+#include "platform/language/LanguageChoice.h"
 #include "platform/mixerapi/PulseMixer.h"
 #include "platform/wavein/WaveIn.h"
 #include "ui/UserDialogs.h"
@@ -20,6 +21,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -157,6 +159,14 @@ int main(int argc, char** argv) {
     if (!takeStationOptions(args, env) || !takeDaemonActions(args, actions)) {
         return 2;
     }
+    QString languageError;
+    const std::optional<int> language =
+        vx::language::chooseLanguage(args, vx::language::LocaleVariables::fromEnvironment(), &languageError);
+    if (!language) {
+        std::fprintf(stderr, "%s\n", qPrintable(languageError));
+        return 2;
+    }
+    env.language = *language;
     const bool headless = QGuiApplication::platformName() == QLatin1String("offscreen") ||
                           QGuiApplication::platformName() == QLatin1String("minimal");
     std::unique_ptr<UserDialogs> dialogs;

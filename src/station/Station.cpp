@@ -155,7 +155,7 @@ void Station::initLanguage() {
     }
     trace("FormCreate");
     step(18);
-    language_.InitLanguage(0);
+    language_.InitLanguage(env_.language);
     step(19);
     Languagelist = language_.GetLanguagelist();
 }

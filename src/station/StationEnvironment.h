@@ -25,6 +25,9 @@ struct StationEnvironment {
     // The remote-control port; main() gives 6566 (or --remote-port). 0, the default, lets the system
     // choose, so windows made side by side (tests) never contend for one port.
     int remoteControlPort = 0;
+    // The language of the window, its messages and the texts sent to listeners: the language library's
+    // index (0 German, the default; 1 English). main() takes it from --language or the locale.
+    int language = 0;
     // Icecast mounts the stream is relayed to (--icecast), beside those of the data folder's file.
     QStringList icecastTargets;
     // The platform backends, chosen here and nowhere else: main() builds the real ones from the command

@@ -17,6 +17,9 @@ QProcessEnvironment headlessEnvironment() {
     env.remove(QStringLiteral("DISPLAY"));
     env.remove(QStringLiteral("WAYLAND_DISPLAY"));
     env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    for (const char* locale : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+        env.remove(QLatin1String(locale));  // the station's own language, whatever the test runs in
+    }
     return env;
 }
 
@@ -83,17 +86,37 @@ TEST(Executable, SigtermEndsTheStationWhenItsSettingsCannotBeSaved) {
         << reports[0].toStdString();
 }
 
-TEST(Executable, MissingServerFileEndsWithOneLineOnStandardErrorAndNoFiles) {
-    QTemporaryDir dir;
-    QProcess station;
-    station.setProcessEnvironment(headlessEnvironment());
-    station.start(QStringLiteral(VX_BIN_DIR "/vandorixserver"), {"--data-dir", dir.path()});
-    ASSERT_TRUE(station.waitForFinished(10000));
-    EXPECT_EQ(station.exitCode(), 0);
-    const QString err = QString::fromUtf8(station.readAllStandardError());
-    EXPECT_TRUE(err.contains(QStringLiteral("KT VandorixServer: Die Datei Server.ini fehlt.")))
-        << err.toStdString();
-    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList());
+// Headless, a message box is one line on standard error, in the language the locale or --language
+// chose; a language that does not exist ends the program before it touches anything.
+TEST(Executable, MissingServerFileEndsWithOneLineInTheChosenLanguageAndNoFiles) {
+    const struct {
+        const char* lang;
+        QStringList options;
+        int exitCode;
+        const char* line;
+    } cases[] = {
+        {nullptr, {}, 0, "KT VandorixServer: Die Datei Server.ini fehlt. Das Programm wird beendet.\n"},
+        {"en_GB.UTF-8", {}, 0, "KT VandorixServer: The file Server.ini is missing. The program will end.\n"},
+        {"en_GB.UTF-8", {"--language", "de"}, 0, "KT VandorixServer: Die Datei Server.ini fehlt."},
+        {nullptr, {"--language", "fr"}, 2, "--language fr: the languages are de and en\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.lang == nullptr ? "no locale" : c.lang);
+        QTemporaryDir dir;
+        QProcessEnvironment env = headlessEnvironment();
+        if (c.lang != nullptr) {
+            env.insert(QStringLiteral("LANG"), QLatin1String(c.lang));
+        }
+        QProcess station;
+        station.setProcessEnvironment(env);
+        station.start(QStringLiteral(VX_BIN_DIR "/vandorixserver"),
+                      QStringList{"--data-dir", dir.path()} + c.options);
+        ASSERT_TRUE(station.waitForFinished(10000));
+        EXPECT_EQ(station.exitCode(), c.exitCode);
+        const QString err = QString::fromUtf8(station.readAllStandardError());
+        EXPECT_TRUE(err.contains(QString::fromUtf8(c.line))) << err.toStdString();
+        EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList());
+    }
 }
 
 }  // namespace

@@ -1,3 +1,4 @@
+#include "platform/language/LanguageChoice.h"
 #include "support/MainformFixture.h"
 #include "ui/ListenerListModel.h"
 #include "ui/TLogGraph.h"
@@ -102,8 +103,17 @@ TEST_F(Layout, TabOrderRunsThroughEveryGroupAndReachesTheHiddenRow) {
 }
 
 // The layout's sizes leave no room to spare: a wider font cuts captions off ("... aufzeich...") or runs
-// a label into its edit. Measured with each control's own font, in the room its style leaves the text.
-TEST_F(Layout, EveryCaptionFitsItsControl) {
+// a label into its edit. Measured with each control's own font, in the room its style leaves the text,
+// for each language, since all of them share the one geometry.
+class LayoutInLanguage : public ::testing::TestWithParam<int> {};
+
+TEST_P(LayoutInLanguage, EveryCaptionFitsItsControl) {
+    MainformFixture f;
+    f.env.language = GetParam();
+    TMainform* form = &f.create();
+    ASSERT_EQ(form->Msg(0), GetParam() == vx::language::kEnglish ? QStringLiteral("Start Server")
+                                                                 : QStringLiteral("Starte Server"))
+        << "the language's file was not loaded";
     QStringList cut;
     auto check = [&](QWidget* w, const QString& text, const QRect& room, int flags = Qt::TextSingleLine) {
         const QRect needed =
@@ -142,6 +152,12 @@ TEST_F(Layout, EveryCaptionFitsItsControl) {
     EXPECT_TRUE(cut.isEmpty()) << "in " << QFontInfo(form->font()).family().toStdString() << ": "
                                << cut.join(QStringLiteral("; ")).toStdString();
 }
+
+INSTANTIATE_TEST_SUITE_P(Languages, LayoutInLanguage,
+                         ::testing::Values(vx::language::kGerman, vx::language::kEnglish),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                             return info.param == vx::language::kEnglish ? "English" : "German";
+                         });
 
 TEST_F(Layout, CaptionsComeFromTheLanguageTexts) {
     EXPECT_EQ(form->Connectrbtn->text(), form->Msg(0));

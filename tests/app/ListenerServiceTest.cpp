@@ -6,6 +6,7 @@
 #include "audio/TACMConvertor.h"
 #include "net/TVXSocketData.h"
 #include "platform/Ansi.h"
+#include "platform/language/LanguageChoice.h"
 #include "support/MainformFixture.h"
 
 #include <QCheckBox>
@@ -186,6 +187,28 @@ TEST_F(ListenerServiceTest, EachRequestGetsItsReplyByteForByteAndItsSessionState
         peer->close();
         ASSERT_TRUE(waitUntil([&] { return server().ConnectionCount() == 0; }));
     }
+}
+
+class EnglishListenerServiceTest : public ListenerServiceTest {
+protected:
+    void SetUp() override {
+        fx.env.language = vx::language::kEnglish;
+        ListenerServiceTest::SetUp();
+    }
+};
+
+// The language reaches the wire: the notice, the name answer and the default info text are English.
+TEST_F(EnglishListenerServiceTest, PlayerNameQueryAndInfoChannelAreAnsweredInEnglish) {
+    ASSERT_EQ(notice, QByteArray("The number of listeners on this server may be limited. If it is full, "
+                                 "please try again later."));
+    auto player = ask("GET / HTTP/1.0\r\n\r\n", icyReply(station).size());
+    EXPECT_EQ(player->received(), icyReply(station));
+    const QByteArray name = "The name of this server is KT-VandorixServer 6.0";
+    auto nameQuery = ask("Radioname", name.size());
+    EXPECT_EQ(nameQuery->received(), name);
+    const QByteArray info = "Welcome to this Vandorix";
+    auto infoChannel = ask("KT-VandorixClient v40-Info", info.size());
+    EXPECT_EQ(infoChannel->received(), info);
 }
 
 TEST_F(ListenerServiceTest, RequestSplitOverTwoReadsIsAdmittedThenAnsweredWithTheInfoPage) {

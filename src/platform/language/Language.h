@@ -6,17 +6,20 @@
 #include <memory>
 
 // The language library: the station asks it once for its list of message texts. The texts come from
-// deutsch.txt in the language folder (one message per line, UTF-8); when that file is missing, the same
-// texts compiled into the program serve.
+// the language's file in the language folder (one message per line, UTF-8): deutsch.txt (0) or
+// english.txt (1). The German texts are also compiled into the program and serve when their file is
+// missing; a language whose file is missing or does not hold a text for every German message falls
+// back to German, with one line on standard error.
 // Each loading belongs to whoever made it (the window), and DeinitLanguagelist frees that loading only:
 // a second window's start-up or close leaves the first one's texts alone.
 // Thread contract: the owner's thread only.
 class LanguageLibrary {
 public:
-    // dir: the folder searched for the language file; by default the executable's folder + "/lang".
+    // dir: the folder searched for the language files; by default the executable's folder + "/lang", then
+    // the installed share folder.
     explicit LanguageLibrary(QString dir = {});
 
-    // Loads the texts (again); 0.
+    // Loads the texts of language (0 German, 1 English) again; the index of the language loaded.
     int InitLanguage(int language);
     // The texts of the last InitLanguage, valid until DeinitLanguagelist, the next InitLanguage or the
     // end of this object; null before the first.

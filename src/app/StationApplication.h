@@ -1,18 +1,11 @@
 #pragma once
 
+#include "station/GuardedApplication.h"
+
 #include <QApplication>
 
-#include <exception>
-#include <functional>
-
-// The application object. Its notify() is the last guard of the event loop: no exception may unwind
-// through Qt, so one that escapes an event handler goes to the installed error handler (the window's
-// error report) and the loop carries on.
-class StationApplication : public QApplication {
+// The application object of the station with its window.
+class StationApplication : public GuardedApplication<QApplication> {
 public:
     StationApplication(int& argc, char** argv);
-
-    bool notify(QObject* receiver, QEvent* event) override;
-
-    std::function<void(QObject* sender, const std::exception& error)> OnException;
 };

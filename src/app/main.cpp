@@ -1,5 +1,6 @@
-// The station's entry: builds the platform backends from the command line, creates the window and runs
-// the event loop until the window has closed.
+// The station's entry: builds the platform backends from the command line, creates the window (or, without a
+// display, the station and its console reporter) and runs the event loop until it closes.
+#include "app/HeadlessStation.h"
 #include "app/SignalCloser.h"
 #include "app/StationApplication.h"
 #include "app/TMainform.h"
@@ -25,17 +26,15 @@
 
 namespace {
 
-// Without a display the station runs headless on Qt's offscreen platform.
-void chooseHeadlessPlatform(int argc, char** argv) {
+// Without a display the station runs without widgets. "-platform" asks for the window on a Qt platform
+// all the same (offscreen, say).
+bool runsHeadless(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         if (QByteArrayView(argv[i]) == "-platform") {
-            return;
+            return false;
         }
     }
-    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
-        qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    }
+    return qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
 }
 
 // Value of "--name VALUE" in the arguments, removed from them; fallback when absent.
@@ -126,59 +125,76 @@ void chooseDialogBackends(StationEnvironment& env, UserDialogs* dialogs) {
         });
 }
 
-// The recording or the playback: each runs once the event loop runs, as the button would, since the
-// playback's waits need it.
-void scheduleDaemonActions(TMainform& Mainform, const DaemonActions& actions) {
+// The MP3 copy, the recording or the playback: each runs once the event loop runs, as the button would,
+// since the playback's waits need it.
+void scheduleDaemonActions(Station& station, const DaemonActions& actions) {
+    if (actions.mp3Copy) {
+        station.settings().mp3Copy = true;
+    }
     if (!actions.playFile.isEmpty()) {
-        Mainform.Loop->setChecked(actions.loop);
-        QTimer::singleShot(0, &Mainform, [&Mainform, playFile = actions.playFile] {
-            Mainform.Guarded(Mainform.Button3, [&] { Mainform.PlayfromFile(playFile); });
+        station.settings().loop = actions.loop;
+        QTimer::singleShot(0, &station, [&station, playFile = actions.playFile] {
+            station.Guarded([&] { station.PlayfromFile(playFile); });
         });
     }
     if (!actions.recordFile.isEmpty()) {
-        QTimer::singleShot(0, &Mainform, [&Mainform, recordFile = actions.recordFile] {
-            Mainform.Guarded(Mainform.RecordtoFileBtn, [&] {
-                Mainform.RecordtoFile(recordFile);
-                Mainform.Button1Click(Mainform.Button1);
+        QTimer::singleShot(0, &station, [&station, recordFile = actions.recordFile] {
+            station.Guarded([&] {
+                station.RecordtoFile(recordFile);
+                station.StartRecording();
             });
         });
     }
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    std::signal(SIGPIPE, SIG_IGN);
-    vx::raiseOpenFileLimit();  // thousands of listeners need as many descriptors
-    chooseHeadlessPlatform(argc, argv);
-    StationApplication app(argc, argv);
-
+// Options, language and backends: false (exit code 2) for a bad one, with the reason on standard error.
+bool prepare(StationEnvironment& env, DaemonActions& actions, UserDialogs* dialogs) {
     QStringList args = QCoreApplication::arguments();
-    StationEnvironment env;
-    DaemonActions actions;
     if (!takeStationOptions(args, env) || !takeDaemonActions(args, actions)) {
-        return 2;
+        return false;
     }
     QString languageError;
     const std::optional<int> language =
         vx::language::chooseLanguage(args, vx::language::LocaleVariables::fromEnvironment(), &languageError);
     if (!language) {
         std::fprintf(stderr, "%s\n", qPrintable(languageError));
-        return 2;
+        return false;
     }
     env.language = *language;
-    const bool headless = QGuiApplication::platformName() == QLatin1String("offscreen") ||
-                          QGuiApplication::platformName() == QLatin1String("minimal");
-    std::unique_ptr<UserDialogs> dialogs;
-    if (headless) {
-        dialogs = std::make_unique<HeadlessUserDialogs>();
-    } else {
-        dialogs = std::make_unique<QtUserDialogs>();
-    }
-    chooseDialogBackends(env, dialogs.get());
-
+    chooseDialogBackends(env, dialogs);
     // "/WO" counts as the first argument once the program's own options are taken off: take them all above.
     env.arguments = args;
+    return true;
+}
+
+// Without a display: the station, a console reporter, no widget.
+int runHeadless(int argc, char** argv) {
+    StationCoreApplication app(argc, argv);
+    HeadlessUserDialogs dialogs;
+    StationEnvironment env;
+    DaemonActions actions;
+    if (!prepare(env, actions, &dialogs)) {
+        return 2;
+    }
+    HeadlessStation headless(env);
+    Station& station = headless.station();
+    app.OnException = [&station](QObject*, const std::exception& e) { station.AppException(e); };
+    if (headless.StartupAborted()) {
+        return 0;
+    }
+    SignalCloser closer([&headless] { headless.CloseOnSignal(); });
+    scheduleDaemonActions(station, actions);
+    return app.exec();
+}
+
+int runWindow(int argc, char** argv) {
+    StationApplication app(argc, argv);
+    QtUserDialogs dialogs;
+    StationEnvironment env;
+    DaemonActions actions;
+    if (!prepare(env, actions, &dialogs)) {
+        return 2;
+    }
     TMainform Mainform(env);
     app.OnException = [&Mainform](QObject* sender, const std::exception& e) {
         Mainform.AppException(sender, e);
@@ -186,16 +202,18 @@ int main(int argc, char** argv) {
     if (Mainform.StartupAborted()) {
         return 0;
     }
-    if (actions.mp3Copy) {
-        Mainform.Mp3Aufz->setChecked(true);
-    }
     SignalCloser closer([&Mainform] { Mainform.CloseOnSignal(); });
     Mainform.show();
-    if (headless) {
-        // Nobody sees a headless station's window: painting its displays every second would cost more
-        // than its listeners do.
-        Mainform.setUpdatesEnabled(false);
-    }
-    scheduleDaemonActions(Mainform, actions);
+    scheduleDaemonActions(Mainform.station(), actions);
+    Mainform.Mp3Aufz->setChecked(Mainform.station().settings().mp3Copy);
+    Mainform.Loop->setChecked(Mainform.station().settings().loop);
     return app.exec();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::signal(SIGPIPE, SIG_IGN);
+    vx::raiseOpenFileLimit();  // thousands of listeners need as many descriptors
+    return runsHeadless(argc, argv) ? runHeadless(argc, argv) : runWindow(argc, argv);
 }

@@ -61,6 +61,9 @@ public:
     // Loads "Server.ini" and "Optionen.ini" (start-up's further steps under "FormCreate"). False when
     // the program is to end at once (no "Server.ini"); a file that cannot be read throws.
     bool loadSettings();
+    // "LautstOptions.ini" applied to the sound server, as the window's start-up applies it through its
+    // controls; without a recording input, the message that says so.
+    void applyStoredRecordingSource();
     // Start-up has finished: remote commands that came meanwhile are carried out now.
     void startupFinished();
     // Writes "Optionen.ini" from the settings (FormClose's steps); throws when it cannot. Then stops a

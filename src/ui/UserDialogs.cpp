@@ -1,5 +1,7 @@
 #include "ui/UserDialogs.h"
 
+#include "station/ConsoleReporter.h"
+
 #include "ui/AudioFormatDialog.h"
 
 #include <QApplication>
@@ -44,12 +46,9 @@ std::optional<TAudioFormat> QtUserDialogs::chooseAudioFormat(
 }
 
 QString HeadlessUserDialogs::oneLine(const QString& caption, const QString& text) {
-    static const QRegularExpression breaks(QStringLiteral("[\\r\\n]+"));
-    return caption + QStringLiteral(": ") + QString(text).replace(breaks, QStringLiteral(" | "));
+    return ConsoleReporter::oneLine(caption, text);
 }
 
 void HeadlessUserDialogs::showMessage(const QString& caption, const QString& text) {
-    const QByteArray line = oneLine(caption, text).toUtf8() + '\n';
-    std::fwrite(line.constData(), 1, line.size(), stderr);
-    std::fflush(stderr);
+    ConsoleReporter::print(caption, text);
 }

@@ -1,0 +1,36 @@
+#include "app/HeadlessStation.h"
+
+#include <QCoreApplication>
+
+HeadlessStation::HeadlessStation(const StationEnvironment& env)
+    : station_(std::make_unique<Station>(env)), reporter_(new ConsoleReporter(*station_)) {
+    Station& s = *station_;
+    s.Guarded([&] {
+        s.initLanguage();
+        s.applyStoredRecordingSource();
+        startupAborted_ = !s.loadSettings();
+    });
+    s.startupFinished();
+}
+
+void HeadlessStation::CloseOnSignal() {
+    Station& s = *station_;
+    // A playback runs beneath the signal, in its waits: it ends first, then the station closes.
+    if (s.AfterPlayback([this] { CloseOnSignal(); })) {
+        return;
+    }
+    if (closing_) {
+        return;  // a second signal during a close under way changes nothing
+    }
+    closing_ = true;
+    bool saved = false;
+    s.Guarded([&] {
+        s.saveSettingsAndStop();
+        saved = true;
+    });
+    if (!saved && s.broadcasting()) {
+        s.Guarded([&] { s.Stop(); });
+    }
+    s.releaseLanguage();
+    QCoreApplication::exit(saved ? 0 : 1);
+}

@@ -90,6 +90,8 @@ void TMainform::buildBroadcast() {
     };
     RemoteControl = std::make_unique<TServerSocket>();
     RemoteControl->Port = env_.remoteControlPort;
+    RemoteControl->RequestTimeoutMs = vx::kRemoteCommandTimeoutMs;
+    RemoteControl->MaxConnections = vx::kRemoteMaxConnections;
     RemoteControl->OnClientConnect = [this](TServerSocket* sender, const auto& socket) {
         Guarded(this, [&] { RemoteControlClientConnect(sender, socket); });
     };

@@ -76,6 +76,10 @@ void TMainform::RemoteControlClientRead(TServerSocket* /*Sender*/,
     // a line end are no command.
     const QByteArray R = Socket->ReadAvailableText();
     step(3);
+    if (R == command(vx::kRemoteStart) || R == command(vx::kRemoteStop) || R == command(vx::kRemoteEnd) ||
+        R == command(vx::kRemoteList)) {
+        RemoteControl->RequestDone(Socket);  // the connection may wait for its next command
+    }
     if (R == command(vx::kRemoteStart)) {
         step(4);
         if (!ServerVandorixClient->Active()) {

@@ -190,7 +190,7 @@ void TMainform::openMp3Copy(OpenedSteps& opened) {
     DebugStr = QStringLiteral("ConnectrbtnClick");
     step(12);
     try {
-        Mp3File.create(path);
+        Mp3File.createNew(path);  // a copy started in the same second gets a name of its own
     } catch (const EInOutError& e) {
         throw EInOutError("Cannot create file \"" + path.toStdString() + "\". " + e.what());
     }

@@ -15,6 +15,7 @@
 #include <csignal>
 #include <functional>
 
+using vxtest::FileSizeLimit;
 using vxtest::readFile;
 using vxtest::writeFile;
 
@@ -51,26 +52,6 @@ unsigned modeOf(const QString& path) {
     struct stat st {};
     return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 0777 : 0;
 }
-
-// While it lives, no file of this process grows beyond `bytes`: a disk that fills up during a write.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        ::getrlimit(RLIMIT_FSIZE, &old_);
-        oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);  // the write fails with EFBIG instead
-        rlimit limited = old_;
-        limited.rlim_cur = bytes;
-        ::setrlimit(RLIMIT_FSIZE, &limited);
-    }
-    ~FileSizeLimit() {
-        ::setrlimit(RLIMIT_FSIZE, &old_);
-        std::signal(SIGXFSZ, oldHandler_);
-    }
-
-private:
-    rlimit old_{};
-    void (*oldHandler_)(int) = nullptr;
-};
 
 TEST(SettingsStore, ACutShortRecordIsTooShortAndALongerFileGivesOnlyItsRecord) {
     QTemporaryDir dir;

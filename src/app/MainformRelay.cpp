@@ -2,6 +2,7 @@
 // start and stop steps for them, the info text as their title, and their states for the user.
 #include "app/RelayBoard.h"
 #include "audio/TACMConvertor.h"
+#include "platform/ErrorLine.h"
 #include "platform/Posting.h"
 #include "settings/SettingsStore.h"
 #include "ui/UserDialogs.h"
@@ -10,7 +11,6 @@
 #include <QLineEdit>
 
 #include <algorithm>
-#include <cstdio>
 
 namespace {
 
@@ -132,9 +132,8 @@ void TMainform::relayStatusChanged(uint32_t generation, uint32_t index) {
     entry.status = status;
     ++entry.reports;
     // One line per change, for a station without a window; the target never shows its password.
-    std::fprintf(stderr, "Icecast relay %s: %s\n", qPrintable(entry.relay->target().displayName()),
-                 qPrintable(stateText(status)));
-    std::fflush(stderr);
+    vx::writeErrorLine(
+        QStringLiteral("Icecast relay %1: %2").arg(entry.relay->target().displayName(), stateText(status)));
     showRelayStates();
 }
 

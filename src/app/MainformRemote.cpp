@@ -1,11 +1,11 @@
 // The remote-control service on its own port: local peers only, one command per read.
 #include "app/TMainform.h"
+#include "platform/ErrorLine.h"
 #include "ui/ListenerListModel.h"
 
 #include <QPushButton>
 #include <QThread>
 
-#include <cstdio>
 #include <cstring>
 #include <string_view>
 
@@ -63,8 +63,8 @@ void TMainform::RemoteControlClientError(TServerSocket* /*Sender*/,
     trace("RemoteControlClientError");
     step(2);
     // The socket layer closes the connection after this; the peer's address is still known here.
-    std::fprintf(stderr, "Remote control: connection from %s dropped: %s\n",
-                 qPrintable(Socket->PeerAddress()), std::strerror(ErrorCode));
+    vx::writeErrorLine(QStringLiteral("Remote control: connection from %1 dropped: %2")
+                           .arg(Socket->PeerAddress(), QString::fromLocal8Bit(std::strerror(ErrorCode))));
     ErrorCode = 0;
 }
 

@@ -1,8 +1,8 @@
 #include "app/StationApplication.h"
 
+#include "platform/ErrorLine.h"
 #include "platform/StationConstants.h"
 
-#include <cstdio>
 #include <stdexcept>
 
 StationApplication::StationApplication(int& argc, char** argv) : QApplication(argc, argv) {
@@ -17,7 +17,7 @@ bool StationApplication::notify(QObject* receiver, QEvent* event) {
         if (OnException) {
             OnException(receiver, error);
         } else {
-            std::fprintf(stderr, "Unhandled error: %s\n", error.what());
+            vx::writeErrorLine(QStringLiteral("Unhandled error: ") + QString::fromUtf8(error.what()));
         }
     } catch (...) {
         const std::runtime_error unknown("Unknown error");

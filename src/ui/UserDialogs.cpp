@@ -1,13 +1,12 @@
 #include "ui/UserDialogs.h"
 
+#include "platform/ErrorLine.h"
 #include "ui/AudioFormatDialog.h"
 
 #include <QApplication>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QRegularExpression>
-
-#include <cstdio>
 
 void QtUserDialogs::showMessage(const QString& caption, const QString& text) {
     QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, QApplication::activeWindow());
@@ -49,7 +48,5 @@ QString HeadlessUserDialogs::oneLine(const QString& caption, const QString& text
 }
 
 void HeadlessUserDialogs::showMessage(const QString& caption, const QString& text) {
-    const QByteArray line = oneLine(caption, text).toUtf8() + '\n';
-    std::fwrite(line.constData(), 1, line.size(), stderr);
-    std::fflush(stderr);
+    vx::writeErrorLine(oneLine(caption, text));
 }

@@ -60,6 +60,29 @@ TEST(Executable, HeadlessStationSavesItsSettingsOnSigtermAndSighup) {
     }
 }
 
+// An option that cannot do what was asked must not start a station that does something else.
+TEST(Executable, AnOptionWithoutItsValueOrItsPartnerIsRefused) {
+    const struct {
+        QStringList args;
+        const char* message;
+    } refusals[] = {
+        {{"--loop"}, "--loop repeats a playback: it needs --play FILE"},
+        {{"/WO", "--data-dir"}, "--data-dir needs a value"},
+        {{"--capture-device", "tone", "--remote-port"}, "--remote-port needs a value"},
+    };
+    for (const auto& r : refusals) {
+        SCOPED_TRACE(r.message);
+        QTemporaryDir dir;  // the executable's folder holds no "Server.ini": a start would end too
+        QProcess station;
+        station.setProcessEnvironment(headlessEnvironment());
+        station.start(QStringLiteral(VX_BIN_DIR "/vandorixserver"), r.args);
+        ASSERT_TRUE(station.waitForFinished(10000));
+        EXPECT_EQ(station.exitCode(), 2);
+        const QString err = QString::fromUtf8(station.readAllStandardError());
+        EXPECT_TRUE(err.split('\n').contains(QString::fromUtf8(r.message))) << err.toStdString();
+    }
+}
+
 // A daemon has no one to retry a close that failed: the signal reports the error and still ends it.
 TEST(Executable, SigtermEndsTheStationWhenItsSettingsCannotBeSaved) {
     QTemporaryDir root;

@@ -98,6 +98,35 @@ TEST(SettingsStore, AFileThatCannotBeOpenedIsNamedWithTheReason) {
     EXPECT_EQ(problems.size(), 1);
 }
 
+// A line of 50 MB once took the station to 236 MB: the text files are read up to 64 KiB, no further.
+TEST(SettingsStore, TextFilesLargerThan64KiBAreRefusedByName) {
+    QTemporaryDir dir;
+    const SettingsStore store(dir.path());
+    const QByteArray url = "http://db.example/vdb/\n";
+    const QByteArray target = "icecast://source:pw@radio.example:8000/live\n";
+    auto padded = [](const QByteArray& first, qsizetype size) {
+        return first + "#" + QByteArray(size - first.size() - 2, 'x') + "\n";
+    };
+    writeFile(dir.path(), SettingsStore::kServerFile, padded(url, 64 * 1024));
+    writeFile(dir.path(), SettingsStore::kRelayTargetsFile, padded(target, 64 * 1024));
+    EXPECT_EQ(store.loadServerUrl().value, QStringLiteral("http://db.example/vdb/"));
+    QStringList problems;
+    EXPECT_EQ(store.loadRelayTargets(problems).size(), 1u);
+    EXPECT_TRUE(problems.isEmpty()) << problems.join('|').toStdString();
+
+    writeFile(dir.path(), SettingsStore::kServerFile, padded(url, 64 * 1024 + 1));
+    writeFile(dir.path(), SettingsStore::kRelayTargetsFile, padded(target, 64 * 1024 + 1));
+    const SettingsRead<QString> server = store.loadServerUrl();
+    EXPECT_EQ(server.result, SettingsRead<QString>::Result::CannotOpen);
+    EXPECT_EQ(server.problem, "Cannot read " + store.path(SettingsStore::kServerFile).toStdString() +
+                                  ": it is larger than 64 KiB, which no settings file is");
+    EXPECT_TRUE(store.loadRelayTargets(problems).empty());
+    ASSERT_EQ(problems.size(), 1);
+    EXPECT_TRUE(problems[0].startsWith(QStringLiteral("Cannot read ") +
+                                       store.path(SettingsStore::kRelayTargetsFile) + QStringLiteral(": ")))
+        << problems[0].toStdString();
+}
+
 TEST(SettingsStore, AWriteThatFailsLeavesTheOldFileWholeAndNothingElse) {
     QTemporaryDir dir;
     const SettingsStore store(dir.path());

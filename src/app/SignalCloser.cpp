@@ -8,6 +8,7 @@
 #include <csignal>
 
 namespace {
+constexpr int kClosingSignals[] = {SIGTERM, SIGINT, SIGHUP};
 int g_fds[2] = {-1, -1};
 
 void onSignal(int) {
@@ -32,13 +33,17 @@ SignalCloser::SignalCloser(std::function<void()> onSignalFn, QObject* parent)
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    ::sigaction(SIGTERM, &action, nullptr);
-    ::sigaction(SIGINT, &action, nullptr);
+    // A hang-up (the terminal closed, a service manager's reload) would otherwise end the program
+    // without saving its settings.
+    for (const int signal : kClosingSignals) {
+        ::sigaction(signal, &action, nullptr);
+    }
 }
 
 SignalCloser::~SignalCloser() {
-    ::signal(SIGTERM, SIG_DFL);
-    ::signal(SIGINT, SIG_DFL);
+    for (const int signal : kClosingSignals) {
+        ::signal(signal, SIG_DFL);
+    }
     delete notifier_;
     ::close(g_fds[0]);
     ::close(g_fds[1]);

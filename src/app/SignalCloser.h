@@ -6,8 +6,8 @@
 
 class QSocketNotifier;
 
-// Turns SIGTERM and SIGINT into a call on the window thread (the normal close of the window), through a
-// self-pipe, since nothing else may run inside a signal handler.
+// Turns SIGTERM, SIGINT and SIGHUP into a call on the window thread (the normal close of the window), through
+// a self-pipe, since nothing else may run inside a signal handler.
 class SignalCloser : public QObject {
 public:
     explicit SignalCloser(std::function<void()> onSignal, QObject* parent = nullptr);

@@ -3,11 +3,13 @@
 #include "platform/IoError.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <string>
 
 FileDestination::~FileDestination() {
     close();
@@ -20,10 +22,40 @@ void FileDestination::create(const QString& path) {
         fd_ = -1;
     }
     path_ = path;
+    whole_ = 0;
     fd_ = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd_ < 0) {
         throw EInOutError(vx::ioErrorText(errno));
     }
+}
+
+QString FileDestination::createNew(const QString& path) {
+    std::lock_guard lock(mutex_);
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+    const QFileInfo info(path);
+    const QString suffix = info.suffix().isEmpty() ? QString() : QLatin1Char('.') + info.suffix();
+    const QString stem = path.left(path.size() - suffix.size());
+    // Far more than starts within one second; a folder that holds them all is treated as full.
+    constexpr int kMostCandidates = 1000;
+    for (int n = 1; n <= kMostCandidates; ++n) {
+        const QString candidate = n == 1 ? path : QStringLiteral("%1 (%2)%3").arg(stem).arg(n).arg(suffix);
+        // O_EXCL: a file made between a check and the open is never emptied.
+        const int fd =
+            ::open(QFile::encodeName(candidate).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (fd >= 0) {
+            fd_ = fd;
+            path_ = candidate;
+            whole_ = 0;
+            return candidate;
+        }
+        if (errno != EEXIST) {
+            throw EInOutError(vx::ioErrorText(errno));
+        }
+    }
+    throw EInOutError("Every name up to \"(" + std::to_string(kMostCandidates) + ")\" is taken");
 }
 
 void FileDestination::write(const char* data, int size) {
@@ -31,6 +63,7 @@ void FileDestination::write(const char* data, int size) {
     if (fd_ < 0) {
         return;
     }
+    const int block = size;
     while (size > 0) {
         const ssize_t n = ::write(fd_, data, std::size_t(size));
         if (n < 0 && errno == EINTR) {
@@ -38,11 +71,17 @@ void FileDestination::write(const char* data, int size) {
         }
         if (n <= 0) {
             // A write that takes nothing without an error code means the device is full.
-            throw EInOutError(vx::ioErrorText(n < 0 ? errno : ENOSPC));
+            const int error = n < 0 ? errno : ENOSPC;
+            // A player of the file would meet the cut block as noise; a device (/dev/full) has no length.
+            if (::ftruncate(fd_, whole_) == 0) {
+                ::lseek(fd_, whole_, SEEK_SET);
+            }
+            throw EInOutError(vx::ioErrorText(error));
         }
         data += n;
         size -= int(n);
     }
+    whole_ += block;
 }
 
 void FileDestination::close() {

@@ -11,6 +11,17 @@ QueuedFileWriter::~QueuedFileWriter() {
 void QueuedFileWriter::create(const QString& path, int64_t maxQueuedBytes) {
     finish();
     file_.create(path);
+    startThread(maxQueuedBytes);
+}
+
+QString QueuedFileWriter::createNew(const QString& path, int64_t maxQueuedBytes) {
+    finish();
+    const QString created = file_.createNew(path);
+    startThread(maxQueuedBytes);
+    return created;
+}
+
+void QueuedFileWriter::startThread(int64_t maxQueuedBytes) {
     std::lock_guard lock(mutex_);
     maxQueuedBytes_ = std::max<int64_t>(maxQueuedBytes, 1);
     stopping_ = false;

@@ -30,6 +30,9 @@ public:
 
     // Ends the previous file (as finish() does), then creates this one; throws EInOutError.
     void create(const QString& path, int64_t maxQueuedBytes);
+    // The same for a file that must not exist yet: at `path` or a numbered name beside it
+    // (FileDestination::createNew); returns the path created.
+    QString createNew(const QString& path, int64_t maxQueuedBytes);
     // Writes at once, ahead of anything queued (the recording's header); throws EInOutError.
     void writeNow(const char* data, int size);
     // Queues one block. Throws EInOutError when the queue is full and this file does not wait.
@@ -49,6 +52,7 @@ public:
 
 private:
     void run();
+    void startThread(int64_t maxQueuedBytes);
     void stopThread();
 
     FileDestination file_;

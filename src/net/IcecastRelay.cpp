@@ -67,6 +67,19 @@ QString systemReason(int error, shout_t* s) {
     return QString::fromLocal8Bit(error != 0 ? std::strerror(error) : shout_get_error(s));
 }
 
+// Why the host name cannot be resolved; empty when it can.
+QString unresolvable(const QString& host) {
+    addrinfo hints{};
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    const int rc = ::getaddrinfo(host.toUtf8().constData(), nullptr, &hints, &found);
+    if (rc == 0) {
+        ::freeaddrinfo(found);
+        return {};
+    }
+    return QString::fromLocal8Bit(rc == EAI_SYSTEM ? std::strerror(errno) : ::gai_strerror(rc));
+}
+
 // Everything libshout says to the server before the stream: where, who, the protocol, and the ice-*
 // headers, which Icecast reads as ISO-8859-1.
 void describeSource(shout_t* s, const IcecastTarget& target, const IcecastRelay::StreamInfo& info) {
@@ -348,6 +361,9 @@ bool IcecastRelay::connectSource(shout_t* s, Outcome& out) {
     if (rc == SHOUTERR_NOLOGIN) {
         out.refused = true;
         out.reason = refusalReason();
+    } else if (const QString unknown = unresolvable(target_.host); !unknown.isEmpty()) {
+        // libshout leaves errno as its last attempt left it, which says "Invalid argument" here.
+        out.reason = QStringLiteral("the name %1 could not be resolved (%2)").arg(target_.host, unknown);
     } else {
         out.reason = QStringLiteral("cannot connect to %1:%2 (%3)")
                          .arg(hostForUrl(target_.host))

@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -94,6 +95,7 @@ private:
     const QString peer_;
     const std::shared_ptr<ServerLink> link_;
     bool dataArrived_ = false;  // the peer has sent a byte; the server's thread only
+    std::chrono::steady_clock::time_point requestDoneAt_{};  // the last completed request; the same
     const std::shared_ptr<TSocketUserData> session_;
 
     mutable std::mutex userMutex_;

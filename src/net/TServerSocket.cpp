@@ -226,6 +226,10 @@ void TServerSocket::acceptAll() {
             }
             return;  // would block, or a failed accept: the peer simply is not taken
         }
+        if (full()) {
+            ::close(fd);  // refused: the peer sees its connection end at once
+            continue;
+        }
         char text[INET_ADDRSTRLEN] = {};
         ::inet_ntop(AF_INET, &addr.sin_addr, text, sizeof text);
         const uint64_t id = nextId_++;
@@ -286,29 +290,69 @@ void TServerSocket::handleConnectionEvent(const std::shared_ptr<TServerClientWin
     }
 }
 
-void TServerSocket::awaitFirstData(const std::shared_ptr<TServerClientWinSocket>& conn) {
-    if (FirstDataTimeoutMs <= 0) {
-        return;
+bool TServerSocket::full() const {
+    if (MaxConnections <= 0) {
+        return false;
     }
+    std::lock_guard lock(listMutex_);
+    // Closed connections whose release is still queued hold no peer.
+    return std::count_if(list_.begin(), list_.end(), [](const auto& c) { return c->IsOpen(); }) >=
+           MaxConnections;
+}
+
+void TServerSocket::RequestDone(const std::shared_ptr<TServerClientWinSocket>& conn) {
+    // The deadline under way finds this when it is due and sets the next one from here.
+    conn->requestDoneAt_ = std::chrono::steady_clock::now();
+}
+
+void TServerSocket::awaitFirstData(const std::shared_ptr<TServerClientWinSocket>& conn) {
     const auto now = std::chrono::steady_clock::now();
-    const FirstDataDeadline entry{now + std::chrono::milliseconds(FirstDataTimeoutMs), conn};
+    if (FirstDataTimeoutMs > 0) {
+        addDeadline(now + std::chrono::milliseconds(FirstDataTimeoutMs), conn, false);
+    }
+    if (RequestTimeoutMs > 0) {
+        addDeadline(now + std::chrono::milliseconds(RequestTimeoutMs), conn, true);
+    }
+}
+
+void TServerSocket::addDeadline(std::chrono::steady_clock::time_point due,
+                                const std::shared_ptr<TServerClientWinSocket>& conn, bool request) {
+    const FirstDataDeadline entry{due, conn, request};
     // Kept in order of the deadlines; with one timeout that is the order of arrival, so this appends.
     const auto at = std::upper_bound(silent_.begin(), silent_.end(), entry,
                                      [](const auto& a, const auto& b) { return a.due < b.due; });
     const bool earliest = at == silent_.begin();
     silent_.insert(at, entry);
     if (earliest) {
-        silenceCheck_->start(int(std::chrono::ceil<std::chrono::milliseconds>(entry.due - now).count()));
+        const auto wait =
+            std::chrono::ceil<std::chrono::milliseconds>(due - std::chrono::steady_clock::now());
+        silenceCheck_->start(int(std::max<int64_t>(0, wait.count())));
     }
 }
 
 void TServerSocket::closeSilentPeers() {
     const auto now = std::chrono::steady_clock::now();
     while (!silent_.empty() && silent_.front().due <= now) {
-        const std::shared_ptr<TServerClientWinSocket> conn = silent_.front().connection.lock();
+        const FirstDataDeadline entry = silent_.front();
+        const std::shared_ptr<TServerClientWinSocket> conn = entry.connection.lock();
         silent_.pop_front();
+        if (!conn || !conn->IsOpen()) {
+            continue;
+        }
+        if (entry.request) {
+            if (RequestTimeoutMs <= 0) {
+                continue;
+            }
+            const auto next = conn->requestDoneAt_ + std::chrono::milliseconds(RequestTimeoutMs);
+            if (next > now) {
+                addDeadline(next, conn, true);
+            } else {
+                conn->CloseConnection();
+            }
+            continue;
+        }
         // Bytes that arrived just now but whose notice is not handled yet count as sent in time.
-        if (conn && !conn->dataArrived_ && conn->available() == 0) {
+        if (!conn->dataArrived_ && conn->available() == 0) {
             conn->CloseConnection();
         }
     }

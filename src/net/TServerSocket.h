@@ -50,6 +50,14 @@ public:
     // A connection whose peer has sent no byte this many milliseconds after its arrival is closed, so
     // that silent peers cannot hold descriptors for ever; 0 keeps them. Read when a connection arrives.
     int FirstDataTimeoutMs = 0;
+    // A connection that completes no request (RequestDone) this many milliseconds after its arrival or
+    // its last completed one is closed, so that a peer cannot hold a descriptor by sending part of a
+    // request; 0 keeps them. Read when a connection arrives.
+    int RequestTimeoutMs = 0;
+    // The most connections open at once; one more is closed right after it is accepted. 0: no limit.
+    int MaxConnections = 0;
+    // The connection has completed a request: its RequestTimeoutMs starts again. Owner's thread.
+    void RequestDone(const std::shared_ptr<TServerClientWinSocket>& conn);
 
     bool Active() const { return listenFd_ >= 0; }
     // True: binds to every local IPv4 address on Port and listens (ESocketError on failure).
@@ -96,7 +104,10 @@ private:
     void releaseAll();
     void listChanged();  // under listMutex_
     void asyncError(const std::shared_ptr<TServerClientWinSocket>& conn, TErrorEvent kind, int code);
+    bool full() const;
     void awaitFirstData(const std::shared_ptr<TServerClientWinSocket>& conn);
+    void addDeadline(std::chrono::steady_clock::time_point due,
+                     const std::shared_ptr<TServerClientWinSocket>& conn, bool request);
     void closeSilentPeers();
 
     int epollFd_ = -1;
@@ -114,10 +125,12 @@ private:
     mutable std::shared_ptr<const ConnectionSnapshot>
         snapshot_;  // guarded by listMutex_; null after a change
     std::unordered_map<uint64_t, std::shared_ptr<TServerClientWinSocket>> byId_;  // owner's thread only
-    // Connections that have to send their first byte by a deadline, earliest first; owner's thread only.
+    // Connections that have to send their first byte, or complete a request, by a deadline, earliest
+    // first; owner's thread only.
     struct FirstDataDeadline {
         std::chrono::steady_clock::time_point due;
         std::weak_ptr<TServerClientWinSocket> connection;
+        bool request = false;  // a request's deadline, else the first byte's
     };
     std::deque<FirstDataDeadline> silent_;
 };

@@ -23,5 +23,9 @@ inline constexpr std::string_view kRemoteStop = "Stop";
 inline constexpr std::string_view kRemoteEnd = "Ende";
 inline constexpr std::string_view kRemoteList = "Liste";
 inline constexpr std::string_view kRemoteTerminator{"\xFF\xFF\xFF\xFF", 4};
+// A remote-control connection that completes no command for this long is closed, and no more than this
+// many are open at once: peers sending half a command must not hold descriptors for good.
+inline constexpr int kRemoteCommandTimeoutMs = 30000;
+inline constexpr int kRemoteMaxConnections = 32;
 
 }  // namespace vx

@@ -16,6 +16,10 @@ namespace {
 
 enum class Access { Default, OwnerOnly };
 
+// The most a text settings file holds ("Server.ini", "Icecast.txt"); one line a hundred times as long
+// would still fit. A larger file is refused rather than read into memory whole.
+constexpr qint64 kMaxTextFile = 64 * 1024;
+
 std::string failure(const char* what, const QString& path, const QFileDevice& file) {
     return std::string(what) + " " + path.toStdString() + ": " + file.errorString().toStdString();
 }
@@ -34,6 +38,23 @@ SettingsRead<T> openForReading(QFile& file) {
     }
     read.result = SettingsRead<T>::Result::Read;
     return read;
+}
+
+// The whole of an open text file; false, with the reason, when it is larger than kMaxTextFile or cannot be
+// read.
+bool readText(QFile& file, QByteArray& bytes, std::string& problem) {
+    bytes = file.read(kMaxTextFile + 1);
+    if (bytes.size() > kMaxTextFile) {
+        bytes.clear();
+        problem = "Cannot read " + file.fileName().toStdString() + ": it is larger than " +
+                  std::to_string(kMaxTextFile / 1024) + " KiB, which no settings file is";
+        return false;
+    }
+    if (file.error() != QFileDevice::NoError) {
+        problem = failure("Cannot read", file.fileName(), file);
+        return false;
+    }
+    return true;
 }
 
 // The first `size` bytes of the file, or TooShort when it holds fewer.
@@ -87,8 +108,14 @@ QString SettingsStore::path(const QString& fileName) const {
 SettingsRead<QString> SettingsStore::loadServerUrl() const {
     QFile file(path(kServerFile));
     SettingsRead<QString> read = openForReading<QString>(file);
+    QByteArray line;
+    if (read.result == SettingsRead<QString>::Result::Read && !readText(file, line, read.problem)) {
+        read.result = SettingsRead<QString>::Result::CannotOpen;
+    }
     if (read.result == SettingsRead<QString>::Result::Read) {
-        QByteArray line = file.readLine();
+        if (const qsizetype end = line.indexOf('\n'); end >= 0) {
+            line.truncate(end);
+        }
         while (line.endsWith('\n') || line.endsWith('\r')) {
             line.chop(1);
         }
@@ -155,7 +182,13 @@ std::vector<IcecastTarget> SettingsStore::loadRelayTargets(QStringList& problems
         problems << QStringLiteral("%1: %2").arg(file.fileName(), file.errorString());
         return targets;
     }
-    const QList<QByteArray> lines = file.readAll().split('\n');
+    QByteArray text;
+    std::string problem;
+    if (!readText(file, text, problem)) {
+        problems << QString::fromStdString(problem);
+        return targets;
+    }
+    const QList<QByteArray> lines = text.split('\n');
     for (qsizetype i = 0; i < lines.size(); ++i) {
         const QString line = QString::fromUtf8(lines[i]).trimmed();
         if (line.isEmpty() || line.startsWith(QLatin1Char('#'))) {

@@ -1,10 +1,9 @@
 #include "station/ConsoleReporter.h"
 
+#include "platform/ErrorLine.h"
 #include "station/Station.h"
 
 #include <QRegularExpression>
-
-#include <cstdio>
 
 namespace {
 const QString kTitle = QString::fromLatin1(vx::kStationTitle);
@@ -23,7 +22,5 @@ QString ConsoleReporter::oneLine(const QString& caption, const QString& text) {
 }
 
 void ConsoleReporter::print(const QString& caption, const QString& text) {
-    const QByteArray line = oneLine(caption, text).toUtf8() + '\n';
-    std::fwrite(line.constData(), 1, std::size_t(line.size()), stderr);
-    std::fflush(stderr);
+    vx::writeErrorLine(oneLine(caption, text));
 }

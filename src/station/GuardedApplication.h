@@ -1,10 +1,10 @@
 #pragma once
 
+#include "platform/ErrorLine.h"
 #include "platform/StationConstants.h"
 
 #include <QCoreApplication>
 
-#include <cstdio>
 #include <exception>
 #include <functional>
 #include <stdexcept>
@@ -37,7 +37,7 @@ private:
         if (OnException) {
             OnException(receiver, error);
         } else {
-            std::fprintf(stderr, "Unhandled error: %s\n", error.what());
+            vx::writeErrorLine(QStringLiteral("Unhandled error: ") + QString::fromUtf8(error.what()));
         }
     }
 };

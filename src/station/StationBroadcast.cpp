@@ -88,6 +88,10 @@ void Station::buildBroadcast() {
     };
     RemoteControl = std::make_unique<TServerSocket>();
     RemoteControl->Port = env_.remoteControlPort;
+    // Any local program may connect: half a command must not hold a descriptor for good, nor may a
+    // flood of connections take every descriptor from the listeners.
+    RemoteControl->RequestTimeoutMs = vx::kRemoteCommandTimeoutMs;
+    RemoteControl->MaxConnections = vx::kRemoteMaxConnections;
     RemoteControl->OnClientConnect = [this](TServerSocket*, const auto& socket) {
         Guarded([&] { RemoteControlClientConnect(socket); });
     };
@@ -182,7 +186,8 @@ void Station::openMp3Copy(OpenedSteps& opened) {
     DebugStr = QStringLiteral("ConnectrbtnClick");
     step(12);
     try {
-        Mp3File->create(path, kFileQueueSeconds * int64_t(std::max(ACMC->FormatOut.avgBytesPerSec(), 1u)));
+        // A copy started in the same second gets a name of its own.
+        Mp3File->createNew(path, kFileQueueSeconds * int64_t(std::max(ACMC->FormatOut.avgBytesPerSec(), 1u)));
     } catch (const EInOutError& e) {
         throw EInOutError("Cannot create file \"" + path.toStdString() + "\". " + e.what());
     }

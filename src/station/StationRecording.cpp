@@ -184,8 +184,9 @@ bool Station::playPass(RecordingReader& file, int chunk, qint64& dueMs) {
             break;
         }
         step(16);
-        // The last chunk of a pass is the stream's last 1 to chunk bytes.
-        const int n = file.read(buffer.data(), chunk);
+        // One second of sound; the last one of a pass takes the file's tail.
+        file.readSecond(PlaybackFormat, buffer);
+        const int n = int(buffer.size());
         if (n == 0) {
             break;
         }

@@ -1,12 +1,11 @@
 // The relay of the stream to Icecast servers: the relays built from their targets, the broadcast's start
 // and stop steps for them, and their states.
 #include "audio/TACMConvertor.h"
+#include "platform/ErrorLine.h"
 #include "platform/Posting.h"
 #include "settings/SettingsStore.h"
 #include "station/RelayBoard.h"
 #include "station/Station.h"
-
-#include <cstdio>
 
 namespace {
 
@@ -84,9 +83,8 @@ void Station::relayStatusChanged(uint32_t generation, uint32_t index) {
     entry.status = status;
     ++entry.reports;
     // One line per change, for a station without a window; the target never shows its password.
-    std::fprintf(stderr, "Icecast relay %s: %s\n", qPrintable(entry.relay->target().displayName()),
-                 qPrintable(stateText(status)));
-    std::fflush(stderr);
+    vx::writeErrorLine(
+        QStringLiteral("Icecast relay %1: %2").arg(entry.relay->target().displayName(), stateText(status)));
     emit relaysChanged();
 }
 

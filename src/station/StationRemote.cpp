@@ -1,9 +1,9 @@
 // The remote-control service on its own port: local peers only, one command per read.
+#include "platform/ErrorLine.h"
 #include "station/Station.h"
 
 #include <QThread>
 
-#include <cstdio>
 #include <cstring>
 #include <string_view>
 
@@ -60,8 +60,8 @@ void Station::RemoteControlClientError(const std::shared_ptr<TServerClientWinSoc
     step(2);
     // The socket layer closes the connection after this; the peer's address is still known here. One
     // line, not the error report: any local program could otherwise flood it by resetting connections.
-    std::fprintf(stderr, "Remote control: connection from %s dropped: %s\n",
-                 qPrintable(Socket->PeerAddress()), std::strerror(ErrorCode));
+    vx::writeErrorLine(QStringLiteral("Remote control: connection from %1 dropped: %2")
+                           .arg(Socket->PeerAddress(), QString::fromLocal8Bit(std::strerror(ErrorCode))));
     ErrorCode = 0;
 }
 
@@ -72,6 +72,10 @@ void Station::RemoteControlClientRead(const std::shared_ptr<TServerClientWinSock
     // a line end are no command.
     const QByteArray R = Socket->ReadAvailableText();
     step(3);
+    if (R == command(vx::kRemoteStart) || R == command(vx::kRemoteStop) || R == command(vx::kRemoteEnd) ||
+        R == command(vx::kRemoteList)) {
+        RemoteControl->RequestDone(Socket);  // a whole command renews the connection's time
+    }
     // Before start-up has applied the settings, a start would find no radio name: the commands wait for
     // it. "Ende" does not: whatever start-up shows, the program ends.
     if (!startupDone_ && R != command(vx::kRemoteEnd)) {

@@ -53,6 +53,7 @@ public:
         return std::nullopt;
     }
 
-    // The one-line form of a message: line breaks become " | ".
+    // The one-line form of a message: line breaks become " | " (other control characters are escaped
+    // when it is written).
     static QString oneLine(const QString& caption, const QString& text);
 };

@@ -23,40 +23,67 @@ QProcessEnvironment headlessEnvironment() {
     return env;
 }
 
-// The station has installed its SIGTERM handler once the kernel reports the signal as caught.
-bool catchesSigterm(qint64 pid) {
+// The station has installed its handler once the kernel reports the signal as caught.
+bool catchesSignal(qint64 pid, int signal = SIGTERM) {
     QFile status(QStringLiteral("/proc/%1/status").arg(pid));
     if (!status.open(QIODevice::ReadOnly)) {
         return false;
     }
     for (const QByteArray& line : status.readAll().split('\n')) {
         if (line.startsWith("SigCgt:")) {
-            return (line.mid(7).trimmed().toULongLong(nullptr, 16) >> (SIGTERM - 1)) & 1;
+            return (line.mid(7).trimmed().toULongLong(nullptr, 16) >> (signal - 1)) & 1;
         }
     }
     return false;
 }
 
-TEST(Executable, HeadlessStationSavesItsSettingsOnSigterm) {
-    QTemporaryDir dir;
-    vxtest::writeFile(dir.path(), "Server.ini", "http://127.0.0.1:9/db/\n");
-    QProcess station;
-    station.setProcessEnvironment(headlessEnvironment());
-    station.start(QStringLiteral(VX_BIN_DIR "/vandorixserver"),
-                  {"/WO", "--data-dir", dir.path(), "--remote-port", "0"});
-    ASSERT_TRUE(station.waitForStarted());
-    ASSERT_TRUE(vxtest::waitUntil([&] { return catchesSigterm(station.processId()); }));
-    ::kill(pid_t(station.processId()), SIGTERM);
-    ASSERT_TRUE(station.waitForFinished(10000));
-    EXPECT_EQ(station.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(station.exitCode(), 0);
-    const QByteArray bytes = vxtest::readFile(dir.path() + "/Optionen.ini");
-    ASSERT_EQ(bytes.size(), 1044);
-    const TOptionsRecord r = TOptionsRecord::fromBytes(bytes);
-    EXPECT_EQ(r.Port, 6565);
-    EXPECT_EQ(r.Upload, 64);
-    EXPECT_TRUE(r.Beschr);
-    EXPECT_EQ(r.FormatOut, defaultOutputFormat());
+// A hang-up, too, is the end of a session, not a crash.
+TEST(Executable, HeadlessStationSavesItsSettingsOnSigtermAndSighup) {
+    for (const int signal : {SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(signal);
+        QTemporaryDir dir;
+        vxtest::writeFile(dir.path(), "Server.ini", "http://127.0.0.1:9/db/\n");
+        QProcess station;
+        station.setProcessEnvironment(headlessEnvironment());
+        station.start(QStringLiteral(VX_BIN_DIR "/vandorixserver"),
+                      {"/WO", "--data-dir", dir.path(), "--remote-port", "0"});
+        ASSERT_TRUE(station.waitForStarted());
+        ASSERT_TRUE(vxtest::waitUntil([&] { return catchesSignal(station.processId(), signal); }));
+        ::kill(pid_t(station.processId()), signal);
+        ASSERT_TRUE(station.waitForFinished(10000));
+        EXPECT_EQ(station.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(station.exitCode(), 0);
+        const QByteArray bytes = vxtest::readFile(dir.path() + "/Optionen.ini");
+        ASSERT_EQ(bytes.size(), 1044);
+        const TOptionsRecord r = TOptionsRecord::fromBytes(bytes);
+        EXPECT_EQ(r.Port, 6565);
+        EXPECT_EQ(r.Upload, 64);
+        EXPECT_TRUE(r.Beschr);
+        EXPECT_EQ(r.FormatOut, defaultOutputFormat());
+    }
+}
+
+// An option that cannot do what was asked must not start a station that does something else.
+TEST(Executable, AnOptionWithoutItsValueOrItsPartnerIsRefused) {
+    const struct {
+        QStringList args;
+        const char* message;
+    } refusals[] = {
+        {{"--loop"}, "--loop repeats a playback: it needs --play FILE"},
+        {{"/WO", "--data-dir"}, "--data-dir needs a value"},
+        {{"--capture-device", "tone", "--remote-port"}, "--remote-port needs a value"},
+    };
+    for (const auto& r : refusals) {
+        SCOPED_TRACE(r.message);
+        QTemporaryDir dir;  // the executable's folder holds no "Server.ini": a start would end too
+        QProcess station;
+        station.setProcessEnvironment(headlessEnvironment());
+        station.start(QStringLiteral(VX_BIN_DIR "/vandorixserver"), r.args);
+        ASSERT_TRUE(station.waitForFinished(10000));
+        EXPECT_EQ(station.exitCode(), 2);
+        const QString err = QString::fromUtf8(station.readAllStandardError());
+        EXPECT_TRUE(err.split('\n').contains(QString::fromUtf8(r.message))) << err.toStdString();
+    }
 }
 
 // A daemon has no one to retry a close that failed: the signal reports the error and still ends it.
@@ -70,7 +97,7 @@ TEST(Executable, SigtermEndsTheStationWhenItsSettingsCannotBeSaved) {
     station.start(QStringLiteral(VX_BIN_DIR "/vandorixserver"),
                   {"/WO", "--data-dir", dir, "--remote-port", "0"});
     ASSERT_TRUE(station.waitForStarted());
-    ASSERT_TRUE(vxtest::waitUntil([&] { return catchesSigterm(station.processId()); }));
+    ASSERT_TRUE(vxtest::waitUntil([&] { return catchesSignal(station.processId()); }));
     ASSERT_TRUE(QDir(dir).removeRecursively());  // nowhere to write "Optionen.ini"
     ::kill(pid_t(station.processId()), SIGTERM);
     ASSERT_TRUE(station.waitForFinished(10000)) << "the station ignored the signal";

@@ -44,6 +44,28 @@ TEST(BroadcastStart, EmptyRadioNameShowsMessage28AndChangesNothing) {
     EXPECT_TRUE(s.mp3Copies().isEmpty());
 }
 
+// Copies are named to the second: one started within the second of an earlier one keeps both.
+TEST(BroadcastStart, AnMp3CopyNeverEmptiesAnEarlierOneOfTheSameName) {
+    LiveStation s(simulatedCapture(), std::make_shared<vx::acm::SimulatedAcm>());
+    TMainform& w = s.w();
+    const QDateTime now = QDateTime::currentDateTime();
+    QStringList earlier;
+    for (int i = 0; i < 30; ++i) {  // whichever second the start falls into
+        earlier << vxtest::writeFile(s.dir.path(), w.station().DateTimetoFilename(now.addSecs(i)) + ".mp3",
+                                     "earlier");
+    }
+    w.Mp3Aufz->setChecked(true);
+    w.Connectrbtn->click();
+    ASSERT_TRUE(s.broadcasting()) << s.dialogs.messages.join('|').toStdString();
+    EXPECT_TRUE(w.station().Mp3File->fileName().endsWith(QStringLiteral(" (2).mp3")))
+        << w.station().Mp3File->fileName().toStdString();
+    EXPECT_TRUE(QFile::exists(w.station().Mp3File->fileName()));
+    for (const QString& path : earlier) {
+        EXPECT_EQ(vxtest::readFile(path), "earlier") << path.toStdString();
+    }
+    w.Disconnectrbtn->click();
+}
+
 TEST(BroadcastStart, PortInUseFailsTheStartWhichUndoesItselfAndTheNextStartWorks) {
     auto capture = simulatedCapture();
     LiveStation s(capture, std::make_shared<vx::acm::SimulatedAcm>());

@@ -7,6 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
+
+#include <algorithm>
+
 using vxtest::LiveStation;
 using vxtest::RemotePeer;
 
@@ -123,6 +127,38 @@ TEST(RemoteControl, ResetConnectionsCloseQuietly) {
     EXPECT_TRUE(s.dialogs.messages.isEmpty()) << s.dialogs.messages.join('|').toStdString();
     command(s, "Start" + vxtest::kTerminator);
     EXPECT_TRUE(s.broadcasting());
+}
+
+// Peers sending half a command, or nothing, must not hold the port's descriptors for good.
+TEST(RemoteControl, ConnectionsWithoutAWholeCommandTimeOutAndThoseBeyondTheMostAreRefused) {
+    LiveStation s(std::make_shared<vx::wavein::SimulatedWaveIn>(), std::make_shared<vx::acm::SimulatedAcm>());
+    TServerSocket& remote = *s.w().station().RemoteControl;
+    remote.RequestTimeoutMs = 1000;
+    remote.MaxConnections = 2;
+    const int port = remote.LocalPort();
+    auto open = [&] {
+        const auto all = remote.Connections();
+        return std::count_if(all.begin(), all.end(), [](const auto& c) { return c->IsOpen(); });
+    };
+    QElapsedTimer clock;
+    clock.start();
+    vxtest::LoopbackPeer half(port);
+    vxtest::LoopbackPeer active(port);
+    ASSERT_TRUE(vxtest::waitUntil([&] { return open() == 2; }));
+    half.write("Sta");
+    vxtest::LoopbackPeer refused(port);
+    EXPECT_TRUE(refused.waitForClose(2000)) << "a third connection was taken";
+    EXPECT_FALSE(half.closedByServer() || active.closedByServer());
+    // Half-way through its time a whole command gives the active peer another second.
+    QTimer::singleShot(500, [&] { active.write("Liste" + vxtest::kTerminator); });
+    ASSERT_TRUE(half.waitForClose(5000)) << "half a command held its connection";
+    EXPECT_GE(clock.elapsed(), 1000);
+    EXPECT_FALSE(active.closedByServer()) << "a whole command did not renew the connection's time";
+    vxtest::LoopbackPeer next(port);
+    EXPECT_TRUE(vxtest::waitUntil([&] { return open() == 2; }))
+        << "the place the timeout freed was not taken";
+    EXPECT_TRUE(active.waitForClose(5000));
+    EXPECT_TRUE(s.dialogs.messages.isEmpty()) << s.dialogs.messages.join('|').toStdString();
 }
 
 TEST(RemoteControl, ListeAnswersOneElementPerListenerOfTheClientList) {

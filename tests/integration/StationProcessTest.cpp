@@ -113,6 +113,33 @@ TEST(StationProcess, OfflineSwitchAfterTheProgramsOwnOptionsKeepsTheDirectoryOut
     EXPECT_EQ(directory.connectionCount(), 0);
 }
 
+// A relay's mount is the operator's text, correctly encoded on the wire; on standard error its line end
+// must not start a line of its own.
+TEST(StationProcess, ARelaysMountCannotForgeAStatusLineAndAnUnknownHostIsNamedSo) {
+    QTemporaryDir dir;
+    const int remotePort = vxtest::freeTcpPort();
+    prepareDataDir(dir, vxtest::freeTcpPort());
+    vxtest::ChildProcess station(  // its standard error on the standard output the test reads
+        QStringLiteral("/bin/sh"),
+        {QStringLiteral("-c"), QStringLiteral("exec \"$0\" \"$@\" 2>&1"),
+         kBin + QStringLiteral("/vandorixserver"), QStringLiteral("/WO"), QStringLiteral("--data-dir"),
+         dir.path(), QStringLiteral("--capture-device"), QStringLiteral("tone"),
+         QStringLiteral("--remote-port"), QString::number(remotePort), QStringLiteral("--icecast"),
+         QStringLiteral("icecast://source:pw@nonexistent.invalid:8000/live%0D%0AIcecast%20relay%20forged")},
+        {kChildSanitizer}, kNoDisplay);
+    ASSERT_TRUE(station.started());
+    ASSERT_TRUE(vxtest::waitUntil([&] { return !ctl(remotePort, QStringLiteral("Start")).isNull(); }, 20000));
+    EXPECT_TRUE(vxtest::waitUntil([&] { return station.output().contains("resolved"); }, 20000));
+    ASSERT_FALSE(ctl(remotePort, QStringLiteral("Ende")).isNull());
+    ASSERT_TRUE(station.waitForFinished(20000));
+    const QString out = QString::fromUtf8(station.output());
+    EXPECT_FALSE(out.contains(QStringLiteral("\nIcecast relay forged"))) << out.toStdString();
+    EXPECT_TRUE(
+        out.contains(QStringLiteral("/live\\r\\nIcecast relay forged: error: the name "
+                                    "nonexistent.invalid could not be resolved (")))
+        << out.toStdString();
+}
+
 TEST(StationProcess, TheReadmeRunCommandBroadcastsHeadlessAndListsAConnectedMpg123) {
     ASSERT_FALSE(QStandardPaths::findExecutable(QStringLiteral("mpg123")).isEmpty()) << "mpg123 is missing";
     QTemporaryDir dir;

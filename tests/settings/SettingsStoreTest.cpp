@@ -15,6 +15,7 @@
 #include <csignal>
 #include <functional>
 
+using vxtest::FileSizeLimit;
 using vxtest::readFile;
 using vxtest::writeFile;
 
@@ -51,26 +52,6 @@ unsigned modeOf(const QString& path) {
     struct stat st {};
     return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 0777 : 0;
 }
-
-// While it lives, no file of this process grows beyond `bytes`: a disk that fills up during a write.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        ::getrlimit(RLIMIT_FSIZE, &old_);
-        oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);  // the write fails with EFBIG instead
-        rlimit limited = old_;
-        limited.rlim_cur = bytes;
-        ::setrlimit(RLIMIT_FSIZE, &limited);
-    }
-    ~FileSizeLimit() {
-        ::setrlimit(RLIMIT_FSIZE, &old_);
-        std::signal(SIGXFSZ, oldHandler_);
-    }
-
-private:
-    rlimit old_{};
-    void (*oldHandler_)(int) = nullptr;
-};
 
 TEST(SettingsStore, ACutShortRecordIsTooShortAndALongerFileGivesOnlyItsRecord) {
     QTemporaryDir dir;
@@ -115,6 +96,35 @@ TEST(SettingsStore, AFileThatCannotBeOpenedIsNamedWithTheReason) {
     QStringList problems;
     EXPECT_TRUE(store.loadRelayTargets(problems).empty());
     EXPECT_EQ(problems.size(), 1);
+}
+
+// A line of 50 MB once took the station to 236 MB: the text files are read up to 64 KiB, no further.
+TEST(SettingsStore, TextFilesLargerThan64KiBAreRefusedByName) {
+    QTemporaryDir dir;
+    const SettingsStore store(dir.path());
+    const QByteArray url = "http://db.example/vdb/\n";
+    const QByteArray target = "icecast://source:pw@radio.example:8000/live\n";
+    auto padded = [](const QByteArray& first, qsizetype size) {
+        return first + "#" + QByteArray(size - first.size() - 2, 'x') + "\n";
+    };
+    writeFile(dir.path(), SettingsStore::kServerFile, padded(url, 64 * 1024));
+    writeFile(dir.path(), SettingsStore::kRelayTargetsFile, padded(target, 64 * 1024));
+    EXPECT_EQ(store.loadServerUrl().value, QStringLiteral("http://db.example/vdb/"));
+    QStringList problems;
+    EXPECT_EQ(store.loadRelayTargets(problems).size(), 1u);
+    EXPECT_TRUE(problems.isEmpty()) << problems.join('|').toStdString();
+
+    writeFile(dir.path(), SettingsStore::kServerFile, padded(url, 64 * 1024 + 1));
+    writeFile(dir.path(), SettingsStore::kRelayTargetsFile, padded(target, 64 * 1024 + 1));
+    const SettingsRead<QString> server = store.loadServerUrl();
+    EXPECT_EQ(server.result, SettingsRead<QString>::Result::CannotOpen);
+    EXPECT_EQ(server.problem, "Cannot read " + store.path(SettingsStore::kServerFile).toStdString() +
+                                  ": it is larger than 64 KiB, which no settings file is");
+    EXPECT_TRUE(store.loadRelayTargets(problems).empty());
+    ASSERT_EQ(problems.size(), 1);
+    EXPECT_TRUE(problems[0].startsWith(QStringLiteral("Cannot read ") +
+                                       store.path(SettingsStore::kRelayTargetsFile) + QStringLiteral(": ")))
+        << problems[0].toStdString();
 }
 
 TEST(SettingsStore, AWriteThatFailsLeavesTheOldFileWholeAndNothingElse) {

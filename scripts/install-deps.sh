@@ -10,6 +10,8 @@ packages=(
     libmpg123-dev mpg123
     libcurl4-openssl-dev
     libshout-dev
+    libmicrohttpd-dev nlohmann-json3-dev python3-prometheus-client
+    chromium chromium-driver python3-selenium
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth fonts-liberation
     icecast2 procps

@@ -60,7 +60,16 @@ void TMainform::showRelayStates() {
             fileStates.push_back(caption);
         }
     }
-    setToolTip(board.entries.empty() ? QString() : tip.join(QLatin1Char('\n')));
+    if (board.entries.empty()) {
+        tip.clear();
+    }
+    // Dead air shows here rather than in a box: the layout stays as it is, and nobody must click it away.
+    if (const QDateTime since = station_->deadAirSince(); since.isValid()) {
+        tip.prepend(QStringLiteral("Dead air since %1 (input below %2 dBFS)")
+                        .arg(since.toLocalTime().toString(QStringLiteral("HH:mm:ss")))
+                        .arg(station_->SilenceThresholdDb));
+    }
+    setToolTip(tip.join(QLatin1Char('\n')));
     if (relayDialog_ && !board.pending) {
         relayDialog_->setStates(commandLine, fileStates);
     }

@@ -99,6 +99,7 @@ void TMainform::bindStation() {
         Stats->AddValue(listeners);
     });
     connect(&st, &Station::relaysChanged, this, [this] { showRelayStates(); });
+    connect(&st, &Station::deadAirChanged, this, [this] { showRelayStates(); });
     connect(&st, &Station::settingsLoaded, this, [this] { showSettings(); });
 }
 

@@ -11,6 +11,7 @@
 #include "platform/language/LanguageChoice.h"
 #include "platform/mixerapi/PulseMixer.h"
 #include "platform/wavein/WaveIn.h"
+#include "status/StatusService.h"
 #include "ui/UserDialogs.h"
 
 #include <QCheckBox>
@@ -70,6 +71,7 @@ struct DaemonActions {
     QString playFile;
     QString recordFile;
     bool loop = false;
+    vx::status::StatusOptions status;  // the status port and the dead-air check
 };
 
 // The station's own options: data folder, capture device (built here), remote-control port and Icecast
@@ -173,7 +175,8 @@ void scheduleDaemonActions(Station& station, const DaemonActions& actions) {
 // Options, language and backends: false (exit code 2) for a bad one, with the reason on standard error.
 bool prepare(StationEnvironment& env, DaemonActions& actions, UserDialogs* dialogs) {
     QStringList args = QCoreApplication::arguments();
-    if (!takeStationOptions(args, env) || !takeDaemonActions(args, actions)) {
+    if (!takeStationOptions(args, env) || !takeDaemonActions(args, actions) ||
+        !vx::status::takeStatusOptions(args, actions.status)) {
         return false;
     }
     QString languageError;
@@ -206,6 +209,7 @@ int runHeadless(int argc, char** argv) {
         return 0;
     }
     SignalCloser closer([&headless] { headless.CloseOnSignal(); });
+    const auto status = vx::status::startStatus(station, actions.status);
     scheduleDaemonActions(station, actions);
     return app.exec();
 }
@@ -227,6 +231,7 @@ int runWindow(int argc, char** argv) {
     }
     SignalCloser closer([&Mainform] { Mainform.CloseOnSignal(); });
     Mainform.show();
+    const auto status = vx::status::startStatus(Mainform.station(), actions.status);
     scheduleDaemonActions(Mainform.station(), actions);
     Mainform.Mp3Aufz->setChecked(Mainform.station().settings().mp3Copy);
     Mainform.Loop->setChecked(Mainform.station().settings().loop);

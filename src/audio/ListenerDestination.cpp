@@ -4,6 +4,7 @@
 
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 
@@ -37,6 +38,7 @@ void ListenerDestination::write(const char* data, int size) {
     }
     const auto sendTime = std::chrono::steady_clock::now();
     int refusing = 0;
+    uint64_t takenByAll = 0;
     for (Listener& listener : ready_) {
         // Without the connection's lock: the snapshot keeps the descriptor from going to another
         // connection, and a connection closed meanwhile refuses the send.
@@ -52,6 +54,7 @@ void ListenerDestination::write(const char* data, int size) {
                 }
             }
         }
+        takenByAll += uint64_t(std::max(taken, 0));
         if (taken <= 0 || listener.refusing != 0) {
             listener.session->blockSent(taken, sendTime);
             listener.refusing = taken <= 0 ? 1 : 0;
@@ -59,6 +62,7 @@ void ListenerDestination::write(const char* data, int size) {
         }
     }
     refusingCount_.store(refusing, std::memory_order_relaxed);
+    sentBytes_.fetch_add(takenByAll, std::memory_order_relaxed);
 }
 
 void ListenerDestination::close() {

@@ -37,6 +37,8 @@ public:
     // The ready listeners that took nothing of the last block; any thread. While it is 0 no listener
     // is stalled, and nobody needs to look for one.
     int refusingAtLastWrite() const { return refusingCount_.load(std::memory_order_relaxed); }
+    // Audio bytes the listeners' connections took, since the program started; any thread.
+    uint64_t sentBytes() const { return sentBytes_.load(std::memory_order_relaxed); }
 
 private:
     // The ready listeners of one snapshot, made when the snapshot changes rather than sorted out of the
@@ -57,4 +59,5 @@ private:
     std::shared_ptr<const TServerSocket::ConnectionSnapshot> snapshot_;  // holds ready_'s connections
     std::vector<Listener> ready_;
     std::atomic<int> refusingCount_{0};
+    std::atomic<uint64_t> sentBytes_{0};
 };

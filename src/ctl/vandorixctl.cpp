@@ -1,6 +1,7 @@
 // vandorixctl: drives a running station over its remote-control port.
 //
 //   vandorixctl [--host H] [--port P] [--wait MS] Start|Stop|Ende|Liste
+//   vandorixctl status [--host H] [--status-port P] [--json]   (see StatusCommand.h)
 //
 // Sends the command followed by the four-byte terminator (FF FF FF FF). For "Liste" it prints every
 // answer element (a listener address) on its own line; the station marks no end of the list, so the
@@ -8,17 +9,12 @@
 // Exit status: 0 sent (and answer read), 1 connection or send failure, 2 usage.
 // By path: this client needs nothing else of the station's sources.
 #include "../platform/StationConstants.h"
+#include "CtlNet.h"
+#include "StatusCommand.h"
 
-#include <netdb.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <chrono>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,106 +25,18 @@ constexpr std::string_view kTerminator = vx::kRemoteTerminator;
 constexpr int kQuietMs = 300;  // after the last answer bytes, this much silence ends the list
 
 int usage() {
-    std::fprintf(stderr, "usage: vandorixctl [--host H] [--port P] [--wait MS] Start|Stop|Ende|Liste\n");
+    std::fprintf(stderr,
+                 "usage: vandorixctl [--host H] [--port P] [--wait MS] Start|Stop|Ende|Liste\n"
+                 "       vandorixctl status [--host H] [--status-port P] [--wait MS] [--json]\n");
     return 2;
-}
-
-bool parseInt(const char* text, int low, int high, int& out) {
-    char* end = nullptr;
-    errno = 0;
-    const long value = std::strtol(text, &end, 10);
-    if (errno != 0 || end == text || *end != '\0' || value < low || value > high) {
-        return false;
-    }
-    out = int(value);
-    return true;
-}
-
-int connectTo(const std::string& host, int port) {
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    const std::string service = std::to_string(port);
-    const int rc = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &found);
-    if (rc != 0) {
-        std::fprintf(stderr, "vandorixctl: %s: %s\n", host.c_str(), ::gai_strerror(rc));
-        return -1;
-    }
-    int fd = -1;
-    int lastErrno = 0;
-    for (addrinfo* ai = found; ai != nullptr && fd < 0; ai = ai->ai_next) {
-        fd = ::socket(ai->ai_family, ai->ai_socktype | SOCK_CLOEXEC, ai->ai_protocol);
-        if (fd < 0) {
-            lastErrno = errno;
-            continue;
-        }
-        if (::connect(fd, ai->ai_addr, ai->ai_addrlen) != 0) {
-            lastErrno = errno;
-            ::close(fd);
-            fd = -1;
-        }
-    }
-    ::freeaddrinfo(found);
-    if (fd < 0) {
-        std::fprintf(stderr, "vandorixctl: cannot connect to %s port %d: %s\n", host.c_str(), port,
-                     std::strerror(lastErrno));
-    }
-    return fd;
-}
-
-bool sendAll(int fd, const std::string& bytes) {
-    std::size_t sent = 0;
-    while (sent < bytes.size()) {
-        const ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            std::fprintf(stderr, "vandorixctl: send failed: %s\n", std::strerror(errno));
-            return false;
-        }
-        sent += std::size_t(n);
-    }
-    return true;
-}
-
-// Reads until the peer closes, is quiet for kQuietMs after some data, or waitMs have passed.
-std::string readAnswer(int fd, int waitMs) {
-    using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(waitMs);
-    std::string answer;
-    char buffer[4096];
-    for (;;) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0) {
-            break;
-        }
-        const int timeout = answer.empty() ? int(left) : int(std::min<long long>(left, kQuietMs));
-        pollfd p{fd, POLLIN, 0};
-        const int ready = ::poll(&p, 1, timeout);
-        if (ready < 0 && errno == EINTR) {
-            continue;
-        }
-        if (ready <= 0) {
-            break;
-        }
-        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            break;
-        }
-        answer.append(buffer, std::size_t(n));
-    }
-    return answer;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (vx::ctl::isStatusCommand(argc, argv)) {
+        return vx::ctl::statusCommand(argc, argv);
+    }
     std::string host = "127.0.0.1";
     int port = vx::kDefaultRemoteControlPort;
     int waitMs = 2000;
@@ -139,8 +47,8 @@ int main(int argc, char** argv) {
             const char* value = argv[++i];
             if (arg == "--host") {
                 host = value;
-            } else if (arg == "--port" ? !parseInt(value, 1, 65535, port)
-                                       : !parseInt(value, 0, 600000, waitMs)) {
+            } else if (arg == "--port" ? !vx::ctl::parseInt(value, 1, 65535, port)
+                                       : !vx::ctl::parseInt(value, 0, 600000, waitMs)) {
                 std::fprintf(stderr, "vandorixctl: bad value for %s: %s\n", argv[i - 1], value);
                 return 2;
             }
@@ -158,16 +66,16 @@ int main(int argc, char** argv) {
         return usage();
     }
 
-    const int fd = connectTo(host, port);
+    const int fd = vx::ctl::connectTo(host, port);
     if (fd < 0) {
         return 1;
     }
-    if (!sendAll(fd, command + std::string(kTerminator))) {
+    if (!vx::ctl::sendAll(fd, command + std::string(kTerminator))) {
         ::close(fd);
         return 1;
     }
     if (command == vx::kRemoteList) {
-        const std::string answer = readAnswer(fd, waitMs);
+        const std::string answer = vx::ctl::readAnswer(fd, waitMs, kQuietMs);
         // Each element ends with the terminator; a tail without one was cut off and is not an address.
         std::size_t from = 0;
         for (std::size_t at = answer.find(kTerminator); at != std::string::npos;

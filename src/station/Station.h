@@ -1,6 +1,7 @@
 #pragma once
 
 #include "audio/FileDestination.h"
+#include "audio/InputLevel.h"
 #include "mixer/TAudioMixer.h"
 #include "net/IcecastRelay.h"
 #include "net/THTTPGet.h"
@@ -137,7 +138,32 @@ public:
     ListenerSnapshot listeners() const;
     // The listener count of every statistics tick, oldest first (at most kHistorySize).
     std::vector<int> listenerHistory() const { return history_; }
+    // When each of those counts was taken (UTC), in the same order.
+    std::vector<QDateTime> listenerHistoryTimes() const { return historyTimes_; }
     static constexpr std::size_t kHistorySize = 1440;
+    // What the directory was last asked ("setstatus", ...), when, and what came back; never the URL,
+    // which carries the password.
+    struct DirectoryRequest {
+        QString action;
+        QDateTime at;
+        QString result;
+    };
+    DirectoryRequest LastDirectoryRequest;
+    // The file a playback plays and the bytes of it sent so far.
+    QString PlaybackFileName;
+    int64_t PlaybackBytes = 0;
+
+    // --- Input level and dead air (StationLevel.cpp) -------------------------------------------------
+    // The input is dead air once its RMS level has stayed below SilenceThresholdDb for
+    // SilenceAfterSeconds of captured sound (a muted mixer, the wrong source, a player stopped).
+    double SilenceThresholdDb = -50.0;
+    double SilenceAfterSeconds = 30.0;
+    // The last captured block, measured before encoding; the floor when nothing is captured.
+    InputLevel inputLevel() const { return inputLevel_; }
+    // Seconds of captured sound below the threshold up to the last block; 0 while there is sound.
+    double silenceSeconds() const { return silentFor_; }
+    // When the silence began, once it counts as dead air; null otherwise.
+    QDateTime deadAirSince() const { return deadAir_ ? silentSince_ : QDateTime(); }
 
     // --- Components -----------------------------------------------------------------------------------
     std::unique_ptr<TACMConvertor> ACMC;
@@ -226,6 +252,8 @@ signals:
     void relaysChanged();
     // Settings changed by the station itself ("Optionen.ini", "Server.ini"): the window shows them.
     void settingsLoaded();
+    // Dead air began or ended.
+    void deadAirChanged(bool deadAir);
 
 private:
     void buildAudio();
@@ -247,6 +275,10 @@ private:
     void undoFailedStart(const OpenedSteps& opened);
 
     void ACMIBufferFull(TACMIn* Sender, const void* Data, int Size);
+    void measureInput(const void* data, int size);
+    void endSilence(const QString& why);
+    void inputStopped();
+    void noteDirectoryRequest(const QString& action, const QString& result);
     void ACMIError(TACMIn* Sender, const std::exception& E);
     void CaptureRetryTimer();
     void ThreadExecute(TThreadComp* Sender);
@@ -291,6 +323,11 @@ private:
     mutable std::mutex listenersMutex_;  // listeners_ is read from any thread
     ListenerSnapshot listeners_ = std::make_shared<const std::vector<ListenerRow>>();
     std::vector<int> history_;
+    std::vector<QDateTime> historyTimes_;
+    InputLevel inputLevel_;
+    double silentFor_ = 0.0;
+    QDateTime silentSince_;
+    bool deadAir_ = false;
     bool keepBadOptions_ = false;
     // What construction found wrong, reported when start-up begins and someone listens.
     QStringList startupMessages_;

@@ -259,6 +259,7 @@ void Station::Stop() {
     CaptureRetry->stop();
     CaptureLost = false;
     ACMI->Close();
+    inputStopped();
     step(14);
     if (Mp3Recording) {
         step(15);
@@ -325,6 +326,7 @@ void Station::ACMIBufferFull(TACMIn* /*Sender*/, const void* Data, int Size) {
     trace("ACMIBufferFull");
     step(1);
     CaptureLost = false;
+    measureInput(Data, Size);
     const double now = timeOfDay();
     // A block that finds the previous run still busy is dropped before it could overwrite the input
     // that run converts.

@@ -85,6 +85,9 @@ void Station::registrationRequest(const QString& url, const QString& success, in
     HTTP->URL = url;
     HTTP->TimeoutMs = DirectoryDeadlineMs;
     const QString answer = fetchDropping(*HTTP);
+    noteDirectoryRequest(url.contains(QStringLiteral("action=register")) ? QStringLiteral("register")
+                                                                         : QStringLiteral("delete"),
+                         answer);
     step(4);
     if (answer == success) {
         emit message(Msg(okMessage));
@@ -109,8 +112,10 @@ void Station::DBTimerTimer() {
     HTTP->URL = stationUrl(settings_, QStringLiteral("setstatus"));
     HTTP->TimeoutMs = DirectoryDeadlineMs;
     const uint64_t stopsBefore = StopCount;
+    const QString answer = fetchDropping(*HTTP);
+    noteDirectoryRequest(QStringLiteral("setstatus"), answer);
     // After a stop during the wait the answer concerns a broadcast that has ended.
-    if (fetchDropping(*HTTP) != QLatin1String("E100") && StopCount == stopsBefore) {
+    if (answer != QLatin1String("E100") && StopCount == stopsBefore) {
         emit message(Msg(38));
     }
 }
@@ -122,11 +127,22 @@ void Station::StatsTimerTimer() {
         history_.erase(history_.begin());
     }
     history_.push_back(listeners);
+    if (historyTimes_.size() == kHistorySize) {
+        historyTimes_.erase(historyTimes_.begin());
+    }
+    historyTimes_.push_back(QDateTime::currentDateTimeUtc());
     emit statsSample(MaxUser, listeners);
     step(2);
     HTTPHoerer->URL = listenerCountUrl(settings_, listeners);
     HTTPHoerer->TimeoutMs = DirectoryDeadlineMs;
     HTTPHoerer->StartRequest();  // dropped while the previous count is still on its way
+    noteDirectoryRequest(QStringLiteral("hoererupdate"), QStringLiteral("sent"));
+}
+
+void Station::noteDirectoryRequest(const QString& action, const QString& result) {
+    // The answer is the directory's text: a short code, or an error page that need not be kept whole.
+    LastDirectoryRequest = {action, QDateTime::currentDateTimeUtc(),
+                            result.isEmpty() ? QStringLiteral("no answer") : result.left(200)};
 }
 
 void Station::DirectoryOffAir() {
@@ -141,7 +157,9 @@ void Station::DirectoryOffAir() {
         HTTP->URL = stationUrl(settings_, QStringLiteral("setoff"));
         HTTP->TimeoutMs = OffAirDeadlineMs;  // the stop and the end of the program wait for it
         step(4);
-        if (HTTP->FetchText(kFailure) != QLatin1String("E108")) {
+        const QString answer = HTTP->FetchText(kFailure);
+        noteDirectoryRequest(QStringLiteral("setoff"), answer);
+        if (answer != QLatin1String("E108")) {
             step(5);
             emit message(Msg(29));
         }

@@ -108,6 +108,8 @@ void Station::PlayfromFile(const QString& FileName) {
     step(2);
     PlaybackFormat = format;
     PlaybackDecodeFormat = decodeFormat;
+    PlaybackFileName = FileName;
+    PlaybackBytes = 0;
     Playing = true;
     // However the playback ends (its last pass, a stop, a failure, the station's end), the station is
     // left as after a playback before anything is reported, and what waited for the end runs then.
@@ -191,6 +193,7 @@ bool Station::playPass(RecordingReader& file, int chunk, qint64& dueMs) {
             break;
         }
         anyChunk = true;
+        PlaybackBytes += n;
         step(17);
         BytesLastBlock = n;
         emit blockShown(n);

@@ -17,6 +17,7 @@ public:
 
     // The code an ALSA error number (negative) stands for.
     static uint32_t codeFor(int alsaError);
+    QString deviceName() const override { return QStringLiteral("alsa:") + pcmName_; }
 
 protected:
     uint32_t openSource(const TAudioFormat& format, std::unique_ptr<CaptureSource>* source) override;

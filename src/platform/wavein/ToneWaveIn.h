@@ -10,6 +10,7 @@ class ToneWaveIn : public ThreadedWaveIn {
 public:
     explicit ToneWaveIn(double frequencyHz = 440.0) : frequency_(frequencyHz) {}
     double frequency() const { return frequency_; }
+    QString deviceName() const override { return QStringLiteral("tone:") + QString::number(frequency_); }
 
 protected:
     uint32_t openSource(const TAudioFormat& format, std::unique_ptr<CaptureSource>* source) override;

@@ -15,7 +15,7 @@ std::shared_ptr<WaveIn> createWaveIn(const QString& device, QString* error) {
     if (device.startsWith(QLatin1String("tone:"))) {
         bool ok = false;
         const double hz = device.mid(5).toDouble(&ok);
-        if (ok && hz > 0.0 && hz <= 100000.0) {
+        if (ok && hz >= 0.0 && hz <= 100000.0) {
             return std::make_shared<ToneWaveIn>(hz);
         }
     }

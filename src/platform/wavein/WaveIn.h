@@ -80,10 +80,12 @@ public:
     virtual uint32_t reset(HWAVEIN handle) = 0;
     // Fails with WAVERR_STILLPLAYING while buffers are queued.
     virtual uint32_t close(HWAVEIN handle) = 0;
+    // What a status reader shows as the capture device: the name it was chosen by ("alsa:hw:1").
+    virtual QString deviceName() const { return QStringLiteral("simulated"); }
 };
 
 // Builds a backend from a device name: "alsa:NAME" (ALSA PCM NAME), "tone" or "tone:HZ" (a sine of HZ,
-// default 440). Returns null and sets *error for anything else.
+// default 440; "tone:0" is a silent source). Returns null and sets *error for anything else.
 std::shared_ptr<WaveIn> createWaveIn(const QString& device, QString* error = nullptr);
 
 }  // namespace vx::wavein

@@ -1,0 +1,110 @@
+// The plain-socket helpers of vandorixctl (no Qt, none of the station's libraries).
+#include "CtlNet.h"
+
+#include <netdb.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace vx::ctl {
+
+bool parseInt(const char* text, int low, int high, int& out) {
+    char* end = nullptr;
+    errno = 0;
+    const long value = std::strtol(text, &end, 10);
+    if (errno != 0 || end == text || *end != '\0' || value < low || value > high) {
+        return false;
+    }
+    out = int(value);
+    return true;
+}
+
+int connectTo(const std::string& host, int port) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    const std::string service = std::to_string(port);
+    const int rc = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &found);
+    if (rc != 0) {
+        std::fprintf(stderr, "vandorixctl: %s: %s\n", host.c_str(), ::gai_strerror(rc));
+        return -1;
+    }
+    int fd = -1;
+    int lastErrno = 0;
+    for (addrinfo* ai = found; ai != nullptr && fd < 0; ai = ai->ai_next) {
+        fd = ::socket(ai->ai_family, ai->ai_socktype | SOCK_CLOEXEC, ai->ai_protocol);
+        if (fd < 0) {
+            lastErrno = errno;
+            continue;
+        }
+        if (::connect(fd, ai->ai_addr, ai->ai_addrlen) != 0) {
+            lastErrno = errno;
+            ::close(fd);
+            fd = -1;
+        }
+    }
+    ::freeaddrinfo(found);
+    if (fd < 0) {
+        std::fprintf(stderr, "vandorixctl: cannot connect to %s port %d: %s\n", host.c_str(), port,
+                     std::strerror(lastErrno));
+    }
+    return fd;
+}
+
+bool sendAll(int fd, const std::string& bytes) {
+    std::size_t sent = 0;
+    while (sent < bytes.size()) {
+        const ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            std::fprintf(stderr, "vandorixctl: send failed: %s\n", std::strerror(errno));
+            return false;
+        }
+        sent += std::size_t(n);
+    }
+    return true;
+}
+
+std::string readAnswer(int fd, int waitMs, int quietMs) {
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(waitMs);
+    std::string answer;
+    char buffer[4096];
+    for (;;) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0) {
+            break;
+        }
+        const int timeout = answer.empty() ? int(left) : int(std::min<long long>(left, quietMs));
+        pollfd p{fd, POLLIN, 0};
+        const int ready = ::poll(&p, 1, timeout);
+        if (ready < 0 && errno == EINTR) {
+            continue;
+        }
+        if (ready <= 0) {
+            break;
+        }
+        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            break;
+        }
+        answer.append(buffer, std::size_t(n));
+    }
+    return answer;
+}
+
+}  // namespace vx::ctl

@@ -1,0 +1,15 @@
+#pragma once
+
+// vandorixctl status [--host H] [--status-port P] [--wait MS] [--json]
+//
+// Asks the station's status port for /status.json and prints a one-screen summary (with --json the
+// document as it came). Exit status, for scripts and monitoring checks: 0 the station is on air (or
+// plays a file to its listeners), 3 it runs but is not on air, 1 it cannot be reached or its answer is
+// no status, 2 usage.
+namespace vx::ctl {
+
+// The command word, the first argument that is no option and no option's value, is "status".
+bool isStatusCommand(int argc, char** argv);
+int statusCommand(int argc, char** argv);
+
+}  // namespace vx::ctl

@@ -1,0 +1,110 @@
+#include "status/StatusService.h"
+
+#include "platform/ErrorLine.h"
+#include "station/Station.h"
+#include "status/StatusPage.h"
+
+#include <QTimer>
+
+namespace vx::status {
+
+namespace {
+
+constexpr int kTickMs = 1000;
+
+using Response = StatusHttpServer::Response;
+
+Response withCommonHeaders(Response r) {
+    r.headers.emplace_back("Cache-Control", "no-store");
+    r.headers.emplace_back("X-Content-Type-Options", "nosniff");
+    r.headers.emplace_back("Referrer-Policy", "no-referrer");
+    return r;
+}
+
+Response plain(unsigned status, const QByteArray& text) {
+    return {status, "text/plain; charset=utf-8", text + '\n', {}};
+}
+
+}  // namespace
+
+StatusService::StatusService(Station& station, QObject* parent)
+    : QObject(parent),
+      station_(station),
+      server_([this](const std::string& method, const std::string& path) { return respond(method, path); }) {
+    tick_ = new QTimer(this);
+    tick_->setInterval(kTickMs);
+    connect(tick_, &QTimer::timeout, this, &StatusService::refresh);
+    connect(&station, &Station::stateChanged, this, &StatusService::refresh);
+    connect(&station, &Station::listenersChanged, this, &StatusService::refresh);
+    connect(&station, &Station::relaysChanged, this, &StatusService::refresh);
+    connect(&station, &Station::deadAirChanged, this, &StatusService::refresh);
+    connect(&station, &Station::errorsShown, this, [this](uint32_t count) {
+        if (count > errorsSeen_) {
+            errorsTotal_ += count - errorsSeen_;
+        }
+        errorsSeen_ = count;
+    });
+    refresh();
+    tick_->start();
+}
+
+StatusService::~StatusService() {
+    server_.stop();
+}
+
+bool StatusService::listen(const QString& host, int port, QString* error) {
+    return server_.start(host, port, error);
+}
+
+void StatusService::refresh() {
+    auto data = std::make_shared<const StatusData>(StatusData::collect(station_, errorsTotal_));
+    std::lock_guard lock(mutex_);
+    data_ = std::move(data);
+}
+
+std::shared_ptr<const StatusData> StatusService::current() const {
+    std::lock_guard lock(mutex_);
+    return data_;
+}
+
+Response StatusService::respond(const std::string& method, const std::string& path) const {
+    if (method != "GET" && method != "HEAD") {
+        Response r = plain(405, "Only GET and HEAD are answered here.");
+        r.headers.emplace_back("Allow", "GET, HEAD");
+        return withCommonHeaders(std::move(r));
+    }
+    if (path == "/") {
+        Response r{200, "text/html; charset=utf-8", statusPage(), {}};
+        r.headers.emplace_back("Content-Security-Policy", statusPagePolicy());
+        return withCommonHeaders(std::move(r));
+    }
+    if (path == "/status.json") {
+        return withCommonHeaders({200, "application/json; charset=utf-8", renderStatusJson(*current()), {}});
+    }
+    if (path == "/metrics") {
+        return withCommonHeaders(
+            {200, "text/plain; version=0.0.4; charset=utf-8", renderMetrics(*current()), {}});
+    }
+    return withCommonHeaders(plain(404, "Not found: try /, /status.json or /metrics."));
+}
+
+std::unique_ptr<StatusService> startStatus(Station& station, const StatusOptions& options) {
+    station.SilenceThresholdDb = options.silenceThresholdDb;
+    station.SilenceAfterSeconds = options.silenceAfterSeconds;
+    if (!options.enabled) {
+        return nullptr;
+    }
+    auto service = std::make_unique<StatusService>(station);
+    QString error;
+    if (!service->listen(options.host, options.port, &error)) {
+        vx::writeErrorLine(
+            QStringLiteral("The status port %1:%2 cannot be opened (%3); the station runs without it")
+                .arg(options.host)
+                .arg(options.port)
+                .arg(error));
+        return nullptr;
+    }
+    return service;
+}
+
+}  // namespace vx::status

@@ -102,8 +102,11 @@ protected:
     }
     Station& st() { return station->w().station(); }
     int port() const { return service->port(); }
-    // A captured second goes out; the listener has it once its byte count grows.
-    void captureSecond(const QByteArray& pcm) { ASSERT_TRUE(capture->fillNext(pcm)); }
+    // A captured second goes out. It waits for the previous block's run, which would drop it otherwise.
+    void captureSecond(const QByteArray& pcm) {
+        ASSERT_TRUE(vxtest::waitUntil([&] { return st().Thread->State() == tsIdle; }));
+        ASSERT_TRUE(capture->fillNext(pcm));
+    }
 
     std::shared_ptr<vx::wavein::SimulatedWaveIn> capture = std::make_shared<vx::wavein::SimulatedWaveIn>();
     std::unique_ptr<LiveStation> station;

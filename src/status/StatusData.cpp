@@ -53,10 +53,10 @@ void collectStream(const Station& s, StatusData& d) {
     d.channels = format.channels();
     d.bytesLastBlock = s.BytesLastBlock;
     d.refreshMs = s.RefreshMs;
-    const uint64_t load = s.LineLoad;
-    const auto capacity = uint32_t(load >> 32);
+    // The load's own capacity is 0 while nobody listens; the line's is known all the same.
+    const int capacity = s.LineCapacity;
     if (capacity > 0) {
-        d.lineLoad = std::min(1.0, double(uint32_t(load)) / capacity);
+        d.lineLoad = std::min(1.0, double(uint32_t(uint64_t(s.LineLoad))) / capacity);
     }
     d.transmissionErrors = s.ErrorCount;
     d.sentBytesTotal = s.Listeners->sentBytes();

@@ -137,7 +137,12 @@ function showGraph(s) {
     t.textContent = text;
     return t;
   };
-  svg.replaceChildren(axis, line, label(2, pad + 4, String(top)), label(2, h - pad + 4, '0'),
+  const now = document.createElementNS(SVG, 'circle');
+  now.setAttribute('cx', x(points.length - 1).toFixed(1));
+  now.setAttribute('cy', y(s.listeners.count).toFixed(1));
+  now.setAttribute('r', '3');
+  now.setAttribute('class', 'now');
+  svg.replaceChildren(axis, line, now, label(2, pad + 4, String(top)), label(2, h - pad + 4, '0'),
                       label(pad, h - 6, when(points[0].t)), label(w - 140, h - 6, 'now: ' + s.listeners.count));
   svg.setAttribute('data-points', String(points.length));
   svg.setAttribute('data-last', String(s.listeners.count));
@@ -193,7 +198,7 @@ section { background: #fff; border-radius: 8px; padding: .8em 1em; margin: .8em 
 .reason { color: #555; font-size: .9em; overflow-wrap: anywhere; }
 table { border-collapse: collapse; width: 100%; } td { padding: .2em .4em; border-top: 1px solid #e4e7ec; overflow-wrap: anywhere; }
 ul { padding-left: 1.2em; margin: 0; } li { margin: .3em 0; overflow-wrap: anywhere; }
-svg { width: 100%; height: auto; } .line { fill: none; stroke: #1a56db; stroke-width: 2; } .axis { stroke: #999; fill: none; }
+svg { width: 100%; height: auto; } .line { fill: none; stroke: #1a56db; stroke-width: 2; } .axis { stroke: #999; fill: none; } .now { fill: #1a56db; }
 svg text { font-size: 11px; fill: #555; }
 #updated { font-size: .85em; color: #555; }
 </style>

@@ -10,6 +10,7 @@ packages=(
     libmpg123-dev mpg123
     libcurl4-openssl-dev
     libshout-dev
+    libsystemd-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth fonts-liberation
     icecast2 procps

@@ -239,6 +239,7 @@ private:
     bool loadServerFile();
     void loadOptionsFile();
     void applyOptions(const TOptionsRecord& record);
+    void applySettingsOverride();
 
     using OpenedSteps = std::vector<std::function<void()>>;
     void startBroadcast(OpenedSteps& opened);

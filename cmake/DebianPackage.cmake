@@ -5,13 +5,17 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME vandorixserver)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "KT VandorixServer")
-set(CPACK_PACKAGE_CONTACT "KT VandorixServer maintainers <vandorixserver@localhost>")
+# Who answers for the package: VX_DEB_MAINTAINER="Name <address>" at configure time.
+set(VX_DEB_MAINTAINER "KT VandorixServer maintainers <maintainers@vandorixserver.example.org>"
+    CACHE STRING "The Debian package's Maintainer field")
+set(CPACK_PACKAGE_CONTACT "${VX_DEB_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "internet-radio station broadcasting what the sound card records")
 set(CPACK_PACKAGE_DESCRIPTION
-    "KT VandorixServer captures a sound card, encodes it as MPEG Layer-3 and sends the stream to ICY\n\
-players and to its listener program. It registers with a directory of stations, limits the listeners\n\
-to the upload, relays to Icecast and obeys a remote control (vandorixctl). It runs with a window on\n\
-the desktop or headless as a systemd service (installed disabled).")
+    "KT VandorixServer captures a sound card, encodes it as MPEG Layer-3 and\n\
+sends the stream to ICY players and to its listener program. It registers\n\
+with a directory of stations, limits the listeners to the upload, relays\n\
+to Icecast and obeys a remote control (vandorixctl). It runs with a window\n\
+on the desktop or headless as a systemd service (installed disabled).")
 # Paths written into the unit and the desktop starter are the installed ones, not the staging folder's.
 set(CPACK_SET_DESTDIR ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)

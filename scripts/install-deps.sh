@@ -14,6 +14,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth fonts-liberation
     icecast2 procps
+    groff-base dpkg-dev file lintian
     linux-perf
 )
 missing=()

@@ -4,7 +4,7 @@
 #include "app/SignalCloser.h"
 #include "app/StationApplication.h"
 #include "app/TMainform.h"
-#include "net/IcecastTarget.h"
+#include "platform/IcecastTarget.h"
 #include "platform/ErrorLine.h"
 #include "platform/FileLimit.h"
 #include "platform/acm/PlatformAcm.h"

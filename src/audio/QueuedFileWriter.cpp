@@ -11,18 +11,19 @@ QueuedFileWriter::~QueuedFileWriter() {
 void QueuedFileWriter::create(const QString& path, int64_t maxQueuedBytes) {
     finish();
     file_.create(path);
-    startThread(maxQueuedBytes);
+    startThread(maxQueuedBytes, path);
 }
 
 QString QueuedFileWriter::createNew(const QString& path, int64_t maxQueuedBytes) {
     finish();
     const QString created = file_.createNew(path);
-    startThread(maxQueuedBytes);
+    startThread(maxQueuedBytes, created);
     return created;
 }
 
-void QueuedFileWriter::startThread(int64_t maxQueuedBytes) {
+void QueuedFileWriter::startThread(int64_t maxQueuedBytes, const QString& path) {
     std::lock_guard lock(mutex_);
+    path_ = path;
     maxQueuedBytes_ = std::max<int64_t>(maxQueuedBytes, 1);
     stopping_ = false;
     failed_ = false;
@@ -47,7 +48,7 @@ void QueuedFileWriter::write(const char* data, int size) {
     if (queuedBytes_ + size > maxQueuedBytes_) {
         if (!waitWhenFull_) {
             throw EInOutError("The disk did not keep up: more than " + std::to_string(maxQueuedBytes_) +
-                              " bytes waited to be written to \"" + file_.fileName().toStdString() + "\"");
+                              " bytes waited to be written to \"" + path_.toStdString() + "\"");
         }
         changed_.wait(lock, [&] { return queuedBytes_ + size <= maxQueuedBytes_ || stopping_ || failed_; });
         if (stopping_ || failed_) {

@@ -81,8 +81,7 @@ void QueuedFileWriter::run() {
         queuedBytes_ -= int64_t(block.size());
         if (!failure.empty()) {
             failed_ = true;
-            queue_.clear();
-            queuedBytes_ = 0;
+            dropQueued();
             changed_.notify_all();
             lock.unlock();
             if (OnFailure) {
@@ -96,8 +95,7 @@ void QueuedFileWriter::run() {
 
 void QueuedFileWriter::close() {
     std::lock_guard lock(mutex_);
-    queue_.clear();
-    queuedBytes_ = 0;
+    dropQueued();
     stopping_ = true;
     changed_.notify_all();
 }
@@ -123,8 +121,7 @@ void QueuedFileWriter::finish(int drainMs) {
         const bool drained = changed_.wait_for(lock, std::chrono::milliseconds(drainMs),
                                                [&] { return queue_.empty() || failed_; });
         if (!drained) {
-            queue_.clear();  // the disk had its time; a block under way is still finished
-            queuedBytes_ = 0;
+            dropQueued();  // the disk had its time; a block under way is still finished
         }
     }
     stopThread();
@@ -140,4 +137,11 @@ void QueuedFileWriter::discard() {
 bool QueuedFileWriter::isOpen() const {
     std::lock_guard lock(mutex_);
     return open_ && !stopping_ && !failed_;
+}
+
+void QueuedFileWriter::dropQueued() {
+    // Swapped out rather than cleared: libstdc++ 12's clear() of an empty deque binds a null reference,
+    // which UndefinedBehaviorSanitizer reports.
+    std::deque<std::vector<char>>().swap(queue_);
+    queuedBytes_ = 0;
 }

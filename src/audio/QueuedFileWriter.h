@@ -54,6 +54,7 @@ private:
     void run();
     void startThread(int64_t maxQueuedBytes, const QString& path);
     void stopThread();
+    void dropQueued();  // with mutex_ held
 
     FileDestination file_;
     // The file's name for the worker's error text: asking file_ would wait for a stalled write.

@@ -1,6 +1,6 @@
 #include "app/CommandLine.h"
 
-#include "net/IcecastTarget.h"
+#include "platform/IcecastTarget.h"
 #include "platform/Ansi.h"
 
 #include <QCommandLineParser>

@@ -12,9 +12,11 @@ packages=(
     libshout-dev
     libmicrohttpd-dev nlohmann-json3-dev python3-prometheus-client
     chromium chromium-driver python3-selenium
+    libsystemd-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth fonts-liberation
     icecast2 procps
+    groff-base dpkg-dev file lintian
     linux-perf
 )
 missing=()

@@ -11,18 +11,19 @@ QueuedFileWriter::~QueuedFileWriter() {
 void QueuedFileWriter::create(const QString& path, int64_t maxQueuedBytes) {
     finish();
     file_.create(path);
-    startThread(maxQueuedBytes);
+    startThread(maxQueuedBytes, path);
 }
 
 QString QueuedFileWriter::createNew(const QString& path, int64_t maxQueuedBytes) {
     finish();
     const QString created = file_.createNew(path);
-    startThread(maxQueuedBytes);
+    startThread(maxQueuedBytes, created);
     return created;
 }
 
-void QueuedFileWriter::startThread(int64_t maxQueuedBytes) {
+void QueuedFileWriter::startThread(int64_t maxQueuedBytes, const QString& path) {
     std::lock_guard lock(mutex_);
+    path_ = path;
     maxQueuedBytes_ = std::max<int64_t>(maxQueuedBytes, 1);
     stopping_ = false;
     failed_ = false;
@@ -47,7 +48,7 @@ void QueuedFileWriter::write(const char* data, int size) {
     if (queuedBytes_ + size > maxQueuedBytes_) {
         if (!waitWhenFull_) {
             throw EInOutError("The disk did not keep up: more than " + std::to_string(maxQueuedBytes_) +
-                              " bytes waited to be written to \"" + file_.fileName().toStdString() + "\"");
+                              " bytes waited to be written to \"" + path_.toStdString() + "\"");
         }
         changed_.wait(lock, [&] { return queuedBytes_ + size <= maxQueuedBytes_ || stopping_ || failed_; });
         if (stopping_ || failed_) {
@@ -80,8 +81,7 @@ void QueuedFileWriter::run() {
         queuedBytes_ -= int64_t(block.size());
         if (!failure.empty()) {
             failed_ = true;
-            queue_.clear();
-            queuedBytes_ = 0;
+            dropQueued();
             changed_.notify_all();
             lock.unlock();
             if (OnFailure) {
@@ -95,8 +95,7 @@ void QueuedFileWriter::run() {
 
 void QueuedFileWriter::close() {
     std::lock_guard lock(mutex_);
-    queue_.clear();
-    queuedBytes_ = 0;
+    dropQueued();
     stopping_ = true;
     changed_.notify_all();
 }
@@ -122,8 +121,7 @@ void QueuedFileWriter::finish(int drainMs) {
         const bool drained = changed_.wait_for(lock, std::chrono::milliseconds(drainMs),
                                                [&] { return queue_.empty() || failed_; });
         if (!drained) {
-            queue_.clear();  // the disk had its time; a block under way is still finished
-            queuedBytes_ = 0;
+            dropQueued();  // the disk had its time; a block under way is still finished
         }
     }
     stopThread();
@@ -139,4 +137,11 @@ void QueuedFileWriter::discard() {
 bool QueuedFileWriter::isOpen() const {
     std::lock_guard lock(mutex_);
     return open_ && !stopping_ && !failed_;
+}
+
+void QueuedFileWriter::dropQueued() {
+    // Swapped out rather than cleared: libstdc++ 12's clear() of an empty deque binds a null reference,
+    // which UndefinedBehaviorSanitizer reports.
+    std::deque<std::vector<char>>().swap(queue_);
+    queuedBytes_ = 0;
 }

@@ -47,15 +47,18 @@ public:
     void discard();
     // Open and taking blocks: not after a failure or once it is being closed.
     bool isOpen() const;
-    QString fileName() const { return file_.fileName(); }
+    QString fileName() const { return file_.fileName(); }  // waits for a write under way
     int64_t bytesWritten() const { return written_.load(std::memory_order_relaxed); }
 
 private:
     void run();
-    void startThread(int64_t maxQueuedBytes);
+    void startThread(int64_t maxQueuedBytes, const QString& path);
     void stopThread();
+    void dropQueued();  // with mutex_ held
 
     FileDestination file_;
+    // The file's name for the worker's error text: asking file_ would wait for a stalled write.
+    QString path_;  // guarded by mutex_
     bool waitWhenFull_ = false;
     mutable std::mutex mutex_;
     std::condition_variable changed_;  // queued, written, stopping

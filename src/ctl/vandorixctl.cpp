@@ -24,11 +24,34 @@ namespace {
 constexpr std::string_view kTerminator = vx::kRemoteTerminator;
 constexpr int kQuietMs = 300;  // after the last answer bytes, this much silence ends the list
 
+constexpr char kUsage[] =
+    "usage: vandorixctl [--host H] [--port P] [--wait MS] Start|Stop|Ende|Liste\n"
+    "       vandorixctl status [--host H] [--status-port P] [--wait MS] [--json]\n";
+
 int usage() {
-    std::fprintf(stderr,
-                 "usage: vandorixctl [--host H] [--port P] [--wait MS] Start|Stop|Ende|Liste\n"
-                 "       vandorixctl status [--host H] [--status-port P] [--wait MS] [--json]\n");
+    std::fputs(kUsage, stderr);
     return 2;
+}
+
+int help() {
+    std::fputs(kUsage, stdout);
+    std::fputs(
+        "\nSends one command to a running vandorixserver over its remote-control port, or asks its status\n"
+        "port how it is.\n"
+        "  Start   start the broadcast      Stop   stop it\n"
+        "  Ende    end the station          Liste  print the listeners' addresses, one a line\n"
+        "  status  a summary from the status port (--json: the whole document)\n"
+        "\n"
+        "  --host H         the station's host (default 127.0.0.1)\n"
+        "  --port P         the remote-control port (default 6566)\n"
+        "  --status-port P  the status port (default 6567)\n"
+        "  --wait MS        how long to wait for an answer (default 2000)\n"
+        "  -h, --help  this help;  -v, --version  the version\n"
+        "\n"
+        "Exit codes: 0 sent (status: on air), 1 connection or send failed (status: unreachable), 2 usage,\n"
+        "3 status: running but not on air.\n",
+        stdout);
+    return 0;
 }
 
 }  // namespace
@@ -53,8 +76,13 @@ int main(int argc, char** argv) {
                 return 2;
             }
         } else if (arg == "-h" || arg == "--help") {
-            usage();
+            return help();
+        } else if (arg == "-v" || arg == "--version") {
+            std::puts("vandorixctl " VX_VERSION);
             return 0;
+        } else if (arg.starts_with('-')) {
+            std::fprintf(stderr, "vandorixctl: unknown option '%s' (or it lacks its value)\n", argv[i]);
+            return usage();
         } else if (command.empty() && (arg == vx::kRemoteStart || arg == vx::kRemoteStop ||
                                        arg == vx::kRemoteEnd || arg == vx::kRemoteList)) {
             command = arg;

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "audio/BlockDestination.h"
-#include "net/IcecastTarget.h"
+#include "platform/IcecastTarget.h"
 
 #include <QString>
 

@@ -116,6 +116,10 @@ void TServerSocket::SetActive(bool active) {
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_ANY);
     addr.sin_port = htons(uint16_t(Port));
+    if (!Address.empty() && ::inet_pton(AF_INET, Address.c_str(), &addr.sin_addr) != 1) {
+        errno = EINVAL;
+        throw fail("bind");
+    }
     if (Port < 0 || Port > 65535) {
         errno = EINVAL;
         throw fail("bind");

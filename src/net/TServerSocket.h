@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <unordered_map>
 #include <vector>
 
@@ -27,8 +28,8 @@ using TSocketErrorEvent =
     std::function<void(TServerSocket* Sender, const std::shared_ptr<TServerClientWinSocket>& Socket,
                        TErrorEvent ErrorEvent, int& ErrorCode)>;
 
-// A TCP server on every local IPv4 address. Accepted connections are kept in order of acceptance;
-// their accept, arrival, error and close notices reach the owner's thread as events.
+// A TCP server on a local IPv4 address, or on every one. Accepted connections are kept in order of
+// acceptance; their accept, arrival, error and close notices reach the owner's thread as events.
 //
 // One epoll set per server, watched by one QSocketNotifier, so idle connections cost nothing and a
 // notice is handled at a cost that does not grow with the number of connections.
@@ -47,6 +48,8 @@ public:
 
     // The port to listen on; 0 lets the system choose one (see LocalPort()).
     int Port = 0;
+    // The local IPv4 address to listen on, dotted; empty: every local address. Read by SetActive(true).
+    std::string Address;
     // A connection whose peer has sent no byte this many milliseconds after its arrival is closed, so
     // that silent peers cannot hold descriptors for ever; 0 keeps them. Read when a connection arrives.
     int FirstDataTimeoutMs = 0;
@@ -60,7 +63,7 @@ public:
     void RequestDone(const std::shared_ptr<TServerClientWinSocket>& conn);
 
     bool Active() const { return listenFd_ >= 0; }
-    // True: binds to every local IPv4 address on Port and listens (ESocketError on failure).
+    // True: binds to Address (or every local IPv4 address) on Port and listens (ESocketError on failure).
     // False: releases every connection at once, the newest first, then closes the listening socket.
     void SetActive(bool active);
     // The port actually bound while active, else 0.

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "net/IcecastTarget.h"
+#include "platform/IcecastTarget.h"
 #include "settings/TOptionsRecord.h"
 
 #include <QString>

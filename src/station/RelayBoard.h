@@ -1,7 +1,7 @@
 #pragma once
 
 #include "net/IcecastRelay.h"
-#include "net/IcecastTarget.h"
+#include "platform/IcecastTarget.h"
 
 #include <cstdint>
 #include <optional>

@@ -5,6 +5,7 @@
 #include "audio/QueuedFileWriter.h"
 #include "audio/TACMConvertor.h"
 #include "audio/TACMIn.h"
+#include "platform/ScopeGuard.h"
 #include "settings/SettingsStore.h"
 #include "station/EConvertError.h"
 #include "station/RelayBoard.h"
@@ -173,6 +174,8 @@ bool Station::loadSettings() {
         step(30);
         return false;
     }
+    // The command line and the configuration file outrank "Optionen.ini", also one that cannot be read.
+    vx::ScopeGuard applyOverride([this] { applySettingsOverride(); });
     loadOptionsFile();
     step(38);
     emit limitChanged(MaxUser);
@@ -231,6 +234,19 @@ void Station::applyOptions(const TOptionsRecord& record) {
     MaxUser = kbits == 0 ? 0 : record.Upload / kbits;
     settings_.limitListeners = record.Beschr;
     emit settingsLoaded();
+}
+
+void Station::applySettingsOverride() {
+    if (!env_.settingsOverride) {
+        return;
+    }
+    env_.settingsOverride(settings_);
+    bool ok = false;
+    const int upload = settings_.upload.toInt(&ok, 10);
+    const int kbits = int(ACMC->FormatOut.avgBytesPerSec() / 125);
+    MaxUser = (!ok || kbits == 0) ? 0 : upload / kbits;
+    emit settingsLoaded();
+    emit limitChanged(MaxUser);
 }
 
 void Station::startupFinished() {

@@ -34,6 +34,7 @@ class QTimer;
 class TACMConvertor;
 class TACMIn;
 class ListenerDestination;
+class TVXSocketData;
 class RecordingReader;
 class QueuedFileWriter;
 struct TOptionsRecord;
@@ -267,6 +268,7 @@ private:
     bool loadServerFile();
     void loadOptionsFile();
     void applyOptions(const TOptionsRecord& record);
+    void applySettingsOverride();
 
     using OpenedSteps = std::vector<std::function<void()>>;
     void startBroadcast(OpenedSteps& opened);
@@ -288,6 +290,13 @@ private:
     // The error report of a failure on another thread, with the trace it names.
     void reportFromWorker(const std::string& message, const QString& debugStr, int debugNum);
 
+    // The handshake's answers. Whether one more listener gets in, and the name it is told: the
+    // station's, or the notice that the station is full.
+    bool admitsOneMore(QByteArray& name);
+    const TAudioFormat& announcedFormatOut() const;
+    void answerPlayer(TServerClientWinSocket& socket, TVXSocketData& session, const QByteArray& R);
+    void answerInfoChannel(TServerClientWinSocket& socket, TVXSocketData& session);
+    void answerListenerProgram(TServerClientWinSocket& socket, TVXSocketData& session, const QByteArray& R);
     bool listUnchanged(uint64_t generation) const;
     void refreshListeners(const TServerSocket::ConnectionSnapshot& snapshot);
     void clearListeners();

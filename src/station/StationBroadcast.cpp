@@ -88,6 +88,7 @@ void Station::buildBroadcast() {
     };
     RemoteControl = std::make_unique<TServerSocket>();
     RemoteControl->Port = env_.remoteControlPort;
+    RemoteControl->Address = env_.remoteControlAddress.toStdString();
     // Any local program may connect: half a command must not hold a descriptor for good, nor may a
     // flood of connections take every descriptor from the listeners.
     RemoteControl->RequestTimeoutMs = vx::kRemoteCommandTimeoutMs;

@@ -3,9 +3,11 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 
 class UserDialogs;
+struct StationSettings;
 namespace vx::wavein {
 class WaveIn;
 }
@@ -25,11 +27,16 @@ struct StationEnvironment {
     // The remote-control port; main() gives 6566 (or --remote-port). 0, the default, lets the system
     // choose, so windows made side by side (tests) never contend for one port.
     int remoteControlPort = 0;
+    // The IPv4 address the remote control listens on (--remote-listen); empty: every local address,
+    // with the station's own check of the peer's address.
+    QString remoteControlAddress;
     // The language of the window, its messages and the texts sent to listeners: the language library's
     // index (0 German, the default; 1 English). main() takes it from --language or the locale.
     int language = 0;
     // Icecast mounts the stream is relayed to (--icecast), beside those of the data folder's file.
     QStringList icecastTargets;
+    // What the configuration file and the command line set in the settings, over "Optionen.ini".
+    std::function<void(StationSettings&)> settingsOverride;
     // The platform backends, chosen here and nowhere else: main() builds the real ones from the command
     // line, a test the real or simulated ones it needs. All three are required; the window's components
     // refuse a missing one (std::invalid_argument) rather than invent a device.

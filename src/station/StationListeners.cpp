@@ -22,14 +22,6 @@ bool sendIfOpen(TServerClientWinSocket& socket, const QByteArray& reply) {
     return socket.IsOpen();
 }
 
-// Whether a player or the listener program gets in, and the name it is told: the station's, or the
-// notice that the station is full. The peer under test is still new, so it is not counted among the
-// listeners.
-struct Admission {
-    bool admit;
-    QByteArray station;
-};
-
 // Marks an answered peer as listener. Only after its reply: the worker may send audio from the moment
 // Kind says listener, and no audio byte may precede the reply.
 void admitListener(TServerSocket& server, TVXSocketData& session, const QByteArray& clientProgram) {
@@ -89,63 +81,16 @@ void Station::ServerVandorixClientClientRead(const std::shared_ptr<TServerClient
     if (!session) {
         return;
     }
-    const auto admission = [this] {
-        if (!settings_.limitListeners || GetUseranzahl() + 1 <= MaxUser) {
-            return Admission{true, vx::toAnsi(settings_.radioName + settings_.extRadioName)};
-        }
-        return Admission{false,
-                         vx::toAnsi(ReplaceStr(QStringLiteral("{Radioname}"), settings_.radioName, Msg(32)))};
-    };
-    // The stream's formats as the listeners are told them: the codec's, or during a playback the file's.
-    const TAudioFormat& formatOut = Playing ? PlaybackFormat : ACMC->FormatOut;
-    const TAudioFormat& formatIn = Playing ? PlaybackDecodeFormat : ACMC->FormatIn;
     switch (listener::classify(R)) {
-        case listener::Request::Icy: {
-            step(4);
-            const Admission a = admission();
-            const int bitRate = int(formatOut.avgBytesPerSec() / 125);
-            const QByteArray reply =
-                listener::icyReply(vx::toAnsi(Msg(32)), vx::toAnsi(settings_.serverName), a.station, bitRate);
-            step(5);
-            if (!sendIfOpen(*Socket, reply)) {
-                return;
-            }
-            step(6);
-            if (a.admit) {
-                admitListener(*ServerVandorixClient, *session, listener::icyClientProgram(R));
-            } else {
-                step(7);
-                Socket->CloseConnection();
-            }
+        case listener::Request::Icy:
+            answerPlayer(*Socket, *session, R);
             return;
-        }
-        case listener::Request::InfoChannel: {
-            step(8);
-            const bool wasListener =
-                session->Kind.exchange(TVXSocketData::KindInfo) == TVXSocketData::KindListener;
-            session->Ready = 1;
-            if (wasListener) {
-                // An admitted listener that turns into an info channel leaves the audience before the
-                // next block, the count and the list.
-                ServerVandorixClient->SessionsChanged();
-            }
-            sendIfOpen(*Socket, vx::toAnsi(settings_.infoText));
+        case listener::Request::InfoChannel:
+            answerInfoChannel(*Socket, *session);
             return;
-        }
-        case listener::Request::ListenerProgram: {
-            step(9);
-            const Admission a = admission();
-            const QByteArray header = listener::stationHeader(a.station, formatIn, formatOut);
-            step(10);
-            if (!sendIfOpen(*Socket, header)) {
-                return;
-            }
-            step(11);
-            if (a.admit) {
-                admitListener(*ServerVandorixClient, *session, listener::agentClientProgram(R));
-            }
+        case listener::Request::ListenerProgram:
+            answerListenerProgram(*Socket, *session, R);
             return;
-        }
         case listener::Request::NameQuery:
             step(12);
             sendIfOpen(*Socket, vx::toAnsi(Msg(34)));
@@ -159,6 +104,70 @@ void Station::ServerVandorixClientClientRead(const std::shared_ptr<TServerClient
             step(14);
             Socket->CloseConnection();
             return;
+    }
+}
+
+bool Station::admitsOneMore(QByteArray& name) {
+    // The peer under test is still new, so it is not counted among the listeners.
+    if (!settings_.limitListeners || GetUseranzahl() + 1 <= MaxUser) {
+        name = vx::toAnsi(settings_.radioName + settings_.extRadioName);
+        return true;
+    }
+    name = vx::toAnsi(ReplaceStr(QStringLiteral("{Radioname}"), settings_.radioName, Msg(32)));
+    return false;
+}
+
+// The stream's formats as the listeners are told them: the codec's, or during a playback the file's.
+const TAudioFormat& Station::announcedFormatOut() const {
+    return Playing ? PlaybackFormat : ACMC->FormatOut;
+}
+
+void Station::answerPlayer(TServerClientWinSocket& socket, TVXSocketData& session, const QByteArray& R) {
+    step(4);
+    QByteArray name;
+    const bool admit = admitsOneMore(name);
+    const int bitRate = int(announcedFormatOut().avgBytesPerSec() / 125);
+    const QByteArray reply =
+        listener::icyReply(vx::toAnsi(Msg(32)), vx::toAnsi(settings_.serverName), name, bitRate);
+    step(5);
+    if (!sendIfOpen(socket, reply)) {
+        return;
+    }
+    step(6);
+    if (admit) {
+        admitListener(*ServerVandorixClient, session, listener::icyClientProgram(R));
+    } else {
+        step(7);
+        socket.CloseConnection();
+    }
+}
+
+void Station::answerInfoChannel(TServerClientWinSocket& socket, TVXSocketData& session) {
+    step(8);
+    const bool wasListener = session.Kind.exchange(TVXSocketData::KindInfo) == TVXSocketData::KindListener;
+    session.Ready = 1;
+    if (wasListener) {
+        // An admitted listener that turns into an info channel leaves the audience before the next block,
+        // the count and the list.
+        ServerVandorixClient->SessionsChanged();
+    }
+    sendIfOpen(socket, vx::toAnsi(settings_.infoText));
+}
+
+void Station::answerListenerProgram(TServerClientWinSocket& socket, TVXSocketData& session,
+                                    const QByteArray& R) {
+    step(9);
+    QByteArray name;
+    const bool admit = admitsOneMore(name);
+    const TAudioFormat& formatIn = Playing ? PlaybackDecodeFormat : ACMC->FormatIn;
+    const QByteArray header = listener::stationHeader(name, formatIn, announcedFormatOut());
+    step(10);
+    if (!sendIfOpen(socket, header)) {
+        return;
+    }
+    step(11);
+    if (admit) {
+        admitListener(*ServerVandorixClient, session, listener::agentClientProgram(R));
     }
 }
 

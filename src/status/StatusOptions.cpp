@@ -1,6 +1,5 @@
 #include "status/StatusOptions.h"
 
-#include "platform/ErrorLine.h"
 
 #include <cmath>
 
@@ -8,31 +7,15 @@ namespace vx::status {
 
 namespace {
 
-// The value after the option, taken off with it; a null string when the option is absent, an empty
-// one when it stands last without a value.
-QString takeValue(QStringList& args, const QString& name) {
-    const qsizetype i = args.indexOf(name);
-    if (i < 1) {
-        return {};
-    }
-    if (i + 1 >= args.size()) {
-        args.remove(i);
-        return QStringLiteral("");
-    }
-    const QString value = args.at(i + 1);
-    args.remove(i, 2);
-    return value;
-}
-
-bool takeNumber(QStringList& args, const QString& name, double low, double high, double& out) {
-    const QString value = takeValue(args, name);
+// A null value is an option not given.
+bool takeNumber(const QString& value, const char* name, double low, double high, double& out, QString& error) {
     if (value.isNull()) {
         return true;
     }
     bool ok = false;
     const double number = value.toDouble(&ok);
     if (!ok || !std::isfinite(number) || number < low || number > high) {
-        vx::writeErrorLine(QStringLiteral("%1 needs a number from %2 to %3").arg(name).arg(low).arg(high));
+        error = QStringLiteral("--%1 needs a number from %2 to %3").arg(QLatin1String(name)).arg(low).arg(high);
         return false;
     }
     out = number;
@@ -67,15 +50,9 @@ bool parseListenAddress(const QString& text, StatusOptions& options) {
     return true;
 }
 
-bool takeStatusOptions(QStringList& args, StatusOptions& options) {
-    const QString listen = takeValue(args, QStringLiteral("--status-listen"));
-    if (!listen.isNull() && !parseListenAddress(listen, options)) {
-        vx::writeErrorLine(
-            QStringLiteral("--status-listen needs ADDRESS:PORT (127.0.0.1:6567, [::1]:6567) or off"));
-        return false;
-    }
-    return takeNumber(args, QStringLiteral("--silence-threshold"), -120.0, 0.0, options.silenceThresholdDb) &&
-           takeNumber(args, QStringLiteral("--silence-after"), 0.0, 86400.0, options.silenceAfterSeconds);
+bool takeSilenceOptions(const QString& threshold, const QString& after, StatusOptions& options, QString& error) {
+    return takeNumber(threshold, "silence-threshold", -120.0, 0.0, options.silenceThresholdDb, error) &&
+           takeNumber(after, "silence-after", 0.0, 86400.0, options.silenceAfterSeconds, error);
 }
 
 }  // namespace vx::status

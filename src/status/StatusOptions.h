@@ -17,9 +17,9 @@ struct StatusOptions {
     double silenceAfterSeconds = 30.0;
 };
 
-// Takes --status-listen ADDR:PORT|off, --silence-threshold DB and --silence-after SECONDS off the
-// arguments. False, with the reason on standard error, for a missing or bad value.
-bool takeStatusOptions(QStringList& args, StatusOptions& options);
+// --silence-threshold DB (-120 to 0) and --silence-after SECONDS (0 to a day). False, with the reason in
+// `error`, for a value that is no number in its range.
+bool takeSilenceOptions(const QString& threshold, const QString& after, StatusOptions& options, QString& error);
 
 // "127.0.0.1:6567", "[::1]:6567", "0.0.0.0:8080" or "off". False for anything else.
 bool parseListenAddress(const QString& text, StatusOptions& options);

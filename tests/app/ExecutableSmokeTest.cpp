@@ -70,8 +70,8 @@ TEST(Executable, AnOptionWithoutItsValueOrItsPartnerIsRefused) {
         const char* message;
     } refusals[] = {
         {{"--loop"}, "--loop repeats a playback: it needs --play FILE"},
-        {{"/WO", "--data-dir"}, "--data-dir needs a value"},
-        {{"--capture-device", "tone", "--remote-port"}, "--remote-port needs a value"},
+        {{"/WO", "--data-dir"}, "Missing value after '--data-dir'."},
+        {{"--capture-device", "tone", "--remote-port"}, "Missing value after '--remote-port'."},
     };
     for (const auto& r : refusals) {
         SCOPED_TRACE(r.message);
@@ -122,9 +122,9 @@ TEST(Executable, MissingServerFileEndsWithOneLineInTheChosenLanguageAndNoFiles) 
         int exitCode;
         const char* line;
     } cases[] = {
-        {nullptr, {}, 0, "KT VandorixServer: Die Datei Server.ini fehlt. Das Programm wird beendet.\n"},
-        {"en_GB.UTF-8", {}, 0, "KT VandorixServer: The file Server.ini is missing. The program will end.\n"},
-        {"en_GB.UTF-8", {"--language", "de"}, 0, "KT VandorixServer: Die Datei Server.ini fehlt."},
+        {nullptr, {}, 1, "KT VandorixServer: Die Datei Server.ini fehlt. Das Programm wird beendet.\n"},
+        {"en_GB.UTF-8", {}, 1, "KT VandorixServer: The file Server.ini is missing. The program will end.\n"},
+        {"en_GB.UTF-8", {"--language", "de"}, 1, "KT VandorixServer: Die Datei Server.ini fehlt."},
         {nullptr, {"--language", "fr"}, 2, "--language fr: the languages are de and en\n"},
     };
     for (const auto& c : cases) {

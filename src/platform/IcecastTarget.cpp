@@ -1,4 +1,4 @@
-#include "net/IcecastTarget.h"
+#include "platform/IcecastTarget.h"
 
 #include <QUrl>
 

@@ -1,0 +1,108 @@
+#include "app/SystemdNotifier.h"
+
+#include "station/RelayBoard.h"
+#include "station/Station.h"
+
+#include <QTimer>
+
+#include <systemd/sd-daemon.h>
+
+#include <algorithm>
+
+namespace {
+
+// The listener count changes without a signal of its own between ticks of the connection test.
+constexpr int kStatusIntervalMs = 5000;
+
+QString stateWords(StationState state) {
+    switch (state) {
+        case StationState::Stopped:
+            return QStringLiteral("Stopped");
+        case StationState::Starting:
+            return QStringLiteral("Starting");
+        case StationState::OnAir:
+            return QStringLiteral("On air");
+        case StationState::RecordOnly:
+            return QStringLiteral("Recording");
+        case StationState::Playing:
+            return QStringLiteral("On air, playing a file");
+        case StationState::Stopping:
+            return QStringLiteral("Stopping");
+    }
+    return QString();
+}
+
+QString relayWords(const RelayBoard& board) {
+    const auto onAir = std::count_if(
+        board.entries.begin(), board.entries.end(),
+        [](const RelayBoard::Entry& e) { return e.status.state == IcecastRelay::State::OnAir; });
+    if (board.entries.size() == 1) {
+        switch (board.entries.front().status.state) {
+            case IcecastRelay::State::Stopped:
+                return QStringLiteral("relay stopped");
+            case IcecastRelay::State::Connecting:
+                return QStringLiteral("relay connecting");
+            case IcecastRelay::State::OnAir:
+                return QStringLiteral("relay on air");
+            case IcecastRelay::State::Error:
+                return QStringLiteral("relay failing");
+        }
+    }
+    return QStringLiteral("%1 of %2 relays on air").arg(onAir).arg(board.entries.size());
+}
+
+}  // namespace
+
+SystemdNotifier::SystemdNotifier(Station& station, QObject* parent)
+    : QObject(parent), station_(station), active_(!qEnvironmentVariableIsEmpty("NOTIFY_SOCKET")) {
+    if (!active_) {
+        return;
+    }
+    connect(&station_, &Station::stateChanged, this, [this] { sendStatus(); });
+    connect(&station_, &Station::listenersChanged, this, [this] { sendStatus(); });
+    connect(&station_, &Station::relaysChanged, this, [this] { sendStatus(); });
+    auto* statusTimer = new QTimer(this);
+    connect(statusTimer, &QTimer::timeout, this, [this] { sendStatus(); });
+    statusTimer->start(kStatusIntervalMs);
+    // Half the watchdog's time between pings, as systemd advises, so one late tick is no restart.
+    uint64_t watchdogUsec = 0;
+    if (sd_watchdog_enabled(0, &watchdogUsec) > 0) {
+        auto* watchdog = new QTimer(this);
+        connect(watchdog, &QTimer::timeout, this, [] { notify(QStringLiteral("WATCHDOG=1")); });
+        watchdog->start(int(std::clamp<uint64_t>(watchdogUsec / 2000, 1, 60000)));
+    }
+}
+
+void SystemdNotifier::ready() {
+    if (active_) {
+        notify(QStringLiteral("READY=1\nSTATUS=") + statusLine(station_));
+    }
+}
+
+void SystemdNotifier::stopping() {
+    if (active_ && !stopping_) {
+        stopping_ = true;
+        notify(QStringLiteral("STOPPING=1\nSTATUS=Stopping"));
+    }
+}
+
+QString SystemdNotifier::statusLine(const Station& station) {
+    QString line = stateWords(station.state());
+    if (station.broadcasting()) {
+        line += QStringLiteral(", %1 listeners").arg(station.listeners()->size());
+    }
+    if (station.RelayStates && !station.RelayStates->entries.empty()) {
+        line += QStringLiteral(", ") + relayWords(*station.RelayStates);
+    }
+    return line;
+}
+
+void SystemdNotifier::sendStatus() {
+    if (!stopping_) {
+        notify(QStringLiteral("STATUS=") + statusLine(station_));
+    }
+}
+
+void SystemdNotifier::notify(const QString& assignments) {
+    sd_notify(0, assignments.toUtf8().constData());
+}

@@ -1,7 +1,7 @@
 #include "app/CommandLine.h"
 
-#include "platform/IcecastTarget.h"
 #include "platform/Ansi.h"
+#include "platform/IcecastTarget.h"
 
 #include <QCommandLineParser>
 #include <QFile>
@@ -321,8 +321,10 @@ void declareStatusOptions(QCommandLineParser& p) {
                             "The read-only status port (page, status.json, metrics): ADDR:PORT, default "
                             "127.0.0.1:6567; off turns it off.",
                             "ADDR:PORT"));
-    p.addOption(valueOption("silence-threshold", "Input below this level is silence (dBFS, default -50).", "DB"));
-    p.addOption(valueOption("silence-after", "Silence this long is dead air (seconds, default 30).", "SECONDS"));
+    p.addOption(
+        valueOption("silence-threshold", "Input below this level is silence (dBFS, default -50).", "DB"));
+    p.addOption(
+        valueOption("silence-after", "Silence this long is dead air (seconds, default 30).", "SECONDS"));
 }
 
 bool takeStatusOptions(const QCommandLineParser& p, CommandLine& cl, QString& error) {
@@ -332,7 +334,8 @@ bool takeStatusOptions(const QCommandLineParser& p, CommandLine& cl, QString& er
         return false;
     }
     auto given = [&p](const char* name) { return p.isSet(QLatin1String(name)) ? value(p, name) : QString(); };
-    return vx::status::takeSilenceOptions(given("silence-threshold"), given("silence-after"), cl.status, error);
+    return vx::status::takeSilenceOptions(given("silence-threshold"), given("silence-after"), cl.status,
+                                          error);
 }
 
 constexpr OptionGroup kGroups[] = {

@@ -1,6 +1,5 @@
 #include "status/StatusOptions.h"
 
-
 #include <cmath>
 
 namespace vx::status {
@@ -8,14 +7,16 @@ namespace vx::status {
 namespace {
 
 // A null value is an option not given.
-bool takeNumber(const QString& value, const char* name, double low, double high, double& out, QString& error) {
+bool takeNumber(const QString& value, const char* name, double low, double high, double& out,
+                QString& error) {
     if (value.isNull()) {
         return true;
     }
     bool ok = false;
     const double number = value.toDouble(&ok);
     if (!ok || !std::isfinite(number) || number < low || number > high) {
-        error = QStringLiteral("--%1 needs a number from %2 to %3").arg(QLatin1String(name)).arg(low).arg(high);
+        error =
+            QStringLiteral("--%1 needs a number from %2 to %3").arg(QLatin1String(name)).arg(low).arg(high);
         return false;
     }
     out = number;
@@ -50,7 +51,8 @@ bool parseListenAddress(const QString& text, StatusOptions& options) {
     return true;
 }
 
-bool takeSilenceOptions(const QString& threshold, const QString& after, StatusOptions& options, QString& error) {
+bool takeSilenceOptions(const QString& threshold, const QString& after, StatusOptions& options,
+                        QString& error) {
     return takeNumber(threshold, "silence-threshold", -120.0, 0.0, options.silenceThresholdDb, error) &&
            takeNumber(after, "silence-after", 0.0, 86400.0, options.silenceAfterSeconds, error);
 }

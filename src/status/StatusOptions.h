@@ -19,7 +19,8 @@ struct StatusOptions {
 
 // --silence-threshold DB (-120 to 0) and --silence-after SECONDS (0 to a day). False, with the reason in
 // `error`, for a value that is no number in its range.
-bool takeSilenceOptions(const QString& threshold, const QString& after, StatusOptions& options, QString& error);
+bool takeSilenceOptions(const QString& threshold, const QString& after, StatusOptions& options,
+                        QString& error);
 
 // "127.0.0.1:6567", "[::1]:6567", "0.0.0.0:8080" or "off". False for anything else.
 bool parseListenAddress(const QString& text, StatusOptions& options);

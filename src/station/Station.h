@@ -340,6 +340,4 @@ private:
     bool keepBadOptions_ = false;
     // What construction found wrong, reported when start-up begins and someone listens.
     QStringList startupMessages_;
-
-    friend class StationTest;
 };

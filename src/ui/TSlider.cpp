@@ -114,7 +114,7 @@ void TSlider::setNumThumbStates(int states) {
     if ((states != 1 && states != 2) || states == thumb_->NumStates()) {
         return;
     }
-    thumb_->setNumStates(states);  // only the thumb's size: the next arrangement counts its new travel
+    thumb_->setNumStates(states);  // only the thumb's size; its place follows the next value
 }
 
 void TSlider::setOrientation(TSliderOrientation orientation) {

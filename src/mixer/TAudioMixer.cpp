@@ -157,7 +157,9 @@ bool TAudioMixer::GetVolume(int32_t DestIndex, int32_t ConnIndex, int32_t& Left,
         }
     }
 
-    // A source without a mute control is on while its entry in the destination's list is selected.
+    // A source without a mute control is on while its entry in the destination's list is selected. A list
+    // without an entry at the source's position says nothing of it: the buffer there holds no value the
+    // device gave.
     if (Mute == -1 && !ofDestination) {
         for (int i = 0; i < dest.Controls().Count() && Mute == -1; ++i) {
             const MIXERCONTROL& c = dest.Controls().Items(i);
@@ -196,6 +198,8 @@ bool TAudioMixer::SetVolume(int32_t DestIndex, int32_t ConnIndex, int32_t Left, 
         }
         if (c.dwControlType == MIXERCONTROL_CONTROLTYPE_VOLUME && !volumeDone) {
             volumeDone = true;
+            // Every channel beyond the second takes Left as well: a surround line's other channels
+            // would otherwise be turned down to nothing.
             if (prepareDetails(c, line.cChannels, d)) {
                 std::fill(std::begin(d.values), std::end(d.values), uint32_t(Left));
                 d.values[1] = uint32_t(Right == -1 ? Left : Right);
@@ -203,30 +207,30 @@ bool TAudioMixer::SetVolume(int32_t DestIndex, int32_t ConnIndex, int32_t Left, 
             }
         } else if (c.dwControlType == MIXERCONTROL_CONTROLTYPE_MUTE && !muteDone) {
             muteDone = true;
-            if (prepareDetails(c, line.cChannels, d)) {
+            if (prepareDetails(c, line.cChannels, d)) {  // a mute per channel: all of them alike
                 std::fill(std::begin(d.values), std::end(d.values), uint32_t(Mute));
                 writeDetails(d);
             }
         }
     }
 
-    // A source without a mute control is switched through its entry in the destination's list; a
-    // multiplexer selects that entry alone.
+    // A source without a mute control is switched through its entry in the destination's first list; a
+    // multiplexer selects that entry alone. A list without an entry at the source's position is left as
+    // it is: writing it would only clear a multiplexer's selection.
     if (!muteDone && !ofDestination) {
         for (int i = 0; i < dest.Controls().Count(); ++i) {
             const MIXERCONTROL& c = dest.Controls().Items(i);
             if (!isListControl(c)) {
                 continue;
             }
-            if (!prepareDetails(c, dest.Line().cChannels, d) || uint32_t(ConnIndex) >= d.entries) {
-                continue;  // the entry lies beyond what a request can carry
+            if (prepareDetails(c, dest.Line().cChannels, d) && uint32_t(ConnIndex) < d.entries) {
+                api_->getControlDetails(handle_, &d.request, MIXER_GETCONTROLDETAILSF_VALUE);
+                if (c.dwControlType == MIXERCONTROL_CONTROLTYPE_MUX) {
+                    std::fill(std::begin(d.values), std::end(d.values), 0u);
+                }
+                d.values[ConnIndex] = uint32_t(Mute);
+                writeDetails(d);
             }
-            api_->getControlDetails(handle_, &d.request, MIXER_GETCONTROLDETAILSF_VALUE);
-            if (c.dwControlType == MIXERCONTROL_CONTROLTYPE_MUX) {
-                std::fill(std::begin(d.values), std::end(d.values), 0u);
-            }
-            d.values[ConnIndex] = uint32_t(Mute);
-            writeDetails(d);
             break;
         }
     }

@@ -169,11 +169,13 @@ void TThreadComp::DoAction(TThreadAction action) {
                 break;
             case taKill:
                 if (state_ != tsIdle && run_) {
+                    // A run that was asked to terminate is only ended: its end is announced to no one,
+                    // by the kill or by its thread. A running or suspended one is announced here.
+                    announceKill = state_ != tsTerminated && !run_->noticeDone;
                     run_->terminated = true;
                     run_->killed = true;
                     run_->suspended = false;
                     state_ = tsTerminated;
-                    announceKill = !run_->noticeDone;
                     run_->noticeDone = true;  // the thread sends no notice of its own
                     changed_.notify_all();
                 }

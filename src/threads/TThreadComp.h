@@ -40,6 +40,8 @@ public:
 // - taKill marks the run terminated and announces its end at once on the requesting thread; the run's
 //   thread is not killed: it skips OnExecute if it has not begun, otherwise finishes it, sends no second
 //   notice, and only then lets the state return to tsIdle, so a new run never overlaps a killed one.
+//   A run already asked to terminate (tsTerminated) is ended the same way, but its end is announced to
+//   no one: OnTerminating does not fire for it.
 // A run created with StartSuspended enters tsSuspended, so a later taRun starts it.
 //
 // Priorities map to the platform values -15, -2, -1, 0, 1, 2, 15 and are applied as the run thread's nice

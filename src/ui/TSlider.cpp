@@ -1,5 +1,6 @@
 #include "ui/TSlider.h"
 
+#include "platform/ScopeGuard.h"
 #include "ui/Assets.h"
 #include "ui/TSliderThumb.h"
 
@@ -113,8 +114,7 @@ void TSlider::setNumThumbStates(int states) {
     if ((states != 1 && states != 2) || states == thumb_->NumStates()) {
         return;
     }
-    thumb_->setNumStates(states);
-    Sized();  // the thumb's width is part of the travel
+    thumb_->setNumStates(states);  // only the thumb's size; its place follows the next value
 }
 
 void TSlider::setOrientation(TSliderOrientation orientation) {
@@ -147,10 +147,7 @@ void TSlider::setMinValue(int32_t value) {
     if (value == minValue_ || int64_t(value) > int64_t(maxValue_) - increment_) {
         return;
     }
-    minValue_ = value;
-    if (!seeking_) {
-        ThumbOffset(OffsetByValue(value_));  // the value stays; the thumb shows it on the new scale
-    }
+    minValue_ = value;  // the value and the thumb stay until the next assignment of the value
     if (options_ & soShowPoints) {
         update();
     }
@@ -162,9 +159,6 @@ void TSlider::setMaxValue(int32_t value) {
         return;
     }
     maxValue_ = value;
-    if (!seeking_) {
-        ThumbOffset(OffsetByValue(value_));
-    }
     if (options_ & soShowPoints) {
         update();
     }
@@ -312,29 +306,27 @@ void TSlider::AdjustElements() {
     const int rulerWidth = rulerSize_.width();
     const int rulerHeight = rulerSize_.height();
     const QSize thumb = thumb_->size();
-    // The position along the axis is left to the value (below); during a drag the thumb stays where the
-    // user holds it.
+    // The thumb starts at the ruler's beginning; the value (below) then places it along the axis, except
+    // during a drag, where the next movement of the pointer brings it back under the pointer.
     if (horizontal()) {
-        thumb_->move(thumb_->x(), rulerHeight + Indent + 1 - thumb.height());
+        thumb_->move(Indent, rulerHeight + Indent + 1 - thumb.height());
         rulerOrg_ = QPoint(Indent, Indent);
         const int top = rulerHeight + Indent + 1;
         pointsRect_ = QRect(rulerOrg_.x(), top, rulerWidth, height() - 1 - top);
     } else {
         int left = 0;
         if (rulerWidth < thumb.width()) {
-            thumb_->move(Indent, thumb_->y());
+            thumb_->move(Indent, Indent);
             rulerOrg_ = QPoint((thumb.width() - rulerWidth) / 2 + Indent, Indent);
             left = thumb.width() + Indent + 1;
         } else {
-            thumb_->move((rulerWidth - thumb.width()) / 2 + Indent, thumb_->y());
+            thumb_->move((rulerWidth - thumb.width()) / 2 + Indent, Indent);
             rulerOrg_ = QPoint(Indent, Indent);
             left = rulerWidth + Indent + 1;
         }
         pointsRect_ = QRect(left, rulerOrg_.y(), width() - 1 - left, rulerHeight);
     }
-    if (!seeking_) {
-        setValue(value_);
-    }
+    setValue(value_);  // dropped during a drag
 }
 
 // --- Positions -------------------------------------------------------------------------------------------
@@ -358,7 +350,8 @@ int64_t TSlider::ValueByOffset(int offset) {
     if (!horizontal()) {
         offset = height() - offset - thumb_->height();
     }
-    // Beyond the travel the ends hold; this also keeps the product below from overflowing.
+    // Beyond the travel the ends hold, so the answer is always a value the slider can take; this also
+    // keeps the product below from overflowing.
     offset = std::clamp(offset, Indent, Indent + length);
     const double x = double(int64_t(offset - Indent) * (int64_t(maxValue_) - minValue_)) / length;
     if (options_ & soSmooth) {
@@ -618,11 +611,16 @@ void TSlider::ThumbMouseUp(QObject* /*Sender*/, Qt::MouseButton Button, Qt::Keyb
     }
 }
 
-// The drag is over before OnStopTracking runs, so that a handler can assign the value.
+// OnStopTracking is the drag's last event: it still sees CurrentlySeeking and the thumb down. The drag
+// ends however the handler ends, and a handler that disables or hides the slider ends it only once.
 void TSlider::endDrag() {
     thumb_->setImage(normalThumbImage());
-    seeking_ = false;
-    thumb_->setDown(false);
+    endingDrag_ = true;
+    const vx::ScopeGuard over([this] {
+        endingDrag_ = false;
+        seeking_ = false;
+        thumb_->setDown(false);
+    });
     if (OnStopTracking) {
         OnStopTracking(this);
     }
@@ -633,7 +631,7 @@ void TSlider::endDrag() {
 void TSlider::stopTracking() {
     repeatTimer_->stop();
     pressed_ = false;
-    if (seeking_) {
+    if (seeking_ && !endingDrag_) {
         endDrag();
     }
 }

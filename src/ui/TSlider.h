@@ -69,9 +69,10 @@ public:
     int32_t Increment() const { return increment_; }
     void setIncrement(int32_t increment);  // refused unless greater than 0
     int32_t MinValue() const { return minValue_; }
-    void setMinValue(int32_t value);  // refused above MaxValue - Increment; the value is not adjusted
+    // Neither setter adjusts the value or the thumb; the next assignment of the value does.
+    void setMinValue(int32_t value);  // refused above MaxValue - Increment
     int32_t MaxValue() const { return maxValue_; }
-    void setMaxValue(int32_t value);  // refused below MinValue + Increment; the value is not adjusted
+    void setMaxValue(int32_t value);  // refused below MinValue + Increment
     int32_t Value() const { return value_; }
     void setValue(int32_t value);  // clipped to the range; ignored while the user drags the thumb
 
@@ -150,7 +151,8 @@ private:
     QSize laidOutFor_{-1, -1};  // the control size the elements were last arranged for
 
     // Tracking: a thumb drag, or a held button beside the thumb.
-    bool seeking_ = false;  // also the flag that a thumb drag sets the value
+    bool seeking_ = false;     // also the flag that a thumb drag sets the value
+    bool endingDrag_ = false;  // OnStopTracking of the drag runs
     int grabOffset_ = 0;
     bool pressed_ = false;
     QPoint lastPosition_;

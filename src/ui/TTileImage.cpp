@@ -1,22 +1,25 @@
 #include "ui/TTileImage.h"
 
+#include "platform/ScopeGuard.h"
+
 #include <QPainter>
+
+#include <utility>
 
 TTileImage::TTileImage(QWidget* parent) : QWidget(parent) {
     resize(105, 105);
 }
 
 void TTileImage::requestRepaint() {
-    if (Drawing) {
-        return;
-    }
     ++repaintRequests_;
     update();
 }
 
 void TTileImage::setPicture(const QPixmap& picture) {
     picture_ = picture;
-    requestRepaint();
+    if (!Drawing) {
+        requestRepaint();
+    }
 }
 
 void TTileImage::setTileImage(bool tile) {
@@ -27,7 +30,7 @@ void TTileImage::setTileImage(bool tile) {
     requestRepaint();
 }
 
-void TTileImage::compose(QPainter& painter) const {
+void TTileImage::Paint(QPainter& painter) {
     if (picture_.isNull()) {
         return;
     }
@@ -69,22 +72,17 @@ void TTileImage::DrawTiles(QPainter& surface, int left, int top, int width, int 
     surface.restore();
 }
 
-QImage TTileImage::renderImage() const {
+QImage TTileImage::renderImage() {
+    const bool wasDrawing = std::exchange(Drawing, true);
+    const vx::ScopeGuard restore([this, wasDrawing] { Drawing = wasDrawing; });
     QImage image(size(), QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     QPainter painter(&image);
-    compose(painter);
+    Paint(painter);
     return image;
 }
 
 void TTileImage::paintEvent(QPaintEvent* /*event*/) {
-    const bool wasDrawing = Drawing;
-    Drawing = true;
-    struct Restore {
-        bool& flag;
-        bool value;
-        ~Restore() { flag = value; }
-    } restore{Drawing, wasDrawing};
     const QImage picture = renderImage();
     QPainter painter(this);
     painter.drawImage(0, 0, picture);

@@ -16,7 +16,7 @@ public:
     explicit TTileImage(QWidget* parent = nullptr);
 
     const QPixmap& Picture() const { return picture_; }
-    void setPicture(const QPixmap& picture);  // copies it and asks for a repaint
+    void setPicture(const QPixmap& picture);  // copies it and asks for a repaint, unless it paints
     bool TileImage() const { return tileImage_; }
     void setTileImage(bool tile);
 
@@ -26,20 +26,24 @@ public:
     // whatever TileImage says.
     void DrawTiles(QPainter& surface, int left, int top, int width, int height) const;
 
-    // The control's picture as a paint pass composes it.
-    QImage renderImage() const;
+    // The control's picture, composed by a paint pass as the screen gets it.
+    QImage renderImage();
 
+    // How often a change asked for a repaint.
     int repaintRequests() const { return repaintRequests_; }
 
 protected:
+    // Draws the picture once at the corner or as tiles. Runs with Drawing set: a change of the picture
+    // made meanwhile (by an override drawing more, say) asks for no further repaint, so a paint never
+    // leads to the next one.
+    virtual void Paint(QPainter& canvas);
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    void compose(QPainter& painter) const;
     void requestRepaint();
 
     QPixmap picture_;
     bool tileImage_ = false;
-    bool Drawing = false;  // set while a paint pass runs: picture changes then ask for no repaint
+    bool Drawing = false;  // set while a paint pass runs: a new picture then asks for no repaint
     int repaintRequests_ = 0;
 };

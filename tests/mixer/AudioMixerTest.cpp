@@ -24,8 +24,9 @@ MIXERCONTROL list(uint32_t type, uint32_t items) {
     return control(type, MIXERCONTROL_CONTROLF_UNIFORM | MIXERCONTROL_CONTROLF_MULTIPLE, items);
 }
 
-TreeLine line(const char* name, std::vector<MIXERCONTROL> controls, std::vector<TreeLine> sources = {}) {
-    TreeLine l = makeLine(QString::fromLatin1(name), MIXERLINE_COMPONENTTYPE_SRC_ANALOG, 2);
+TreeLine line(const char* name, std::vector<MIXERCONTROL> controls, std::vector<TreeLine> sources = {},
+              uint32_t channels = 2) {
+    TreeLine l = makeLine(QString::fromLatin1(name), MIXERLINE_COMPONENTTYPE_SRC_ANALOG, channels);
     l.controls = std::move(controls);
     l.sources = std::move(sources);
     return l;
@@ -174,6 +175,42 @@ TEST(MixerVolume, AMuteControlOfTheSourceItselfWinsOverTheList) {
     EXPECT_EQ(sim->writes[1].values, std::vector<uint32_t>{1});
     m.SetVolume(1, 0, 1000, 2000, -1);
     EXPECT_EQ(sim->writes.back().values, (std::vector<uint32_t>{1000, 2000}));
+}
+
+TEST(MixerVolume, EveryChannelOfALineIsSetNotOnlyTheFirstTwo) {
+    auto sim = std::make_shared<SimulatedMixer>();
+    DeviceTree tree;
+    tree.destinations = {line("Surround", {volume(), control(MIXERCONTROL_CONTROLTYPE_MUTE)}, {}, 4)};
+    sim->addDevice(tree);
+    TAudioMixer m(sim);
+    m.SetVolume(0, -1, 1000, 2000, 1);
+    ASSERT_EQ(sim->writes.size(), 2u);
+    EXPECT_EQ(sim->writes[0].values, (std::vector<uint32_t>{1000, 2000, 1000, 1000}));
+    EXPECT_EQ(sim->writes[1].values, (std::vector<uint32_t>{1, 1, 1, 1}));
+}
+
+// Only the destination's first list switches a source; a list without an entry at the source's position
+// is neither read for it nor written.
+TEST(MixerVolume, ASourceBeyondTheFirstListsEntriesIsNotSwitched) {
+    auto sim = std::make_shared<SimulatedMixer>();
+    DeviceTree tree = recordingCard(list(MIXERCONTROL_CONTROLTYPE_MUX, 2));
+    tree.destinations[1].controls.push_back(list(MIXERCONTROL_CONTROLTYPE_MIXER, 3));
+    sim->addDevice(tree);
+    const uint32_t mux = sim->controlId(0, 1, -1, 1);
+    const uint32_t mixer = sim->controlId(0, 1, -1, 2);
+    sim->values(0, mux) = {1, 0};
+    sim->values(0, mixer) = {0, 0, 1};
+    TAudioMixer m(sim);
+
+    EXPECT_EQ(get(m, 1, 2).mute, 1) << "read from the list that has the entry";
+    sim->writes.clear();
+    m.SetVolume(1, 2, -1, -1, 0);
+    EXPECT_TRUE(sim->writes.empty());
+    EXPECT_EQ(sim->values(0, mux), (std::vector<uint32_t>{1, 0})) << "the selection stays";
+    m.SetVolume(1, 1, -1, -1, 1);
+    ASSERT_EQ(sim->writes.size(), 1u);
+    EXPECT_EQ(sim->values(0, mux), (std::vector<uint32_t>{0, 1}));
+    EXPECT_EQ(sim->values(0, mixer), (std::vector<uint32_t>{0, 0, 1}));
 }
 
 TEST(MixerVolume, ADisabledControlReadsMinusOneUnlessALaterOneOfItsKindAnswers) {

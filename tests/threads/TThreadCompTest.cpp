@@ -188,7 +188,7 @@ TEST(TThreadComp, ErrorsInOnExecuteAreDroppedAndTheRunEndsNormally) {
     EXPECT_EQ(reported, 0);
 }
 
-TEST(TThreadComp, KillAnnouncesAtOnceAndNoNewRunOverlapsTheKilledOne) {
+TEST(TThreadComp, KillAnnouncesARunningRunAtOnceATerminatedOneNeverAndNoNewRunOverlaps) {
     Counters c;
     Gate gate;
     TThreadComp comp;
@@ -207,6 +207,23 @@ TEST(TThreadComp, KillAnnouncesAtOnceAndNoNewRunOverlapsTheKilledOne) {
     QCoreApplication::processEvents();
     EXPECT_EQ(c.terminating, 1);
     EXPECT_EQ(c.executes, 1);
+
+    // A run already asked to terminate is only ended: no notice from the kill, none from its thread.
+    Gate second;
+    bind(comp, c, &second);
+    comp.DoAction(taRun);
+    ASSERT_TRUE(vxtest::waitUntil([&] { return c.entered == 2; }));
+    comp.DoAction(taTerminate);
+    comp.DoAction(taKill);
+    EXPECT_EQ(c.terminating, 1);
+    second.open();
+    ASSERT_TRUE(vxtest::waitUntil([&] { return comp.State() == tsIdle; }));
+    ASSERT_TRUE(comp.WaitForRun(5000));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(c.terminating, 1);
+    EXPECT_EQ(c.finished, 2);
+    comp.DoAction(taRun);  // the next run is announced again
+    ASSERT_TRUE(vxtest::waitUntil([&] { return comp.State() == tsIdle && c.terminating == 2; }));
 }
 
 TEST(TThreadComp, SuspendedRunsWaitForTheNextRunRequest) {

@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 namespace {
 
 const QColor kBlack(Qt::black);
@@ -187,7 +189,15 @@ TEST(Slider, DraggingTheThumbSetsTheValueAndKeepsItAgainstAssignments) {
     slider.resize(201, 17);
     Changes changes(slider);
     int stops = 0;
-    slider.OnStopTracking = [&](TSlider*) { ++stops; };
+    bool stillDragging = false;
+    bool disableOnStop = false;
+    slider.OnStopTracking = [&](TSlider* sender) {
+        ++stops;
+        stillDragging = sender->CurrentlySeeking() && sender->Thumb()->Down();
+        if (disableOnStop) {
+            sender->setEnabled(false);  // ends nothing a second time
+        }
+    };
     pressAndDrag(slider, 30, 0);
     EXPECT_TRUE(slider.CurrentlySeeking());
     EXPECT_TRUE(slider.Thumb()->Down());
@@ -196,14 +206,26 @@ TEST(Slider, DraggingTheThumbSetsTheValueAndKeepsItAgainstAssignments) {
     EXPECT_EQ(pixel(slider.renderImage(), 32, 3), kPressed);
     slider.setValue(80);  // the user's hand wins
     EXPECT_EQ(slider.Value(), 15);
+    // Arranged afresh during the drag, the thumb starts at the ruler's beginning; the value stays, and
+    // the next movement brings the thumb back under the pointer.
+    slider.resize(201, 20);
+    EXPECT_EQ(slider.Thumb()->x(), 1);
+    EXPECT_EQ(slider.Value(), 15);
+    mouse(slider.Thumb(), QEvent::MouseMove, {31, 8}, Qt::NoButton);
+    EXPECT_EQ(slider.Thumb()->x(), 31);
     mouse(slider.Thumb(), QEvent::MouseMove, {1, 8}, Qt::NoButton);  // no movement, no change
     mouse(slider.Thumb(), QEvent::MouseMove, {500, 8}, Qt::NoButton);
     EXPECT_EQ(slider.Value(), 100);
     EXPECT_EQ(slider.Thumb()->x(), 196);
+    disableOnStop = true;
     mouse(slider.Thumb(), QEvent::MouseButtonRelease, {1, 8});
+    EXPECT_TRUE(stillDragging) << "the drag's last event";
     EXPECT_FALSE(slider.CurrentlySeeking());
+    EXPECT_FALSE(slider.Thumb()->Down());
     EXPECT_EQ(pixel(slider.renderImage(), 197, 3), kFace);
     EXPECT_EQ(stops, 1);
+    disableOnStop = false;
+    slider.setEnabled(true);
     EXPECT_EQ(changes.values, (std::vector<int>{15, 100}));
     slider.setValue(80);
     EXPECT_EQ(slider.Value(), 80);
@@ -221,6 +243,40 @@ TEST(Slider, DraggingTheThumbSetsTheValueAndKeepsItAgainstAssignments) {
     EXPECT_EQ(stops, 2);
     slider.setValue(70);
     EXPECT_EQ(slider.Value(), 70);
+}
+
+// The volume's drag lands on the nearest value, so one pixel short of the right end still gives the
+// maximum where a pixel spans more than half a unit; offsets beyond the travel mean the ends.
+TEST(Slider, DragRoundsToTheNearestValueAndOffsetsBeyondTheTravelMeanTheEnds) {
+    struct Row {
+        int32_t maxValue;
+        int dx;
+        int32_t value;
+    };
+    for (const Row& row : {Row{10, 194, 10}, Row{100, 193, 99}, Row{65535, 194, 65199}}) {
+        TSlider slider;
+        slider.resize(201, 17);
+        slider.setMaxValue(row.maxValue);
+        pressAndDrag(slider, row.dx, 0);
+        EXPECT_EQ(slider.Value(), row.value) << row.maxValue;
+        EXPECT_EQ(slider.ValueByOffset(-1000), 0) << row.maxValue;
+        EXPECT_EQ(slider.ValueByOffset(std::numeric_limits<int>::min()), 0) << row.maxValue;
+        EXPECT_EQ(slider.ValueByOffset(std::numeric_limits<int>::max()), row.maxValue) << row.maxValue;
+    }
+}
+
+TEST(Slider, RangeAndThumbStateChangesMoveTheThumbOnlyWithTheNextValue) {
+    TSlider slider;
+    slider.resize(201, 17);
+    slider.setValue(50);
+    ASSERT_EQ(slider.Thumb()->x(), 99);
+    slider.setMaxValue(200);
+    slider.setMinValue(-100);
+    slider.setNumThumbStates(1);
+    EXPECT_EQ(slider.Value(), 50);
+    EXPECT_EQ(slider.Thumb()->geometry(), QRect(99, -5, 9, 17));
+    slider.setValue(50);                 // no change of the value, yet the thumb shows it on the new scale
+    EXPECT_EQ(slider.Thumb()->x(), 96);  // nearest(190 * 150 / 300) + 1
 }
 
 TEST(Slider, HeldClickBesideTheThumbRepeatsUntilTheThumbPassesThePointer) {

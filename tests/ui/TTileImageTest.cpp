@@ -4,6 +4,8 @@
 #include <QPainter>
 #include <QWidget>
 
+#include <utility>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -70,6 +72,39 @@ TEST(TileImage, DrawTilesKeepsThePatternAnchoredAtTheTiledImage) {
     }
     EXPECT_EQ(qAlpha(outside.pixel(2, 0)), 0);
     EXPECT_EQ(QColor(outside.pixel(3, 0)), tileColour(0, 198 % 8));
+}
+
+// A control whose paint pass brings in the next picture, as one drawn from a source that changes.
+class ChangingTiles : public TTileImage {
+public:
+    QPixmap next;
+
+protected:
+    void Paint(QPainter& canvas) override {
+        if (!next.isNull()) {
+            setPicture(std::exchange(next, QPixmap()));
+        }
+        TTileImage::Paint(canvas);
+    }
+};
+
+TEST(TileImage, EachNewPictureAsksForOneRepaintButNoneWhileItPaints) {
+    ChangingTiles tiles;
+    tiles.resize(16, 16);
+    tiles.setTileImage(true);
+    const int before = tiles.repaintRequests();
+    tiles.setPicture(tile());
+    tiles.setPicture(tile());
+    EXPECT_EQ(tiles.repaintRequests(), before + 2);
+
+    QImage red(8, 8, QImage::Format_RGB32);
+    red.fill(Qt::red);
+    tiles.next = QPixmap::fromImage(red);
+    const QImage shown = tiles.grab().toImage();  // a paint event, delivered at once
+    EXPECT_EQ(QColor(shown.pixel(12, 12)), QColor(Qt::red));
+    EXPECT_EQ(tiles.repaintRequests(), before + 2);
+    tiles.setPicture(tile());  // the paint is over
+    EXPECT_EQ(tiles.repaintRequests(), before + 3);
 }
 
 TEST(TileImage, EmptyPictureDrawsNothing) {

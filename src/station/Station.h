@@ -237,8 +237,10 @@ signals:
     void stateChanged(StationState state);
     // A message box's text (the caption is the program's title).
     void message(const QString& text);
-    // The error report: the failure's text and the trace at that moment.
-    void errorReport(const QString& what, const QString& debugStr, int debugNum);
+    // The error report: the failure's text and the trace at that moment. `file`: the file an
+    // input/output error concerns where its text does not name it (a window's report shows the text
+    // alone, a console line names the file too); empty otherwise.
+    void errorReport(const QString& what, const QString& debugStr, int debugNum, const QString& file = {});
     void blockShown(int bytes);
     void refreshShown(uint32_t ms);
     void errorsShown(uint32_t count);

@@ -287,7 +287,11 @@ private:
     void CaptureRetryTimer();
     void ThreadExecute(TThreadComp* Sender);
     void SendToAudience(const char* block, int size);
-    void showLineLoad(int blockSize, int listeners);
+    // Upload (kb/s) as bytes per second, 1 kb counted as 1024 bits; 0 for a text that is no decimal
+    // integer or no capacity.
+    static int lineCapacity(const QString& upload);
+    // The line-load bar for a block about to go out; false when nobody is connected (the bar shows 0).
+    bool showLineLoad(int blockSize);
     void deliver(BlockDestination& destination, std::atomic<bool>& flag, const char* block, int size);
     // The error report of a failure on another thread, with the trace it names.
     void reportFromWorker(const std::string& message, const QString& debugStr, int debugNum);

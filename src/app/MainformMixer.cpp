@@ -102,12 +102,19 @@ bool TMainform::fillRecordingSources() {
 void TMainform::restoreVolumeChoice() {
     using Result = SettingsRead<VolumeChoice>::Result;
     step(5);
-    const SettingsRead<VolumeChoice> stored = SettingsStore(ProgramDir()).loadVolumeChoice();
+    const SettingsStore store(ProgramDir());
+    const SettingsRead<VolumeChoice> stored = store.loadVolumeChoice();
+    // The store has opened, read and closed the file in one go; the steps name the operation that failed.
+    step(6);
+    step(7);
     step(8);
     if (stored.result == Result::CannotOpen) {
-        throw EInOutError(stored.problem);
+        throw EInOutError(stored.problem, store.path(SettingsStore::kVolumeFile).toStdString());
     }
     step(9);
+    if (stored.result == Result::CannotRead) {
+        throw EInOutError(stored.problem, store.path(SettingsStore::kVolumeFile).toStdString());
+    }
     // A short file or a choice the list no longer has (another sound server, a source gone) is not
     // applied: the station starts as without a file and leaves the file as it is.
     if (stored.result == Result::Read && stored.value.item < AudioQuelle->count()) {
@@ -121,6 +128,7 @@ void TMainform::restoreVolumeChoice() {
             step(13);
             AudioLautstChange(AudioLautst);
         }
+        step(14);
         step(15);
         LautstOptionsspeichern->setChecked(true);
         LautstOptionsspeichernClick(LautstOptionsspeichern);  // ... and this writes it again as shown
@@ -265,10 +273,24 @@ void TMainform::LautstOptionsspeichernClick(QObject* /*Sender*/) {
     if (LautstOptionsspeichern->isChecked()) {
         step(2);
         const VolumeChoice choice{.item = AudioQuelle->currentIndex(), .volume = volumePosition()};
-        step(4);
-        store.saveVolumeChoice(choice);
+        store.saveVolumeChoice(choice, [this](SettingsWriteStage stage) {
+            switch (stage) {
+                case SettingsWriteStage::Create:
+                    step(3);
+                    step(4);
+                    break;
+                case SettingsWriteStage::Write:  // the item and the volume in one write
+                    step(5);
+                    step(6);
+                    break;
+                case SettingsWriteStage::Close:
+                    step(7);
+                    break;
+            }
+        });
     } else {
         step(8);
+        step(9);
         store.removeVolumeChoice();
     }
 }

@@ -114,10 +114,8 @@ void TMainform::showState(StationState state) {
     for (QWidget* w : settings) {
         w->setEnabled(!broadcasting);
     }
-    // One playback at a time, and no recording beside it.
-    const bool playing = state == StationState::Playing;
-    RecordtoFileBtn->setEnabled(!playing);
-    Button3->setEnabled(!playing);
+    // One playback at a time: a second one would run inside the first one's waits.
+    Button3->setEnabled(state != StationState::Playing);
 }
 
 void TMainform::showListeners() {

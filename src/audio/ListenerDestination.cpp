@@ -26,10 +26,18 @@ void ListenerDestination::takeIn(std::shared_ptr<const TServerSocket::Connection
     admitted_ = admitted;
 }
 
+int ListenerDestination::admitted() {
+    std::lock_guard lock(mutex_);
+    auto snapshot = server_.Snapshot();
+    if (snapshot != snapshot_) {
+        takeIn(std::move(snapshot));
+    }
+    return admitted_;
+}
+
 void ListenerDestination::write(const char* data, int size) {
     std::lock_guard lock(mutex_);
     if (size <= 0) {
-        admitted_ = 0;
         return;
     }
     auto snapshot = server_.Snapshot();

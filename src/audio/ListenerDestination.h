@@ -31,9 +31,10 @@ public:
     void write(const char* data, int size) override;
     // Lets go of the connections the last write met; the listener port closes them itself at the stop.
     void close() override;
-    // The admitted listeners the last write met (ready or still in their reply): what the block cost
-    // the line, counted on the way instead of in a walk of its own. The writing thread's.
-    int admittedAtLastWrite() const { return admitted_; }
+    // The admitted listeners now (ready or still in their reply): what the next block costs the line.
+    // Takes in a changed connection list, which the write that follows then finds taken in, so the
+    // count costs no walk of its own. The writing thread's.
+    int admitted();
     // The ready listeners that took nothing of the last block; any thread. While it is 0 no listener
     // is stalled, and nobody needs to look for one.
     int refusingAtLastWrite() const { return refusingCount_.load(std::memory_order_relaxed); }

@@ -306,11 +306,11 @@ bool TServerSocket::full() const {
 
 void TServerSocket::RequestDone(const std::shared_ptr<TServerClientWinSocket>& conn) {
     // The deadline under way finds this when it is due and sets the next one from here.
-    conn->requestDoneAt_ = std::chrono::steady_clock::now();
+    conn->requestDoneAt_ = Clock();
 }
 
 void TServerSocket::awaitFirstData(const std::shared_ptr<TServerClientWinSocket>& conn) {
-    const auto now = std::chrono::steady_clock::now();
+    const auto now = Clock();
     if (FirstDataTimeoutMs > 0) {
         addDeadline(now + std::chrono::milliseconds(FirstDataTimeoutMs), conn, false);
     }
@@ -328,14 +328,17 @@ void TServerSocket::addDeadline(std::chrono::steady_clock::time_point due,
     const bool earliest = at == silent_.begin();
     silent_.insert(at, entry);
     if (earliest) {
-        const auto wait =
-            std::chrono::ceil<std::chrono::milliseconds>(due - std::chrono::steady_clock::now());
+        const auto wait = std::chrono::ceil<std::chrono::milliseconds>(due - Clock());
         silenceCheck_->start(int(std::max<int64_t>(0, wait.count())));
     }
 }
 
+void TServerSocket::CheckDeadlines() {
+    closeSilentPeers();
+}
+
 void TServerSocket::closeSilentPeers() {
-    const auto now = std::chrono::steady_clock::now();
+    const auto now = Clock();
     while (!silent_.empty() && silent_.front().due <= now) {
         const FirstDataDeadline entry = silent_.front();
         const std::shared_ptr<TServerClientWinSocket> conn = entry.connection.lock();

@@ -61,6 +61,14 @@ public:
     int MaxConnections = 0;
     // The connection has completed a request: its RequestTimeoutMs starts again. Owner's thread.
     void RequestDone(const std::shared_ptr<TServerClientWinSocket>& conn);
+    // The clock the deadlines above are measured by; owner's thread. A test moves it on and calls
+    // CheckDeadlines(), so that a deadline of half a minute passes without half a minute of waiting.
+    std::function<std::chrono::steady_clock::time_point()> Clock = [] {
+        return std::chrono::steady_clock::now();
+    };
+    // Closes the connections whose deadline Clock has passed; the server's timer calls it when the
+    // earliest one is due.
+    void CheckDeadlines();
 
     bool Active() const { return listenFd_ >= 0; }
     // True: binds to Address (or every local IPv4 address) on Port and listens (ESocketError on failure).

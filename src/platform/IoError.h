@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace vx {
 
@@ -15,4 +16,11 @@ std::string ioErrorText(int errnoValue);
 class EInOutError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
+    EInOutError(const std::string& text, std::string file)
+        : std::runtime_error(text), file_(std::move(file)) {}
+    // The file concerned, where the text (the run-time I/O error's own) does not name it; else empty.
+    const std::string& file() const { return file_; }
+
+private:
+    std::string file_;
 };

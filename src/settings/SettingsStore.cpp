@@ -4,6 +4,7 @@
 #include "platform/IoError.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QtEndian>
 
@@ -20,8 +21,14 @@ enum class Access { Default, OwnerOnly };
 // would still fit. A larger file is refused rather than read into memory whole.
 constexpr qint64 kMaxTextFile = 64 * 1024;
 
-std::string failure(const char* what, const QString& path, const QFileDevice& file) {
-    return std::string(what) + " " + path.toStdString() + ": " + file.errorString().toStdString();
+// The run-time I/O error's text for a file call that just failed, from the code the system gave it (the
+// caller clears errno first). Qt refuses a folder in the file's place itself, without a code.
+std::string ioFailure(const QString& path) {
+    const int error = errno;
+    if (error != 0) {
+        return vx::ioErrorText(error);
+    }
+    return vx::ioErrorText(QFileInfo(path).isDir() ? EISDIR : EIO);
 }
 
 // Opens an existing file for reading: Missing, CannotOpen (with the reason) or Read (the file open).
@@ -31,9 +38,10 @@ SettingsRead<T> openForReading(QFile& file) {
     if (!file.exists()) {
         return read;
     }
+    errno = 0;
     if (!file.open(QIODevice::ReadOnly)) {
         read.result = SettingsRead<T>::Result::CannotOpen;
-        read.problem = failure("Cannot open", file.fileName(), file);
+        read.problem = ioFailure(file.fileName());
         return read;
     }
     read.result = SettingsRead<T>::Result::Read;
@@ -43,6 +51,7 @@ SettingsRead<T> openForReading(QFile& file) {
 // The whole of an open text file; false, with the reason, when it is larger than kMaxTextFile or cannot be
 // read.
 bool readText(QFile& file, QByteArray& bytes, std::string& problem) {
+    errno = 0;
     bytes = file.read(kMaxTextFile + 1);
     if (bytes.size() > kMaxTextFile) {
         bytes.clear();
@@ -51,49 +60,65 @@ bool readText(QFile& file, QByteArray& bytes, std::string& problem) {
         return false;
     }
     if (file.error() != QFileDevice::NoError) {
-        problem = failure("Cannot read", file.fileName(), file);
+        problem = ioFailure(file.fileName());
         return false;
     }
     return true;
 }
 
-// The first `size` bytes of the file, or TooShort when it holds fewer.
+// The first `size` bytes of the file: CannotRead when the system refuses them, TooShort when it holds
+// fewer.
 template <typename T>
 SettingsRead<T> readRecord(const QString& path, int size, QByteArray& bytes) {
     QFile file(path);
     SettingsRead<T> read = openForReading<T>(file);
     if (read.result == SettingsRead<T>::Result::Read) {
+        errno = 0;
         bytes = file.read(size);
-        if (bytes.size() < size) {
+        if (file.error() != QFileDevice::NoError) {
+            read.result = SettingsRead<T>::Result::CannotRead;
+            read.problem = ioFailure(path);
+        } else if (bytes.size() < size) {
             read.result = SettingsRead<T>::Result::TooShort;
         }
     }
     return read;
 }
 
-void writeWhole(const QString& path, const QByteArray& bytes, Access access) {
+void writeWhole(const QString& path, const QByteArray& bytes, Access access,
+                const SettingsWriteTrace& trace) {
+    auto begin = [&](SettingsWriteStage stage) {
+        if (trace) {
+            trace(stage);
+        }
+        errno = 0;
+    };
     QSaveFile file(path);
+    begin(SettingsWriteStage::Create);
     // Unbuffered: QSaveFile::commit() (Qt 6.4) ignores a failure of the final flush of its buffer and
     // puts the cut file in place; written directly, every short write is seen here, before the commit.
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
-        throw EInOutError(failure("Cannot create", path, file));
+        throw EInOutError(ioFailure(path), path.toStdString());
     }
     // Before the first byte: the temporary file takes the old file's mode or the default one, and a
     // password must never lie in a file others can read, not even for a moment.
     if (access == Access::OwnerOnly &&
         !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
-        throw EInOutError(failure("Cannot create", path, file));
+        throw EInOutError(ioFailure(path), path.toStdString());
     }
+    begin(SettingsWriteStage::Write);
     // A short write sets no error; the next call fails with the reason (a full disk, say).
     for (qsizetype done = 0; done < bytes.size();) {
+        errno = 0;
         const qint64 n = file.write(bytes.constData() + done, bytes.size() - done);
         if (n <= 0) {
-            throw EInOutError(failure("Cannot write", path, file));  // the temporary file goes with `file`
+            throw EInOutError(ioFailure(path), path.toStdString());  // the temporary file goes with `file`
         }
         done += qsizetype(n);
     }
+    begin(SettingsWriteStage::Close);
     if (!file.commit()) {
-        throw EInOutError(failure("Cannot write", path, file));
+        throw EInOutError(ioFailure(path), path.toStdString());
     }
 }
 
@@ -110,7 +135,7 @@ SettingsRead<QString> SettingsStore::loadServerUrl() const {
     SettingsRead<QString> read = openForReading<QString>(file);
     QByteArray line;
     if (read.result == SettingsRead<QString>::Result::Read && !readText(file, line, read.problem)) {
-        read.result = SettingsRead<QString>::Result::CannotOpen;
+        read.result = SettingsRead<QString>::Result::CannotRead;
     }
     if (read.result == SettingsRead<QString>::Result::Read) {
         if (const qsizetype end = line.indexOf('\n'); end >= 0) {
@@ -134,8 +159,8 @@ SettingsRead<TOptionsRecord> SettingsStore::loadOptions() const {
     return read;
 }
 
-void SettingsStore::saveOptions(const TOptionsRecord& record) const {
-    writeWhole(path(kOptionsFile), record.toBytes(), Access::OwnerOnly);
+void SettingsStore::saveOptions(const TOptionsRecord& record, const SettingsWriteTrace& stage) const {
+    writeWhole(path(kOptionsFile), record.toBytes(), Access::OwnerOnly, stage);
 }
 
 void SettingsStore::setOptionsAside() const {
@@ -161,11 +186,11 @@ SettingsRead<VolumeChoice> SettingsStore::loadVolumeChoice() const {
     return read;
 }
 
-void SettingsStore::saveVolumeChoice(const VolumeChoice& choice) const {
+void SettingsStore::saveVolumeChoice(const VolumeChoice& choice, const SettingsWriteTrace& stage) const {
     QByteArray bytes(VolumeChoice::kSize, '\0');
     qToLittleEndian<int32_t>(choice.item, bytes.data());
     qToLittleEndian<int32_t>(choice.volume, bytes.data() + 4);
-    writeWhole(path(kVolumeFile), bytes, Access::Default);
+    writeWhole(path(kVolumeFile), bytes, Access::Default, stage);
 }
 
 void SettingsStore::removeVolumeChoice() const {
@@ -185,7 +210,10 @@ std::vector<IcecastTarget> SettingsStore::loadRelayTargets(QStringList& problems
     QByteArray text;
     std::string problem;
     if (!readText(file, text, problem)) {
-        problems << QString::fromStdString(problem);
+        // A file too large names itself; the system's refusal does not.
+        const QString name =
+            file.error() != QFileDevice::NoError ? file.fileName() + QStringLiteral(": ") : QString();
+        problems << name + QString::fromStdString(problem);
         return targets;
     }
     const QList<QByteArray> lines = text.split('\n');
@@ -213,5 +241,5 @@ void SettingsStore::saveRelayTargets(const std::vector<IcecastTarget>& targets) 
     for (const IcecastTarget& t : targets) {
         bytes += t.toUrl().toUtf8() + '\n';
     }
-    writeWhole(path(kRelayTargetsFile), bytes, Access::OwnerOnly);
+    writeWhole(path(kRelayTargetsFile), bytes, Access::OwnerOnly, {});
 }

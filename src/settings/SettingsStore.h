@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -14,11 +15,17 @@
 // same short file is an error in one place and a choice to ignore in another.
 template <typename T>
 struct SettingsRead {
-    enum class Result { Missing, CannotOpen, TooShort, Read };
+    enum class Result { Missing, CannotOpen, CannotRead, TooShort, Read };
     Result result = Result::Missing;
     T value{};
-    std::string problem;  // CannotOpen: "Cannot open PATH: reason", "Cannot read PATH: reason"
+    // CannotOpen, CannotRead: the run-time I/O error's text ("File access denied", "I/O error 5", ...),
+    // or why a text file is refused (naming it).
+    std::string problem;
 };
+
+// The stages of a write, in their order; a caller that traces its steps is told each before it begins.
+enum class SettingsWriteStage { Create, Write, Close };
+using SettingsWriteTrace = std::function<void(SettingsWriteStage)>;
 
 // "LautstOptions.ini": the chosen item of the recording-source list and the volume it had.
 struct VolumeChoice {
@@ -29,8 +36,8 @@ struct VolumeChoice {
 
 // The station's settings files in its data folder; nothing else reads or writes them. Every write is
 // whole or not at all (Qt's QSaveFile: a temporary file beside it, renamed over the old one at the end);
-// a failed one throws EInOutError ("Cannot create PATH: reason", "Cannot write PATH: reason") and leaves
-// the old file as it was. Files that hold a password get mode 0600 before their first byte.
+// a failed one throws EInOutError with the run-time I/O error's text ("Disk full", "File access denied",
+// ...) and leaves the old file as it was. Files that hold a password get mode 0600 before their first byte.
 // Thread contract: none of its own; it keeps only the folder's name.
 class SettingsStore {
 public:
@@ -44,20 +51,20 @@ public:
     QString path(const QString& fileName) const;
 
     // "Server.ini": its first line without the line end, decoded as Windows-1252; only read, never
-    // written (the installer ships it). A file larger than 64 KiB is refused as CannotOpen, naming it.
+    // written (the installer ships it). A file larger than 64 KiB is refused as CannotRead, naming it.
     SettingsRead<QString> loadServerUrl() const;
 
     // "Optionen.ini": the first TOptionsRecord::kSize bytes; the rest of a longer file is not read.
     SettingsRead<TOptionsRecord> loadOptions() const;
     // Mode 0600: the record holds the directory password.
-    void saveOptions(const TOptionsRecord& record) const;
+    void saveOptions(const TOptionsRecord& record, const SettingsWriteTrace& stage = {}) const;
     // Renames "Optionen.ini" to "Optionen.ini.bad", replacing an older one, so that a file start-up
     // could not read is kept for rescue rather than written over. A file gone by now is no failure.
     void setOptionsAside() const;
 
     // "LautstOptions.ini": the first VolumeChoice::kSize bytes.
     SettingsRead<VolumeChoice> loadVolumeChoice() const;
-    void saveVolumeChoice(const VolumeChoice& choice) const;
+    void saveVolumeChoice(const VolumeChoice& choice, const SettingsWriteTrace& stage = {}) const;
     // A removal that fails is silent: a file that stays is harmless, the window's check box decides
     // at the next start whether it is applied.
     void removeVolumeChoice() const;

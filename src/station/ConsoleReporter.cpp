@@ -11,9 +11,12 @@ const QString kTitle = QString::fromLatin1(vx::kStationTitle);
 
 ConsoleReporter::ConsoleReporter(Station& station) : QObject(&station) {
     connect(&station, &Station::message, this, [](const QString& text) { print(kTitle, text); });
-    connect(&station, &Station::errorReport, this, [](const QString& what, const QString& name, int num) {
-        print(kTitle, Station::reportText(what, name, num));
-    });
+    // Nobody asks a daemon's log which file the step's number means: the line names it.
+    connect(&station, &Station::errorReport, this,
+            [](const QString& what, const QString& name, int num, const QString& file) {
+                print(kTitle, Station::reportText(file.isEmpty() ? what : file + QStringLiteral(": ") + what,
+                                                  name, num));
+            });
 }
 
 QString ConsoleReporter::oneLine(const QString& caption, const QString& text) {

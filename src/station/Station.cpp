@@ -5,6 +5,7 @@
 #include "audio/QueuedFileWriter.h"
 #include "audio/TACMConvertor.h"
 #include "audio/TACMIn.h"
+#include "platform/IoError.h"
 #include "platform/ScopeGuard.h"
 #include "settings/SettingsStore.h"
 #include "station/EConvertError.h"
@@ -118,7 +119,9 @@ QString Station::reportText(const QString& what, const QString& debugStr, int de
 }
 
 void Station::AppException(const std::exception& E) {
-    emit errorReport(QString::fromUtf8(E.what()), DebugStr.value(), DebugNum.load());
+    const auto* io = dynamic_cast<const EInOutError*>(&E);
+    emit errorReport(QString::fromUtf8(E.what()), DebugStr.value(), DebugNum.load(),
+                     io ? QString::fromStdString(io->file()) : QString());
 }
 
 // --- State ----------------------------------------------------------------------------------------------
@@ -188,13 +191,22 @@ bool Station::loadServerFile() {
     if (server.result == SettingsRead<QString>::Result::Missing) {
         return false;
     }
+    // The store has opened, read and closed the file in one go; the steps name the operation that failed.
+    step(23);
+    step(24);
     step(25);
+    const std::string file = SettingsStore(ProgramDir()).path(SettingsStore::kServerFile).toStdString();
     if (server.result == SettingsRead<QString>::Result::CannotOpen) {
-        throw EInOutError(server.problem);
+        throw EInOutError(server.problem, file);
+    }
+    step(26);
+    if (server.result == SettingsRead<QString>::Result::CannotRead) {
+        throw EInOutError(server.problem, file);
     }
     step(27);
     settings_.directoryUrl = server.value;
     emit settingsLoaded();
+    step(28);
     return true;
 }
 
@@ -206,16 +218,24 @@ void Station::loadOptionsFile() {
         return;
     }
     // An unreadable file may hold settings worth rescuing: the close must not write over it.
+    step(32);
+    step(33);
     step(34);
+    const std::string file = SettingsStore(ProgramDir()).path(SettingsStore::kOptionsFile).toStdString();
     if (options.result == Result::CannotOpen) {
         keepBadOptions_ = true;
-        throw EInOutError(options.problem + kKeptAsBad);
+        throw EInOutError(options.problem + kKeptAsBad, file);
     }
     step(35);
+    if (options.result == Result::CannotRead) {
+        keepBadOptions_ = true;
+        throw EInOutError(options.problem + kKeptAsBad, file);
+    }
     if (options.result == Result::TooShort) {
         keepBadOptions_ = true;
-        throw EInOutError(std::string("Read beyond end of file") + kKeptAsBad);
+        throw EInOutError(std::string("Read beyond end of file") + kKeptAsBad, file);
     }
+    step(36);
     step(37);
     applyOptions(options.value);
 }
@@ -275,8 +295,19 @@ void Station::saveSettingsAndStop() {
         store.setOptionsAside();
         keepBadOptions_ = false;
     }
-    store.saveOptions(record);
-    step(5);
+    store.saveOptions(record, [this](SettingsWriteStage stage) {
+        switch (stage) {
+            case SettingsWriteStage::Create:
+                step(3);
+                break;
+            case SettingsWriteStage::Write:
+                step(4);
+                break;
+            case SettingsWriteStage::Close:
+                step(5);
+                break;
+        }
+    });
     step(6);
     if (broadcasting()) {
         step(7);

@@ -237,8 +237,10 @@ signals:
     void stateChanged(StationState state);
     // A message box's text (the caption is the program's title).
     void message(const QString& text);
-    // The error report: the failure's text and the trace at that moment.
-    void errorReport(const QString& what, const QString& debugStr, int debugNum);
+    // The error report: the failure's text and the trace at that moment. `file`: the file an
+    // input/output error concerns where its text does not name it (a window's report shows the text
+    // alone, a console line names the file too); empty otherwise.
+    void errorReport(const QString& what, const QString& debugStr, int debugNum, const QString& file = {});
     void blockShown(int bytes);
     void refreshShown(uint32_t ms);
     void errorsShown(uint32_t count);
@@ -285,7 +287,11 @@ private:
     void CaptureRetryTimer();
     void ThreadExecute(TThreadComp* Sender);
     void SendToAudience(const char* block, int size);
-    void showLineLoad(int blockSize, int listeners);
+    // Upload (kb/s) as bytes per second, 1 kb counted as 1024 bits; 0 for a text that is no decimal
+    // integer or no capacity.
+    static int lineCapacity(const QString& upload);
+    // The line-load bar for a block about to go out; false when nobody is connected (the bar shows 0).
+    bool showLineLoad(int blockSize);
     void deliver(BlockDestination& destination, std::atomic<bool>& flag, const char* block, int size);
     // The error report of a failure on another thread, with the trace it names.
     void reportFromWorker(const std::string& message, const QString& debugStr, int debugNum);

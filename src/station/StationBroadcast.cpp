@@ -38,8 +38,9 @@ double timeOfDay() {
     return QTime::currentTime().msecsSinceStartOfDay() / 86400000.0;
 }
 
-// Upload (kb/s) as bytes per second, 1 kb counted as 1024 bits; 0 for a text that is no decimal integer.
-int lineCapacity(const QString& upload) {
+}  // namespace
+
+int Station::lineCapacity(const QString& upload) {
     bool ok = false;
     const qlonglong kbits = upload.toLongLong(&ok, 10);
     if (!ok || kbits <= 0) {
@@ -47,8 +48,6 @@ int lineCapacity(const QString& upload) {
     }
     return int(std::min<qlonglong>(kbits * 128, INT_MAX));
 }
-
-}  // namespace
 
 void Station::buildBroadcast() {
     Thread = std::make_unique<TThreadComp>();
@@ -146,8 +145,7 @@ void Station::startBroadcast(OpenedSteps& opened) {
         checkStreamFormats();  // before anything opens
     }
     step(8);
-    ErrorCount = 0;
-    emit errorsShown(0);
+    ErrorCount = 0;  // the label keeps the last broadcast's count until this one's first error
     step(9);
     if (settings_.mp3Copy) {
         openMp3Copy(opened);
@@ -190,7 +188,8 @@ void Station::openMp3Copy(OpenedSteps& opened) {
         // A copy started in the same second gets a name of its own.
         Mp3File->createNew(path, kFileQueueSeconds * int64_t(std::max(ACMC->FormatOut.avgBytesPerSec(), 1u)));
     } catch (const EInOutError& e) {
-        throw EInOutError("Cannot create file \"" + path.toStdString() + "\". " + e.what());
+        throw EInOutError(e.what(),
+                          path.toStdString());  // the window shows the text, a console line the path
     }
     Mp3Recording = true;
     opened.push_back([this] {
@@ -395,23 +394,19 @@ void Station::ThreadExecute(TThreadComp* /*Sender*/) {
     if (Playing && !Recording) {
         return;  // a file plays out in place of the live signal and fills the displays itself
     }
-    auto showBytes = [this, n] {
-        step(4);
-        BytesLastBlock = n;
-        vx::postTo(this, [this, n] { emit blockShown(n); });
-    };
+    step(4);
+    BytesLastBlock = n;
+    vx::postTo(this, [this, n] { emit blockShown(n); });
     if (Recording) {
-        showBytes();
         step(5);
         deliver(*RecordFile, Recording, block, n);
         return;
     }
-    step(8);
+    // The displays first, as the block's cost; then the sends, so a report of a send names its step.
+    if (showLineLoad(n)) {
+        step(8);
+    }
     SendToAudience(block, n);
-    // After the sends, which count the listeners the block cost the line: the two displays then show
-    // the same block.
-    showBytes();
-    showLineLoad(n, Listeners->admittedAtLastWrite());
 }
 
 void Station::SendToAudience(const char* block, int size) {
@@ -421,7 +416,7 @@ void Station::SendToAudience(const char* block, int size) {
     Listeners->write(block, size);
 }
 
-void Station::showLineLoad(int blockSize, int listeners) {
+bool Station::showLineLoad(int blockSize) {
     const uint64_t serial = BroadcastSerial;
     if (ServerVandorixClient->ConnectionCount() == 0) {
         step(14);
@@ -431,12 +426,12 @@ void Station::showLineLoad(int blockSize, int listeners) {
                 emit lineLoadShown(-1, 0);
             }
         });
-        return;
+        return false;
     }
     step(6);
     const int maximum = std::max(int(LineCapacity), 0);
     step(7);
-    const qint64 position = std::min<qint64>(qint64(listeners) * blockSize, maximum);
+    const qint64 position = std::min<qint64>(qint64(Listeners->admitted()) * blockSize, maximum);
     LineLoad = (uint64_t(uint32_t(maximum)) << 32) | uint32_t(position);
     // The values travel in LineLoad: a late call shows the newest load, never an older one.
     vx::postTo(this, [this, serial] {
@@ -446,6 +441,7 @@ void Station::showLineLoad(int blockSize, int listeners) {
         const uint64_t load = LineLoad;
         emit lineLoadShown(int(uint32_t(load >> 32)), int(uint32_t(load)));
     });
+    return true;
 }
 
 void Station::checkStreamFormats() const {

@@ -13,9 +13,11 @@ void Station::applyStoredRecordingSource() {
         emit message(Msg(50));
         return;
     }
-    const SettingsRead<VolumeChoice> stored = SettingsStore(ProgramDir()).loadVolumeChoice();
-    if (stored.result == SettingsRead<VolumeChoice>::Result::CannotOpen) {
-        throw EInOutError(stored.problem);
+    const SettingsStore store(ProgramDir());
+    const SettingsRead<VolumeChoice> stored = store.loadVolumeChoice();
+    if (stored.result == SettingsRead<VolumeChoice>::Result::CannotOpen ||
+        stored.result == SettingsRead<VolumeChoice>::Result::CannotRead) {
+        throw EInOutError(stored.problem, store.path(SettingsStore::kVolumeFile).toStdString());
     }
     // Item 0 leaves the sound server alone, item 1 is the recording input itself, the others its sources;
     // a choice the server no longer offers is left as the window would leave it.

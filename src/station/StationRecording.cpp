@@ -3,8 +3,8 @@
 #include "audio/QueuedFileWriter.h"
 #include "audio/RecordingReader.h"
 #include "audio/TACMConvertor.h"
+#include "platform/IoError.h"
 #include "platform/ScopeGuard.h"
-#include "station/EConvertError.h"
 #include "station/Station.h"
 
 #include <QCoreApplication>
@@ -12,7 +12,6 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <climits>
 #include <utility>
 
 namespace {
@@ -58,11 +57,10 @@ void Station::StartRecording() {
     RecordFile->create(RecordFileName,
                        kRecordQueueSeconds * int64_t(std::max(ACMC->FormatOut.avgBytesPerSec(), 1u)));
     step(5);
-    // A file without its whole header cannot be played.
-    vx::ScopeGuard discard([this] { RecordFile->discard(); });
+    // A header that fails leaves the file open and empty (a write cut short is cut back): "Stop" closes
+    // it, and a playback of it refuses it at once.
     const TAudioFormat format = ACMC->FormatOut;
     RecordFile->writeNow(reinterpret_cast<const char*>(format.data()), TAudioFormat::kSize);
-    discard.dismiss();
     Recording = true;
 }
 
@@ -101,9 +99,6 @@ void Station::PlayfromFile(const QString& FileName) {
     TAudioFormat format;
     TAudioFormat decodeFormat;
     readPlaybackHeader(file, format, decodeFormat);
-    if (file.left() == 0) {
-        throw EInOutError("\"" + FileName.toStdString() + "\" holds no stream after its format");
-    }
 
     step(2);
     PlaybackFormat = format;
@@ -232,11 +227,8 @@ bool Station::playbackWait(qint64 dueMs) {
 }
 
 void Station::showPlaybackLoad(int chunkBytes) {
-    bool ok = false;
-    const int upload = settings_.upload.toInt(&ok, 10);
-    if (!ok) {
-        throw EConvertError("'" + settings_.upload.toStdString() + "' is not a valid integer value");
-    }
-    const qint64 maximum = std::clamp<qint64>(qint64(upload) * 128, 0, INT_MAX);
-    emit lineLoadShown(int(maximum), int(std::min<qint64>(qint64(GetUseranzahl()) * chunkBytes, maximum)));
+    // As for a live block: an "Upload" that is no number is no capacity (the bar shows full), and the
+    // chunk still goes out.
+    const int maximum = lineCapacity(settings_.upload);
+    emit lineLoadShown(maximum, int(std::min<qint64>(qint64(GetUseranzahl()) * chunkBytes, maximum)));
 }

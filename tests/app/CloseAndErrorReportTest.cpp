@@ -83,18 +83,31 @@ TEST(FormClose, NonNumericUploadKeepsTheWindowOpenAndTheOldFile) {
     EXPECT_EQ(vxtest::readFile(f.path("Optionen.ini")).size(), 1044);
 }
 
-TEST(FormClose, UnwritableFolderShowsTheErrorReportAndTheNextCloseTriesAgain) {
-    MainformFixture f;
-    TMainform& form = f.create();
-    form.show();
-    ASSERT_TRUE(QDir(f.dir.path()).removeRecursively());
-    EXPECT_FALSE(form.close());
-    ASSERT_EQ(f.dialogs.messages.size(), 1);
-    EXPECT_TRUE(f.dialogs.messages.first().endsWith(QStringLiteral("DebugStr: FormClose\n\rDebugNum: 2")))
-        << f.dialogs.messages.first().toStdString();
-    ASSERT_TRUE(QDir().mkpath(f.dir.path()));
-    EXPECT_TRUE(form.close());
-    EXPECT_EQ(vxtest::readFile(f.path("Optionen.ini")).size(), 1044);
+TEST(FormClose, AFailedWriteShowsTheIoErrorAtItsStepAndTheNextCloseTriesAgain) {
+    const struct {
+        bool folderGone;  // else a full disk
+        const char* text;
+        int step;
+    } cases[] = {{true, "File not found", 3}, {false, "Disk full", 4}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        MainformFixture f;
+        TMainform& form = f.create();
+        form.show();
+        if (c.folderGone) {
+            ASSERT_TRUE(QDir(f.dir.path()).removeRecursively());
+        }
+        {
+            const vxtest::FileSizeLimit fullDisk(c.folderGone ? RLIM_INFINITY : 100);
+            EXPECT_FALSE(form.close());
+        }
+        ASSERT_EQ(f.dialogs.messages.size(), 1);
+        EXPECT_EQ(f.dialogs.messages.first(),
+                  Station::reportText(c.text, QStringLiteral("FormClose"), c.step));
+        ASSERT_TRUE(QDir().mkpath(f.dir.path()));
+        EXPECT_TRUE(form.close());
+        EXPECT_EQ(vxtest::readFile(f.path("Optionen.ini")).size(), 1044);
+    }
 }
 
 TEST(ErrorReport, HasTheExactLayout) {

@@ -168,16 +168,33 @@ TEST(RecordingSource, TheCheckBoxDecidesWhetherTheChoiceIsKept) {
     EXPECT_FALSE(f.hasVolumeFile()) << "a source change with the box off removes the file";
 }
 
-TEST(RecordingSource, AFileThatCannotBeWrittenEndsInTheErrorReportAndLeavesNoPart) {
+TEST(RecordingSource, AFileThatCannotBeWrittenEndsInTheErrorReportAtItsStepAndLeavesNoPart) {
+    const struct {
+        bool folderInPlace;  // else a full disk
+        const char* text;
+        int step;
+    } cases[] = {{true, "Invalid filename", 4}, {false, "Disk full", 6}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        Window f;
+        f.create();
+        if (c.folderInPlace) {
+            QDir(f.dir.path()).mkdir(QStringLiteral("LautstOptions.ini"));
+        }
+        {
+            const vxtest::FileSizeLimit fullDisk(c.folderInPlace ? RLIM_INFINITY : 4);
+            f.form->LautstOptionsspeichern->click();
+        }
+        ASSERT_EQ(f.dialogs.messages.size(), 1);
+        EXPECT_EQ(f.dialogs.messages[0],
+                  Station::reportText(c.text, QStringLiteral("LautstOptionsspeichernClick"), c.step));
+        EXPECT_EQ(QDir(f.dir.path()).entryList({QStringLiteral("LautstOptions*")}, QDir::Files),
+                  QStringList());
+    }
     Window f;
     f.create();
-    QDir(f.dir.path()).mkdir(QStringLiteral("LautstOptions.ini"));
     f.form->LautstOptionsspeichern->click();
-    ASSERT_EQ(f.dialogs.messages.size(), 1);
-    EXPECT_TRUE(f.dialogs.messages[0].startsWith(QStringLiteral("Cannot create")));
-    EXPECT_TRUE(f.dialogs.messages[0].endsWith(
-        QStringLiteral("DebugStr: LautstOptionsspeichernClick\n\rDebugNum: 4")));
-    EXPECT_EQ(QDir(f.dir.path()).entryList({QStringLiteral("LautstOptions*")}, QDir::Files), QStringList());
+    EXPECT_EQ(f.form->station().DebugNum, 7) << "a write that went through ends with the close";
 }
 
 TEST(RecordingSource, AutoDetectTakesTheFirstPassByPositionThenMonoMixThenWaveThenTheOutputMonitor) {

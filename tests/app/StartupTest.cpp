@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 #include <QCheckBox>
+#include <QDir>
 #include <QFile>
 #include <QLineEdit>
 #include <QSpinBox>
@@ -100,17 +101,42 @@ TEST(Startup, PortOutsideTheRangeIsBroughtToTheNearerBound) {
     }
 }
 
-TEST(Startup, TooShortSettingsFileEndsInTheErrorReportAtStep35) {
-    MainformFixture f;
-    vxtest::writeFile(f.dir.path(), "Optionen.ini", storedSettings().toBytes().left(1000));
-    TMainform& form = f.create();
-    ASSERT_EQ(f.dialogs.messages.size(), 1);
-    EXPECT_TRUE(f.dialogs.messages.first().endsWith(QStringLiteral("DebugStr: FormCreate\n\rDebugNum: 35")))
-        << f.dialogs.messages.first().toStdString();
-    // The rest of start-up is skipped: nothing of the record was applied, the caption keeps "{User}".
-    EXPECT_EQ(form.RadioName->text(), QString());
-    EXPECT_TRUE(form.Beschr->text().contains(QStringLiteral("{User}")));
-    EXPECT_FALSE(form.StartupAborted());
+// A settings file that exists but cannot be read: the run-time I/O error's text, at the step of the
+// operation that failed (the window's report names no path: the step tells the file).
+TEST(Startup, UnreadableSettingsFilesEndInTheErrorReportAtTheFailingStep) {
+    const QString keptAsBad =
+        QStringLiteral(". \"Optionen.ini\" is kept as \"Optionen.ini.bad\" when the settings are saved.");
+    const struct {
+        QString file;
+        bool folder;  // else a file of these bytes
+        QByteArray bytes;
+        QString text;
+        int step;
+    } cases[] = {
+        {"LautstOptions.ini", true, {}, "Invalid filename", 8},
+        {"Server.ini", true, {}, "Invalid filename", 25},
+        {"Optionen.ini", true, {}, "Invalid filename" + keptAsBad, 34},
+        {"Optionen.ini", false, storedSettings().toBytes().left(1000), "Read beyond end of file" + keptAsBad,
+         35},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text.toStdString());
+        MainformFixture f;
+        QFile::remove(f.path(c.file));
+        if (c.folder) {
+            ASSERT_TRUE(QDir(f.dir.path()).mkdir(c.file));
+        } else {
+            vxtest::writeFile(f.dir.path(), c.file, c.bytes);
+        }
+        TMainform& form = f.create();
+        ASSERT_EQ(f.dialogs.messages.size(), 1);
+        EXPECT_EQ(f.dialogs.messages.first(),
+                  Station::reportText(c.text, QStringLiteral("FormCreate"), c.step));
+        // The rest of start-up is skipped: nothing of the record was applied, no limit was shown.
+        EXPECT_EQ(form.RadioName->text(), QString());
+        EXPECT_EQ(form.Beschr->text().contains(QStringLiteral("{User}")), c.file != "LautstOptions.ini");
+        EXPECT_FALSE(form.StartupAborted());
+    }
 }
 
 TEST(Startup, TruncatedSettingsFileIsReportedAndKeptAsBadWhenTheCloseWritesANewOne) {

@@ -66,6 +66,60 @@ TEST(BroadcastStart, AnMp3CopyNeverEmptiesAnEarlierOneOfTheSameName) {
     w.Disconnectrbtn->click();
 }
 
+// "Mp3Aufz" is read at the start only; a copy that cannot be created fails the start at its step with
+// the run-time I/O error's text.
+TEST(BroadcastStart, TheMp3CheckBoxCountsAtTheStartOnlyAndACopyThatCannotBeMadeFailsAtStep12) {
+    auto capture = simulatedCapture();
+    LiveStation s(capture, std::make_shared<vx::acm::SimulatedAcm>());  // 7 bytes a block
+    TMainform& w = s.w();
+    w.Connectrbtn->click();
+    w.Mp3Aufz->setChecked(true);
+    ASSERT_TRUE(s.oneBlock(*capture));
+    w.Disconnectrbtn->click();
+    EXPECT_TRUE(s.mp3Copies().isEmpty()) << "checking the box during a broadcast started a copy";
+
+    w.Connectrbtn->click();
+    ASSERT_EQ(s.mp3Copies().size(), 1);
+    w.Mp3Aufz->setChecked(false);
+    ASSERT_TRUE(s.oneBlock(*capture));
+    ASSERT_TRUE(s.oneBlock(*capture));
+    w.Disconnectrbtn->click();
+    EXPECT_EQ(vxtest::readFile(s.path(s.mp3Copies().value(0))), QByteArray(14, '\xAB'))
+        << "unchecking the box during a broadcast ended the copy";
+
+    w.Mp3Aufz->setChecked(true);
+    ASSERT_TRUE(QDir(s.dir.path()).removeRecursively());
+    w.Connectrbtn->click();
+    EXPECT_EQ(s.dialogs.messages, QStringList{Station::reportText(QStringLiteral("File not found"),
+                                                                  QStringLiteral("ConnectrbtnClick"), 12)});
+    EXPECT_FALSE(s.broadcasting());
+    EXPECT_FALSE(capture->isOpen());
+}
+
+// A new start counts its transmission errors from 0; the label keeps the last broadcast's count until
+// the first error of this one.
+TEST(BroadcastStart, ANewStartCountsErrorsAfreshAndTheLabelKeepsItsTextUntilTheNextError) {
+    auto capture = simulatedCapture();
+    auto codecs = std::make_shared<vx::acm::SimulatedAcm>();
+    LiveStation s(capture, codecs);
+    TMainform& w = s.w();
+    w.Connectrbtn->click();
+    codecs->setResult("convert", 1);  // each block is a transmission error, the first one reported
+    ASSERT_TRUE(s.oneBlock(*capture));
+    ASSERT_TRUE(s.oneBlock(*capture));
+    ASSERT_TRUE(vxtest::waitUntil([&] { return w.Errorsvandorixclient->text() == QLatin1String("2"); }));
+    w.Disconnectrbtn->click();
+
+    w.Connectrbtn->click();
+    ASSERT_TRUE(s.broadcasting());
+    EXPECT_EQ(w.station().ErrorCount, 0u);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(w.Errorsvandorixclient->text(), QStringLiteral("2"));
+    ASSERT_TRUE(s.oneBlock(*capture));
+    EXPECT_TRUE(vxtest::waitUntil([&] { return w.Errorsvandorixclient->text() == QLatin1String("1"); }));
+    w.Disconnectrbtn->click();
+}
+
 TEST(BroadcastStart, PortInUseFailsTheStartWhichUndoesItselfAndTheNextStartWorks) {
     auto capture = simulatedCapture();
     LiveStation s(capture, std::make_shared<vx::acm::SimulatedAcm>());
@@ -318,6 +372,37 @@ TEST(BlockArrival, RefreshTimeIsTheTimeSinceThePreviousBlock) {
     EXPECT_GE(shown, 1500);
     EXPECT_LT(shown, 1500 + 5000);
     EXPECT_EQ(uint32_t(shown), w.station().RefreshMs);
+    w.Disconnectrbtn->click();
+}
+
+// A run shows the block's size and its line load before it sends: a failure of a send reports the
+// send's step, and the bar counts the listeners the block is about to reach.
+TEST(BlockArrival, TheRunShowsTheBlockAndItsLoadBeforeItSends) {
+    auto capture = simulatedCapture();
+    LiveStation s(capture, std::make_shared<vx::acm::SimulatedAcm>());  // 7 bytes a block
+    TMainform& w = s.w();
+    w.Connectrbtn->click();
+    ASSERT_TRUE(s.broadcasting());
+    ASSERT_TRUE(s.oneBlock(*capture));  // its arrival reads "Upload" for the runs
+    // Runs of their own, without a block's arrival, whose handler traces on the window thread
+    // meanwhile; and no connection test either.
+    w.station().ConnectionTest->stop();
+    auto run = [&] {
+        w.station().Thread->DoAction(taRun);
+        return vxtest::waitUntil([&] { return w.station().Thread->State() == tsIdle; });
+    };
+    ASSERT_TRUE(run());
+    EXPECT_EQ(w.station().DebugStr.value(), QStringLiteral("ThreadExecute"));
+    EXPECT_EQ(w.station().DebugNum, 14) << "nobody connected: the bar goes to 0";
+    auto listener = vxtest::listenerProgram(s.port());
+    ASSERT_TRUE(vxtest::waitUntil([&] { return w.station().GetUseranzahl() == 1; }));
+    ASSERT_TRUE(run());
+    EXPECT_EQ(w.station().DebugStr.value(), QStringLiteral("ThreadExecute"));
+    EXPECT_EQ(w.station().DebugNum, 8) << "the sends are not the run's last step";
+    ASSERT_TRUE(listener->waitForBytes(514 + 7));
+    ASSERT_TRUE(vxtest::waitUntil([&] { return w.Auslastung->value() == 7; }));
+    EXPECT_EQ(w.Auslastung->maximum(), 64 * 128);
+    EXPECT_EQ(w.Bytesvandorixclient->text(), QStringLiteral("7"));
     w.Disconnectrbtn->click();
 }
 

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QFileInfo>
+
 using vxtest::LiveStation;
 
 namespace {
@@ -83,6 +85,45 @@ TEST(Recording, StartDuringABroadcastDivertsTheBlocksFromTheListenersToTheFileUn
     EXPECT_EQ(file.left(kFormatSize), w.station().ACMC->FormatOut.toBytes());
     expectTone(file.mid(kFormatSize));
     w.Disconnectrbtn->click();
+}
+
+// "RecordtoFile" cancelled starts nothing; "Start" leaves the file with its header alone until the first
+// block; a header that the disk refuses is reported and leaves the file open for "Stop" to close.
+TEST(Recording, TheFileHoldsItsHeaderAloneUntilTheFirstBlockAndAFailedHeaderLeavesItToStop) {
+    auto capture = std::make_shared<vx::wavein::SimulatedWaveIn>();
+    LiveStation s(capture, std::make_shared<vx::acm::SimulatedAcm>());  // 7 bytes a block
+    TMainform& w = s.w();
+    w.RecordtoFileBtn->click();  // the save dialog cancelled
+    EXPECT_FALSE(w.station().RecordMode);
+    EXPECT_FALSE(w.station().ACMC->Active());
+    EXPECT_TRUE(s.settingsUnlocked());
+    EXPECT_TRUE(s.dialogs.messages.isEmpty());
+
+    const QString path = s.path(QStringLiteral("aufnahme.ktv"));
+    s.dialogs.fileAnswers = {path};
+    w.RecordtoFileBtn->click();
+    ASSERT_TRUE(w.station().ACMC->Active());
+    {
+        const vxtest::FileSizeLimit fullDisk(100);
+        w.Button1->click();
+    }
+    ASSERT_EQ(s.dialogs.messages.size(), 2);
+    EXPECT_EQ(s.dialogs.messages[1], Station::reportText("Disk full", "Button1Click", 5));
+    EXPECT_FALSE(w.station().Recording);
+    EXPECT_TRUE(QFileInfo::exists(path));
+    w.Button2->click();
+    EXPECT_EQ(s.dialogs.messages.size(), 2) << "Stop found no file open";
+
+    s.dialogs.fileAnswers = {path};
+    w.RecordtoFileBtn->click();
+    w.Button1->click();
+    const QByteArray header = w.station().ACMC->FormatOut.toBytes();
+    EXPECT_EQ(vxtest::readFile(path), header);
+    ASSERT_TRUE(s.oneBlock(*capture));
+    EXPECT_TRUE(vxtest::waitUntil([&] { return vxtest::readFile(path) == header + QByteArray(7, '\xAB'); }));
+    w.Button2->click();
+    w.Disconnectrbtn->click();
+    EXPECT_EQ(s.dialogs.messages.size(), 3) << s.dialogs.messages.join('|').toStdString();
 }
 
 }  // namespace

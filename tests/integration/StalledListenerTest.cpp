@@ -91,4 +91,35 @@ TEST(StalledListener, ListenerThatCatchesUpAfterRefusingStartsAfresh) {
     EXPECT_EQ(session->stalledFor(), 0ms);
 }
 
+// A peer that connects and says nothing holds its descriptor for half a minute, no longer and no less;
+// one that has spoken is never closed this way. The port's clock is moved on instead of waited for.
+TEST(StalledListener, APeerSilentFor30SecondsIsClosedOneThatSpokeStays) {
+    const auto start = std::chrono::steady_clock::now();
+    std::chrono::milliseconds passed{0};
+    vxtest::LiveStation s(std::make_shared<vx::wavein::SimulatedWaveIn>(),
+                          std::make_shared<vx::acm::SimulatedAcm>());
+    TMainform& w = s.w();
+    TServerSocket& port = *w.station().ServerVandorixClient;
+    port.Clock = [&] { return start + passed; };
+    w.Connectrbtn->click();
+    ASSERT_TRUE(s.broadcasting());
+    vxtest::LoopbackPeer silent(s.port());
+    ASSERT_TRUE(vxtest::waitUntil([&] { return port.ConnectionCount() == 1; }));
+    const auto silentConnection = port.ConnectionAt(0);
+    auto listener = vxtest::listenerProgram(s.port());
+    ASSERT_TRUE(vxtest::waitUntil([&] { return w.station().GetUseranzahl() == 1; }));
+
+    passed = 29999ms;
+    port.CheckDeadlines();
+    EXPECT_TRUE(silentConnection->IsOpen()) << "closed before its 30 s";
+    passed = 30000ms;
+    port.CheckDeadlines();
+    EXPECT_TRUE(silent.waitForClose()) << "a silent peer kept its descriptor beyond 30 s";
+    passed = 1h;
+    port.CheckDeadlines();
+    EXPECT_EQ(w.station().GetUseranzahl(), 1);
+    EXPECT_FALSE(listener->closedByServer());
+    w.Disconnectrbtn->click();
+}
+
 }  // namespace

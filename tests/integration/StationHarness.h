@@ -305,6 +305,13 @@ public:
                form->VandorixClientport->isEnabled() && form->OutpForm->isEnabled();
     }
     // The MP3 copies in the program directory.
+    // One block of the simulated capture through the worker; true once its run has ended.
+    bool oneBlock(vx::wavein::SimulatedWaveIn& capture) {
+        const int buffers = capture.queued();
+        return capture.fillNext(QByteArray(form->station().ACMC->InputBufferSize(), 'A')) && waitUntil([&] {
+                   return capture.queued() == buffers && form->station().Thread->State() == tsIdle;
+               });
+    }
     QStringList mp3Copies() const {
         return QDir(dir.path()).entryList({QStringLiteral("*.mp3")}, QDir::Files);
     }

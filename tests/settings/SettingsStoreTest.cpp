@@ -87,11 +87,11 @@ TEST(SettingsStore, AFileThatCannotBeOpenedIsNamedWithTheReason) {
                                 SettingsStore::kVolumeFile, SettingsStore::kRelayTargetsFile}) {
         ASSERT_TRUE(QDir(dir.path()).mkdir(name));  // exists, but no file can be read from it
     }
-    const std::string prefix = "Cannot open " + dir.path().toStdString() + "/";
-    EXPECT_EQ(store.loadServerUrl().problem.rfind(prefix + "Server.ini: ", 0), 0u)
-        << store.loadServerUrl().problem;
+    // The run-time I/O error's text; the caller knows which file it asked for.
+    EXPECT_EQ(store.loadServerUrl().result, SettingsRead<QString>::Result::CannotOpen);
+    EXPECT_EQ(store.loadServerUrl().problem, "Invalid filename");
     EXPECT_EQ(store.loadOptions().result, SettingsRead<TOptionsRecord>::Result::CannotOpen);
-    EXPECT_EQ(store.loadOptions().problem.rfind(prefix + "Optionen.ini: ", 0), 0u);
+    EXPECT_EQ(store.loadOptions().problem, "Invalid filename");
     EXPECT_EQ(store.loadVolumeChoice().result, SettingsRead<VolumeChoice>::Result::CannotOpen);
     QStringList problems;
     EXPECT_TRUE(store.loadRelayTargets(problems).empty());
@@ -117,7 +117,7 @@ TEST(SettingsStore, TextFilesLargerThan64KiBAreRefusedByName) {
     writeFile(dir.path(), SettingsStore::kServerFile, padded(url, 64 * 1024 + 1));
     writeFile(dir.path(), SettingsStore::kRelayTargetsFile, padded(target, 64 * 1024 + 1));
     const SettingsRead<QString> server = store.loadServerUrl();
-    EXPECT_EQ(server.result, SettingsRead<QString>::Result::CannotOpen);
+    EXPECT_EQ(server.result, SettingsRead<QString>::Result::CannotRead);
     EXPECT_EQ(server.problem, "Cannot read " + store.path(SettingsStore::kServerFile).toStdString() +
                                   ": it is larger than 64 KiB, which no settings file is");
     EXPECT_TRUE(store.loadRelayTargets(problems).empty());
@@ -138,13 +138,8 @@ TEST(SettingsStore, AWriteThatFailsLeavesTheOldFileWholeAndNothingElse) {
     changed.Radioname = QStringLiteral("Neu");
     {
         const FileSizeLimit fullDisk(100);
-        EXPECT_TRUE(failureOf([&] {
-                        store.saveOptions(changed);
-                    }).startsWith(QStringLiteral("Cannot write ") + store.path(SettingsStore::kOptionsFile)));
-        const QString targetsFailure = failureOf([&] { store.saveRelayTargets(sampleTargets(5)); });
-        EXPECT_TRUE(targetsFailure.startsWith("Cannot write ")) << targetsFailure.toStdString();
-        EXPECT_TRUE(targetsFailure.endsWith(QStringLiteral(": File too large")))
-            << targetsFailure.toStdString();
+        EXPECT_EQ(failureOf([&] { store.saveOptions(changed); }), QStringLiteral("Disk full"));
+        EXPECT_EQ(failureOf([&] { store.saveRelayTargets(sampleTargets(5)); }), QStringLiteral("Disk full"));
     }
     EXPECT_EQ(readFile(store.path(SettingsStore::kOptionsFile)), oldOptions);
     EXPECT_EQ(readFile(store.path(SettingsStore::kRelayTargetsFile)), oldTargets);
@@ -152,11 +147,9 @@ TEST(SettingsStore, AWriteThatFailsLeavesTheOldFileWholeAndNothingElse) {
 
     // A folder that is gone, and a folder where the file should be: nothing can even start.
     const SettingsStore gone(dir.path() + QStringLiteral("/gone"));
-    EXPECT_TRUE(failureOf([&] {
-                    gone.saveOptions(changed);
-                }).startsWith(QStringLiteral("Cannot create ") + gone.path(SettingsStore::kOptionsFile)));
+    EXPECT_EQ(failureOf([&] { gone.saveOptions(changed); }), QStringLiteral("File not found"));
     ASSERT_TRUE(QDir(dir.path()).mkdir(SettingsStore::kVolumeFile));
-    EXPECT_TRUE(failureOf([&] { store.saveVolumeChoice({}); }).startsWith("Cannot create "));
+    EXPECT_EQ(failureOf([&] { store.saveVolumeChoice({}); }), QStringLiteral("Invalid filename"));
     EXPECT_TRUE(QFileInfo(store.path(SettingsStore::kVolumeFile)).isDir());
 }
 

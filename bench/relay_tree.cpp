@@ -74,6 +74,7 @@ double loadAverage() {
 struct Reception {
     bool headerDone = false;
     QByteArray header;
+    int status = 0;  // the reply's status code; 200 carries the stream
     uint64_t bytes = 0;
     uint64_t hash = 0;
     QByteArray head;
@@ -91,6 +92,7 @@ void receive(Reception& r, const char* data, std::size_t n) {
             return;
         }
         r.headerDone = true;
+        r.status = r.header.split(' ').value(1).toInt();
         const QByteArray rest = r.header.mid(end + 4);
         r.header.clear();
         if (!rest.isEmpty()) {
@@ -174,12 +176,13 @@ void receive(Reception& r, const char* data, std::size_t n) {
     }
     FILE* f = std::fopen(out, "wb");
     for (const Reception& r : rec) {
-        const uint64_t fixed[6] = {r.bytes,
+        const uint64_t fixed[7] = {r.bytes,
                                    r.hash,
                                    uint64_t(r.opened),
                                    uint64_t(r.first),
                                    uint64_t(r.closed),
-                                   uint64_t(r.arrivals.size())};
+                                   uint64_t(r.arrivals.size()),
+                                   uint64_t(r.status)};
         const uint32_t headSize = uint32_t(r.head.size());
         std::fwrite(fixed, sizeof fixed, 1, f);
         std::fwrite(&headSize, sizeof headSize, 1, f);
@@ -196,7 +199,7 @@ std::vector<Reception> readReceptions(const QString& path) {
     if (f == nullptr) {
         return all;
     }
-    uint64_t fixed[6];
+    uint64_t fixed[7];
     while (std::fread(fixed, sizeof fixed, 1, f) == 1) {
         Reception r;
         r.bytes = fixed[0];
@@ -204,6 +207,7 @@ std::vector<Reception> readReceptions(const QString& path) {
         r.opened = int64_t(fixed[2]);
         r.first = int64_t(fixed[3]);
         r.closed = int64_t(fixed[4]);
+        r.status = int(fixed[6]);
         uint32_t headSize = 0;
         if (std::fread(&headSize, sizeof headSize, 1, f) != 1) {
             break;
@@ -424,7 +428,11 @@ std::vector<std::pair<int64_t, QByteArray>> answerPortFor(int port, int seconds)
         char buffer[512];
         const ssize_t n = ::recv(c, buffer, sizeof buffer, 0);
         const QByteArray got = n > 0 ? QByteArray(buffer, n) : QByteArray();
-        knocks.emplace_back(t, got.left(got.indexOf('\n') >= 0 ? got.indexOf('\n') : got.size()).trimmed());
+        // Who it is: the station's libshout, a relaying icecast2, or a listener of the load clients.
+        const QByteArray who = got.contains("User-Agent: bench") ? "listener"
+                               : got.contains("Icecast")         ? "relay"
+                                                                 : "station";
+        knocks.emplace_back(t, who + " " + got.left(std::max<qsizetype>(0, got.indexOf('\r'))));
         ::close(c);
     }
     ::close(fd);
@@ -624,12 +632,6 @@ int main(int argc, char** argv) {
     }
     std::printf("tree up: the relays carried the mount %.1f s after they started\n",
                 std::chrono::duration<double>(Clock::now() - treeStart).count());
-    for (const Ice& ice : ices) {
-        const QByteArray status = httpGet(ice.port, "/status-json.xsl");
-        std::printf("  %-8s port %5d: the title %s\n", ice.name, ice.port,
-                    status.contains(title) ? "arrived" : "did NOT arrive");
-    }
-
     Listeners direct(listenerPort, "GET / HTTP/1.0\r\nUser-Agent: bench\r\n\r\n", {});
     direct.connectAll(10, Clock::now() + std::chrono::seconds(20));
 
@@ -639,10 +641,12 @@ int main(int argc, char** argv) {
         std::vector<double> rssIdle;
         const double loadA = loadAverage();
         double cpuA = cpuSeconds(station);
+        double relayA = threadCpuSeconds(station, "icecast-relay");
         auto tA = Clock::now();
         direct.pump(seconds * 1000);
         const double wallA = std::chrono::duration<double>(Clock::now() - tA).count();
         cpuA = (cpuSeconds(station) - cpuA) / wallA;
+        relayA = (threadCpuSeconds(station, "icecast-relay") - relayA) / wallA;
         const double rssA = rssMiB(station);
         for (const Ice& ice : ices) {
             rssIdle.push_back(rssMiB(ice.pid));
@@ -675,6 +679,7 @@ int main(int argc, char** argv) {
             clientCpu -= cpuSeconds(c.pid);
         }
         double cpuB = cpuSeconds(station);
+        double relayB = threadCpuSeconds(station, "icecast-relay");
         const int64_t t0 = nowNs();
         const auto tB = Clock::now();
         std::thread restarter;
@@ -697,6 +702,7 @@ int main(int argc, char** argv) {
         const int64_t t1 = nowNs();
         const double wallB = std::chrono::duration<double>(Clock::now() - tB).count();
         cpuB = (cpuSeconds(station) - cpuB) / wallB;
+        relayB = (threadCpuSeconds(station, "icecast-relay") - relayB) / wallB;
         const double rssB = rssMiB(station);
         std::vector<double> iceCpu, iceRss;
         for (std::size_t i = 0; i < ices.size(); ++i) {
@@ -730,11 +736,13 @@ int main(int argc, char** argv) {
             "  station: CPU %.5f s/s with the audience against %.5f with ten direct listeners "
             "(ratio %s); RSS %.1f MiB against %.1f (ratio %s); load clients %.3f CPU s/s\n",
             cpuB, cpuA, qPrintable(ratio(cpuB, cpuA)), rssB, rssA, qPrintable(ratio(rssB, rssA)), clientCpu);
+        std::printf("  the station's relay thread: %.5f CPU s/s against %.5f\n", relayB, relayA);
         std::vector<double> delayMaster, delayRelays, burstLag, burstBytes;
         for (std::size_t i = 0; i < ices.size(); ++i) {
             const std::vector<Reception> rec = readReceptions(clients[i].out);
             int connected = 0, complete = 0, matched = 0, unaligned = 0, ambiguous = 0, reconnected = 0,
-                recovered = 0;
+                refused = 0, recovered = 0, streaming = 0;
+            int64_t firstAgain = 0;
             for (std::size_t k = 0; k < rec.size(); ++k) {
                 const Reception& r = rec[k];
                 const bool again = int(k) >= perServer;
@@ -742,8 +750,12 @@ int main(int argc, char** argv) {
                 if (r.bytes == 0) {
                     continue;
                 }
-                ++connected;
-                recovered += again ? 1 : 0;
+                if (r.status != 200) {
+                    ++refused;  // a relay without its source answers 404
+                    continue;
+                }
+                connected += again ? 0 : 1;
+                streaming += r.closed == 0 ? 1 : 0;
                 const int64_t s = index.find(r.head);
                 if (s < 0) {
                     (s == -2 ? ambiguous : unaligned) += 1;
@@ -754,6 +766,10 @@ int main(int argc, char** argv) {
                     continue;
                 }
                 ++matched;
+                if (again) {
+                    ++recovered;
+                    firstAgain = firstAgain == 0 ? r.first : std::min(firstAgain, r.first);
+                }
                 complete += start <= w0 && start + r.bytes >= w1 ? 1 : 0;
                 const int64_t leftFirst = copy.timeOf(start + 1);
                 if (leftFirst > 0 && r.first > 0) {
@@ -772,15 +788,23 @@ int main(int argc, char** argv) {
             }
             std::printf(
                 "  %-8s %5d of %5d listeners connected, %5d received every byte of the window "
-                "(%5.1f %%), %5d matched the copy in all they received, %d not found in the copy, %d "
-                "found twice",
-                ices[i].name, connected - recovered, perServer, complete, 100.0 * complete / perServer,
-                matched, unaligned, ambiguous);
+                "(%5.1f %%); %d connections matched the copy in all they received, %d not found in "
+                "the copy, %d found twice\n",
+                ices[i].name, connected, perServer, complete, 100.0 * complete / perServer, matched,
+                unaligned, ambiguous);
             if (restartDown > 0) {
-                std::printf("; %d reconnections, %d of them answered", reconnected, recovered);
+                std::printf(
+                    "           %d reconnections: %d refused (no source), %d with the stream, the first "
+                    "at +%.1f s after the master stopped; %d listeners with the stream at the end\n",
+                    reconnected, refused, recovered,
+                    firstAgain > 0 ? double(firstAgain - killedAt) / 1e9 : -1.0, streaming);
+            }
+            if (restartDown > 0 && i == 0) {
+                std::printf("           (CPU and memory of a restarted process are not comparable)\n");
+                continue;
             }
             std::printf(
-                "\n           CPU %.4f s/s (%.2f ms/s per 1000 listeners), RSS %.1f MiB (%.2f KiB per "
+                "           CPU %.4f s/s (%.2f ms/s per 1000 listeners), RSS %.1f MiB (%.2f KiB per "
                 "listener over the idle tree)\n",
                 iceCpu[i], iceCpu[i] * 1e6 / std::max(1, connected), iceRss[i],
                 (iceRss[i] - rssIdle[i]) * 1024.0 / std::max(1, connected));
@@ -797,9 +821,15 @@ int main(int argc, char** argv) {
         if (restartDown > 0) {
             std::printf("  master stopped at +%.1f s, icecast2 again at +%.1f s; who knocked meanwhile:\n",
                         double(killedAt - t0) / 1e9, double(backAt - t0) / 1e9);
+            int listenerKnocks = 0;
             for (const auto& [t, line] : knocks) {
-                std::printf("    +%6.2f s  %s\n", double(t - killedAt) / 1e9, line.left(60).constData());
+                if (line.startsWith("listener")) {
+                    ++listenerKnocks;
+                } else {
+                    std::printf("    +%6.2f s  %s\n", double(t - killedAt) / 1e9, line.left(70).constData());
+                }
             }
+            std::printf("    and %d listeners' requests\n", listenerKnocks);
             for (const auto& [t, line] : stationErrors.lines()) {
                 if (t >= killedAt - 1'000'000'000LL) {
                     std::printf("    station +%6.2f s  %s\n", double(t - killedAt) / 1e9, line.constData());
@@ -808,12 +838,14 @@ int main(int argc, char** argv) {
             const QByteArray status = httpGet(statusPort, "/status.json");
             const qsizetype at = status.indexOf("\"dropped_blocks\"");
             std::printf("  station's relay: %s\n", at >= 0 ? status.mid(at, 24).constData() : "no status");
-            for (const Ice& ice : ices) {
-                std::printf(
-                    "  %-8s after the restart: the title %s\n", ice.name,
-                    httpGet(ice.port, "/status-json.xsl").contains(title) ? "is there" : "is NOT there");
-            }
         }
+        // A relay learns the title from the master's stream, at its next metadata interval.
+        std::printf("  the title on each mount at the window's end:");
+        for (const Ice& ice : ices) {
+            std::printf(" %s %s;", ice.name,
+                        httpGet(ice.port, "/status-json.xsl").contains(title) ? "yes" : "NO");
+        }
+        std::printf("\n");
         std::fflush(stdout);
     }
     for (Ice& ice : ices) {

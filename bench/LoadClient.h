@@ -424,7 +424,7 @@ inline QString icecastConfig(const QString& dir, int port, int clients, const Ic
             "    <webroot>/usr/share/icecast2/web</webroot><adminroot>/usr/share/icecast2/admin</adminroot>\n"
             "  </paths>\n"
             "  <logging><accesslog>access.log</accesslog><errorlog>error.log</errorlog>\n"
-            "    <loglevel>1</loglevel></logging>\n"
+            "    <loglevel>%8</loglevel></logging>\n"
             "  <security><chroot>0</chroot>%4</security>\n"
             "</icecast>\n")
             .arg(clients + 50)
@@ -435,7 +435,8 @@ inline QString icecastConfig(const QString& dir, int port, int clients, const Ic
                      : QString())
             .arg(options.burstBytes > 0 ? 1 : 0)
             .arg(options.burstBytes)
-            .arg(options.more);
+            .arg(options.more)
+            .arg(std::getenv("VX_ICECAST_LOGLEVEL") != nullptr ? std::getenv("VX_ICECAST_LOGLEVEL") : "1");
     const QString path = dir + QStringLiteral("/icecast.xml");
     QFile f(path);
     f.open(QIODevice::WriteOnly);

@@ -531,6 +531,7 @@ int main(int argc, char** argv) {
     int burst = 8192;
     int rounds = 1;
     int restartDown = 0;
+    int updateInterval = 10;  // icecast2's default, 120 s, is also how long a relay waits to retry
     for (int i = 1; i + 1 < argc; i += 2) {
         const int value = std::atoi(argv[i + 1]);
         if (std::strcmp(argv[i], "--seconds") == 0) {
@@ -541,6 +542,8 @@ int main(int argc, char** argv) {
             burst = value;
         } else if (std::strcmp(argv[i], "--rounds") == 0) {
             rounds = value;
+        } else if (std::strcmp(argv[i], "--update-interval") == 0) {
+            updateInterval = value;
         } else if (std::strcmp(argv[i], "--restart-master") == 0) {
             restartDown = value;
         } else {
@@ -559,12 +562,16 @@ int main(int argc, char** argv) {
     const int perServer = total / 4;
     std::printf(
         "station: %s/vandorixserver, tone, 18 kb/s MP3; icecast2: %s; window %d s; %d listeners "
-        "(%d per server); burst %d bytes; descriptor limit %llu; %d rounds%s\n",
-        qPrintable(bin), qPrintable(icecast), seconds, perServer * 4, perServer, burst,
+        "(%d per server); burst %d bytes; relays' update interval %d s; descriptor limit %llu; %d rounds%s\n",
+        qPrintable(bin), qPrintable(icecast), seconds, perServer * 4, perServer, burst, updateInterval,
         static_cast<unsigned long long>(limit), rounds,
         restartDown > 0 ? qPrintable(QStringLiteral("; master down for %1 s").arg(restartDown)) : "");
 
     QTemporaryDir root;
+    if (std::getenv("VX_KEEP") != nullptr) {
+        root.setAutoRemove(false);  // the servers' logs, to read afterwards
+        std::printf("files in %s\n", qPrintable(root.path()));
+    }
     ::chmod(QFile::encodeName(root.path()).constData(), 0777);  // icecast drops root for "nobody"
     std::vector<Ice> ices{{"master", {}, 0, -1, {}},
                           {"mirror", {}, 0, -1, {}},
@@ -580,16 +587,19 @@ int main(int argc, char** argv) {
     const QString relayMount =
         QStringLiteral(
             "  <relay><server>127.0.0.1</server><port>%1</port><mount>/stream</mount>\n"
-            "    <local-mount>/stream</local-mount><on-demand>0</on-demand></relay>\n")
-            .arg(masterPort);
+            "    <local-mount>/stream</local-mount><on-demand>0</on-demand></relay>\n"
+            "  <master-update-interval>%2</master-update-interval>\n")
+            .arg(masterPort)
+            .arg(updateInterval);
     ices[0].config = icecastConfig(ices[0].dir, ices[0].port, perServer, {burst, {}});
     ices[1].config = icecastConfig(
         ices[1].dir, ices[1].port, perServer,
         {burst, QStringLiteral("  <master-server>127.0.0.1</master-server><master-server-port>%1"
                                "</master-server-port>\n  <master-username>relay</master-username>"
                                "<master-password>vxbench</master-password>\n"
-                               "  <master-update-interval>120</master-update-interval>\n")
-                    .arg(masterPort)});
+                               "  <master-update-interval>%2</master-update-interval>\n")
+                    .arg(masterPort)
+                    .arg(updateInterval)});
     ices[2].config = icecastConfig(ices[2].dir, ices[2].port, perServer, {burst, relayMount});
     ices[3].config = icecastConfig(ices[3].dir, ices[3].port, perServer, {burst, relayMount});
 

@@ -156,13 +156,14 @@ void receive(Reception& r, const char* data, std::size_t n) {
     ::fcntl(control, F_SETFL, O_NONBLOCK);
     const auto deadline = Clock::now() + std::chrono::seconds(600);
     // A reception per connection, in the order they are opened. icecast2 accepts from a queue of five
-    // and answers a listener only when its source's next data arrives; connections opened faster than that
-    // are dropped by the kernel and retried a second, then 3, 7, ... seconds later. So at most 64 wait for
-    // their answer at a time.
+    // and answers a listener only when its source's next data arrives: connections opened in a burst are
+    // dropped by the kernel and retried a second, then 3, 7, ... seconds later. So 8 every 10 ms, and at
+    // most 2000 waiting for their answer.
     rec.reserve(std::size_t(count) * 2);
     while (listeners.opened() < count && Clock::now() < deadline) {
-        while (listeners.opened() < count &&
-               listeners.opened() - listeners.answered() - listeners.closed() < 64) {
+        for (int i = 0; i < 8 && listeners.opened() < count &&
+                        listeners.opened() - listeners.answered() - listeners.closed() < 2000;
+             ++i) {
             const int before = listeners.opened();
             listeners.open();
             if (listeners.opened() == before) {

@@ -72,6 +72,7 @@ public:
         const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
         if (fd < 0 || (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 &&
                        errno != EINPROGRESS)) {
+            lastError_ = errno;
             if (fd >= 0) {
                 ::close(fd);
             }
@@ -158,6 +159,8 @@ public:
         return int(std::count_if(bytes_.begin(), bytes_.end(), [](uint64_t b) { return b > 0; }));
     }
     int closed() const { return closed_; }
+    int failed() const { return failed_; }  // opens refused at once: no descriptor or no port
+    int lastError() const { return lastError_; }
     int opened() const { return int(fds_.size()); }
     // Of the connections from `first` on: how many have been answered, and the longest wait for an answer
     // (an unanswered one counts with its wait so far).
@@ -191,6 +194,7 @@ private:
     std::vector<Clock::time_point> answeredAt_;
     int asking_ = 0;
     int failed_ = 0;
+    int lastError_ = 0;
     int closed_ = 0;
 };
 

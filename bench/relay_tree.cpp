@@ -119,6 +119,7 @@ void receive(Reception& r, const char* data, std::size_t n) {
 // One load client: `count` listeners of one server, a process of its own. Tells the parent on `ready` when
 // all have their first bytes, reads from `control` when to end, then writes what each received to `out`.
 [[noreturn]] void runClient(int port, int count, bool reconnect, int control, int ready, const char* out) {
+    const int asked = count;
     std::vector<Reception> rec;
     std::vector<std::pair<int64_t, bool>> lost;  // closed connections, due for their reconnection
     int64_t end = 0;
@@ -168,7 +169,8 @@ void receive(Reception& r, const char* data, std::size_t n) {
             const int before = listeners.opened();
             listeners.open();
             if (listeners.opened() == before) {
-                break;  // no descriptor or no port: the pump's pause, then again
+                count = listeners.opened();  // out of descriptors or ports: this is as far as it goes
+                break;
             }
             while (rec.size() < std::size_t(listeners.opened())) {
                 rec.emplace_back().opened = nowNs();
@@ -181,9 +183,9 @@ void receive(Reception& r, const char* data, std::size_t n) {
     while (listeners.answered() + listeners.closed() < listeners.opened() && Clock::now() < answers) {
         listeners.pump(100);
     }
-    if (listeners.failed() > 0 || listeners.opened() < count) {
+    if (listeners.failed() > 0 || listeners.opened() < asked) {
         std::printf("  load client of port %d: %d of %d listeners opened, %d opens failed (%s)\n", port,
-                    listeners.opened(), count, listeners.failed(), std::strerror(listeners.lastError()));
+                    listeners.opened(), asked, listeners.failed(), std::strerror(listeners.lastError()));
         std::fflush(stdout);
     }
     const char one = 1;

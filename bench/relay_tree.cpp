@@ -120,6 +120,8 @@ void receive(Reception& r, const char* data, std::size_t n) {
 // all have their first bytes, reads from `control` when to end, then writes what each received to `out`.
 [[noreturn]] void runClient(int port, int count, bool reconnect, int control, int ready, const char* out) {
     const int asked = count;
+    // Opened first: at the end the listeners may have taken every descriptor there is.
+    FILE* f = std::fopen(out, "wb");
     std::vector<Reception> rec;
     std::vector<std::pair<int64_t, bool>> lost;  // closed connections, due for their reconnection
     int64_t end = 0;
@@ -193,7 +195,6 @@ void receive(Reception& r, const char* data, std::size_t n) {
     while (end == 0 || nowNs() < end) {
         listeners.pump(100);
     }
-    FILE* f = std::fopen(out, "wb");
     for (const Reception& r : rec) {
         const uint64_t fixed[7] = {r.bytes,
                                    r.hash,

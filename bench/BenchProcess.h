@@ -77,8 +77,8 @@ inline void pinProcess(pid_t pid, int cpu) {
     }
 }
 
-// Starts a program with its output thrown away.
-inline pid_t spawn(const std::vector<std::string>& args) {
+// Starts a program with its output thrown away, its standard error to errorFd when given.
+inline pid_t spawn(const std::vector<std::string>& args, int errorFd = -1) {
     const pid_t pid = ::fork();
     if (pid == 0) {
         std::vector<char*> argv;
@@ -88,7 +88,7 @@ inline pid_t spawn(const std::vector<std::string>& args) {
         argv.push_back(nullptr);
         const int devnull = ::open("/dev/null", O_RDWR);
         ::dup2(devnull, 1);
-        ::dup2(devnull, 2);
+        ::dup2(errorFd >= 0 ? errorFd : devnull, 2);
         ::execvp(argv[0], argv.data());
         ::_exit(127);
     }

@@ -187,7 +187,8 @@ bool Station::loadSettings() {
 
 bool Station::loadServerFile() {
     step(22);
-    const SettingsRead<QString> server = SettingsStore(ProgramDir()).loadServerUrl();
+    const SettingsStore store(ProgramDir());
+    const SettingsRead<QString> server = store.loadServerUrl();
     if (server.result == SettingsRead<QString>::Result::Missing) {
         return false;
     }
@@ -195,7 +196,7 @@ bool Station::loadServerFile() {
     step(23);
     step(24);
     step(25);
-    const std::string file = SettingsStore(ProgramDir()).path(SettingsStore::kServerFile).toStdString();
+    const std::string file = store.path(SettingsStore::kServerFile).toStdString();
     if (server.result == SettingsRead<QString>::Result::CannotOpen) {
         throw EInOutError(server.problem, file);
     }
@@ -213,7 +214,8 @@ bool Station::loadServerFile() {
 void Station::loadOptionsFile() {
     using Result = SettingsRead<TOptionsRecord>::Result;
     step(31);
-    const SettingsRead<TOptionsRecord> options = SettingsStore(ProgramDir()).loadOptions();
+    const SettingsStore store(ProgramDir());
+    const SettingsRead<TOptionsRecord> options = store.loadOptions();
     if (options.result == Result::Missing) {
         return;
     }
@@ -221,19 +223,17 @@ void Station::loadOptionsFile() {
     step(32);
     step(33);
     step(34);
-    const std::string file = SettingsStore(ProgramDir()).path(SettingsStore::kOptionsFile).toStdString();
+    const std::string file = store.path(SettingsStore::kOptionsFile).toStdString();
     if (options.result == Result::CannotOpen) {
         keepBadOptions_ = true;
         throw EInOutError(options.problem + kKeptAsBad, file);
     }
     step(35);
-    if (options.result == Result::CannotRead) {
+    if (options.result != Result::Read) {
         keepBadOptions_ = true;
-        throw EInOutError(options.problem + kKeptAsBad, file);
-    }
-    if (options.result == Result::TooShort) {
-        keepBadOptions_ = true;
-        throw EInOutError(std::string("Read beyond end of file") + kKeptAsBad, file);
+        const std::string text =
+            options.result == Result::CannotRead ? options.problem : std::string("Read beyond end of file");
+        throw EInOutError(text + kKeptAsBad, file);
     }
     step(36);
     step(37);

@@ -7,7 +7,6 @@
 #include "platform/acm/SimulatedAcm.h"
 #include "platform/wavein/SimulatedWaveIn.h"
 #include "settings/TOptionsRecord.h"
-#include "support/LocalHttpServer.h"
 #include "support/MainformFixture.h"
 
 #include <gtest/gtest.h>
@@ -162,7 +161,7 @@ TEST_F(FormatButtons, UnusableStoredFormatsAreRefusedAtTheStartAndTheButtonsChoo
         auto capture = std::make_shared<vx::wavein::SimulatedWaveIn>();
         env.waveIn = capture;
         TOptionsRecord settings;
-        settings.Port = vxtest::LocalHttpServer::closedPort();
+        settings.Port = vxtest::freeTcpPort();
         settings.Radioname = QStringLiteral("Welle");
         settings.FormatIn = c.in;
         settings.FormatOut = c.out;

@@ -51,18 +51,6 @@ Finished runToEnd(const QString& program, const QStringList& args) {
     return r;
 }
 
-// A TCP port nothing listens on now: the kernel's choice for a socket bound to port 0.
-int freePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    socklen_t len = sizeof a;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
-
 bool accepts(const char* address, int port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in a{};
@@ -160,7 +148,7 @@ TEST(Service, AStartThatFailsEndsTheProgramWithItsReportAndExitCode1) {
     vxtest::writeFile(dir.path(), "Server.ini", "http://127.0.0.1:9/db/\n");
     const Finished r = runToEnd(
         kServer, {"/WO", "--data-dir", dir.path(), "--remote-port", "0", "--capture-device", "alsa:hw:97",
-                  "--radio-name", "Test", "--port", QString::number(freePort()), "--start"});
+                  "--radio-name", "Test", "--port", QString::number(vxtest::freeTcpPort()), "--start"});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_TRUE(r.err.contains(QStringLiteral("DebugStr: ConnectrbtnClick"))) << r.err.toStdString();
 
@@ -213,8 +201,8 @@ TEST(Service, ATypeNotifyServiceHearsReadyOnceOnAirThenStatusWatchdogAndStopping
     vxtest::writeFile(dir.path(), "Server.ini", "http://127.0.0.1:9/db/\n");
     NotifySocket systemd(dir.path() + "/notify");
     ASSERT_TRUE(systemd.bound());
-    const int listenerPort = freePort();
-    const int remotePort = freePort();
+    const int listenerPort = vxtest::freeTcpPort();
+    const int remotePort = vxtest::freeTcpPort();
     QProcessEnvironment env = headlessEnvironment();
     env.insert(QStringLiteral("NOTIFY_SOCKET"), dir.path() + "/notify");
     env.insert(QStringLiteral("WATCHDOG_USEC"), QStringLiteral("200000"));

@@ -189,28 +189,6 @@ private:
     QByteArray output_;
 };
 
-// A TCP port nothing listens on at the moment (on every local IPv4 address, as the station binds). It is
-// taken below the kernel's range for outgoing connections: a port from that range can be handed to one of
-// the many client sockets of a test before the station binds it ("Address already in use").
-inline int freeTcpPort() {
-    static int next = 20000 + int(::getpid() % 1000) * 12;  // test programs run side by side
-    for (int tries = 0; tries < 12000; ++tries) {
-        const int port = next;
-        next = next >= 32000 ? 20000 : next + 1;
-        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_ANY);
-        a.sin_port = htons(uint16_t(port));
-        const bool free = ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-        ::close(fd);
-        if (free) {
-            return port;
-        }
-    }
-    return 0;
-}
-
 // A capture PCM "vxtone" of ALSA's file plugin whose input is a FIFO fed with a sine at the pace of real
 // time (ALSA's null device, the plugin's slave, keeps no time of its own), so the real ALSA backend
 // records a known signal live, without a sound card. Declare it before the station that records it.

@@ -2,6 +2,10 @@
 
 #include <QFile>
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 namespace vxtest {
 
 QString writeFile(const QString& dir, const QString& name, const QByteArray& bytes) {
@@ -16,6 +20,25 @@ QString writeFile(const QString& dir, const QString& name, const QByteArray& byt
 QByteArray readFile(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+int freeTcpPort() {
+    static int next = 20000 + int(::getpid() % 1000) * 12;  // test programs run side by side
+    for (int tries = 0; tries < 12000; ++tries) {
+        const int port = next;
+        next = next >= 32000 ? 20000 : next + 1;
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_ANY);
+        a.sin_port = htons(uint16_t(port));
+        const bool free = ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+        ::close(fd);
+        if (free) {
+            return port;
+        }
+    }
+    return 0;
 }
 
 }  // namespace vxtest

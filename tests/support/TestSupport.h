@@ -88,4 +88,9 @@ inline bool waitUntil(const std::function<bool()>& pred, int timeoutMs = 10000) 
 QString writeFile(const QString& dir, const QString& name, const QByteArray& bytes);
 QByteArray readFile(const QString& path);
 
+// A TCP port nothing listens on at the moment (on every local IPv4 address, as the station binds). It is
+// taken below the kernel's range for outgoing connections: a port from that range can be handed to one of
+// the many client sockets of a test before the station binds it ("Address already in use").
+int freeTcpPort();
+
 }  // namespace vxtest

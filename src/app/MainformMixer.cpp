@@ -108,12 +108,13 @@ void TMainform::restoreVolumeChoice() {
     step(6);
     step(7);
     step(8);
+    const std::string file = store.path(SettingsStore::kVolumeFile).toStdString();
     if (stored.result == Result::CannotOpen) {
-        throw EInOutError(stored.problem, store.path(SettingsStore::kVolumeFile).toStdString());
+        throw EInOutError(stored.problem, file);
     }
     step(9);
     if (stored.result == Result::CannotRead) {
-        throw EInOutError(stored.problem, store.path(SettingsStore::kVolumeFile).toStdString());
+        throw EInOutError(stored.problem, file);
     }
     // A short file or a choice the list no longer has (another sound server, a source gone) is not
     // applied: the station starts as without a file and leaves the file as it is.

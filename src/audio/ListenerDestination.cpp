@@ -8,7 +8,11 @@
 #include <cerrno>
 #include <chrono>
 
-void ListenerDestination::takeIn(std::shared_ptr<const TServerSocket::ConnectionSnapshot> snapshot) {
+void ListenerDestination::followServer() {
+    auto snapshot = server_.Snapshot();
+    if (snapshot == snapshot_) {
+        return;
+    }
     snapshot_ = std::move(snapshot);
     ready_.clear();
     int admitted = 0;
@@ -28,10 +32,7 @@ void ListenerDestination::takeIn(std::shared_ptr<const TServerSocket::Connection
 
 int ListenerDestination::admitted() {
     std::lock_guard lock(mutex_);
-    auto snapshot = server_.Snapshot();
-    if (snapshot != snapshot_) {
-        takeIn(std::move(snapshot));
-    }
+    followServer();
     return admitted_;
 }
 
@@ -40,10 +41,7 @@ void ListenerDestination::write(const char* data, int size) {
     if (size <= 0) {
         return;
     }
-    auto snapshot = server_.Snapshot();
-    if (snapshot != snapshot_) {
-        takeIn(std::move(snapshot));
-    }
+    followServer();
     const auto sendTime = std::chrono::steady_clock::now();
     int refusing = 0;
     uint64_t takenByAll = 0;

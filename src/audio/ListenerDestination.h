@@ -52,7 +52,8 @@ private:
         TServerClientWinSocket* connection;
         TVXSocketData* session;
     };
-    void takeIn(std::shared_ptr<const TServerSocket::ConnectionSnapshot> snapshot);
+    // Takes in the server's connection list when it differs from the one ready_ was made from; under mutex_.
+    void followServer();
 
     TServerSocket& server_;
     std::mutex mutex_;  // a write under way, or close

@@ -61,7 +61,7 @@ TServerSocket::TServerSocket()
     });
     silenceCheck_ = new QTimer(context_.get());
     silenceCheck_->setSingleShot(true);
-    QObject::connect(silenceCheck_, &QTimer::timeout, context_.get(), [this] { closeSilentPeers(); });
+    QObject::connect(silenceCheck_, &QTimer::timeout, context_.get(), [this] { CheckDeadlines(); });
     std::lock_guard lock(link_->mutex);
     link_->server = this;
     link_->wakeFd = wakeFd;
@@ -334,10 +334,6 @@ void TServerSocket::addDeadline(std::chrono::steady_clock::time_point due,
 }
 
 void TServerSocket::CheckDeadlines() {
-    closeSilentPeers();
-}
-
-void TServerSocket::closeSilentPeers() {
     const auto now = Clock();
     while (!silent_.empty() && silent_.front().due <= now) {
         const FirstDataDeadline entry = silent_.front();

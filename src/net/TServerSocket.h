@@ -119,7 +119,6 @@ private:
     void awaitFirstData(const std::shared_ptr<TServerClientWinSocket>& conn);
     void addDeadline(std::chrono::steady_clock::time_point due,
                      const std::shared_ptr<TServerClientWinSocket>& conn, bool request);
-    void closeSilentPeers();
 
     int epollFd_ = -1;
     int listenFd_ = -1;

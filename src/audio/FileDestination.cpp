@@ -6,6 +6,7 @@
 #include <QFileInfo>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -89,6 +90,21 @@ void FileDestination::close() {
     if (fd_ >= 0) {
         ::close(fd_);
         fd_ = -1;
+    }
+}
+
+void FileDestination::closeRemovingIfEmpty() {
+    std::lock_guard lock(mutex_);
+    if (fd_ < 0) {
+        return;
+    }
+    struct stat st {};
+    // Only a plain file: a device or a FIFO given as the file is never removed.
+    const bool empty = ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0;
+    ::close(fd_);
+    fd_ = -1;
+    if (empty) {
+        QFile::remove(path_);
     }
 }
 

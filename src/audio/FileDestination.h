@@ -1,6 +1,6 @@
 #pragma once
 
-#include "audio/BlockDestination.h"
+#include "platform/BlockDestination.h"
 
 #include <QString>
 
@@ -28,6 +28,8 @@ public:
     // while the file is closed.
     void write(const char* data, int size) override;
     void close() override;
+    // Closes the file and deletes it when it is a regular file that holds no byte.
+    void closeRemovingIfEmpty();
     // Closes the file and deletes it: what a start that failed after creating it leaves behind.
     void discard();
     bool isOpen() const;

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "audio/BlockDestination.h"
 #include "net/TServerSocket.h"
+#include "platform/BlockDestination.h"
 
 #include <atomic>
 #include <cstdint>

@@ -1,147 +1,266 @@
 #include "audio/QueuedFileWriter.h"
 
+#include "audio/FileDestination.h"
 #include "platform/IoError.h"
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <vector>
+
+namespace {
+
+// How long a write under way may still take once the drain's time is up: a disk that takes a second
+// for one block is stuck, not slow.
+constexpr int kBlockUnderWayMs = 1000;
+
+}  // namespace
+
+struct QueuedFileWriter::Job {
+    FileDestination file;
+    std::function<void(const std::string&)> onFailure;
+    bool waitWhenFull = false;
+    int64_t maxQueuedBytes = 1;
+    std::atomic<int64_t> written{0};
+
+    std::mutex mutex;
+    std::condition_variable changed;      // queued, written, stopping, ended
+    QString path;                         // guarded by mutex
+    std::deque<std::vector<char>> queue;  // guarded by mutex
+    int64_t queuedBytes = 0;              // guarded by mutex
+    bool stopping = false;                // guarded by mutex: the writer ends once the queue is empty
+    bool failed = false;                  // guarded by mutex
+    bool released = false;                // guarded by mutex: writers do not wait for room
+    bool ended = false;                   // guarded by mutex: the writer's thread is done with the file
+    bool abandoned = false;               // guarded by mutex: the owner gave up waiting; the writer closes
+
+    void dropQueued() {
+        // Swapped out rather than cleared: libstdc++ 12's clear() of an empty deque binds a null
+        // reference, which UndefinedBehaviorSanitizer reports.
+        std::deque<std::vector<char>>().swap(queue);
+        queuedBytes = 0;
+    }
+};
 
 QueuedFileWriter::~QueuedFileWriter() {
     finish(0);
 }
 
+std::shared_ptr<QueuedFileWriter::Job> QueuedFileWriter::job() const {
+    std::lock_guard lock(jobMutex_);
+    return job_;
+}
+
 void QueuedFileWriter::create(const QString& path, int64_t maxQueuedBytes) {
     finish();
-    file_.create(path);
-    startThread(maxQueuedBytes, path);
+    auto job = std::make_shared<Job>();
+    job->file.create(path);
+    job->path = path;
+    job->maxQueuedBytes = std::max<int64_t>(maxQueuedBytes, 1);
+    start(std::move(job));
 }
 
 QString QueuedFileWriter::createNew(const QString& path, int64_t maxQueuedBytes) {
     finish();
-    const QString created = file_.createNew(path);
-    startThread(maxQueuedBytes, created);
+    auto job = std::make_shared<Job>();
+    const QString created = job->file.createNew(path);
+    job->path = created;
+    job->maxQueuedBytes = std::max<int64_t>(maxQueuedBytes, 1);
+    start(std::move(job));
     return created;
 }
 
-void QueuedFileWriter::startThread(int64_t maxQueuedBytes, const QString& path) {
-    std::lock_guard lock(mutex_);
-    path_ = path;
-    maxQueuedBytes_ = std::max<int64_t>(maxQueuedBytes, 1);
-    stopping_ = false;
-    failed_ = false;
-    written_ = 0;
-    open_ = true;
-    thread_ = std::thread([this] { run(); });
+void QueuedFileWriter::start(std::shared_ptr<Job> job) {
+    job->onFailure = OnFailure;
+    job->waitWhenFull = waitWhenFull_;
+    thread_ = std::thread([job] { run(job); });
+    std::lock_guard lock(jobMutex_);
+    job_ = std::move(job);
 }
 
 void QueuedFileWriter::writeNow(const char* data, int size) {
-    file_.write(data, size);
-    written_ += size;
+    if (const auto j = job()) {
+        j->file.write(data, size);
+        j->written += size;
+    }
 }
 
 void QueuedFileWriter::write(const char* data, int size) {
-    if (size <= 0) {
+    const auto j = job();
+    if (size <= 0 || !j) {
         return;
     }
-    std::unique_lock lock(mutex_);
-    if (!open_ || stopping_ || failed_) {
+    std::unique_lock lock(j->mutex);
+    if (j->stopping || j->failed) {
         return;  // closed, or its failure is reported already
     }
-    if (queuedBytes_ + size > maxQueuedBytes_) {
-        if (!waitWhenFull_) {
-            throw EInOutError("The disk did not keep up: more than " + std::to_string(maxQueuedBytes_) +
-                              " bytes waited to be written to \"" + path_.toStdString() + "\"");
+    if (j->queuedBytes + size > j->maxQueuedBytes) {
+        if (!j->waitWhenFull && !j->released) {
+            throw EInOutError("The disk did not keep up: more than " + std::to_string(j->maxQueuedBytes) +
+                              " bytes waited to be written to \"" + j->path.toStdString() + "\"");
         }
-        changed_.wait(lock, [&] { return queuedBytes_ + size <= maxQueuedBytes_ || stopping_ || failed_; });
-        if (stopping_ || failed_) {
+        j->changed.wait(lock, [&] {
+            return j->queuedBytes + size <= j->maxQueuedBytes || j->stopping || j->failed || j->released;
+        });
+        if (j->stopping || j->failed || j->queuedBytes + size > j->maxQueuedBytes) {
             return;
         }
     }
-    queue_.emplace_back(data, data + size);
-    queuedBytes_ += size;
-    changed_.notify_all();
+    j->queue.emplace_back(data, data + size);
+    j->queuedBytes += size;
+    j->changed.notify_all();
 }
 
-void QueuedFileWriter::run() {
-    std::unique_lock lock(mutex_);
+void QueuedFileWriter::run(const std::shared_ptr<Job>& job) {
+    Job& j = *job;
+    std::unique_lock lock(j.mutex);
     for (;;) {
-        changed_.wait(lock, [&] { return !queue_.empty() || stopping_; });
-        if (queue_.empty()) {
-            return;
+        j.changed.wait(lock, [&] { return !j.queue.empty() || j.stopping; });
+        if (j.queue.empty()) {
+            break;
         }
-        std::vector<char> block = std::move(queue_.front());
-        queue_.pop_front();
+        std::vector<char> block = std::move(j.queue.front());
+        j.queue.pop_front();
         lock.unlock();
         std::string failure;
         try {
-            file_.write(block.data(), int(block.size()));
-            written_ += int64_t(block.size());
+            j.file.write(block.data(), int(block.size()));
+            j.written += int64_t(block.size());
         } catch (const std::exception& e) {
             failure = e.what();
         }
         lock.lock();
-        queuedBytes_ -= int64_t(block.size());
+        j.queuedBytes -= int64_t(block.size());
         if (!failure.empty()) {
-            failed_ = true;
-            dropQueued();
-            changed_.notify_all();
+            j.failed = true;
+            j.dropQueued();
+            j.changed.notify_all();
             lock.unlock();
-            if (OnFailure) {
-                OnFailure(failure);
+            if (j.onFailure) {
+                j.onFailure(failure);
             }
-            return;
+            lock.lock();
+            break;
         }
-        changed_.notify_all();
+        j.changed.notify_all();
+    }
+    j.ended = true;
+    j.changed.notify_all();
+    const bool abandoned = j.abandoned;
+    lock.unlock();
+    if (abandoned) {
+        j.file.close();  // given up by its owner, the writer closes the file once the kernel lets it go
     }
 }
 
 void QueuedFileWriter::close() {
-    std::lock_guard lock(mutex_);
-    dropQueued();
-    stopping_ = true;
-    changed_.notify_all();
+    if (const auto j = job()) {
+        std::lock_guard lock(j->mutex);
+        j->dropQueued();
+        j->stopping = true;
+        j->changed.notify_all();
+    }
 }
 
-void QueuedFileWriter::stopThread() {
-    {
-        std::lock_guard lock(mutex_);
-        stopping_ = true;
-        changed_.notify_all();
+void QueuedFileWriter::releaseWaiting() {
+    if (const auto j = job()) {
+        std::lock_guard lock(j->mutex);
+        j->released = true;
+        j->changed.notify_all();
+    }
+}
+
+// True when the writer's thread has ended within waitMs (and was joined); else it is left running.
+bool QueuedFileWriter::stopThread(int waitMs) {
+    const auto j = job();
+    bool ended = true;
+    if (j) {
+        std::unique_lock lock(j->mutex);
+        j->stopping = true;
+        j->changed.notify_all();
+        ended = j->changed.wait_for(lock, std::chrono::milliseconds(std::max(waitMs, 0)),
+                                    [&] { return j->ended; });
+        j->abandoned = !ended;
     }
     if (thread_.joinable()) {
-        thread_.join();
-    }
-    std::lock_guard lock(mutex_);
-    open_ = false;
-}
-
-void QueuedFileWriter::finish(int drainMs) {
-    {
-        std::unique_lock lock(mutex_);
-        stopping_ = true;
-        changed_.notify_all();
-        const bool drained = changed_.wait_for(lock, std::chrono::milliseconds(drainMs),
-                                               [&] { return queue_.empty() || failed_; });
-        if (!drained) {
-            dropQueued();  // the disk had its time; a block under way is still finished
+        if (ended) {
+            thread_.join();
+        } else {
+            thread_.detach();  // stuck in the kernel: it holds the job, which outlives us if need be
         }
     }
-    stopThread();
-    file_.close();
+    return ended;
+}
+
+bool QueuedFileWriter::finish(int drainMs) {
+    const auto j = job();
+    if (!j) {
+        return true;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(drainMs, 0));
+    {
+        std::unique_lock lock(j->mutex);
+        j->stopping = true;
+        j->changed.notify_all();
+        // A disk that takes no block for as long as one may take is stuck: draining ends there too.
+        int64_t progress = j->written;
+        while (!j->queue.empty() && !j->failed) {
+            const auto until = std::min(
+                deadline, std::chrono::steady_clock::now() + std::chrono::milliseconds(kBlockUnderWayMs));
+            if (j->changed.wait_until(lock, until, [&] { return j->queue.empty() || j->failed; })) {
+                break;
+            }
+            if (std::chrono::steady_clock::now() >= deadline || j->written == progress) {
+                j->dropQueued();  // the disk had its time; a block under way is still finished
+                break;
+            }
+            progress = j->written;
+        }
+    }
+    // A block under way gets its second, even when draining took all the time there was.
+    const bool ended = stopThread(kBlockUnderWayMs);
+    if (ended) {
+        if (removeIfEmpty_) {
+            j->file.closeRemovingIfEmpty();
+        } else {
+            j->file.close();
+        }
+    }
+    return ended;
 }
 
 void QueuedFileWriter::discard() {
+    const auto j = job();
+    if (!j) {
+        return;
+    }
     close();
-    stopThread();
-    file_.discard();
+    if (stopThread(kBlockUnderWayMs)) {
+        j->file.discard();
+    }
 }
 
 bool QueuedFileWriter::isOpen() const {
-    std::lock_guard lock(mutex_);
-    return open_ && !stopping_ && !failed_;
+    const auto j = job();
+    if (!j) {
+        return false;
+    }
+    std::lock_guard lock(j->mutex);
+    return !j->stopping && !j->failed;
 }
 
-void QueuedFileWriter::dropQueued() {
-    // Swapped out rather than cleared: libstdc++ 12's clear() of an empty deque binds a null reference,
-    // which UndefinedBehaviorSanitizer reports.
-    std::deque<std::vector<char>>().swap(queue_);
-    queuedBytes_ = 0;
+QString QueuedFileWriter::fileName() const {
+    const auto j = job();
+    if (!j) {
+        return QString();
+    }
+    std::lock_guard lock(j->mutex);
+    return QString(j->path.constData(), j->path.size());  // a deep copy: the caller may be on another thread
+}
+
+int64_t QueuedFileWriter::bytesWritten() const {
+    const auto j = job();
+    return j ? j->written.load(std::memory_order_relaxed) : 0;
 }

@@ -1,31 +1,33 @@
 #pragma once
 
-#include "audio/BlockDestination.h"
-#include "audio/FileDestination.h"
+#include "platform/BlockDestination.h"
 
 #include <QString>
 
-#include <atomic>
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
-#include <vector>
 
 // A file that blocks are appended to on a thread of its own: the MP3 copy and the recording. A disk that
 // stalls (a network folder, a USB stick) holds up this thread only; the block's road only queues.
 // The queue is bounded: when it is full, a copy ends with an error (write throws) while a recording,
 // which has no listener to keep waiting, waits for its disk (setWaitWhenFull).
-// Thread contract: write() on the thread that carries the block; the rest on the owner's thread.
-// OnFailure runs on the writer's thread, once per file, when the disk refuses a block.
+// A write stuck in the kernel never holds the owner for good: finish() gives such a writer up after its
+// deadline and leaves it the file, which it closes whenever the kernel lets it go.
+// Thread contract: write() on the thread that carries the block; fileName(), bytesWritten(), isOpen()
+// and releaseWaiting() on any thread; the rest on the owner's thread. OnFailure runs on the writer's
+// thread, once per file, when the disk refuses a block; it is set before create().
 class QueuedFileWriter : public BlockDestination {
 public:
     ~QueuedFileWriter() override;
 
     void setWaitWhenFull(bool wait) { waitWhenFull_ = wait; }
+    // finish() removes a file (a regular one) that received no byte: a copy of a broadcast shorter than a
+    // block would only be litter.
+    void setRemoveIfEmpty(bool remove) { removeIfEmpty_ = remove; }
     std::function<void(const std::string& message)> OnFailure;
 
     // Ends the previous file (as finish() does), then creates this one; throws EInOutError.
@@ -40,34 +42,33 @@ public:
     // Gives the file up after a failure: what waits is dropped and the writer ends after the block it
     // is writing. Does not wait for the disk.
     void close() override;
+    // A write() waiting for room returns at once, and later ones drop their block while the queue is
+    // full, until the next file: the stop must not wait for a disk that does not move.
+    void releaseWaiting();
     // Writes what is queued, waiting at most drainMs for the disk, then closes the file; what the disk
-    // did not take by then is dropped. Whole blocks only: a block under way is finished.
-    void finish(int drainMs = 5000);
+    // did not take by then is dropped. Whole blocks only: a block under way is finished, or, when even
+    // that does not end within drainMs, the writer is given up (false) and closes the file itself later.
+    bool finish(int drainMs = 5000);
     // Gives up and deletes the file: what a start that failed after creating it leaves behind.
     void discard();
     // Open and taking blocks: not after a failure or once it is being closed.
     bool isOpen() const;
-    QString fileName() const { return file_.fileName(); }  // waits for a write under way
-    int64_t bytesWritten() const { return written_.load(std::memory_order_relaxed); }
+    // Never waits for the disk: the name is kept beside the queue, not under the file's lock.
+    QString fileName() const;
+    int64_t bytesWritten() const;
 
 private:
-    void run();
-    void startThread(int64_t maxQueuedBytes, const QString& path);
-    void stopThread();
-    void dropQueued();  // with mutex_ held
+    struct Job;
+    static void run(const std::shared_ptr<Job>& job);
+    std::shared_ptr<Job> job() const;
+    void start(std::shared_ptr<Job> job);
+    bool stopThread(int waitMs);
 
-    FileDestination file_;
-    // The file's name for the worker's error text: asking file_ would wait for a stalled write.
-    QString path_;  // guarded by mutex_
     bool waitWhenFull_ = false;
-    mutable std::mutex mutex_;
-    std::condition_variable changed_;  // queued, written, stopping
-    std::deque<std::vector<char>> queue_;
-    int64_t queuedBytes_ = 0;
-    int64_t maxQueuedBytes_ = 0;
-    bool open_ = false;      // the writer thread runs
-    bool stopping_ = false;  // the writer ends once the queue is empty
-    bool failed_ = false;
-    std::thread thread_;
-    std::atomic<int64_t> written_{0};
+    bool removeIfEmpty_ = false;
+    // The current file and its queue, shared with its writer's thread so that a writer stuck in the
+    // kernel can be left behind without anything freed under it.
+    mutable std::mutex jobMutex_;
+    std::shared_ptr<Job> job_;  // guarded by jobMutex_; replaced on the owner's thread only
+    std::thread thread_;        // owner's thread only
 };

@@ -58,6 +58,12 @@ void TACMIn::Open(TAudioFormat Format) {
         for (int i = 0; i < int(numBuffers_); ++i) {
             addBuffer();
         }
+        if (OnBlockCaptured) {
+            check("WaveIn-Open", device_->setFilledHook(
+                                     handle_, [this, opening](const WAVEHDR& h) { handOver(opening, h); }));
+            std::lock_guard lock(deliveryMutex_);
+            deliveringOpening_ = opening;
+        }
         check("WaveIn-Start", device_->start(handle_));
     } catch (...) {
         abandonOpen();
@@ -80,6 +86,7 @@ void TACMIn::addBuffer() {
 // An Open that failed part-way gives the device and the buffers back, so the next Open does not find
 // the device still in use and nothing stays allocated.
 void TACMIn::abandonOpen() {
+    StopDelivery();
     if (handle_ != nullptr) {
         device_->reset(handle_);
     }
@@ -152,7 +159,25 @@ void TACMIn::bufferDone(uint64_t opening, WAVEHDR* h, uint32_t error) {
     check("WaveInAddBuffer", device_->addBuffer(handle_, h, sizeof(WAVEHDR)));
 }
 
+void TACMIn::StopDelivery() {
+    std::lock_guard lock(deliveryMutex_);
+    deliveringOpening_ = 0;
+}
+
+void TACMIn::handOver(uint64_t opening, const WAVEHDR& h) {
+    std::lock_guard lock(deliveryMutex_);
+    if (opening != deliveringOpening_) {
+        return;  // stopped, or a capture thread of an earlier opening finishing its last buffer
+    }
+    try {
+        OnBlockCaptured(this, h.lpData, int(h.dwBytesRecorded));
+    } catch (...) {
+        // Nowhere to go on the capture thread; the handler reports its own failures.
+    }
+}
+
 void TACMIn::Close() {
+    StopDelivery();
     if (!active_) {
         return;
     }

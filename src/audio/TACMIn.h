@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <vector>
 
@@ -26,10 +27,13 @@ using TCaptureErrorEvent = std::function<void(TACMIn* Sender, const EACMIn& E)>;
 // Buffers queued at open; 2..64 by design, not checked by the setter.
 using TACMBufferCount = uint8_t;
 
-// Records from a wave input device in NumBuffers rotating buffers of BufferSize bytes and hands every
-// filled buffer to OnBufferFull, then queues it again. A device that fails while it records closes the
-// capture and raises OnError (without a handler the error goes to the event loop's error report).
-// Thread contract: owner's thread only; OnBufferFull and OnError run there too, from the event loop.
+// Records from a wave input device in NumBuffers rotating buffers of BufferSize bytes. Every filled
+// buffer goes first to OnBlockCaptured on the device's capture thread (the block's road, which must not
+// wait for the owner's thread), then, as a notice, to OnBufferFull on the owner's thread, and is queued
+// again there. A device that fails while it records closes the capture and raises OnError (without a
+// handler the error goes to the event loop's error report).
+// Thread contract: owner's thread only, except OnBlockCaptured; OnBufferFull and OnError run on the
+// owner's thread, from the event loop. The events are set before Open.
 class TACMIn {
 public:
     // The capture device is the caller's choice (main() or a test); without one this throws
@@ -49,8 +53,15 @@ public:
     void SetNumBuffers(TACMBufferCount v);
     const TAudioFormat& Format() const { return format_; }
 
+    // Runs on the capture thread for every filled buffer of the current opening, one at a time, before
+    // OnBufferFull's notice is posted. Must not throw nor wait for the owner's thread.
+    TBufferFullEvent OnBlockCaptured;
     TBufferFullEvent OnBufferFull;
     TCaptureErrorEvent OnError;
+
+    // No block reaches OnBlockCaptured any more once this returns (a hand-over under way has finished);
+    // the next Open hands blocks over again. Close does it first.
+    void StopDelivery();
 
     // The message for a failed step; empty for code 0.
     static std::string ErrorText(const char* step, uint32_t code);
@@ -68,6 +79,7 @@ private:
     void release(vx::wavein::WAVEHDR* h);
     Buffer* find(vx::wavein::WAVEHDR* h);
     void abandonOpen();
+    void handOver(uint64_t opening, const vx::wavein::WAVEHDR& h);
 
     bool active_ = false;
     std::vector<std::unique_ptr<Buffer>> buffers_;  // allocation order
@@ -82,4 +94,7 @@ private:
     // new opening happens to live at the same address.
     uint64_t opening_ = 0;
     bool destroying_ = false;
+    // Held by the capture thread while it hands a block over, so that the stop can wait for it.
+    std::mutex deliveryMutex_;
+    uint64_t deliveringOpening_ = 0;  // guarded by deliveryMutex_; 0: none is handed over
 };

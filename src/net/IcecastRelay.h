@@ -1,6 +1,6 @@
 #pragma once
 
-#include "audio/BlockDestination.h"
+#include "platform/BlockDestination.h"
 #include "platform/IcecastTarget.h"
 
 #include <QString>

@@ -67,6 +67,9 @@ Station::Station(const StationEnvironment& env, QObject* parent)
 }
 
 Station::~Station() {
+    if (ACMI) {
+        ACMI->StopDelivery();  // capture starts no run on a worker that goes
+    }
     if (Thread) {
         Thread->DoAction(taTerminate);
         Thread->WaitForRun(10000);

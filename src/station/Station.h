@@ -203,6 +203,8 @@ public:
     uint64_t ListedGeneration = ~uint64_t{0};
     int DirectoryDeadlineMs = 20000;
     int OffAirDeadlineMs = 5000;
+    // How long the stop waits for a run that still converts before it leaves the codec stream to it.
+    int RunEndWaitMs = 10000;
     std::atomic<int> LineCapacity{0};
     std::atomic<uint64_t> LineLoad{0};
     std::atomic<uint64_t> BroadcastSerial{0};
@@ -212,6 +214,8 @@ public:
     std::function<void()> EndProcess;
     // Bytes of the last block sent, and the line load it caused (0..1). Any thread.
     std::atomic<int> BytesLastBlock{0};
+    // Captured blocks that found the previous run still converting or sending, and so never went out.
+    std::atomic<uint64_t> DroppedBlocks{0};
 
     // --- Directory (StationDirectory.cpp) ---------------------------------------------------------------
     void Register();    // "Anmeldung"
@@ -277,7 +281,12 @@ private:
     void openMp3Copy(OpenedSteps& opened);
     void openAudioPath(int firstStep, OpenedSteps& opened);
     void undoFailedStart(const OpenedSteps& opened);
+    // Ends the worker's run for the stop; false when it did not end in time.
+    bool endRun();
+    // A recording that failed: record mode ends, the file is closed, a record-only capture stops.
+    void endFailedRecording();
 
+    void ACMIBlockCaptured(TACMIn* Sender, const void* Data, int Size);  // capture thread
     void ACMIBufferFull(TACMIn* Sender, const void* Data, int Size);
     void measureInput(const void* data, int size);
     void endSilence(const QString& why);
@@ -344,6 +353,8 @@ private:
     QDateTime silentSince_;
     bool deadAir_ = false;
     bool keepBadOptions_ = false;
+    // The recording failed and has been closed: its "Stop" has nothing left to report.
+    bool recordingFailed_ = false;
     // What construction found wrong, reported when start-up begins and someone listens.
     QStringList startupMessages_;
 };

@@ -4,6 +4,7 @@
 #include "audio/TACMConvertor.h"
 #include "audio/TACMIn.h"
 #include "net/TVXSocketData.h"
+#include "platform/IoError.h"
 #include "platform/Posting.h"
 #include "platform/ScopeGuard.h"
 #include "station/EConvertError.h"
@@ -18,12 +19,14 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <exception>
+#include <stdexcept>
 
 namespace {
 
 // A run converts one block and hands it to every listener without waiting on any of them, so it ends
-// well within the block's second; this bound only keeps a stuck codec from hanging the stop.
-constexpr int kRunEndWaitMs = 10000;
+// well within the block's second.
+constexpr int kRunEndWaitMs = 1000;
 
 // A sound server restarts within a few seconds, and a device plugged in again is ready as soon; trying
 // more often only costs a failed open each time.
@@ -59,6 +62,7 @@ void Station::buildBroadcast() {
         vx::postTo(this, [this, errors] { emit errorsShown(errors); });
     };
     Mp3File = std::make_unique<QueuedFileWriter>();
+    Mp3File->setRemoveIfEmpty(true);
     RecordFile = std::make_unique<QueuedFileWriter>();
     // A recording has no listener to keep waiting: it waits for its disk rather than lose blocks.
     RecordFile->setWaitWhenFull(true);
@@ -70,6 +74,10 @@ void Station::buildBroadcast() {
     RecordFile->OnFailure = [this](const std::string& message) {
         Recording = false;
         reportFromWorker(message, QStringLiteral("ThreadExecute"), 5);
+        vx::postTo(this, [this] { Guarded([this] { endFailedRecording(); }); });
+    };
+    ACMI->OnBlockCaptured = [this](TACMIn* sender, const void* data, int size) {
+        ACMIBlockCaptured(sender, data, size);
     };
     // Not guarded: an error goes through the capture component (which then takes that buffer out of its
     // rotation) to the event loop's error report.
@@ -200,6 +208,13 @@ void Station::openMp3Copy(OpenedSteps& opened) {
 }
 
 void Station::openAudioPath(int firstStep, OpenedSteps& opened) {
+    if (ACMC->Active()) {
+        // A stop whose run did not end left the codec stream to it.
+        if (!Thread->WaitForRun(0)) {
+            throw std::runtime_error("The worker run of the last broadcast has still not ended");
+        }
+        ACMC->SetActive(false);
+    }
     step(firstStep);
     ACMC->SetInputBufferSize(int(ACMC->FormatIn.avgBytesPerSec()));  // one second of input
     step(firstStep + 1);
@@ -208,8 +223,14 @@ void Station::openAudioPath(int firstStep, OpenedSteps& opened) {
     ACMC->SetActive(true);
     opened.push_back([this] { ACMC->SetActive(false); });
     step(firstStep + 3);
+    LineCapacity = lineCapacity(settings_.upload);  // the first block's run needs it at once
     ACMI->Open(ACMC->FormatIn);
-    opened.push_back([this] { ACMI->Close(); });
+    opened.push_back([this] {
+        ACMI->Close();
+        // Capture may have started a run already; the codec stream closed next is its input.
+        Thread->DoAction(taTerminate);
+        Thread->WaitForRun(RunEndWaitMs);
+    });
 }
 
 void Station::undoFailedStart(const OpenedSteps& opened) {
@@ -235,41 +256,76 @@ void Station::Stop() {
     }
     ++StopCount;
     transition(StationEvent::StopBegun);
-    // However the stop ends, the station is stopped: what failed has been reported.
+    // However the stop ends, the station is stopped: each step below runs even when one before failed,
+    // and the first failure is reported once, at the end.
     const vx::ScopeGuard stopped([this] { transition(StationEvent::StopDone); });
-    DirectoryOffAir();  // steps 1-8; shows its messages while the broadcast still runs
+    std::exception_ptr failure;
+    auto attempt = [&failure](auto&& close) {
+        try {
+            close();
+        } catch (...) {
+            if (!failure) {
+                failure = std::current_exception();
+            }
+        }
+    };
+    attempt([this] { DirectoryOffAir(); });  // steps 1-8; shows its messages while the broadcast still runs
     step(9);
     DBTimer->stop();
     step(10);
-    ServerVandorixClient->SetActive(false);
+    attempt([this] { ServerVandorixClient->SetActive(false); });
     step(11);
-    Thread->DoAction(taTerminate);
-    // A run still converting or sending uses the codec stream and the MP3 copy closed below.
-    if (!Thread->WaitForRun(kRunEndWaitMs)) {
-        throw std::runtime_error("The worker run did not end");
+    const bool runEnded = endRun();
+    if (!runEnded && !failure) {
+        failure = std::make_exception_ptr(std::runtime_error("The worker run did not end"));
     }
     DebugStr = QStringLiteral("DisconnectrbtnClick");  // the run wrote its own name meanwhile
     Listeners->close();  // the descriptors of the connections closed above go with it
     ++BroadcastSerial;
     convertFailing_ = false;
-    RelayStop();
+    attempt([this] { RelayStop(); });
     step(12);
-    ACMC->SetActive(false);
+    if (runEnded) {
+        // Else the run still converts: the codec stream is left to it, and the next start closes it.
+        attempt([this] { ACMC->SetActive(false); });
+    }
     step(13);
     CaptureRetry->stop();
     CaptureLost = false;
-    ACMI->Close();
+    attempt([this] { ACMI->Close(); });
     inputStopped();
     step(14);
     if (Mp3Recording) {
         step(15);
         Mp3Recording = false;
     }
-    Mp3File->finish();  // also one that failed and waits to be closed
+    // Also one that failed and waits to be closed. A disk stuck in the kernel does not hold the stop:
+    // its writer is given up and closes the file when the kernel lets it go.
+    if (!Mp3File->finish() && !failure) {
+        failure = std::make_exception_ptr(EInOutError("The disk did not finish writing \"" +
+                                                      Mp3File->fileName().toStdString() +
+                                                      "\"; the copy was left to it"));
+    }
     step(16);
     clearListeners();
     emit lineLoadShown(-1, 0);
     StatsTimer->stop();
+    if (failure) {
+        std::rethrow_exception(failure);
+    }
+}
+
+bool Station::endRun() {
+    // Capture starts no run from here on, so the one waited for below is the last.
+    ACMI->StopDelivery();
+    Thread->DoAction(taTerminate);
+    // A run still converting or sending uses the codec stream and the files closed after it. One held
+    // by a recording that waits for a stalled disk lets go of its block.
+    if (Thread->WaitForRun(kRunEndWaitMs)) {
+        return true;
+    }
+    RecordFile->releaseWaiting();
+    return Thread->WaitForRun(RunEndWaitMs);
 }
 
 void Station::ACMIError(TACMIn* /*Sender*/, const std::exception& E) {
@@ -322,24 +378,34 @@ QString Station::DateTimetoFilename(const QDateTime& DateTime) {
     return text;
 }
 
+void Station::ACMIBlockCaptured(TACMIn* /*Sender*/, const void* Data, int Size) {
+    // The capture thread: the codec stream is open while capture hands blocks over (the stop and a
+    // failed start end the hand-over before they close it). A block that finds the previous run still
+    // busy is dropped before it could overwrite the input that run converts.
+    if (Thread->State() != tsIdle) {
+        ++DroppedBlocks;
+        return;
+    }
+    const int bytes = std::clamp(Size, 0, ACMC->InputBufferSize());
+    if (bytes > 0) {
+        std::memcpy(ACMC->BufferIn(), Data, std::size_t(bytes));
+    }
+    try {
+        Thread->DoAction(taRun);
+    } catch (const std::exception& e) {
+        reportFromWorker(e.what(), QStringLiteral("ACMIBufferFull"), 3);
+    }
+}
+
 void Station::ACMIBufferFull(TACMIn* /*Sender*/, const void* Data, int Size) {
     trace("ACMIBufferFull");
     step(1);
     CaptureLost = false;
     measureInput(Data, Size);
     const double now = timeOfDay();
-    // A block that finds the previous run still busy is dropped before it could overwrite the input
-    // that run converts.
-    if (Thread->State() == tsIdle && ACMC->Active()) {
-        step(2);
-        const int bytes = std::clamp(Size, 0, ACMC->InputBufferSize());
-        if (bytes > 0) {
-            std::memcpy(ACMC->BufferIn(), Data, std::size_t(bytes));
-        }
-        LineCapacity = lineCapacity(settings_.upload);
-        step(3);
-        Thread->DoAction(taRun);
-    }
+    // The block itself has gone to the worker already, on the capture thread; this notice only
+    // measures and shows it, and sets the line capacity for the next run.
+    LineCapacity = lineCapacity(settings_.upload);
     step(4);
     RefreshMs = uint32_t(std::fabs(now - LastBlockTime) * 86400000.0 + 1e-6);
     step(5);

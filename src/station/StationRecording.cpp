@@ -52,16 +52,29 @@ void Station::StartRecording() {
     step(2);
     // A "Start" during a recording makes the file afresh; no block may reach it before its header.
     Recording = false;
+    recordingFailed_ = false;
     RecordFile->finish();
+    // A file that cannot be made or take its header is a failed recording, reported once (the throw).
+    vx::ScopeGuard failed([this] { endFailedRecording(); });
     step(4);
     RecordFile->create(RecordFileName,
                        kRecordQueueSeconds * int64_t(std::max(ACMC->FormatOut.avgBytesPerSec(), 1u)));
     step(5);
-    // A header that fails leaves the file open and empty (a write cut short is cut back): "Stop" closes
-    // it, and a playback of it refuses it at once.
     const TAudioFormat format = ACMC->FormatOut;
     RecordFile->writeNow(reinterpret_cast<const char*>(format.data()), TAudioFormat::kSize);
+    failed.dismiss();
     Recording = true;
+}
+
+void Station::endFailedRecording() {
+    Recording = false;
+    RecordMode = false;
+    recordingFailed_ = true;
+    // The writer has ended with its failure: closing the file waits for no disk.
+    RecordFile->finish(0);
+    if (state_ == StationState::RecordOnly) {
+        Guarded([this] { Stop(); });  // the capture ran for the recording alone
+    }
 }
 
 void Station::StopRecording() {
@@ -71,6 +84,10 @@ void Station::StopRecording() {
     step(2);
     Recording = false;
     step(3);
+    // A recording that failed was reported and closed then; its "Stop" has nothing more to say.
+    if (std::exchange(recordingFailed_, false)) {
+        return;
+    }
     if (!RecordFile->isOpen()) {
         throw EInOutError(kFileNotOpen);
     }

@@ -89,7 +89,8 @@ void Station::End() {
     trace("RemoteControlClientRead");
     step(6);
     auto ende = [this] {
-        Stop();
+        // The process ends even when the stop failed part-way; the failure has been reported.
+        Guarded([this] { Stop(); });
         step(7);
         QThread::msleep(2000);
         EndProcess();

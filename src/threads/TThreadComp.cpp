@@ -145,6 +145,7 @@ void TThreadComp::DoAction(TThreadAction action) {
                     run_->freeOnTerminate = FreeOnTerminate;
                     run_->priority = priority_;
                     run_->suspended = StartSuspended;
+                    run_->announce = bool(OnTerminating);
                     handed_ = run_.get();
                     changed_.notify_all();
                     state_ = StartSuspended ? tsSuspended : tsRunning;
@@ -171,7 +172,8 @@ void TThreadComp::DoAction(TThreadAction action) {
                 if (state_ != tsIdle && run_) {
                     // A run that was asked to terminate is only ended: its end is announced to no one,
                     // by the kill or by its thread. A running or suspended one is announced here.
-                    announceKill = state_ != tsTerminated && !run_->noticeDone;
+                    announceKill =
+                        state_ != tsTerminated && !run_->noticeDone && std::exchange(NotifyPending, false);
                     run_->terminated = true;
                     run_->killed = true;
                     run_->suspended = false;
@@ -182,8 +184,7 @@ void TThreadComp::DoAction(TThreadAction action) {
                 break;
         }
     }
-    if (announceKill && NotifyPending) {
-        NotifyPending = false;
+    if (announceKill) {
         if (OnTerminating) {
             OnTerminating(this);
         }
@@ -209,7 +210,9 @@ void TThreadComp::runThread(Run* run) {
     {
         std::unique_lock lock(mutex_);
         changed_.wait(lock, [run] { return !run->suspended || run->terminated; });
-        if (!run->noticeDone) {
+        if (!run->noticeDone && !run->announce) {
+            run->noticeDone = true;  // nobody to tell: the run ends without the creating thread
+        } else if (!run->noticeDone) {
             run->noticeWanted = true;
             announce = true;
             changed_.notify_all();  // a caller in WaitForRun carries the notice out itself
@@ -235,11 +238,13 @@ void TThreadComp::runThread(Run* run) {
 }
 
 void TThreadComp::carryOutNotice() {
+    bool fire = false;
     {
         std::lock_guard lock(mutex_);
         if (!run_ || !run_->noticeWanted || run_->noticeDone) {
             return;  // carried out already (by a waiting caller or a kill)
         }
+        fire = std::exchange(NotifyPending, false);
     }
     // The run's thread goes on even when OnTerminating fails.
     struct Release {
@@ -250,8 +255,7 @@ void TThreadComp::carryOutNotice() {
             self->changed_.notify_all();
         }
     } release{this};
-    if (NotifyPending) {
-        NotifyPending = false;
+    if (fire) {
         if (OnTerminating) {
             OnTerminating(this);
         }

@@ -30,9 +30,12 @@ public:
 // thousands of listeners measurably slower than one that keeps its place. Between runs that thread waits
 // at the priority it inherited, so each run begins as a fresh thread would.
 //
-// Thread contract: construction, destruction, DoAction, the priority setter, WaitForRun and OnTerminating
-// belong to the creating thread, which must run a Qt event loop for end notices to arrive. OnExecute runs
-// on the run's thread; Terminated() may be called from anywhere.
+// Thread contract: construction, destruction, the priority setter, WaitForRun and OnTerminating belong to
+// the creating thread, which must run a Qt event loop for end notices to arrive; DoAction may come from
+// one other thread too (capture starts the runs). OnExecute runs on the run's thread; State() and
+// Terminated() may be called from anywhere. The events are set before the first run.
+// A run waits for its end notice on the creating thread only when there is one (OnTerminating set):
+// without one, a busy creating thread holds up no run.
 //
 // Linux has no safe way to suspend or kill another thread, so both are cooperative:
 // - taSuspend holds the run at its next pause point (before OnExecute starts, and before its end notice);
@@ -97,6 +100,7 @@ private:
         bool freeOnTerminate = true;
         bool noticeWanted = false;
         bool noticeDone = false;
+        bool announce = false;    // OnTerminating was set when the run began
         bool threadDone = false;  // the thread touches nothing of the component any more
         TThreadPriority priority = tpNormal;
     };
@@ -119,7 +123,7 @@ private:
     int inheritedNice_ = 0;
     TThreadPriority priority_ = tpNormal;
     TThreadState state_ = tsIdle;
-    bool NotifyPending = false;  // window thread only
+    bool NotifyPending = false;  // guarded by mutex_
     // Receives the queued end notices on the creating thread.
     std::unique_ptr<QObject> context_;
 };

@@ -88,42 +88,64 @@ TEST(Recording, StartDuringABroadcastDivertsTheBlocksFromTheListenersToTheFileUn
 }
 
 // "RecordtoFile" cancelled starts nothing; "Start" leaves the file with its header alone until the first
-// block; a header that the disk refuses is reported and leaves the file open for "Stop" to close.
-TEST(Recording, TheFileHoldsItsHeaderAloneUntilTheFirstBlockAndAFailedHeaderLeavesItToStop) {
+// block. A recording that fails, at its header or at a later block, is reported once, ends record mode
+// and its record-only capture and closes its file; the "Stop" after it reports nothing more.
+TEST(Recording, TheFileHoldsItsHeaderAloneUntilTheFirstBlockAndAFailedRecordingEndsRecordModeOnce) {
     auto capture = std::make_shared<vx::wavein::SimulatedWaveIn>();
     LiveStation s(capture, std::make_shared<vx::acm::SimulatedAcm>());  // 7 bytes a block
     TMainform& w = s.w();
+    Station& st = w.station();
     w.RecordtoFileBtn->click();  // the save dialog cancelled
-    EXPECT_FALSE(w.station().RecordMode);
-    EXPECT_FALSE(w.station().ACMC->Active());
+    EXPECT_FALSE(st.RecordMode);
+    EXPECT_FALSE(st.ACMC->Active());
     EXPECT_TRUE(s.settingsUnlocked());
     EXPECT_TRUE(s.dialogs.messages.isEmpty());
 
     const QString path = s.path(QStringLiteral("aufnahme.ktv"));
     s.dialogs.fileAnswers = {path};
     w.RecordtoFileBtn->click();
-    ASSERT_TRUE(w.station().ACMC->Active());
+    ASSERT_TRUE(st.ACMC->Active());
     {
         const vxtest::FileSizeLimit fullDisk(100);
         w.Button1->click();
     }
     ASSERT_EQ(s.dialogs.messages.size(), 2);
     EXPECT_EQ(s.dialogs.messages[1], Station::reportText("Disk full", "Button1Click", 5));
-    EXPECT_FALSE(w.station().Recording);
-    EXPECT_TRUE(QFileInfo::exists(path));
+    EXPECT_FALSE(st.Recording);
+    EXPECT_FALSE(st.RecordMode) << "a failed recording left the record mode armed";
+    EXPECT_FALSE(st.ACMC->Active()) << "the record-only capture went on encoding for no file";
+    EXPECT_FALSE(capture->isOpen());
+    EXPECT_FALSE(st.RecordFile->isOpen());
+    EXPECT_TRUE(s.settingsUnlocked());
     w.Button2->click();
-    EXPECT_EQ(s.dialogs.messages.size(), 2) << "Stop found no file open";
+    EXPECT_EQ(s.dialogs.messages.size(), 2) << s.dialogs.messages.join('|').toStdString();
 
     s.dialogs.fileAnswers = {path};
     w.RecordtoFileBtn->click();
     w.Button1->click();
-    const QByteArray header = w.station().ACMC->FormatOut.toBytes();
+    const QByteArray header = st.ACMC->FormatOut.toBytes();
     EXPECT_EQ(vxtest::readFile(path), header);
     ASSERT_TRUE(s.oneBlock(*capture));
-    EXPECT_TRUE(vxtest::waitUntil([&] { return vxtest::readFile(path) == header + QByteArray(7, '\xAB'); }));
+    const QByteArray oneBlock = header + QByteArray(7, '\xAB');
+    EXPECT_TRUE(vxtest::waitUntil([&] { return vxtest::readFile(path) == oneBlock; }));
+    ASSERT_EQ(s.dialogs.messages.size(), 3);
+
+    // The disk fills up under the next block: one report, and the recording ends as above.
+    {
+        const vxtest::FileSizeLimit fullDisk(rlim_t(oneBlock.size()) + 3);
+        ASSERT_TRUE(s.oneBlock(*capture));
+        ASSERT_TRUE(vxtest::waitUntil([&] { return !st.ACMC->Active(); }))
+            << s.dialogs.messages.join('|').toStdString();
+    }
+    ASSERT_EQ(s.dialogs.messages.size(), 4) << s.dialogs.messages.join('|').toStdString();
+    EXPECT_TRUE(s.dialogs.messages[3].startsWith(QStringLiteral("Disk full")))
+        << s.dialogs.messages[3].toStdString();
+    EXPECT_FALSE(st.RecordMode);
+    EXPECT_FALSE(st.RecordFile->isOpen());
+    EXPECT_EQ(vxtest::readFile(path), oneBlock) << "the file does not end with its last whole block";
     w.Button2->click();
-    w.Disconnectrbtn->click();
-    EXPECT_EQ(s.dialogs.messages.size(), 3) << s.dialogs.messages.join('|').toStdString();
+    EXPECT_EQ(s.dialogs.messages.size(), 4) << s.dialogs.messages.join('|').toStdString();
+    EXPECT_TRUE(s.settingsUnlocked());
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // The station driven without a window: remote commands around start-up, who receives a block, and a codec
 // that fails during a broadcast.
+#include "audio/QueuedFileWriter.h"
 #include "audio/TACMConvertor.h"
 #include "net/TVXSocketData.h"
 #include "platform/acm/SimulatedAcm.h"
@@ -11,9 +12,19 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 
 using vxtest::waitUntil;
 
@@ -24,17 +35,62 @@ constexpr int kSimulatedBlock = 7;  // what the simulated codec makes of any blo
 const QByteArray kSecond(22050, '\x01');
 const QByteArray kTerminator("\xFF\xFF\xFF\xFF", 4);
 
-// The simulated codec, with conversions that fail while the test says so.
+// The simulated codec, with conversions that fail, or hang, while the test says so.
 class FailingAcm : public vx::acm::SimulatedAcm {
 public:
     uint32_t streamConvert(vx::acm::HACMSTREAM stream, vx::acm::ACMSTREAMHEADER* header,
                            uint32_t flags) override {
+        {
+            std::unique_lock lock(mutex_);
+            ++converting_;
+            changed_.notify_all();
+            changed_.wait(lock, [this] { return !hanging_; });
+            --converting_;
+        }
         if (failing) {
             return vx::acm::MMSYSERR_NOMEM;
         }
         return SimulatedAcm::streamConvert(stream, header, flags);
     }
+    void hang(bool on) {
+        std::lock_guard lock(mutex_);
+        hanging_ = on;
+        changed_.notify_all();
+    }
+    bool waitForConversion() {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::seconds(10), [this] { return converting_ > 0; });
+    }
     std::atomic<bool> failing{false};
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool hanging_ = false;
+    int converting_ = 0;
+};
+
+// A FIFO as the MP3 copy's disk, opened by the test so that nobody reads it: once its one page is full,
+// the writer's thread is stuck in the kernel until the test reads.
+class StuckDisk {
+public:
+    explicit StuckDisk(const QString& dir) : path(dir + QStringLiteral("/stuck.mp3")) {
+        ::mkfifo(QFile::encodeName(path).constData(), 0600);
+        fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+        ::fcntl(fd, F_SETPIPE_SZ, 4096);
+    }
+    ~StuckDisk() { ::close(fd); }
+    // The disk moves again: reads until `bytes` have come through.
+    bool take(qsizetype bytes) {
+        char buffer[4096];
+        return waitUntil([&] {
+            const ssize_t n = ::read(fd, buffer, sizeof buffer);
+            bytes -= std::max<ssize_t>(n, 0);
+            return bytes <= 0;
+        });
+    }
+    const QString path;
+    int fd = -1;
 };
 
 class StationTest : public ::testing::Test {
@@ -157,6 +213,79 @@ TEST_F(StationTest, AFailingCodecIsReportedOnceCountsEachBlockAndRecovers) {
     EXPECT_TRUE(listener.waitForBytes(kHeaderSize + kSimulatedBlock));
     EXPECT_EQ(station->state(), StationState::OnAir);
     EXPECT_EQ(reports.size(), 1);
+}
+
+// A stop whose run hangs in the codec closes what it can (the listener port, capture, the MP3 copy),
+// reports once and ends stopped; once the run has ended, the next start works.
+TEST_F(StationTest, AStopWhoseRunHangsClosesWhatItCanReportsOnceAndTheNextStartWorks) {
+    startUp();
+    station->settings().mp3Copy = true;
+    station->RunEndWaitMs = 200;
+    station->Start();
+    ASSERT_EQ(station->state(), StationState::OnAir) << reports.join('|').toStdString();
+    codecs->hang(true);
+    ASSERT_TRUE(fill());
+    ASSERT_TRUE(codecs->waitForConversion());
+
+    station->Guarded([&] { station->Stop(); });
+    EXPECT_EQ(reports, QStringList{QStringLiteral("The worker run did not end")});
+    EXPECT_EQ(station->state(), StationState::Stopped);
+    EXPECT_FALSE(station->ServerVandorixClient->Active());
+    EXPECT_FALSE(capture->isOpen());
+    EXPECT_FALSE(station->Mp3File->isOpen());
+
+    codecs->hang(false);
+    ASSERT_TRUE(waitUntil([&] { return station->Thread->State() == tsIdle; }));
+    station->Guarded([&] { station->Start(); });
+    EXPECT_EQ(station->state(), StationState::OnAir) << reports.join('|').toStdString();
+    ASSERT_TRUE(fill());
+    station->Guarded([&] { station->Stop(); });
+    EXPECT_EQ(reports.size(), 1) << reports.join('|').toStdString();
+    EXPECT_FALSE(station->ACMC->Active());
+}
+
+// "Ende" ends the process within seconds while the MP3 copy's writer is stuck in the kernel: the stop
+// gives the writer up (it closes the file once the disk moves) and says so once.
+TEST_F(StationTest, EndeEndsTheProcessWithinSecondsWhileTheCopysWriterIsStuckInTheKernel) {
+    startUp();
+    station->settings().mp3Copy = true;
+    station->Start();
+    ASSERT_EQ(station->state(), StationState::OnAir);
+    StuckDisk disk(dir.path());
+    station->Mp3File->create(disk.path, 1 << 20);
+    const std::vector<char> block(65536, 'x');
+    station->Mp3File->write(block.data(), int(block.size()));  // more than the pipe holds
+    bool ended = false;
+    station->EndProcess = [&] { ended = true; };
+
+    QElapsedTimer took;
+    took.start();
+    station->End();
+    EXPECT_TRUE(ended);
+    EXPECT_LT(took.elapsed(), 6000);
+    EXPECT_EQ(station->state(), StationState::Stopped);
+    ASSERT_EQ(reports.size(), 1) << reports.join('|').toStdString();
+    EXPECT_TRUE(reports[0].contains(QStringLiteral("did not finish writing"))) << reports[0].toStdString();
+    EXPECT_TRUE(disk.take(qsizetype(block.size()))) << "the writer given up did not finish its block";
+}
+
+// A broadcast that ends before its first block leaves no empty MP3 copy behind; one with a block keeps it.
+TEST_F(StationTest, ACopyThatReceivedNoBlockIsRemovedAtTheStop) {
+    startUp();
+    station->settings().mp3Copy = true;
+    const auto copies = [&] { return QDir(dir.path()).entryList({QStringLiteral("*.mp3")}, QDir::Files); };
+    station->Start();
+    ASSERT_EQ(copies().size(), 1);
+    station->Stop();
+    EXPECT_TRUE(copies().isEmpty()) << copies().join('|').toStdString();
+
+    station->Start();
+    ASSERT_TRUE(fill());
+    ASSERT_TRUE(waitUntil([&] { return station->Thread->State() == tsIdle; }));
+    station->Stop();
+    ASSERT_EQ(copies().size(), 1);
+    EXPECT_EQ(QFileInfo(dir.filePath(copies()[0])).size(), kSimulatedBlock);
+    EXPECT_TRUE(reports.isEmpty()) << reports.join('|').toStdString();
 }
 
 }  // namespace

@@ -109,7 +109,16 @@ uint32_t SimulatedWaveIn::close(HWAVEIN handle) {
     }
     devices_.erase(open_);
     open_ = nullptr;
+    hook_ = nullptr;
     ++closes;
+    return MMSYSERR_NOERROR;
+}
+
+uint32_t SimulatedWaveIn::setFilledHook(HWAVEIN handle, FilledHook hook) {
+    if (devices_.find(handle) == nullptr) {
+        return MMSYSERR_INVALHANDLE;
+    }
+    hook_ = std::move(hook);
     return MMSYSERR_NOERROR;
 }
 
@@ -138,6 +147,9 @@ bool SimulatedWaveIn::fillNext(const QByteArray& bytes) {
     const auto n = std::min<uint32_t>(uint32_t(bytes.size()), h->dwBufferLength);
     std::memcpy(h->lpData, bytes.constData(), n);
     h->dwBytesRecorded = n;
+    if (hook_) {
+        hook_(*h);
+    }
     giveBack(h);
     return true;
 }

@@ -26,13 +26,15 @@ public:
     uint32_t unprepareHeader(HWAVEIN handle, WAVEHDR* header, uint32_t headerSize) override;
     uint32_t reset(HWAVEIN handle) override;
     uint32_t close(HWAVEIN handle) override;
+    uint32_t setFilledHook(HWAVEIN handle, FilledHook hook) override;
 
     // Operation names: "open", "prepare", "add", "start", "unprepare", "reset", "close". After `okCalls`
     // further successful calls, the operation answers `code` until cleared.
     void setResult(const std::string& op, uint32_t code, int okCalls = 0);
     void clearResults() { results_.clear(); }
 
-    // Fills the front queued buffer of the open device with bytes (cut to its length) and returns it.
+    // Fills the front queued buffer of the open device with bytes (cut to its length), hands it over on
+    // the caller's thread and returns it.
     // False when nothing is queued or no device is open.
     bool fillNext(const QByteArray& bytes);
     // The open device fails as an unplugged one would: one failure notice with `code` after the buffers
@@ -64,6 +66,7 @@ private:
     HWAVEIN open_ = nullptr;
     QObject* target_ = nullptr;
     DoneNotice notice_;
+    FilledHook hook_;
     std::deque<WAVEHDR*> queue_;
     bool failed_ = false;
 };

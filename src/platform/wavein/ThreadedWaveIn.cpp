@@ -66,6 +66,11 @@ public:
         }
     }
 
+    void setHook(FilledHook hook) {
+        std::lock_guard lock(mutex_);
+        hook_ = std::move(hook);
+    }
+
     bool hasQueued() const {
         std::lock_guard lock(mutex_);
         return !queue_.empty();
@@ -124,6 +129,19 @@ private:
                 }
                 h->dwBytesRecorded += uint32_t(n);
             }
+            FilledHook hook;
+            {
+                std::lock_guard lock(mutex_);
+                if (stop_) {
+                    return;
+                }
+                hook = hook_;
+            }
+            // Outside the lock: the consumer may take its time without holding up a reset's flag. The
+            // header is still queued, so nobody else touches it meanwhile.
+            if (hook) {
+                hook(*h);
+            }
             std::lock_guard lock(mutex_);
             if (stop_) {
                 return;
@@ -135,6 +153,7 @@ private:
 
     QObject* target_;
     DoneNotice notice_;
+    FilledHook hook_;  // guarded by mutex_
     mutable std::mutex mutex_;
     std::condition_variable wake_;
     std::deque<WAVEHDR*> queue_;
@@ -238,6 +257,15 @@ uint32_t ThreadedWaveIn::close(HWAVEIN handle) {
         return WAVERR_STILLPLAYING;
     }
     streams_.erase(handle);
+    return MMSYSERR_NOERROR;
+}
+
+uint32_t ThreadedWaveIn::setFilledHook(HWAVEIN handle, FilledHook hook) {
+    Stream* s = streams_.find(handle);
+    if (s == nullptr) {
+        return MMSYSERR_INVALHANDLE;
+    }
+    s->setHook(std::move(hook));
     return MMSYSERR_NOERROR;
 }
 

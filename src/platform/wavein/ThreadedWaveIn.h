@@ -41,6 +41,7 @@ public:
     uint32_t unprepareHeader(HWAVEIN handle, WAVEHDR* header, uint32_t headerSize) override;
     uint32_t reset(HWAVEIN handle) override;
     uint32_t close(HWAVEIN handle) override;
+    uint32_t setFilledHook(HWAVEIN handle, FilledHook hook) override;
 
 protected:
     // Opens the source for a format, or answers a code.

@@ -15,6 +15,8 @@ class QObject;
 // done notice, which is posted onto the thread of the callback target in the order the device filled them.
 // A device that fails while it records (unplugged, its sound server gone) says so once through the same
 // notice, after the buffers it filled before; it records nothing more and gives the rest back at reset.
+// A device may also hand each filled buffer over on its own capture thread first (setFilledHook), so that
+// the samples reach their consumer while the callback target's thread is busy; the done notice follows.
 // Thread contract: every operation is called on the thread that owns the callback target.
 namespace vx::wavein {
 
@@ -65,6 +67,10 @@ using HWAVEIN = WaveInHandle*;
 // The done notice: runs on the callback target's thread, with a returned header and 0, or, once, when the
 // device has failed for good, with no header and the code of the failure.
 using DoneNotice = std::function<void(WAVEHDR* header, uint32_t error)>;
+// The hand-over: runs on the thread that filled the header (a test's for the simulated device), before
+// the header's done notice is posted; the bytes may be read during the call only. It must not wait for
+// the owner's thread: reset() waits for a hand-over under way.
+using FilledHook = std::function<void(const WAVEHDR& header)>;
 
 class WaveIn {
 public:
@@ -80,6 +86,8 @@ public:
     virtual uint32_t reset(HWAVEIN handle) = 0;
     // Fails with WAVERR_STILLPLAYING while buffers are queued.
     virtual uint32_t close(HWAVEIN handle) = 0;
+    // Sets the hand-over of an open device (before start); an empty hook removes it.
+    virtual uint32_t setFilledHook(HWAVEIN handle, FilledHook hook) = 0;
     // What a status reader shows as the capture device: the name it was chosen by ("alsa:hw:1").
     virtual QString deviceName() const { return QStringLiteral("simulated"); }
 };

@@ -1,0 +1,151 @@
+// The block's road: capture hands each block to the worker on its own thread, so neither a busy main
+// thread nor a disk that stalls under the MP3 copy holds a listener's block.
+#include "StationHarness.h"
+#include "audio/QueuedFileWriter.h"
+#include "status/StatusService.h"
+
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+
+#include <fcntl.h>
+#include <poll.h>
+
+#include <algorithm>
+#include <atomic>
+
+using vxtest::LiveStation;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A FIFO standing in for a disk that takes one block every 3 s: its pipe holds one page, and its reader
+// takes 2 KiB at a time, so every write of the copy waits for the next read. `flow()` lets it drain.
+class StallingDisk {
+public:
+    explicit StallingDisk(const QString& dir) : path_(dir + QStringLiteral("/stalling.mp3")) {
+        ::mkfifo(QFile::encodeName(path_).constData(), 0600);
+        fd_ = ::open(QFile::encodeName(path_).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        ::fcntl(fd_, F_SETPIPE_SZ, 4096);
+        reader_ = std::thread([this] { drain(); });
+    }
+    ~StallingDisk() {
+        {
+            std::lock_guard lock(mutex_);
+            stop_ = true;
+        }
+        changed_.notify_all();
+        reader_.join();
+        ::close(fd_);
+    }
+    const QString& path() const { return path_; }
+    void flow() {
+        std::lock_guard lock(mutex_);
+        flowing_ = true;
+        changed_.notify_all();
+    }
+
+private:
+    void drain() {
+        std::unique_lock lock(mutex_);
+        while (!stop_) {
+            char buffer[2048];
+            (void)::read(fd_, buffer, flowing_ ? sizeof buffer : 2048);
+            changed_.wait_for(lock, std::chrono::milliseconds(flowing_ ? 5 : 3000), [this] { return stop_; });
+        }
+    }
+
+    QString path_;
+    int fd_ = -1;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool stop_ = false;
+    bool flowing_ = false;
+    std::thread reader_;
+};
+
+// An ICY listener that reads on a thread of its own and notes when each burst of bytes (a block)
+// arrives, so that a blocked main thread cannot hide a late block.
+class TimedListener {
+public:
+    explicit TimedListener(int port) : peer_(port) {
+        peer_.write("GET / HTTP/1.0\r\n\r\n");
+        reader_ = std::thread([this] { read(); });
+    }
+    ~TimedListener() {
+        stop_ = true;
+        reader_.join();
+    }
+    std::vector<Clock::time_point> blocks() const {
+        std::lock_guard lock(mutex_);
+        return blocks_;
+    }
+
+private:
+    void read() {
+        Clock::time_point last{};
+        while (!stop_) {
+            pollfd readable{peer_.fd(), POLLIN, 0};
+            if (::poll(&readable, 1, 50) != 1) {
+                continue;
+            }
+            char buffer[65536];
+            if (::recv(peer_.fd(), buffer, sizeof buffer, MSG_DONTWAIT) <= 0) {
+                continue;
+            }
+            const auto now = Clock::now();
+            std::lock_guard lock(mutex_);
+            if (blocks_.empty() || now - last > std::chrono::milliseconds(300)) {
+                blocks_.push_back(now);
+            }
+            last = now;
+        }
+    }
+
+    vxtest::LoopbackPeer peer_;
+    mutable std::mutex mutex_;
+    std::vector<Clock::time_point> blocks_;
+    std::atomic<bool> stop_{false};
+    std::thread reader_;
+};
+
+TEST(BlockRoad, AStallingCopyAndTheStatusAskedTwentyTimesASecondCostTheListenerNoBlock) {
+    LiveStation s(vx::wavein::createWaveIn(QStringLiteral("tone:440")));
+    TMainform& w = s.w();
+    Station& st = w.station();
+    w.Mp3Aufz->setChecked(true);
+    vx::status::StatusService status(st);
+    w.Connectrbtn->click();
+    ASSERT_TRUE(s.broadcasting()) << s.dialogs.messages.join('|').toStdString();
+    StallingDisk disk(s.dir.path());
+    st.Mp3File->create(disk.path(), 1 << 20);
+    qint64 longestRefreshMs = 0;
+    QTimer asking;
+    asking.setInterval(50);
+    QObject::connect(&asking, &QTimer::timeout, [&] {
+        QElapsedTimer took;
+        took.start();
+        status.refresh();
+        longestRefreshMs = std::max(longestRefreshMs, took.elapsed());
+    });
+    asking.start();
+
+    TimedListener listener(s.port());
+    // The first burst is the reply with the first block; six more follow, one a second.
+    ASSERT_TRUE(vxtest::waitUntil([&] { return listener.blocks().size() >= 7; }, 15000))
+        << listener.blocks().size() << " blocks arrived";
+    const auto blocks = listener.blocks();
+    for (std::size_t i = 1; i < blocks.size(); ++i) {
+        EXPECT_LT(blocks[i] - blocks[i - 1], std::chrono::milliseconds(1700))
+            << "block " << i << " came late";
+    }
+    EXPECT_LT(longestRefreshMs, 1000) << "the status snapshot waited for the disk";
+    EXPECT_GE(st.Mp3File->bytesWritten(), 1) << "the copy's disk took nothing";
+    asking.stop();
+    disk.flow();
+    w.Disconnectrbtn->click();
+    EXPECT_TRUE(s.dialogs.messages.isEmpty()) << s.dialogs.messages.join('|').toStdString();
+}
+
+}  // namespace

@@ -31,13 +31,13 @@ void ListenerDestination::followServer() {
 }
 
 int ListenerDestination::admitted() {
-    std::lock_guard lock(mutex_);
+    vx::MutexLock lock(mutex_);
     followServer();
     return admitted_;
 }
 
 void ListenerDestination::write(const char* data, int size) {
-    std::lock_guard lock(mutex_);
+    vx::MutexLock lock(mutex_);
     if (size <= 0) {
         return;
     }
@@ -72,7 +72,7 @@ void ListenerDestination::write(const char* data, int size) {
 }
 
 void ListenerDestination::close() {
-    std::lock_guard lock(mutex_);
+    vx::MutexLock lock(mutex_);
     ready_.clear();
     snapshot_.reset();
 }

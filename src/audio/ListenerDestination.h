@@ -2,6 +2,7 @@
 
 #include "net/TServerSocket.h"
 #include "platform/BlockDestination.h"
+#include "platform/ThreadSafety.h"
 
 #include <atomic>
 #include <cstdint>
@@ -52,14 +53,15 @@ private:
         TServerClientWinSocket* connection;
         TVXSocketData* session;
     };
-    // Takes in the server's connection list when it differs from the one ready_ was made from; under mutex_.
-    void followServer();
+    // Takes in the server's connection list when it differs from the one ready_ was made from.
+    void followServer() REQUIRES(mutex_);
 
     TServerSocket& server_;
-    std::mutex mutex_;  // a write under way, or close
-    int admitted_ = 0;
-    std::shared_ptr<const TServerSocket::ConnectionSnapshot> snapshot_;  // holds ready_'s connections
-    std::vector<Listener> ready_;
+    vx::Mutex mutex_;  // a write under way, or close
+    int admitted_ GUARDED_BY(mutex_) = 0;
+    // Holds ready_'s connections.
+    std::shared_ptr<const TServerSocket::ConnectionSnapshot> snapshot_ GUARDED_BY(mutex_);
+    std::vector<Listener> ready_ GUARDED_BY(mutex_);
     std::atomic<int> refusingCount_{0};
     std::atomic<uint64_t> sentBytes_{0};
 };

@@ -12,9 +12,9 @@
 
 namespace {
 
-// How long a write under way may still take once the drain's time is up: a disk that takes a second
-// for one block is stuck, not slow.
-constexpr int kBlockUnderWayMs = 1000;
+// How long a write under way may still take once the drain's time is up: a disk that takes this long
+// for one block (a second of stream) is stuck, not slow.
+constexpr int kBlockUnderWayMs = 2000;
 
 }  // namespace
 
@@ -25,18 +25,18 @@ struct QueuedFileWriter::Job {
     int64_t maxQueuedBytes = 1;
     std::atomic<int64_t> written{0};
 
-    std::mutex mutex;
-    std::condition_variable changed;      // queued, written, stopping, ended
-    QString path;                         // guarded by mutex
-    std::deque<std::vector<char>> queue;  // guarded by mutex
-    int64_t queuedBytes = 0;              // guarded by mutex
-    bool stopping = false;                // guarded by mutex: the writer ends once the queue is empty
-    bool failed = false;                  // guarded by mutex
-    bool released = false;                // guarded by mutex: writers do not wait for room
-    bool ended = false;                   // guarded by mutex: the writer's thread is done with the file
-    bool abandoned = false;               // guarded by mutex: the owner gave up waiting; the writer closes
+    vx::Mutex mutex;
+    std::condition_variable changed;  // queued, written, stopping, ended
+    QString path GUARDED_BY(mutex);
+    std::deque<std::vector<char>> queue GUARDED_BY(mutex);
+    int64_t queuedBytes GUARDED_BY(mutex) = 0;
+    bool stopping GUARDED_BY(mutex) = false;  // the writer ends once the queue is empty
+    bool failed GUARDED_BY(mutex) = false;
+    bool released GUARDED_BY(mutex) = false;   // writers do not wait for room
+    bool ended GUARDED_BY(mutex) = false;      // the writer's thread is done with the file
+    bool abandoned GUARDED_BY(mutex) = false;  // the owner gave up waiting: the writer closes the file
 
-    void dropQueued() {
+    void dropQueued() REQUIRES(mutex) {
         // Swapped out rather than cleared: libstdc++ 12's clear() of an empty deque binds a null
         // reference, which UndefinedBehaviorSanitizer reports.
         std::deque<std::vector<char>>().swap(queue);
@@ -49,7 +49,7 @@ QueuedFileWriter::~QueuedFileWriter() {
 }
 
 std::shared_ptr<QueuedFileWriter::Job> QueuedFileWriter::job() const {
-    std::lock_guard lock(jobMutex_);
+    vx::MutexLock lock(jobMutex_);
     return job_;
 }
 
@@ -57,26 +57,28 @@ void QueuedFileWriter::create(const QString& path, int64_t maxQueuedBytes) {
     finish();
     auto job = std::make_shared<Job>();
     job->file.create(path);
-    job->path = path;
     job->maxQueuedBytes = std::max<int64_t>(maxQueuedBytes, 1);
-    start(std::move(job));
+    start(std::move(job), path);
 }
 
 QString QueuedFileWriter::createNew(const QString& path, int64_t maxQueuedBytes) {
     finish();
     auto job = std::make_shared<Job>();
     const QString created = job->file.createNew(path);
-    job->path = created;
     job->maxQueuedBytes = std::max<int64_t>(maxQueuedBytes, 1);
-    start(std::move(job));
+    start(std::move(job), created);
     return created;
 }
 
-void QueuedFileWriter::start(std::shared_ptr<Job> job) {
+void QueuedFileWriter::start(std::shared_ptr<Job> job, const QString& path) {
+    {
+        vx::MutexLock lock(job->mutex);
+        job->path = path;
+    }
     job->onFailure = OnFailure;
     job->waitWhenFull = waitWhenFull_;
     thread_ = std::thread([job] { run(job); });
-    std::lock_guard lock(jobMutex_);
+    vx::MutexLock lock(jobMutex_);
     job_ = std::move(job);
 }
 
@@ -92,7 +94,7 @@ void QueuedFileWriter::write(const char* data, int size) {
     if (size <= 0 || !j) {
         return;
     }
-    std::unique_lock lock(j->mutex);
+    vx::MutexLock lock(j->mutex);
     if (j->stopping || j->failed) {
         return;  // closed, or its failure is reported already
     }
@@ -101,9 +103,9 @@ void QueuedFileWriter::write(const char* data, int size) {
             throw EInOutError("The disk did not keep up: more than " + std::to_string(j->maxQueuedBytes) +
                               " bytes waited to be written to \"" + j->path.toStdString() + "\"");
         }
-        j->changed.wait(lock, [&] {
-            return j->queuedBytes + size <= j->maxQueuedBytes || j->stopping || j->failed || j->released;
-        });
+        while (j->queuedBytes + size > j->maxQueuedBytes && !j->stopping && !j->failed && !j->released) {
+            lock.wait(j->changed);
+        }
         if (j->stopping || j->failed || j->queuedBytes + size > j->maxQueuedBytes) {
             return;
         }
@@ -115,9 +117,11 @@ void QueuedFileWriter::write(const char* data, int size) {
 
 void QueuedFileWriter::run(const std::shared_ptr<Job>& job) {
     Job& j = *job;
-    std::unique_lock lock(j.mutex);
+    vx::MutexLock lock(j.mutex);
     for (;;) {
-        j.changed.wait(lock, [&] { return !j.queue.empty() || j.stopping; });
+        while (j.queue.empty() && !j.stopping) {
+            lock.wait(j.changed);
+        }
         if (j.queue.empty()) {
             break;
         }
@@ -131,7 +135,7 @@ void QueuedFileWriter::run(const std::shared_ptr<Job>& job) {
         } catch (const std::exception& e) {
             failure = e.what();
         }
-        lock.lock();
+        lock.relock();
         j.queuedBytes -= int64_t(block.size());
         if (!failure.empty()) {
             j.failed = true;
@@ -141,7 +145,7 @@ void QueuedFileWriter::run(const std::shared_ptr<Job>& job) {
             if (j.onFailure) {
                 j.onFailure(failure);
             }
-            lock.lock();
+            lock.relock();
             break;
         }
         j.changed.notify_all();
@@ -157,7 +161,7 @@ void QueuedFileWriter::run(const std::shared_ptr<Job>& job) {
 
 void QueuedFileWriter::close() {
     if (const auto j = job()) {
-        std::lock_guard lock(j->mutex);
+        vx::MutexLock lock(j->mutex);
         j->dropQueued();
         j->stopping = true;
         j->changed.notify_all();
@@ -166,7 +170,7 @@ void QueuedFileWriter::close() {
 
 void QueuedFileWriter::releaseWaiting() {
     if (const auto j = job()) {
-        std::lock_guard lock(j->mutex);
+        vx::MutexLock lock(j->mutex);
         j->released = true;
         j->changed.notify_all();
     }
@@ -177,11 +181,13 @@ bool QueuedFileWriter::stopThread(int waitMs) {
     const auto j = job();
     bool ended = true;
     if (j) {
-        std::unique_lock lock(j->mutex);
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(waitMs, 0));
+        vx::MutexLock lock(j->mutex);
         j->stopping = true;
         j->changed.notify_all();
-        ended = j->changed.wait_for(lock, std::chrono::milliseconds(std::max(waitMs, 0)),
-                                    [&] { return j->ended; });
+        while (!j->ended && lock.waitUntil(j->changed, until)) {
+        }
+        ended = j->ended;
         j->abandoned = !ended;
     }
     if (thread_.joinable()) {
@@ -201,7 +207,7 @@ bool QueuedFileWriter::finish(int drainMs) {
     }
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(drainMs, 0));
     {
-        std::unique_lock lock(j->mutex);
+        vx::MutexLock lock(j->mutex);
         j->stopping = true;
         j->changed.notify_all();
         // A disk that takes no block for as long as one may take is stuck: draining ends there too.
@@ -209,7 +215,9 @@ bool QueuedFileWriter::finish(int drainMs) {
         while (!j->queue.empty() && !j->failed) {
             const auto until = std::min(
                 deadline, std::chrono::steady_clock::now() + std::chrono::milliseconds(kBlockUnderWayMs));
-            if (j->changed.wait_until(lock, until, [&] { return j->queue.empty() || j->failed; })) {
+            while (!j->queue.empty() && !j->failed && lock.waitUntil(j->changed, until)) {
+            }
+            if (j->queue.empty() || j->failed) {
                 break;
             }
             if (std::chrono::steady_clock::now() >= deadline || j->written == progress) {
@@ -247,7 +255,7 @@ bool QueuedFileWriter::isOpen() const {
     if (!j) {
         return false;
     }
-    std::lock_guard lock(j->mutex);
+    vx::MutexLock lock(j->mutex);
     return !j->stopping && !j->failed;
 }
 
@@ -256,7 +264,7 @@ QString QueuedFileWriter::fileName() const {
     if (!j) {
         return QString();
     }
-    std::lock_guard lock(j->mutex);
+    vx::MutexLock lock(j->mutex);
     return QString(j->path.constData(), j->path.size());  // a deep copy: the caller may be on another thread
 }
 

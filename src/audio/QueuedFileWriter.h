@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/BlockDestination.h"
+#include "platform/ThreadSafety.h"
 
 #include <QString>
 
@@ -61,14 +62,14 @@ private:
     struct Job;
     static void run(const std::shared_ptr<Job>& job);
     std::shared_ptr<Job> job() const;
-    void start(std::shared_ptr<Job> job);
+    void start(std::shared_ptr<Job> job, const QString& path);
     bool stopThread(int waitMs);
 
     bool waitWhenFull_ = false;
     bool removeIfEmpty_ = false;
     // The current file and its queue, shared with its writer's thread so that a writer stuck in the
     // kernel can be left behind without anything freed under it.
-    mutable std::mutex jobMutex_;
-    std::shared_ptr<Job> job_;  // guarded by jobMutex_; replaced on the owner's thread only
-    std::thread thread_;        // owner's thread only
+    mutable vx::Mutex jobMutex_;
+    std::shared_ptr<Job> job_ GUARDED_BY(jobMutex_);  // replaced on the owner's thread only
+    std::thread thread_;                              // owner's thread only
 };

@@ -178,7 +178,7 @@ IcecastRelay::~IcecastRelay() {
 void IcecastRelay::start(const StreamInfo& info) {
     stop();
     {
-        std::lock_guard lock(mutex_);
+        vx::MutexLock lock(mutex_);
         stop_ = false;
         running_ = true;
         limit_ = info.bytesPerSecond > 0 ? std::size_t(info.bytesPerSecond) * kQueueSeconds : kQueueFallback;
@@ -199,7 +199,7 @@ void IcecastRelay::start(const StreamInfo& info) {
 
 void IcecastRelay::stop() {
     {
-        std::lock_guard lock(mutex_);
+        vx::MutexLock lock(mutex_);
         stop_ = true;
         running_ = false;
         queue_.clear();
@@ -213,7 +213,7 @@ void IcecastRelay::stop() {
 }
 
 void IcecastRelay::setTitle(const QString& title) {
-    std::lock_guard lock(mutex_);
+    vx::MutexLock lock(mutex_);
     title_ = detached(title);
     titleChanged_ = true;
     changed_.notify_all();
@@ -223,7 +223,7 @@ void IcecastRelay::write(const char* data, int size) {
     if (size <= 0) {
         return;
     }
-    std::lock_guard lock(mutex_);
+    vx::MutexLock lock(mutex_);
     if (!running_) {
         return;
     }
@@ -238,34 +238,37 @@ void IcecastRelay::write(const char* data, int size) {
 }
 
 IcecastRelay::Status IcecastRelay::status() const {
-    std::lock_guard lock(mutex_);
+    vx::MutexLock lock(mutex_);
     return {status_.state, detached(status_.reason)};
 }
 
 std::size_t IcecastRelay::queuedBytes() const {
-    std::lock_guard lock(mutex_);
+    vx::MutexLock lock(mutex_);
     return queuedBytes_;
 }
 
 std::size_t IcecastRelay::queueLimit() const {
-    std::lock_guard lock(mutex_);
+    vx::MutexLock lock(mutex_);
     return limit_;
 }
 
 bool IcecastRelay::stopping() const {
-    std::lock_guard lock(mutex_);
+    vx::MutexLock lock(mutex_);
     return stop_;
 }
 
 bool IcecastRelay::pause(std::chrono::milliseconds ms) {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, ms, [this] { return stop_; });
+    const auto until = std::chrono::steady_clock::now() + ms;
+    vx::MutexLock lock(mutex_);
+    while (!stop_ && lock.waitUntil(changed_, until)) {
+    }
+    return stop_;
 }
 
 void IcecastRelay::report(State state, const QString& reason) {
     const Status next{state, reason};
     {
-        std::lock_guard lock(mutex_);
+        vx::MutexLock lock(mutex_);
         if (status_ == next) {
             return;
         }
@@ -417,7 +420,7 @@ void IcecastRelay::carryBlocks(shout_t* s, Outcome& out) {
 void IcecastRelay::sendTitleIfDue(bool& titleDue) {
     QString title;
     {
-        std::lock_guard lock(mutex_);
+        vx::MutexLock lock(mutex_);
         titleDue |= titleChanged_;
         titleChanged_ = false;
         title = detached(title_);
@@ -429,8 +432,10 @@ void IcecastRelay::sendTitleIfDue(bool& titleDue) {
 }
 
 bool IcecastRelay::takeBlock(std::string& block) {
-    std::unique_lock lock(mutex_);
-    changed_.wait(lock, [this] { return stop_ || titleChanged_ || !queue_.empty(); });
+    vx::MutexLock lock(mutex_);
+    while (!stop_ && !titleChanged_ && queue_.empty()) {
+        lock.wait(changed_);
+    }
     if (stop_) {
         return false;
     }

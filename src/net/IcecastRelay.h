@@ -2,6 +2,7 @@
 
 #include "platform/BlockDestination.h"
 #include "platform/IcecastTarget.h"
+#include "platform/ThreadSafety.h"
 
 #include <QString>
 
@@ -100,16 +101,16 @@ private:
     QString sendTitle(const QString& title) const;
 
     const IcecastTarget target_;
-    mutable std::mutex mutex_;
+    mutable vx::Mutex mutex_;
     std::condition_variable changed_;
-    std::deque<std::string> queue_;
-    std::size_t queuedBytes_ = 0;
-    std::size_t limit_ = 0;
-    bool running_ = false;
-    bool stop_ = false;
-    QString title_;
-    bool titleChanged_ = false;
-    Status status_;
+    std::deque<std::string> queue_ GUARDED_BY(mutex_);
+    std::size_t queuedBytes_ GUARDED_BY(mutex_) = 0;
+    std::size_t limit_ GUARDED_BY(mutex_) = 0;
+    bool running_ GUARDED_BY(mutex_) = false;
+    bool stop_ GUARDED_BY(mutex_) = false;
+    QString title_ GUARDED_BY(mutex_);
+    bool titleChanged_ GUARDED_BY(mutex_) = false;
+    Status status_ GUARDED_BY(mutex_);
     std::atomic<uint64_t> dropped_{0};
     std::atomic<uint64_t> sent_{0};
     std::atomic<int> attempts_{0};

@@ -153,12 +153,12 @@ int TServerSocket::LocalPort() const {
 }
 
 int TServerSocket::ConnectionCount() const {
-    std::lock_guard lock(listMutex_);
+    vx::MutexLock lock(listMutex_);
     return int(list_.size());
 }
 
 std::shared_ptr<TServerClientWinSocket> TServerSocket::ConnectionAt(int i) const {
-    std::lock_guard lock(listMutex_);
+    vx::MutexLock lock(listMutex_);
     if (i < 0 || std::size_t(i) >= list_.size()) {
         return nullptr;
     }
@@ -166,12 +166,12 @@ std::shared_ptr<TServerClientWinSocket> TServerSocket::ConnectionAt(int i) const
 }
 
 std::vector<std::shared_ptr<TServerClientWinSocket>> TServerSocket::Connections() const {
-    std::lock_guard lock(listMutex_);
+    vx::MutexLock lock(listMutex_);
     return list_;
 }
 
 std::shared_ptr<const TServerSocket::ConnectionSnapshot> TServerSocket::Snapshot() const {
-    std::lock_guard lock(listMutex_);
+    vx::MutexLock lock(listMutex_);
     if (!snapshot_) {
         snapshot_ = std::make_shared<const ConnectionSnapshot>(ConnectionSnapshot{generation_, list_});
     }
@@ -179,7 +179,7 @@ std::shared_ptr<const TServerSocket::ConnectionSnapshot> TServerSocket::Snapshot
 }
 
 void TServerSocket::SessionsChanged() {
-    std::lock_guard lock(listMutex_);
+    vx::MutexLock lock(listMutex_);
     listChanged();
 }
 
@@ -247,7 +247,7 @@ void TServerSocket::acceptAll() {
         std::shared_ptr<TServerClientWinSocket> conn(new TServerClientWinSocket(
             fd, epollFd_, id, QString::fromLatin1(text), link_, NewUserData ? NewUserData() : nullptr));
         {
-            std::lock_guard lock(listMutex_);
+            vx::MutexLock lock(listMutex_);
             list_.push_back(conn);
             listChanged();
         }
@@ -298,7 +298,7 @@ bool TServerSocket::full() const {
     if (MaxConnections <= 0) {
         return false;
     }
-    std::lock_guard lock(listMutex_);
+    vx::MutexLock lock(listMutex_);
     // Closed connections whose release is still queued hold no peer.
     return std::count_if(list_.begin(), list_.end(), [](const auto& c) { return c->IsOpen(); }) >=
            MaxConnections;
@@ -395,7 +395,7 @@ void TServerSocket::releasePending() {
 
 void TServerSocket::release(uint64_t id) {
     byId_.erase(id);
-    std::lock_guard lock(listMutex_);
+    vx::MutexLock lock(listMutex_);
     const auto it = std::find_if(list_.begin(), list_.end(), [id](const auto& c) { return c->id_ == id; });
     if (it != list_.end()) {
         list_.erase(it);
@@ -407,7 +407,7 @@ void TServerSocket::releaseAll() {
     std::vector<std::shared_ptr<TServerClientWinSocket>> all;
     std::shared_ptr<const ConnectionSnapshot> snapshot;  // its connections go here, newest first, too
     {
-        std::lock_guard lock(listMutex_);
+        vx::MutexLock lock(listMutex_);
         all.swap(list_);
         snapshot.swap(snapshot_);
         listChanged();

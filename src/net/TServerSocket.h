@@ -3,6 +3,7 @@
 #include "net/ESocketError.h"
 #include "net/ServerLink.h"
 #include "net/TServerClientWinSocket.h"
+#include "platform/ThreadSafety.h"
 
 #include <QByteArray>
 
@@ -113,7 +114,7 @@ private:
     void releasePending();
     void release(uint64_t id);
     void releaseAll();
-    void listChanged();  // under listMutex_
+    void listChanged() REQUIRES(listMutex_);
     void asyncError(const std::shared_ptr<TServerClientWinSocket>& conn, TErrorEvent kind, int code);
     bool full() const;
     void awaitFirstData(const std::shared_ptr<TServerClientWinSocket>& conn);
@@ -129,11 +130,11 @@ private:
     QTimer* silenceCheck_ = nullptr;       // owned by context_; due at the earliest pending deadline
     std::shared_ptr<ServerLink> link_;
 
-    mutable std::mutex listMutex_;
-    std::vector<std::shared_ptr<TServerClientWinSocket>> list_;
-    uint64_t generation_ = 0;  // guarded by listMutex_
-    mutable std::shared_ptr<const ConnectionSnapshot>
-        snapshot_;  // guarded by listMutex_; null after a change
+    mutable vx::Mutex listMutex_;
+    std::vector<std::shared_ptr<TServerClientWinSocket>> list_ GUARDED_BY(listMutex_);
+    uint64_t generation_ GUARDED_BY(listMutex_) = 0;
+    // Null after a change.
+    mutable std::shared_ptr<const ConnectionSnapshot> snapshot_ GUARDED_BY(listMutex_);
     std::unordered_map<uint64_t, std::shared_ptr<TServerClientWinSocket>> byId_;  // owner's thread only
     // Connections that have to send their first byte, or complete a request, by a deadline, earliest
     // first; owner's thread only.

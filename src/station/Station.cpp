@@ -274,8 +274,8 @@ void Station::applySettingsOverride() {
 
 void Station::startupFinished() {
     startupDone_ = true;
-    for (auto& [command, socket] : std::exchange(earlyCommands_, {})) {
-        Guarded([&] { remoteCommand(command, socket); });
+    for (auto& early : std::exchange(earlyCommands_, {})) {
+        Guarded([&] { remoteCommand(early.first, early.second); });
     }
 }
 

@@ -73,7 +73,13 @@ void Station::endFailedRecording() {
     // The writer has ended with its failure: closing the file waits for no disk.
     RecordFile->finish(0);
     if (state_ == StationState::RecordOnly) {
-        Guarded([this] { Stop(); });  // the capture ran for the recording alone
+        // The capture ran for the recording alone. The failure's report names the failed step, not
+        // the stop's.
+        const QString failedName = DebugStr.value();
+        const int failedStep = DebugNum;
+        Guarded([this] { Stop(); });
+        DebugStr = failedName;
+        DebugNum = failedStep;
     }
 }
 

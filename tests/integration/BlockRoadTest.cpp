@@ -52,7 +52,8 @@ private:
         while (!stop_) {
             char buffer[2048];
             (void)::read(fd_, buffer, flowing_ ? sizeof buffer : 2048);
-            changed_.wait_for(lock, std::chrono::milliseconds(flowing_ ? 5 : 3000), [this] { return stop_; });
+            changed_.wait_for(lock, std::chrono::milliseconds(flowing_ ? 5 : 3000),
+                              [this, was = flowing_] { return stop_ || flowing_ != was; });
         }
     }
 

@@ -1,6 +1,7 @@
 // Recording the encoded stream: record mode with the tone device and LAME, and "Start" during an
 // ordinary broadcast, which diverts the blocks from the listeners to the file.
 #include "StationHarness.h"
+#include "audio/QueuedFileWriter.h"
 
 #include <gtest/gtest.h>
 

@@ -319,7 +319,10 @@ struct PulseMixer::Impl {
     void onEvent(pa_subscription_event_type_t t, uint32_t index) {
         const uint32_t facility = t & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
         const bool changed = (t & PA_SUBSCRIPTION_EVENT_TYPE_MASK) == PA_SUBSCRIPTION_EVENT_CHANGE;
-        for (const auto& [h, o] : opened) {
+        for (const auto& entry : opened) {
+            // Named, not bound: clang before 16 cannot capture a structured binding.
+            const auto& h = entry.first;
+            const auto& o = entry.second;
             auto controlChange = [&](int dest, int source, uint32_t type) {
                 if (const uint32_t id = controlOf(o, dest, source, type)) {
                     post(o, h, MM_MIXM_CONTROL_CHANGE, id);

@@ -27,7 +27,13 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # ALSA's pulse plugin: the user unit and the desktop capture through the sound server with alsa:pulse.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libasound2-plugins")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "icecast2")
+# The maintainer scripts manage the service as debhelper's dh_installsystemd would (stop on removal,
+# restart after an upgrade, the enablement purged), through init-system-helpers' deb-systemd-helper and
+# deb-systemd-invoke. CPack rather than a debian/ folder: the install rules above stay the one list of
+# what is installed, and scripts/package.sh needs no second build description.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "init-system-helpers (>= 1.54~)")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
-    ${CMAKE_SOURCE_DIR}/dist/debian/conffiles ${CMAKE_SOURCE_DIR}/dist/debian/postrm)
+    ${CMAKE_SOURCE_DIR}/dist/debian/conffiles ${CMAKE_SOURCE_DIR}/dist/debian/postinst
+    ${CMAKE_SOURCE_DIR}/dist/debian/prerm ${CMAKE_SOURCE_DIR}/dist/debian/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
 include(CPack)

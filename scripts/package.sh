@@ -4,8 +4,15 @@
 # Usage: scripts/package.sh   (its own build folder, build-deb: installed paths are /usr and /etc)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-opts=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DVX_BUILD_TESTS=OFF -DVX_BUILD_BENCH=OFF
-      -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_INSTALL_SYSCONFDIR=/etc)
+# Debian's hardening flags, as dpkg-buildpackage would pass them: fortified functions, stack protector,
+# read-only relocations bound at load time. CMake takes no CPPFLAGS, so they join the compiler's flags.
+export DEB_BUILD_MAINT_OPTIONS=hardening=+all
+cppflags=$(dpkg-buildflags --get CPPFLAGS)
+cxxflags=$(dpkg-buildflags --get CXXFLAGS)
+ldflags=$(dpkg-buildflags --get LDFLAGS)
+opts=(-DCMAKE_BUILD_TYPE=None -DVX_BUILD_TESTS=OFF -DVX_BUILD_BENCH=OFF
+      -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_INSTALL_SYSCONFDIR=/etc
+      "-DCMAKE_CXX_FLAGS=$cppflags $cxxflags -DNDEBUG" "-DCMAKE_EXE_LINKER_FLAGS=$ldflags")
 if command -v ccache >/dev/null; then
     opts+=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
     export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1
@@ -37,12 +44,20 @@ if grep -E ' \./(usr/local|build|home|root)/' <<<"$contents"; then
 fi
 # The unit names the installed programs, not the build's staging folder.
 unit=$(dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/lib/systemd/system/vandorixserver.service)
-grep -q '^ExecStart=/usr/bin/vandorixserver .*--config %d/vandorixserver.conf' <<<"$unit" ||
+grep -q '^ExecStart=/usr/bin/vandorixserver .*--config %d/etc_vandorixserver.conf --config-name /etc/vandorixserver/vandorixserver.conf ' <<<"$unit" ||
     fail "the unit's ExecStart is not /usr/bin/vandorixserver with the configuration file"
-grep -q '^LoadCredential=vandorixserver.conf:/etc/vandorixserver/vandorixserver.conf$' <<<"$unit" ||
-    fail "the unit does not read /etc/vandorixserver/vandorixserver.conf"
+grep -q '^LoadCredential=etc:/etc/vandorixserver$' <<<"$unit" ||
+    fail "the unit does not read /etc/vandorixserver"
 dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./conffiles | grep -qx /etc/vandorixserver/vandorixserver.conf ||
     fail "the configuration file is no conffile"
+for script in postinst prerm postrm; do
+    dpkg-deb --ctrl-tarfile "$deb" | tar -t | grep -qx "./$script" || fail "lacks the maintainer script $script"
+done
+# The hardening as built: bound at load time, and the fortified variants of the C library's functions.
+for program in build-deb/bin/vandorixserver build-deb/bin/vandorixctl; do
+    readelf -d "$program" | grep -q 'FLAGS.*BIND_NOW' || fail "$program is not linked with -z now"
+    nm -D "$program" | grep -q '__[a-z_]*_chk@' || fail "$program uses no fortified function"
+done
 depends=$(dpkg-deb -f "$deb" Depends)
 for lib in libqt6core6 libqt6widgets6 libasound2 libpulse0 libmp3lame0 libcurl4 libshout3 libsystemd0 libc6; do
     grep -Eq "(^|, )$lib[ ,(]|(^|, )$lib\$" <<<"$depends" || fail "Depends lacks $lib: $depends"

@@ -15,6 +15,11 @@ ctest --test-dir build --output-on-failure -j "$jobs"
 # The core under clang's thread-safety analysis: an access to a guarded member without its mutex fails.
 scripts/build.sh clang
 
+# The package under a systemd booted in namespaces of its own: install, run, upgrade, remove, purge.
+# Skipped, with the reason, where the machine cannot boot systemd that way.
+scripts/package.sh
+timeout 300 tests/system/live-systemd.sh "build/vandorixserver_$(sed -n 's/^project(vandorixserver VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)_$(dpkg --print-architecture).deb"
+
 scripts/build.sh asan
 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --test-dir build-asan --output-on-failure -j "$jobs"

@@ -112,39 +112,41 @@ const SettingKey* findKey(const QString& key) {
     return nullptr;
 }
 
-// A regular file of at most `limit` bytes, whole. False with the reason naming the file.
-bool readSmallFile(const QString& path, qint64 limit, QByteArray& out, QString& error) {
+// A regular file of at most `limit` bytes, whole. False with the reason naming the file as `shown`.
+bool readSmallFile(const QString& path, qint64 limit, QByteArray& out, QString& error,
+                   const QString& shown = {}) {
+    const QString name = shown.isEmpty() ? path : shown;
     const QFileInfo info(path);
     if (!info.exists()) {
-        error = path + QStringLiteral(": no such file");
+        error = name + QStringLiteral(": no such file");
         return false;
     }
     if (!info.isFile()) {
-        error = path + QStringLiteral(": not a regular file");  // a FIFO would block start-up
+        error = name + QStringLiteral(": not a regular file");  // a FIFO would block start-up
         return false;
     }
     if (info.size() > limit) {
-        error = path + QStringLiteral(": larger than %1 bytes").arg(limit);
+        error = name + QStringLiteral(": larger than %1 bytes").arg(limit);
         return false;
     }
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        error = path + QStringLiteral(": ") + file.errorString();
+        error = name + QStringLiteral(": ") + file.errorString();
         return false;
     }
     out = file.read(limit + 1);
     if (out.size() > limit) {
-        error = path + QStringLiteral(": larger than %1 bytes").arg(limit);
+        error = name + QStringLiteral(": larger than %1 bytes").arg(limit);
         return false;
     }
     return true;
 }
 
-bool decodeUtf8(const QByteArray& bytes, const QString& path, QString& text, QString& error) {
+bool decodeUtf8(const QByteArray& bytes, const QString& name, QString& text, QString& error) {
     QStringDecoder decoder(QStringDecoder::Utf8);
     text = decoder.decode(bytes);
     if (decoder.hasError()) {
-        error = path + QStringLiteral(": not UTF-8 text");
+        error = name + QStringLiteral(": not UTF-8 text");
         return false;
     }
     return true;
@@ -254,9 +256,13 @@ bool takeDaemonActions(const QCommandLineParser& p, CommandLine& cl, QString& er
 void declareSettingOptions(QCommandLineParser& p) {
     p.addOptions({
         valueOption("config",
-                    "Read the settings below from FILE (lines of KEY = VALUE) before the "
-                    "command line's.",
+                    "Read settings and options from FILE (lines of KEY = VALUE, every option by its "
+                    "own name) before the command line's.",
                     "FILE"),
+        valueOption("config-name",
+                    "The name the messages give the --config FILE, where FILE is a copy (systemd's "
+                    "credential) of the file an admin edits.",
+                    "PATH"),
         valueOption("radio-name", "The radio name (at most 20 characters).", "NAME"),
         valueOption("ext-radio-name", "The extended radio name (at most 235 characters).", "TEXT"),
         valueOption("port", "The listener port, 1024 to 65535.", "PORT"),
@@ -271,15 +277,7 @@ void declareSettingOptions(QCommandLineParser& p) {
 }
 
 bool takeSettingOptions(const QCommandLineParser& p, CommandLine& cl, QString& error) {
-    if (isSet(p, "config")) {
-        const QString path = value(p, "config");
-        QByteArray bytes;
-        QString text;
-        if (!readSmallFile(path, kMaxConfigBytes, bytes, error) || !decodeUtf8(bytes, path, text, error) ||
-            !readConfigText(text, path, cl.settings, error)) {
-            return false;
-        }
-    }
+    // The configuration file's own lines are in cl.settings already (see parseCommandLine).
     QString problem;
     for (const SettingKey& k : settingKeys()) {
         const QString name = QLatin1String(k.key);
@@ -354,11 +352,12 @@ Files (in the data folder unless named):
   Optionen.ini        read at start-up, written at the close (the settings and formats).
   LautstOptions.ini   the recording source and volume, when kept.
   Icecast.txt         relay targets, one per line.
-  --config FILE       read at start-up; keys: radio-name, ext-radio-name, port, upload, limit,
-                      email, password, info. Optionen.ini first, then FILE, then the command line.
+  --config FILE       read at start-up; keys: every option above by its name (a flag takes on or
+                      off) and password. Optionen.ini first, then FILE, then the command line.
   MP3 copies          written with --mp3-copy, named after the start's date and time.
 
-Signals: SIGTERM, SIGINT and SIGHUP save Optionen.ini, stop the broadcast and end the program.
+Signals: SIGTERM, SIGINT and SIGHUP save Optionen.ini, stop the broadcast and end the program
+(exit code 0 when the settings were saved).
 
 Exit codes:
   0  ended normally, or --help and --version
@@ -389,7 +388,8 @@ void SettingsOverrides::applyTo(StationSettings& s) const {
     s.infoText = infoText.value_or(s.infoText);
 }
 
-bool readConfigText(const QString& text, const QString& fileName, SettingsOverrides& into, QString& error) {
+bool readConfigText(const QString& text, const QString& fileName, SettingsOverrides& into, QString& error,
+                    QList<ConfigOptionLine>* options) {
     const QStringList lines = text.split(QLatin1Char('\n'));
     for (qsizetype n = 0; n < lines.size(); ++n) {
         const QString line = lines[n].trimmed();
@@ -405,6 +405,10 @@ bool readConfigText(const QString& text, const QString& fileName, SettingsOverri
         const QString key = line.left(eq).trimmed();
         const QString value = line.mid(eq + 1).trimmed();
         const SettingKey* k = findKey(key);
+        if (k == nullptr && options != nullptr) {
+            options->push_back({int(n + 1), key, value});
+            continue;
+        }
         if (k == nullptr) {
             error = where + QStringLiteral("unknown key \"%1\"").arg(key);
             return false;
@@ -418,23 +422,120 @@ bool readConfigText(const QString& text, const QString& fileName, SettingsOverri
     return true;
 }
 
-CommandLineOutcome parseCommandLine(const QStringList& arguments, CommandLine& into) {
-    QCommandLineParser parser;
+namespace {
+
+const QCommandLineOption kHelp({QStringLiteral("h"), QStringLiteral("help")},
+                               QStringLiteral("Show this help and end."));
+const QCommandLineOption kVersion({QStringLiteral("v"), QStringLiteral("version")},
+                                  QStringLiteral("Show the version and end."));
+
+void declareAll(QCommandLineParser& parser) {
     parser.setApplicationDescription(
         QStringLiteral("KT VandorixServer: an internet-radio station that broadcasts what the sound card "
                        "records."));
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
-                                  QStringLiteral("Show this help and end."));
-    const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
-                                     QStringLiteral("Show the version and end."));
-    parser.addOption(help);
-    parser.addOption(version);
+    parser.addOption(kHelp);
+    parser.addOption(kVersion);
     for (const OptionGroup& group : kGroups) {
         group.declare(parser);
     }
     parser.addPositionalArgument(QStringLiteral("/WO"), QStringLiteral("Offline mode."),
                                  QStringLiteral("[/WO]"));
+}
+
+// Parses `args` afresh and lets every group take what it declared.
+bool takeAll(const QStringList& args, CommandLine& into, QString& error) {
+    QCommandLineParser parser;
+    declareAll(parser);
+    if (!parser.parse(args)) {
+        error = parser.errorText();
+        return false;
+    }
+    for (const OptionGroup& group : kGroups) {
+        if (!group.take(parser, into, error)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Whether the option of that name takes a value, is a flag, or is none the file may name. Asked of the
+// parser itself, so that an option a group declares is a key of the file without a list kept here.
+enum class OptionKind { Unknown, Flag, Value };
+
+OptionKind optionKind(const QString& name) {
+    static const QStringList kNotInFile = {QStringLiteral("h"),      QStringLiteral("help"),
+                                           QStringLiteral("v"),      QStringLiteral("version"),
+                                           QStringLiteral("config"), QStringLiteral("config-name")};
+    if (name.isEmpty() || name.startsWith(QLatin1Char('-')) || kNotInFile.contains(name)) {
+        return OptionKind::Unknown;
+    }
+    QCommandLineParser probe;
+    declareAll(probe);
+    if (probe.parse({QStringLiteral("p"), QStringLiteral("--%1=x").arg(name)})) {
+        return OptionKind::Value;
+    }
+    return probe.unknownOptionNames().isEmpty() ? OptionKind::Flag : OptionKind::Unknown;
+}
+
+// The configuration file: its settings into `into.settings`, its options as arguments that go before
+// the command line's (which therefore win). False with the reason naming the file, the line and the key.
+bool readConfigFile(const QString& program, const QString& path, const QString& name, CommandLine& into,
+                    QStringList& fileArgs, QString& error) {
+    QByteArray bytes;
+    QString text;
+    QList<ConfigOptionLine> lines;
+    if (!readSmallFile(path, kMaxConfigBytes, bytes, error, name) || !decodeUtf8(bytes, name, text, error) ||
+        !readConfigText(text, name, into.settings, error, &lines)) {
+        return false;
+    }
+    QList<qsizetype> lineOfArg;  // per argument, its line in `lines`
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const ConfigOptionLine& l = lines[i];
+        const QString where = QStringLiteral("%1:%2: ").arg(name).arg(l.line);
+        switch (optionKind(l.key)) {
+            case OptionKind::Unknown:
+                error = where + QStringLiteral("unknown key \"%1\"").arg(l.key);
+                return false;
+            case OptionKind::Value:
+                fileArgs << QStringLiteral("--%1=%2").arg(l.key, l.value);
+                lineOfArg << i;
+                break;
+            case OptionKind::Flag:
+                if (l.value != QStringLiteral("on") && l.value != QStringLiteral("off")) {
+                    error = where + QStringLiteral("%1 = %2: neither on nor off").arg(l.key, l.value);
+                    return false;
+                }
+                if (l.value == QStringLiteral("on")) {
+                    fileArgs << QStringLiteral("--%1").arg(l.key);
+                    lineOfArg << i;
+                }
+                break;
+        }
+    }
+    // The file's options alone must hold; the first line that makes them fail is the one named (a later
+    // line may be what an earlier one needs, such as play for loop, so single lines are not judged).
+    CommandLine scratch;
+    if (takeAll(QStringList{program} + fileArgs, scratch, error)) {
+        return true;
+    }
+    for (qsizetype n = 1; n <= fileArgs.size(); ++n) {
+        CommandLine prefix;
+        QString problem;
+        if (!takeAll(QStringList{program} + fileArgs.first(n), prefix, problem)) {
+            const ConfigOptionLine& l = lines[lineOfArg[n - 1]];
+            error = QStringLiteral("%1:%2: %3 = %4: %5").arg(name).arg(l.line).arg(l.key, l.value, problem);
+            return false;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+CommandLineOutcome parseCommandLine(const QStringList& arguments, CommandLine& into) {
+    QCommandLineParser parser;
+    declareAll(parser);
 
     CommandLineOutcome outcome;
     if (!parser.parse(arguments)) {
@@ -447,12 +548,12 @@ CommandLineOutcome parseCommandLine(const QStringList& arguments, CommandLine& i
         }
         return outcome;
     }
-    if (parser.isSet(help)) {
+    if (parser.isSet(kHelp)) {
         outcome.exitCode = 0;
         outcome.output = parser.helpText() + QLatin1String(kHelpEpilogue);
         return outcome;
     }
-    if (parser.isSet(version)) {
+    if (parser.isSet(kVersion)) {
         outcome.exitCode = 0;
         outcome.output =
             QStringLiteral("vandorixserver " VX_VERSION " (Qt %1)\n").arg(QLatin1String(qVersion()));
@@ -467,12 +568,19 @@ CommandLineOutcome parseCommandLine(const QStringList& arguments, CommandLine& i
             return outcome;
         }
     }
-    into.arguments = QStringList{arguments.value(0)} + positional;
-    for (const OptionGroup& group : kGroups) {
-        if (!group.take(parser, into, outcome.error)) {
+    const QString program = arguments.value(0);
+    QStringList fileArgs;
+    if (parser.isSet(QStringLiteral("config"))) {
+        const QString path = value(parser, "config");
+        const QString name = isSet(parser, "config-name") ? value(parser, "config-name") : path;
+        if (!readConfigFile(program, path, name, into, fileArgs, outcome.error)) {
             outcome.exitCode = 2;
             return outcome;
         }
     }
+    if (!takeAll(QStringList{program} + fileArgs + arguments.mid(1), into, outcome.error)) {
+        outcome.exitCode = 2;
+    }
+    into.arguments = QStringList{program} + positional;
     return outcome;
 }

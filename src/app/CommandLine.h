@@ -66,6 +66,15 @@ struct CommandLineOutcome {
 // refused.
 CommandLineOutcome parseCommandLine(const QStringList& arguments, CommandLine& into);
 
+// A line of the configuration file that names no setting: an option of the command line, or unknown.
+struct ConfigOptionLine {
+    int line = 0;
+    QString key;
+    QString value;
+};
+
 // The configuration file's text, read into `into` (later keys win). False, with the reason naming the
-// file, its line and the key, when a line is not a known key with a valid value.
-bool readConfigText(const QString& text, const QString& fileName, SettingsOverrides& into, QString& error);
+// file, its line and the key, when a line is not a setting with a valid value; with `options`, a key
+// that names no setting is kept there instead, for the caller to judge as an option.
+bool readConfigText(const QString& text, const QString& fileName, SettingsOverrides& into, QString& error,
+                    QList<ConfigOptionLine>* options = nullptr);

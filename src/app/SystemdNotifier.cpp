@@ -89,7 +89,9 @@ void SystemdNotifier::stopping() {
 QString SystemdNotifier::statusLine(const Station& station) {
     QString line = stateWords(station.state());
     if (station.broadcasting()) {
-        line += QStringLiteral(", %1 listeners").arg(station.listeners()->size());
+        const auto listeners = station.listeners()->size();
+        line +=
+            listeners == 1 ? QStringLiteral(", 1 listener") : QStringLiteral(", %1 listeners").arg(listeners);
     }
     if (station.RelayStates && !station.RelayStates->entries.empty()) {
         line += QStringLiteral(", ") + relayWords(*station.RelayStates);

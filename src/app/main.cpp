@@ -56,7 +56,14 @@ void chooseDialogBackends(StationEnvironment& env, UserDialogs* dialogs) {
 // The MP3 copy, the recording, the playback or the start: each runs once the event loop runs, as the
 // button would, since the playback's waits need it. systemd hears that the station is ready once it is
 // up, or with --start on the air; a start that fails ends the program.
-void scheduleDaemonActions(Station& station, const CommandLine& cl, SystemdNotifier& notifier) {
+// With --start every port of the station's own must be open: a service whose remote control or status
+// port another program holds would answer for another station. The lines saying why are out already.
+bool ownPortsOpen(const Station& station, const CommandLine& cl, const vx::status::StatusService* status) {
+    return station.remoteControlListening() && (!cl.status.enabled || status != nullptr);
+}
+
+void scheduleDaemonActions(Station& station, const CommandLine& cl, SystemdNotifier& notifier,
+                           bool portsOpen) {
     if (cl.mp3Copy) {
         station.settings().mp3Copy = true;
     }
@@ -78,7 +85,12 @@ void scheduleDaemonActions(Station& station, const CommandLine& cl, SystemdNotif
         notifier.ready();
         return;
     }
-    QTimer::singleShot(0, &station, [&station, &notifier] {
+    QTimer::singleShot(0, &station, [&station, &notifier, portsOpen] {
+        if (!portsOpen) {
+            vx::writeErrorLine(QStringLiteral("Not started: a port of the station's own cannot be opened"));
+            QCoreApplication::exit(1);
+            return;
+        }
         station.Guarded([&] { station.Start(); });
         if (station.state() != StationState::OnAir) {
             QCoreApplication::exit(1);  // the report is out; a service manager may try again
@@ -166,7 +178,7 @@ int runHeadless(int argc, char** argv) {
         headless.CloseOnSignal();
     });
     const auto status = vx::status::startStatus(station, cl.status);
-    scheduleDaemonActions(station, cl, notifier);
+    scheduleDaemonActions(station, cl, notifier, ownPortsOpen(station, cl, status.get()));
     return app.exec();
 }
 
@@ -193,7 +205,8 @@ int runWindow(int argc, char** argv) {
     });
     Mainform.show();
     const auto status = vx::status::startStatus(Mainform.station(), cl.status);
-    scheduleDaemonActions(Mainform.station(), cl, notifier);
+    scheduleDaemonActions(Mainform.station(), cl, notifier,
+                          ownPortsOpen(Mainform.station(), cl, status.get()));
     Mainform.Mp3Aufz->setChecked(Mainform.station().settings().mp3Copy);
     Mainform.Loop->setChecked(Mainform.station().settings().loop);
     return app.exec();

@@ -12,8 +12,86 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 
 namespace vx::ctl {
+
+namespace {
+
+std::string trimmed(const std::string& text) {
+    const std::size_t from = text.find_first_not_of(" \t\r");
+    if (from == std::string::npos) {
+        return {};
+    }
+    return text.substr(from, text.find_last_not_of(" \t\r") + 1 - from);
+}
+
+// A listening address as a client reaches it: every interface is reached on loopback.
+std::string reachable(std::string host) {
+    if (host.size() > 2 && host.front() == '[' && host.back() == ']') {
+        host = host.substr(1, host.size() - 2);
+    }
+    if (host.empty() || host == "0.0.0.0") {
+        return "127.0.0.1";
+    }
+    return host == "::" ? "::1" : host;
+}
+
+// HOST:PORT, [IPV6]:PORT or PORT.
+bool parseEndpoint(const std::string& text, Endpoint& out) {
+    const std::size_t colon = text.rfind(':');
+    const std::string port = colon == std::string::npos ? text : text.substr(colon + 1);
+    if (!parseInt(port.c_str(), 1, 65535, out.port)) {
+        return false;
+    }
+    if (colon != std::string::npos) {
+        out.host = reachable(text.substr(0, colon));
+    }
+    return true;
+}
+
+}  // namespace
+
+bool findEndpoint(PortKind kind, Endpoint& out) {
+    const bool remote = kind == PortKind::Remote;
+    out = Endpoint{"127.0.0.1", remote ? 6566 : 6567};
+    const char* variable = remote ? "VANDORIX_REMOTE" : "VANDORIX_STATUS";
+    if (const char* given = std::getenv(variable); given != nullptr && *given != '\0') {
+        if (!parseEndpoint(given, out)) {
+            std::fprintf(stderr, "vandorixctl: %s=%s: not HOST:PORT or PORT\n", variable, given);
+            return false;
+        }
+        return true;
+    }
+    const char* configured = std::getenv("VANDORIX_CONFIG");
+    const std::string path =
+        configured != nullptr && *configured != '\0' ? configured : "/etc/vandorixserver/vandorixserver.conf";
+    std::ifstream file(path);  // readable by root alone on most machines: then the defaults hold
+    std::string line;
+    for (int number = 1; std::getline(file, line); ++number) {
+        line = trimmed(line);
+        const std::size_t eq = line.find('=');
+        if (line.empty() || line[0] == '#' || line[0] == ';' || eq == std::string::npos) {
+            continue;
+        }
+        const std::string key = trimmed(line.substr(0, eq));
+        const std::string value = trimmed(line.substr(eq + 1));
+        bool ok = true;
+        if (remote && key == "remote-port") {
+            ok = parseInt(value.c_str(), 1, 65535, out.port);
+        } else if (remote && key == "remote-listen") {
+            out.host = reachable(value);
+        } else if (!remote && key == "status-listen" && value != "off") {
+            ok = parseEndpoint(value, out) && value.find(':') != std::string::npos;
+        }
+        if (!ok) {
+            std::fprintf(stderr, "vandorixctl: %s:%d: %s = %s: not understood\n", path.c_str(), number,
+                         key.c_str(), value.c_str());
+            return false;
+        }
+    }
+    return true;
+}
 
 bool parseInt(const char* text, int low, int high, int& out) {
     char* end = nullptr;

@@ -17,7 +17,6 @@ namespace {
 
 using nlohmann::json;
 
-constexpr int kDefaultStatusPort = 6567;
 constexpr int kExitOnAir = 0;
 constexpr int kExitUnreachable = 1;
 constexpr int kExitUsage = 2;
@@ -121,8 +120,12 @@ bool isStatusCommand(int argc, char** argv) {
 }
 
 int statusCommand(int argc, char** argv) {
-    std::string host = "127.0.0.1";
-    int port = kDefaultStatusPort;
+    Endpoint found;
+    if (!findEndpoint(PortKind::Status, found)) {
+        return kExitUsage;
+    }
+    std::string host = found.host;
+    int port = found.port;
     int waitMs = 5000;
     bool raw = false;
     for (int i = 1; i < argc; ++i) {

@@ -48,6 +48,10 @@ int help() {
         "  --wait MS        how long to wait for an answer (default 2000)\n"
         "  -h, --help  this help;  -v, --version  the version\n"
         "\n"
+        "Without --host and --port it finds the installed service's ports: VANDORIX_REMOTE and\n"
+        "VANDORIX_STATUS (HOST:PORT or PORT), else /etc/vandorixserver/vandorixserver.conf where it may\n"
+        "be read (VANDORIX_CONFIG names another file), else the defaults.\n"
+        "\n"
         "Exit codes: 0 sent (status: on air), 1 connection or send failed (status: unreachable), 2 usage,\n"
         "3 status: running but not on air.\n",
         stdout);
@@ -60,8 +64,12 @@ int main(int argc, char** argv) {
     if (vx::ctl::isStatusCommand(argc, argv)) {
         return vx::ctl::statusCommand(argc, argv);
     }
-    std::string host = "127.0.0.1";
-    int port = vx::kDefaultRemoteControlPort;
+    vx::ctl::Endpoint found;
+    if (!vx::ctl::findEndpoint(vx::ctl::PortKind::Remote, found)) {
+        return 2;
+    }
+    std::string host = found.host;
+    int port = found.port;
     int waitMs = 2000;
     std::string command;
     for (int i = 1; i < argc; ++i) {

@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 // What went wrong, as the error event of the server socket layer reports it.
 enum class TErrorEvent { eeGeneral, eeSend, eeReceive, eeConnect, eeDisconnect, eeAccept, eeLookup };
@@ -13,4 +14,16 @@ public:
 
     // "Windows socket error: <system text> (<code>), on API '<call>'"
     static ESocketError fromCode(int code, const char* api);
+
+    // What it concerns, such as "Listener port 6565"; set by the layer that knows.
+    ESocketError& about(std::string subject) {
+        subject_ = std::move(subject);
+        return *this;
+    }
+    // The line an admin reads: "Listener port 6565: address already in use"; empty without a subject.
+    std::string plain() const;
+
+private:
+    int code_ = 0;
+    std::string subject_;
 };

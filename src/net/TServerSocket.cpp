@@ -103,10 +103,14 @@ void TServerSocket::SetActive(bool active) {
     if (fd < 0) {
         throw ESocketError::fromCode(errno, "socket");
     }
-    auto fail = [fd](const char* api) {
+    auto fail = [this, fd](const char* api) {
         const int code = errno;
         ::close(fd);
-        return ESocketError::fromCode(code, api);
+        ESocketError error = ESocketError::fromCode(code, api);
+        if (!Name.empty()) {
+            error.about(Name + " port " + std::to_string(Port));
+        }
+        return error;
     };
     // Connections this server closed linger in TIME_WAIT; without this a stop and restart of the
     // broadcast would fail for a minute. A port another socket listens on still fails the bind.

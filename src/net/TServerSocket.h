@@ -49,6 +49,8 @@ public:
 
     // The port to listen on; 0 lets the system choose one (see LocalPort()).
     int Port = 0;
+    // What the port serves ("Listener"), for the line that says it cannot be opened.
+    std::string Name;
     // The local IPv4 address to listen on, dotted; empty: every local address. Read by SetActive(true).
     std::string Address;
     // A connection whose peer has sent no byte this many milliseconds after its arrival is closed, so

@@ -11,11 +11,13 @@ const QString kTitle = QString::fromLatin1(vx::kStationTitle);
 
 ConsoleReporter::ConsoleReporter(Station& station) : QObject(&station) {
     connect(&station, &Station::message, this, [](const QString& text) { print(kTitle, text); });
-    // Nobody asks a daemon's log which file the step's number means: the line names it.
+    // The journal is read by admins: the line names the file, port or device and the reason; the trace
+    // (DebugStr, DebugNum) is the window's error report's, for whoever debugs the program.
     connect(&station, &Station::errorReport, this,
-            [](const QString& what, const QString& name, int num, const QString& file) {
-                print(kTitle, Station::reportText(file.isEmpty() ? what : file + QStringLiteral(": ") + what,
-                                                  name, num));
+            [](const QString& what, const QString&, int, const QString& file, const QString& plain) {
+                print(kTitle, !plain.isEmpty() ? plain
+                              : file.isEmpty() ? what
+                                               : file + QStringLiteral(": ") + what);
             });
 }
 

@@ -123,8 +123,10 @@ QString Station::reportText(const QString& what, const QString& debugStr, int de
 
 void Station::AppException(const std::exception& E) {
     const auto* io = dynamic_cast<const EInOutError*>(&E);
+    const auto* socket = dynamic_cast<const ESocketError*>(&E);
     emit errorReport(QString::fromUtf8(E.what()), DebugStr.value(), DebugNum.load(),
-                     io ? QString::fromStdString(io->file()) : QString());
+                     io ? QString::fromStdString(io->file()) : QString(),
+                     socket ? QString::fromStdString(socket->plain()) : QString());
 }
 
 // --- State ----------------------------------------------------------------------------------------------

@@ -185,6 +185,8 @@ public:
     // Declared after every component a run uses, so it goes first and waits for a run still under way.
     std::unique_ptr<TThreadComp> Thread;
     std::unique_ptr<TServerSocket> RemoteControl;
+    // The remote control's port is open (a taken one leaves the station without it).
+    bool remoteControlListening() const { return RemoteControl && RemoteControl->Active(); }
 
     // --- Fields ---------------------------------------------------------------------------------------
     bool OfflineMode = false;
@@ -244,7 +246,10 @@ signals:
     // The error report: the failure's text and the trace at that moment. `file`: the file an
     // input/output error concerns where its text does not name it (a window's report shows the text
     // alone, a console line names the file too); empty otherwise.
-    void errorReport(const QString& what, const QString& debugStr, int debugNum, const QString& file = {});
+    // `plain`, when given, is the one line an admin reads instead ("Listener port 6565: address already
+    // in use").
+    void errorReport(const QString& what, const QString& debugStr, int debugNum, const QString& file = {},
+                     const QString& plain = {});
     void blockShown(int bytes);
     void refreshShown(uint32_t ms);
     void errorsShown(uint32_t count);

@@ -95,6 +95,7 @@ void Station::buildBroadcast() {
     };
     RemoteControl = std::make_unique<TServerSocket>();
     RemoteControl->Port = env_.remoteControlPort;
+    RemoteControl->Name = "Remote control";
     RemoteControl->Address = env_.remoteControlAddress.toStdString();
     // Any local program may connect: half a command must not hold a descriptor for good, nor may a
     // flood of connections take every descriptor from the listeners.
@@ -109,8 +110,15 @@ void Station::buildBroadcast() {
     RemoteControl->OnClientError = [this](TServerSocket*, const auto& socket, TErrorEvent, int& code) {
         RemoteControlClientError(socket, code);
     };
-    // A port in use leaves the station without remote control, with a report, rather than not at all.
-    Guarded([this] { RemoteControl->SetActive(true); });
+    // A port in use leaves the station without remote control rather than not at all. Nobody listens to
+    // the station yet: the line goes out with start-up's messages, once.
+    try {
+        RemoteControl->SetActive(true);
+    } catch (const ESocketError& e) {
+        const std::string plain = e.plain();
+        startupMessages_ << QString::fromStdString(plain.empty() ? e.what() : plain) +
+                                QStringLiteral("; the station runs without remote control");
+    }
 }
 
 void Station::Start() {

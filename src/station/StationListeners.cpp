@@ -36,6 +36,7 @@ void admitListener(TServerSocket& server, TVXSocketData& session, const QByteArr
 void Station::buildListenerService() {
     ServerVandorixClient = std::make_unique<TServerSocket>();
     ServerVandorixClient->Port = vx::kDefaultListenerPort;
+    ServerVandorixClient->Name = "Listener";
     // Every player and the listener program speak at once; a peer silent this long only holds a
     // descriptor, and a single host could take them all.
     ServerVandorixClient->FirstDataTimeoutMs = 30000;

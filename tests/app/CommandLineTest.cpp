@@ -44,6 +44,59 @@ TEST(CommandLine, TheCommandLineOutranksTheFileAndEachKeepsWhatTheOtherLeaves) {
     EXPECT_EQ(s.extRadioName, QStringLiteral("from Optionen.ini"));
 }
 
+// The file takes every option by its own name, flags as on or off; the command line still wins, and a
+// refusal names the file an admin edits, not the copy that was read.
+TEST(CommandLine, TheFileTakesEveryOptionByItsNameAndNamesTheAdminsFileWhenItRefuses) {
+    QTemporaryDir dir;
+    const QString config = vxtest::writeFile(dir.path(), "station.conf",
+                                             "remote-port = 7566\n"
+                                             "remote-listen = 127.0.0.1\n"
+                                             "status-listen = 127.0.0.1:7567\n"
+                                             "capture-device = tone\n"
+                                             "language = en\n"
+                                             "loop = on\n"
+                                             "mp3-copy = off\n"
+                                             "play = a.ktv\n"
+                                             "icecast = icecast://source:pw@127.0.0.1:8000/live\n"
+                                             "radio-name = Datei\n");
+    CommandLine cl;
+    CommandLineOutcome outcome = parse({"--config", config, "--remote-port", "7600"}, cl);
+    ASSERT_FALSE(outcome.exitCode) << outcome.error.toStdString();
+    EXPECT_EQ(cl.remotePort, 7600);
+    EXPECT_EQ(cl.remoteListen, QStringLiteral("127.0.0.1"));
+    EXPECT_EQ(cl.status.port, 7567);
+    EXPECT_EQ(cl.captureDevice, QStringLiteral("tone"));
+    EXPECT_EQ(cl.languageArguments, (QStringList{"--language", "en"}));
+    EXPECT_TRUE(cl.loop);  // before the play it needs: the file is judged whole
+    EXPECT_FALSE(cl.mp3Copy);
+    EXPECT_EQ(cl.playFile, QStringLiteral("a.ktv"));
+    EXPECT_EQ(cl.icecastTargets, (QStringList{"icecast://source:pw@127.0.0.1:8000/live"}));
+    EXPECT_EQ(cl.settings.radioName, QStringLiteral("Datei"));
+
+    const QString shown = QStringLiteral("/etc/vandorixserver/vandorixserver.conf");
+    const struct {
+        const char* text;
+        QString error;
+    } refused[] = {
+        {"port = 7000\nremote-port = abc\n", shown + ":2: remote-port = abc: --remote-port needs a port"},
+        {"mp3-copy = yes\n", shown + ":1: mp3-copy = yes: neither on nor off"},
+        {"help = on\n", shown + ":1: unknown key \"help\""},
+        {"config = other.conf\n", shown + ":1: unknown key \"config\""},
+        {"start = on\n\nrecord = x.ktv\n", shown + ":3: record = x.ktv: --start cannot be used"},
+    };
+    for (const auto& r : refused) {
+        SCOPED_TRACE(r.text);
+        const QString bad = vxtest::writeFile(dir.path(), "bad.conf", r.text);
+        CommandLine refusedCl;
+        outcome = parse({"--config", bad, "--config-name", shown}, refusedCl);
+        EXPECT_EQ(outcome.exitCode, 2);
+        EXPECT_TRUE(outcome.error.startsWith(r.error)) << outcome.error.toStdString();
+    }
+    CommandLine missing;
+    outcome = parse({"--config", dir.path() + "/gone.conf", "--config-name", shown}, missing);
+    EXPECT_EQ(outcome.error, shown + ": no such file");
+}
+
 // A refusal names what was wrong and where; nothing of a refused line is taken.
 TEST(CommandLine, ABadOptionOrSettingIsRefusedNamingItAndWhereItStands) {
     QTemporaryDir dir;

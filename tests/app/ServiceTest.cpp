@@ -150,11 +150,49 @@ TEST(Service, AStartThatFailsEndsTheProgramWithItsReportAndExitCode1) {
         kServer, {"/WO", "--data-dir", dir.path(), "--remote-port", "0", "--capture-device", "alsa:hw:97",
                   "--radio-name", "Test", "--port", QString::number(vxtest::freeTcpPort()), "--start"});
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_TRUE(r.err.contains(QStringLiteral("DebugStr: ConnectrbtnClick"))) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("KT VandorixServer: WaveIn-Open"))) << r.err.toStdString();
+    EXPECT_FALSE(r.err.contains(QStringLiteral("DebugStr")))
+        << "the trace is the window's, not the journal's";
 
     const Finished noServerFile = runToEnd(kServer, {"--data-dir", dir.path() + "/elsewhere"});
     EXPECT_EQ(noServerFile.exitCode, 1);
     EXPECT_TRUE(noServerFile.err.contains(dir.path() + "/elsewhere")) << noServerFile.err.toStdString();
+}
+
+// A port of the station's own that another program holds is named once, with the system's reason; with
+// --start it fails the start, so that a service does not answer for another station.
+TEST(Service, APortAnotherProgramHoldsIsNamedOnceAndFailsAStart) {
+    QTemporaryDir dir;
+    vxtest::writeFile(dir.path(), "Server.ini", "http://127.0.0.1:9/db/\n");
+    const int holder = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    socklen_t size = sizeof a;
+    ASSERT_EQ(::bind(holder, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(::listen(holder, 1), 0);
+    ASSERT_EQ(::getsockname(holder, reinterpret_cast<sockaddr*>(&a), &size), 0);
+    const QString taken = QString::number(ntohs(a.sin_port));
+    const QStringList common = {"/WO",  "--data-dir",       dir.path(), "--status-listen",
+                                "off",  "--capture-device", "tone",     "--radio-name",
+                                "Test", "--start"};
+
+    const Finished remote = runToEnd(kServer, common + QStringList{"--remote-port", taken, "--port",
+                                                                   QString::number(vxtest::freeTcpPort())});
+    EXPECT_EQ(remote.exitCode, 1);
+    EXPECT_EQ(
+        remote.err.count(QStringLiteral("KT VandorixServer: Remote control port %1: address already in use; "
+                                        "the station runs without remote control\n")
+                             .arg(taken)),
+        1)
+        << remote.err.toStdString();
+
+    const Finished listener = runToEnd(kServer, common + QStringList{"--remote-port", "0", "--port", taken});
+    EXPECT_EQ(listener.exitCode, 1);
+    EXPECT_TRUE(listener.err.contains(
+        QStringLiteral("KT VandorixServer: Listener port %1: address already in use\n").arg(taken)))
+        << listener.err.toStdString();
+    EXPECT_FALSE(listener.err.contains(QStringLiteral("Windows socket error"))) << listener.err.toStdString();
+    ::close(holder);
 }
 
 // A datagram socket of our own stands in for systemd's.

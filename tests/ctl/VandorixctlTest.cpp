@@ -1,6 +1,8 @@
 // vandorixctl as a real process against a plain loopback server standing in for the station.
+#include <QFile>
 #include <QProcess>
 #include <QString>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -121,6 +123,46 @@ TEST(Vandorixctl, AnEmptyListPrintsNothingAndEnds) {
     ASSERT_TRUE(ctl.waitForFinished(10000));
     EXPECT_EQ(ctl.exitCode(), 0);
     EXPECT_TRUE(ctl.readAllStandardOutput().isEmpty());
+}
+
+// The installed service's port without flags: the environment first, then the service's file.
+TEST(Vandorixctl, FindsTheServicesPortInTheEnvironmentOrItsConfigurationFile) {
+    FakeStation fromFile;
+    FakeStation fromEnvironment;
+    QTemporaryDir dir;
+    QFile conf(dir.filePath(QStringLiteral("vandorixserver.conf")));
+    ASSERT_TRUE(conf.open(QIODevice::WriteOnly));
+    conf.write(QStringLiteral("# ports\nremote-listen = 0.0.0.0\n remote-port = %1 \nstatus-listen = off\n")
+                   .arg(fromFile.port())
+                   .toUtf8());
+    conf.close();
+    const struct {
+        const char* remote;
+        FakeStation* reached;
+    } cases[] = {{"", &fromFile}, {"127.0.0.1:%1", &fromEnvironment}, {"%1", &fromEnvironment}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.remote);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("VANDORIX_CONFIG"), conf.fileName());
+        env.insert(QStringLiteral("VANDORIX_REMOTE"),
+                   QString::fromLatin1(c.remote).arg(fromEnvironment.port()));
+        QProcess ctl;
+        ctl.setProcessEnvironment(env);
+        ctl.start(ctlPath(), {QStringLiteral("Stop")});
+        ASSERT_TRUE(ctl.waitForStarted());
+        EXPECT_EQ(c.reached->receiveCommand(), std::string("Stop") + kTerm);
+        c.reached->closePeer();
+        ASSERT_TRUE(ctl.waitForFinished(10000));
+        EXPECT_EQ(ctl.exitCode(), 0) << ctl.readAllStandardError().toStdString();
+    }
+    QProcessEnvironment bad = QProcessEnvironment::systemEnvironment();
+    bad.insert(QStringLiteral("VANDORIX_STATUS"), QStringLiteral("localhost:http"));
+    QProcess ctl;
+    ctl.setProcessEnvironment(bad);
+    ctl.start(ctlPath(), {QStringLiteral("status")});
+    ASSERT_TRUE(ctl.waitForFinished(10000));
+    EXPECT_EQ(ctl.exitCode(), 2);
+    EXPECT_TRUE(ctl.readAllStandardError().contains("VANDORIX_STATUS=localhost:http"));
 }
 
 TEST(Vandorixctl, RefusedConnectionsAndBadArgumentsFailWithAMessage) {

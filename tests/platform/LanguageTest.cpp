@@ -104,9 +104,9 @@ TEST(LanguageChoice, FirstSetLocaleVariableDecidesAndTheOptionOverridesIt) {
         std::optional<int> language;  // nothing: refused
         QStringList argsLeft;
     } cases[] = {
-        {{}, {"p"}, kGerman, {"p"}},
-        {{"", "", "C.UTF-8"}, {"p"}, kGerman, {"p"}},
-        {{"POSIX", "", "en_US.UTF-8"}, {"p"}, kGerman, {"p"}},
+        {{}, {"p"}, kEnglish, {"p"}},
+        {{"", "", "C.UTF-8"}, {"p"}, kEnglish, {"p"}},
+        {{"POSIX", "", "de_DE.UTF-8"}, {"p"}, kEnglish, {"p"}},
         {{"", "", "de_AT@euro"}, {"p"}, kGerman, {"p"}},
         {{"", "", "fr_FR.UTF-8"}, {"p"}, kEnglish, {"p"}},
         {{"", "en_US.UTF-8", "de_DE.UTF-8"}, {"p"}, kEnglish, {"p"}},

@@ -25,12 +25,11 @@ int fromLocale(const LocaleVariables& locale) {
         if (end >= 0) {
             name.truncate(end);
         }
-        if (name == "C" || name == "POSIX" || name.startsWith("de")) {
-            return kGerman;
-        }
-        return kEnglish;
+        // C and POSIX are the locale of services, containers and build machines: no German reader is
+        // implied there, so they get English like any other language.
+        return name.startsWith("de") ? kGerman : kEnglish;
     }
-    return kGerman;
+    return kEnglish;  // nothing set is the C locale
 }
 
 std::optional<int> chooseLanguage(QStringList& args, const LocaleVariables& locale, QString* error) {

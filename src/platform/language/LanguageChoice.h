@@ -10,7 +10,7 @@
 // (LanguageLibrary::InitLanguage).
 namespace vx::language {
 
-constexpr int kGerman = 0;  // the program's own texts, also when the locale names no language
+constexpr int kGerman = 0;  // the program's own texts
 constexpr int kEnglish = 1;
 
 // The locale variables a Linux program reads for its messages, in the order it reads them.
@@ -23,7 +23,7 @@ struct LocaleVariables {
 };
 
 // The language of the first of LC_ALL, LC_MESSAGES and LANG that is set and not empty: "de..." German;
-// "C", "POSIX" (with or without a codeset) or none set German; any other English.
+// any other, "C" and "POSIX" (services, containers) and none set English.
 int fromLocale(const LocaleVariables& locale);
 
 // Takes "--language de|en" out of args (the last one counts); without it the locale decides.

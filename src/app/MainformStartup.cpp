@@ -84,6 +84,9 @@ void TMainform::closeEvent(QCloseEvent* event) {
 }
 
 void TMainform::CloseOnSignal() {
+    if (closeAfterStopUnderWay(*station_, [this] { CloseOnSignal(); })) {
+        return;
+    }
     closeFailed_ = false;
     if (close() || !closeFailed_) {
         return;  // closed, or a close already under way (a second signal) ends the program itself

@@ -62,8 +62,9 @@ bool ownPortsOpen(const Station& station, const CommandLine& cl, const vx::statu
     return station.remoteControlListening() && (!cl.status.enabled || status != nullptr);
 }
 
+// `closing`: a signal has begun the close, which may end a start still under way; that is no failed start.
 void scheduleDaemonActions(Station& station, const CommandLine& cl, SystemdNotifier& notifier,
-                           bool portsOpen) {
+                           bool portsOpen, const bool& closing) {
     if (cl.mp3Copy) {
         station.settings().mp3Copy = true;
     }
@@ -85,13 +86,16 @@ void scheduleDaemonActions(Station& station, const CommandLine& cl, SystemdNotif
         notifier.ready();
         return;
     }
-    QTimer::singleShot(0, &station, [&station, &notifier, portsOpen] {
+    QTimer::singleShot(0, &station, [&station, &notifier, portsOpen, &closing] {
         if (!portsOpen) {
             vx::writeErrorLine(QStringLiteral("Not started: a port of the station's own cannot be opened"));
             QCoreApplication::exit(1);
             return;
         }
         station.Guarded([&] { station.Start(); });
+        if (closing) {
+            return;  // the close has set the exit code
+        }
         if (station.state() != StationState::OnAir) {
             QCoreApplication::exit(1);  // the report is out; a service manager may try again
             return;
@@ -173,12 +177,14 @@ int runHeadless(int argc, char** argv) {
     }
     SystemdNotifier notifier(station);
     tellStoppingBeforeEnde(station, notifier);
-    SignalCloser closer([&headless, &notifier] {
+    bool closing = false;
+    SignalCloser closer([&headless, &notifier, &closing] {
+        closing = true;
         notifier.stopping();
         headless.CloseOnSignal();
     });
     const auto status = vx::status::startStatus(station, cl.status);
-    scheduleDaemonActions(station, cl, notifier, ownPortsOpen(station, cl, status.get()));
+    scheduleDaemonActions(station, cl, notifier, ownPortsOpen(station, cl, status.get()), closing);
     return app.exec();
 }
 
@@ -199,14 +205,16 @@ int runWindow(int argc, char** argv) {
     }
     SystemdNotifier notifier(Mainform.station());
     tellStoppingBeforeEnde(Mainform.station(), notifier);
-    SignalCloser closer([&Mainform, &notifier] {
+    bool closing = false;
+    SignalCloser closer([&Mainform, &notifier, &closing] {
+        closing = true;
         notifier.stopping();
         Mainform.CloseOnSignal();
     });
     Mainform.show();
     const auto status = vx::status::startStatus(Mainform.station(), cl.status);
     scheduleDaemonActions(Mainform.station(), cl, notifier,
-                          ownPortsOpen(Mainform.station(), cl, status.get()));
+                          ownPortsOpen(Mainform.station(), cl, status.get()), closing);
     Mainform.Mp3Aufz->setChecked(Mainform.station().settings().mp3Copy);
     Mainform.Loop->setChecked(Mainform.station().settings().loop);
     return app.exec();

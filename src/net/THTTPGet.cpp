@@ -5,9 +5,11 @@
 
 #include <QEventLoop>
 #include <QObject>
+#include <QTimer>
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <chrono>
 #include <mutex>
 #include <optional>
@@ -452,6 +454,25 @@ QString THTTPGet::FetchText(const QString& failureText) {
     return ResultString_;
 }
 
+bool THTTPGet::WaitUntilIdle(int timeoutMs) {
+    if (!running_) {
+        return true;
+    }
+    QEventLoop loop;
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+    deadline.start(std::max(timeoutMs, 0));
+    idleLoops_.push_back(&loop);
+    const std::shared_ptr<bool> alive = alive_;
+    loop.exec();
+    if (!*alive) {
+        return false;
+    }
+    idleLoops_.erase(std::find(idleLoops_.begin(), idleLoops_.end(), &loop));
+    return !running_;
+}
+
 void THTTPGet::AbortRequest() {
     if (!running_ || !request_) {
         return;
@@ -489,6 +510,9 @@ void THTTPGet::RequestDone() {
             self->request_.reset();
             if (self->waitLoop_ != nullptr) {
                 self->waitLoop_->quit();
+            }
+            for (QEventLoop* idle : self->idleLoops_) {
+                idle->quit();
             }
         }
     } finish{this};

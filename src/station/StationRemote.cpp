@@ -90,7 +90,13 @@ void Station::End() {
     step(6);
     auto ende = [this] {
         // The process ends even when the stop failed part-way; the failure has been reported.
-        Guarded([this] { Stop(); });
+        Guarded([this] {
+            if (state_ == StationState::Stopped) {
+                DirectoryOffAir();  // the stop's report, with no broadcast to stop
+            } else {
+                Stop();
+            }
+        });
         step(7);
         QThread::msleep(2000);
         EndProcess();

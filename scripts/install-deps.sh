@@ -17,6 +17,7 @@ packages=(
     xvfb xauth fonts-liberation
     icecast2 procps
     groff-base dpkg-dev file lintian
+    systemd init-system-helpers util-linux
     linux-perf
 )
 missing=()

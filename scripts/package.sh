@@ -48,15 +48,19 @@ grep -q '^ExecStart=/usr/bin/vandorixserver .*--config %d/etc_vandorixserver.con
     fail "the unit's ExecStart is not /usr/bin/vandorixserver with the configuration file"
 grep -q '^LoadCredential=etc:/etc/vandorixserver$' <<<"$unit" ||
     fail "the unit does not read /etc/vandorixserver"
-dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./conffiles | grep -qx /etc/vandorixserver/vandorixserver.conf ||
+grep -qx /etc/vandorixserver/vandorixserver.conf <<<"$(dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./conffiles)" ||
     fail "the configuration file is no conffile"
+control=$(dpkg-deb --ctrl-tarfile "$deb" | tar -t)
 for script in postinst prerm postrm; do
-    dpkg-deb --ctrl-tarfile "$deb" | tar -t | grep -qx "./$script" || fail "lacks the maintainer script $script"
+    grep -qx "./$script" <<<"$control" || fail "lacks the maintainer script $script"
 done
 # The hardening as built: bound at load time, and the fortified variants of the C library's functions.
 for program in build-deb/bin/vandorixserver build-deb/bin/vandorixctl; do
-    readelf -d "$program" | grep -q 'FLAGS.*BIND_NOW' || fail "$program is not linked with -z now"
-    nm -D "$program" | grep -q '__[a-z_]*_chk@' || fail "$program uses no fortified function"
+    # Whole outputs first: grep -q would end the pipe early, and pipefail would count that as a failure.
+    dynamic=$(readelf -d "$program")
+    symbols=$(nm -D "$program")
+    grep -q 'FLAGS.*BIND_NOW' <<<"$dynamic" || fail "$program is not linked with -z now"
+    grep -q '__[a-z_]*_chk@' <<<"$symbols" || fail "$program uses no fortified function"
 done
 depends=$(dpkg-deb -f "$deb" Depends)
 for lib in libqt6core6 libqt6widgets6 libasound2 libpulse0 libmp3lame0 libcurl4 libshout3 libsystemd0 libc6; do

@@ -7,6 +7,7 @@
 #include "audio/TACMIn.h"
 #include "platform/IoError.h"
 #include "platform/ScopeGuard.h"
+#include "platform/wavein/WaveIn.h"
 #include "settings/SettingsStore.h"
 #include "station/EConvertError.h"
 #include "station/RelayBoard.h"
@@ -123,10 +124,18 @@ QString Station::reportText(const QString& what, const QString& debugStr, int de
 
 void Station::AppException(const std::exception& E) {
     const auto* io = dynamic_cast<const EInOutError*>(&E);
-    const auto* socket = dynamic_cast<const ESocketError*>(&E);
+    QString plain;
+    if (const auto* socket = dynamic_cast<const ESocketError*>(&E)) {
+        plain = QString::fromStdString(socket->plain());
+    } else if (dynamic_cast<const EACMIn*>(&E) != nullptr && env_.waveIn) {
+        // The capture layer's text is the original program's ("WaveIn-Open Unsupported audio format.");
+        // the admin's line names the device and, where the system gave one, its reason.
+        const QString reason = env_.waveIn->openFailure();
+        plain = QStringLiteral("Capture device %1: %2")
+                    .arg(env_.waveIn->deviceName(), reason.isEmpty() ? QString::fromUtf8(E.what()) : reason);
+    }
     emit errorReport(QString::fromUtf8(E.what()), DebugStr.value(), DebugNum.load(),
-                     io ? QString::fromStdString(io->file()) : QString(),
-                     socket ? QString::fromStdString(socket->plain()) : QString());
+                     io ? QString::fromStdString(io->file()) : QString(), plain);
 }
 
 // --- State ----------------------------------------------------------------------------------------------

@@ -234,6 +234,19 @@ nsx systemctl stop "$unit"
 nsx sh -c 'grep -q Saved /var/lib/private/vandorixserver/Optionen.ini' || fail "stop did not save the settings"
 step "stop saves"
 
+# Ended on purpose, exit code 0: not restarted. vandorixctl finds the port in the service's file.
+ended() { [ "$(nsx systemctl is-active "$unit" || true)" = inactive ] &&
+    [ "$(nsx systemctl show -p Result --value "$unit")" = success ]; }
+for how in "vandorixctl Ende" "systemctl kill -s HUP $unit"; do
+    nsx systemctl start "$unit"
+    until_ok 20 on_air || fail "not on the air before $how"
+    nsx $how || fail "$how"
+    until_ok 15 ended || fail "$how did not end the service with success"
+    sleep 6  # beyond RestartSec
+    ended || fail "the service was started again after $how"
+done
+step "vandorixctl Ende and SIGHUP end it with success, not restarted"
+
 nsx systemctl start "$unit"
 until_ok 20 on_air || fail "not on the air before the upgrade"
 before=$(main_pid)

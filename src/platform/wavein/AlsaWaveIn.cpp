@@ -193,11 +193,14 @@ uint32_t AlsaWaveIn::openSource(const TAudioFormat& format, std::unique_ptr<Capt
     }
     snd_pcm_t* pcm = nullptr;
     snd_config_t* config = nullptr;
+    openFailure_.clear();
     if (const int err = openPcm(pcmName_, configFile_, &pcm, &config); err < 0) {
+        openFailure_ = QString::fromLocal8Bit(snd_strerror(err));
         return codeFor(err);
     }
     snd_pcm_uframes_t period = 0;
     if (const int err = configurePcm(pcm, format, sampleFormat, &period); err < 0) {
+        openFailure_ = QString::fromLocal8Bit(snd_strerror(err));
         snd_pcm_close(pcm);
         if (config != nullptr) {
             snd_config_delete(config);

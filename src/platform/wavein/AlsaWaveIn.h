@@ -18,12 +18,14 @@ public:
     // The code an ALSA error number (negative) stands for.
     static uint32_t codeFor(int alsaError);
     QString deviceName() const override { return QStringLiteral("alsa:") + pcmName_; }
+    QString openFailure() const override { return openFailure_; }
 
 protected:
     uint32_t openSource(const TAudioFormat& format, std::unique_ptr<CaptureSource>* source) override;
 
 private:
     QString pcmName_;
+    QString openFailure_;  // opened and read on the thread that opens
     QString configFile_;
 };
 

@@ -90,6 +90,8 @@ public:
     virtual uint32_t setFilledHook(HWAVEIN handle, FilledHook hook) = 0;
     // What a status reader shows as the capture device: the name it was chosen by ("alsa:hw:1").
     virtual QString deviceName() const { return QStringLiteral("simulated"); }
+    // Why the last open failed, in the system's words ("No such device"); empty after one that worked.
+    virtual QString openFailure() const { return {}; }
 };
 
 // Builds a backend from a device name: "alsa:NAME" (ALSA PCM NAME), "tone" or "tone:HZ" (a sine of HZ,

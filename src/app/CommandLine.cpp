@@ -66,7 +66,7 @@ QString shownValue(const QString& key, const QString& value) {
 
 // A file holding the password that every local user can read gives it away.
 bool privateEnough(const QString& path, QString& error) {
-    if (QFileInfo(path).permissions() & QFileDevice::ReadOther) {
+    if (QFileInfo(path).permissions().testFlag(QFileDevice::ReadOther)) {
         error = path + QStringLiteral(": holds the password and every user can read it (chmod o-r)");
         return false;
     }

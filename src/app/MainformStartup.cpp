@@ -1,4 +1,5 @@
 // Start-up and closing of the window, and the error report.
+#include "app/SignalCloser.h"
 #include "app/TMainform.h"
 #include "ui/ListenerListModel.h"
 #include "ui/UserDialogs.h"

@@ -26,6 +26,9 @@ struct THTTPGet::Shared {
     int64_t total = 0;
     int64_t count = 0;
     bool progressPending = false;  // a progress notice is on its way; later chunks only update the figures
+    // This request's answer (or failure text), set on the creating thread when it ends: a request made
+    // during the wait (a stop's report) must not hand its answer to the one that waited.
+    QString result;
 
     bool aborted() {
         std::lock_guard lock(mutex);
@@ -391,7 +394,7 @@ void THTTPGet::StartRequest() {
     startRequest();
 }
 
-bool THTTPGet::startRequest() {
+bool THTTPGet::startRequest(std::shared_ptr<Shared>* started) {
     if (running_) {
         return true;
     }
@@ -402,6 +405,9 @@ bool THTTPGet::startRequest() {
     const Settings s = settingsOf(*this);
     auto request = std::make_shared<Shared>();
     request_ = request;
+    if (started != nullptr) {
+        *started = request;
+    }
     QObject* context = context_.get();
     const bool reportProgress = bool(OnProgress);
     // The thread posts to context_ only while this component lives: the destructor joins it first. The
@@ -447,11 +453,12 @@ QString THTTPGet::FetchText(const QString& failureText) {
     failureText_ = failureText;
     const bool saved = WaitThread;
     WaitThread = true;
-    if (!startRequest()) {
+    std::shared_ptr<Shared> mine;
+    if (!startRequest(&mine)) {
         return failureText;
     }
     WaitThread = saved;
-    return ResultString_;
+    return mine ? mine->result : ResultString_;  // none started: one was running
 }
 
 bool THTTPGet::WaitUntilIdle(int timeoutMs) {
@@ -524,11 +531,13 @@ void THTTPGet::RequestDone() {
     }
     if (success_) {
         ResultString_ = vx::fromAnsi(body);
+        request->result = ResultString_;
         if (OnDoneString) {
             OnDoneString(this, ResultString_);
         }
     } else {
         ResultString_ = failureText_;
+        request->result = ResultString_;
         if (OnError) {
             OnError(this);
         }

@@ -71,7 +71,8 @@ public:
     struct Shared;
 
 private:
-    bool startRequest();   // false when the component was destroyed during the wait
+    // False when the component was destroyed during the wait; *started: the request begun, if one was.
+    bool startRequest(std::shared_ptr<Shared>* started = nullptr);
     bool waitForAnswer();  // the same
     void RequestDone();
     void Progress();

@@ -119,7 +119,7 @@ TEST(CommandLine, ABadOptionOrSettingIsRefusedNamingItAndWhereItStands) {
     const QString noSecret = writePrivateFile(dir.path(), "e.conf", "password =\n");
     const QString noName = vxtest::writeFile(dir.path(), "f.conf", "radio-name =\n");
     const QString noUpload = vxtest::writeFile(dir.path(), "g.conf", "limit = on\nupload = 0\n");
-    const QString twice = vxtest::writeFile(dir.path(), "h.conf", "port = 7000\n\nport = 7001\n");
+    const QString twice = vxtest::writeFile(dir.path(), "h.conf", "email = a@b.de\n\nemail = c@d.de\n");
     const QString sharedSecret = vxtest::writeFile(dir.path(), "i.conf", "password = secret\n");
     const struct {
         QStringList args;
@@ -143,7 +143,7 @@ TEST(CommandLine, ABadOptionOrSettingIsRefusedNamingItAndWhereItStands) {
         {{"--config", noName}, noName + ":1: radio-name = : empty"},
         {{"--config", noUpload}, "upload 0 with the listener limit on admits no listener"},
         {{"--upload", "0"}, "upload 0 with the listener limit on admits no listener"},
-        {{"--config", twice}, twice + ":3: port is given a second time (first on line 1)"},
+        {{"--config", twice}, twice + ":3: email is given a second time (first on line 1)"},
         {{"--config", sharedSecret}, sharedSecret + ": holds the password and every user can read it"},
         {{"--status-listen", "127.0.0.1:0"}, "--status-listen needs ADDRESS:PORT with a port from 1"},
         {{"--status-host", "evil.example/x"}, "--status-host needs a host name"},

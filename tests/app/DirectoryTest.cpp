@@ -308,10 +308,11 @@ TEST_F(DirectoryTest, OffAirReportsSetoffThenListenerCountZero) {
     }
 }
 
-// A stop while the status report of the start is on its way: the off-air report goes after it, and the
-// last request noted is the off-air report's.
-TEST_F(DirectoryTest, AStopDuringTheStatusReportSendsTheOffAirReportAfterIt) {
+// A stop while the start's status report is on its way: the off-air report goes after it, and the last
+// request noted is the off-air report's.
+TEST_F(DirectoryTest, AStopDuringTheStartsStatusReportSendsTheOffAirReportAfterIt) {
     openWindow(base());
+    form->VandorixClientport->setValue(vxtest::freeTcpPort());
     answer("setstatus", "E100");
     answer("setoff", "E108");
     answer("hoererupdate", "");
@@ -321,11 +322,12 @@ TEST_F(DirectoryTest, AStopDuringTheStatusReportSendsTheOffAirReportAfterIt) {
     QObject::connect(&stop, &QTimer::timeout, [&] {
         if (server.requestCount() >= 1) {
             stop.stop();
-            form->station().DirectoryOffAir();
+            form->station().Stop();
         }
     });
     stop.start();
-    form->station().DBTimerTimer();
+    form->station().Start();
+    EXPECT_EQ(form->station().state(), StationState::Stopped);
     ASSERT_TRUE(requestsReach(3));
     ASSERT_TRUE(vxtest::waitUntil([&] { return !form->station().HTTPHoerer->Running(); }));
     QStringList actions;

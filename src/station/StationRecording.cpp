@@ -33,11 +33,11 @@ void Station::RecordtoFile(const QString& FileName) {
     step(2);
     RecordFileName = FileName;
     step(3);
-    RecordMode = true;
+    transition(StationEvent::RecordArmed);
     step(4);
     // A broadcast or an armed record mode already captures and encodes; a second start would only fail
     // on the open codec stream.
-    if (state_ == StationState::Stopped && !ACMC->Active()) {
+    if (state() == StationState::Stopped && !ACMC->Active()) {
         Start();
     }
 }
@@ -51,7 +51,7 @@ void Station::StartRecording() {
     emit message(RecordFileName);
     step(2);
     // A "Start" during a recording makes the file afresh; no block may reach it before its header.
-    Recording = false;
+    transition(StationEvent::RecordingClosed);
     RecordFile->finish();
     step(4);
     RecordFile->create(RecordFileName,
@@ -61,15 +61,14 @@ void Station::StartRecording() {
     // it, and a playback of it refuses it at once.
     const TAudioFormat format = ACMC->FormatOut;
     RecordFile->writeNow(reinterpret_cast<const char*>(format.data()), TAudioFormat::kSize);
-    Recording = true;
+    transition(StationEvent::RecordingBegun);
 }
 
 void Station::StopRecording() {
     trace("Button2Click");
     step(1);
-    RecordMode = false;
+    transition(StationEvent::RecordingStopped);
     step(2);
-    Recording = false;
     step(3);
     if (!RecordFile->isOpen()) {
         throw EInOutError(kFileNotOpen);
@@ -80,7 +79,7 @@ void Station::StopRecording() {
 }
 
 bool Station::AfterPlayback(std::function<void()> action) {
-    if (!Playing) {
+    if (!mode_.load().playback) {
         return false;
     }
     playbackEnding_ = true;
@@ -90,7 +89,7 @@ bool Station::AfterPlayback(std::function<void()> action) {
 
 void Station::PlayfromFile(const QString& FileName) {
     trace(kPlaybackTrace);
-    if (Playing) {
+    if (mode_.load().playback) {
         return;  // one playback at a time; its buttons are disabled meanwhile
     }
     step(5);
@@ -105,11 +104,10 @@ void Station::PlayfromFile(const QString& FileName) {
     PlaybackDecodeFormat = decodeFormat;
     PlaybackFileName = FileName;
     PlaybackBytes = 0;
-    Playing = true;
+    transition(StationEvent::PlaybackRequested);
     // However the playback ends (its last pass, a stop, a failure, the station's end), the station is
     // left as after a playback before anything is reported, and what waited for the end runs then.
     const vx::ScopeGuard ended([this] {
-        Playing = false;
         playbackEnding_ = false;
         transition(StationEvent::PlaybackEnded);
         for (auto& action : std::exchange(afterPlayback_, {})) {
@@ -119,7 +117,7 @@ void Station::PlayfromFile(const QString& FileName) {
 
     step(6);
     // The start's callers make sure that no broadcast runs yet.
-    if (state_ == StationState::Stopped) {
+    if (state() == StationState::Stopped) {
         Start();
         DebugStr = QString::fromLatin1(kPlaybackTrace);
     }

@@ -2,6 +2,7 @@
 // the faults a relay meets (Icecast restarting, refusals, a server that never answers).
 #include "IcecastServer.h"
 #include "station/RelayBoard.h"
+#include "support/StationProbe.h"
 
 #include <gtest/gtest.h>
 
@@ -15,7 +16,7 @@ namespace {
 constexpr int kHeaderSize = 514;
 
 IcecastRelay& relayAt(TMainform& w, std::size_t i) {
-    return *w.station().RelayStates->entries.at(i).relay;
+    return *StationProbe(w.station()).RelayStates->entries.at(i).relay;
 }
 
 bool onAir(const IcecastRelay& relay) {
@@ -25,11 +26,12 @@ bool onAir(const IcecastRelay& relay) {
 // Counts the captured blocks that found the previous run still busy, and so never went out.
 struct LostBlocks {
     explicit LostBlocks(TMainform& w) {
-        w.station().ACMI->OnBufferFull = [&w, this, original = w.station().ACMI->OnBufferFull](
-                                             TACMIn* s, const void* d, int n) {
-            count += w.station().Thread->State() != tsIdle;
-            original(s, d, n);
-        };
+        StationProbe(w.station()).ACMI->OnBufferFull =
+            [&w, this, original = StationProbe(w.station()).ACMI->OnBufferFull](TACMIn* s, const void* d,
+                                                                                int n) {
+                count += StationProbe(w.station()).Thread->State() != tsIdle;
+                original(s, d, n);
+            };
     }
     int count = 0;
 };
@@ -155,7 +157,7 @@ TEST(IcecastRelay, RefusalsAreReportedOnceAndAServerThatNeverAnswersSlowsNoListe
         vxtest::waitUntil([&] { return relayAt(w, loser).status().state == IcecastRelay::State::Error; }));
     // A few blocks later nothing has been tried again, and nothing more reported.
     ASSERT_TRUE(listener->waitForBytes(kHeaderSize + 4 * 2000, 15000));
-    const auto& entries = w.station().RelayStates->entries;
+    const auto& entries = StationProbe(w.station()).RelayStates->entries;
     EXPECT_TRUE(entries[loser].status.reason.contains(QStringLiteral("Mountpoint in use")))
         << entries[loser].status.reason.toStdString();
     EXPECT_TRUE(entries[2].status.reason.contains(QStringLiteral("wrong user name or password")))

@@ -1,6 +1,7 @@
 // Recording the encoded stream: record mode with the tone device and LAME, and "Start" during an
 // ordinary broadcast, which diverts the blocks from the listeners to the file.
 #include "StationHarness.h"
+#include "support/StationProbe.h"
 
 #include <gtest/gtest.h>
 
@@ -35,23 +36,23 @@ TEST(Recording, RecordModeWritesTheFormatThenTheEncodedToneAndOpensNoListenerPor
     const QString path = s.path(QStringLiteral("aufnahme.ktv"));
     s.dialogs.fileAnswers = {path};
     w.RecordtoFileBtn->click();
-    ASSERT_TRUE(w.station().RecordMode);
-    ASSERT_TRUE(w.station().ACMC->Active()) << s.dialogs.messages.join('|').toStdString();
+    ASSERT_TRUE(w.station().status()->mode.recordArmed);
+    ASSERT_TRUE(StationProbe(w.station()).ACMC->Active()) << s.dialogs.messages.join('|').toStdString();
     EXPECT_TRUE(s.settingsLocked());
     EXPECT_FALSE(s.broadcasting());
     EXPECT_FALSE(vxtest::LoopbackPeer(s.port()).connected()) << "record mode opened the listener port";
 
     w.Button1->click();
     ASSERT_EQ(s.dialogs.messages, QStringList{path});  // "Start" names the file first
-    ASSERT_TRUE(w.station().Recording);
+    ASSERT_TRUE(w.station().status()->mode.recording);
     ASSERT_TRUE(waitForBlocks(path, 3));
     w.Button2->click();
-    EXPECT_FALSE(w.station().Recording);
-    EXPECT_FALSE(w.station().RecordMode);
+    EXPECT_FALSE(w.station().status()->mode.recording);
+    EXPECT_FALSE(w.station().status()->mode.recordArmed);
     EXPECT_EQ(s.dialogs.messages.size(), 1) << s.dialogs.messages.join('|').toStdString();
 
     const QByteArray file = vxtest::readFile(path);
-    EXPECT_EQ(file.left(kFormatSize), w.station().ACMC->FormatOut.toBytes());
+    EXPECT_EQ(file.left(kFormatSize), StationProbe(w.station()).ACMC->FormatOut.toBytes());
     expectTone(file.mid(kFormatSize));
     w.Disconnectrbtn->click();
     EXPECT_TRUE(s.settingsUnlocked());
@@ -82,7 +83,7 @@ TEST(Recording, StartDuringABroadcastDivertsTheBlocksFromTheListenersToTheFileUn
     EXPECT_EQ(s.dialogs.messages, QStringList{path});
 
     const QByteArray file = vxtest::readFile(path);
-    EXPECT_EQ(file.left(kFormatSize), w.station().ACMC->FormatOut.toBytes());
+    EXPECT_EQ(file.left(kFormatSize), StationProbe(w.station()).ACMC->FormatOut.toBytes());
     expectTone(file.mid(kFormatSize));
     w.Disconnectrbtn->click();
 }
@@ -94,22 +95,22 @@ TEST(Recording, TheFileHoldsItsHeaderAloneUntilTheFirstBlockAndAFailedHeaderLeav
     LiveStation s(capture, std::make_shared<vx::acm::SimulatedAcm>());  // 7 bytes a block
     TMainform& w = s.w();
     w.RecordtoFileBtn->click();  // the save dialog cancelled
-    EXPECT_FALSE(w.station().RecordMode);
-    EXPECT_FALSE(w.station().ACMC->Active());
+    EXPECT_FALSE(w.station().status()->mode.recordArmed);
+    EXPECT_FALSE(StationProbe(w.station()).ACMC->Active());
     EXPECT_TRUE(s.settingsUnlocked());
     EXPECT_TRUE(s.dialogs.messages.isEmpty());
 
     const QString path = s.path(QStringLiteral("aufnahme.ktv"));
     s.dialogs.fileAnswers = {path};
     w.RecordtoFileBtn->click();
-    ASSERT_TRUE(w.station().ACMC->Active());
+    ASSERT_TRUE(StationProbe(w.station()).ACMC->Active());
     {
         const vxtest::FileSizeLimit fullDisk(100);
         w.Button1->click();
     }
     ASSERT_EQ(s.dialogs.messages.size(), 2);
     EXPECT_EQ(s.dialogs.messages[1], Station::reportText("Disk full", "Button1Click", 5));
-    EXPECT_FALSE(w.station().Recording);
+    EXPECT_FALSE(w.station().status()->mode.recording);
     EXPECT_TRUE(QFileInfo::exists(path));
     w.Button2->click();
     EXPECT_EQ(s.dialogs.messages.size(), 2) << "Stop found no file open";
@@ -117,7 +118,7 @@ TEST(Recording, TheFileHoldsItsHeaderAloneUntilTheFirstBlockAndAFailedHeaderLeav
     s.dialogs.fileAnswers = {path};
     w.RecordtoFileBtn->click();
     w.Button1->click();
-    const QByteArray header = w.station().ACMC->FormatOut.toBytes();
+    const QByteArray header = StationProbe(w.station()).ACMC->FormatOut.toBytes();
     EXPECT_EQ(vxtest::readFile(path), header);
     ASSERT_TRUE(s.oneBlock(*capture));
     EXPECT_TRUE(vxtest::waitUntil([&] { return vxtest::readFile(path) == header + QByteArray(7, '\xAB'); }));

@@ -42,12 +42,7 @@ void TMainform::DisconnectrbtnClick(QObject* /*Sender*/) {
 
 void TMainform::InpFormClick(QObject* /*Sender*/) {
     trace("InpFormClick");
-    TACMConvertor& acm = *station_->ACMC;
-    const TAudioFormat before = acm.FormatIn;
-    step(2);
-    acm.ChooseFormatIn(true);
-    step(3);
-    if (acm.FormatIn.avgBytesPerSec() != before.avgBytesPerSec()) {
+    if (station_->chooseFormatIn()) {
         step(4);
         env_.dialogs->showMessage(kApplicationTitle, Msg(35));
     }
@@ -55,26 +50,21 @@ void TMainform::InpFormClick(QObject* /*Sender*/) {
 
 void TMainform::OutpFormClick(QObject* /*Sender*/) {
     trace("OutpFormClick");
-    TACMConvertor& acm = *station_->ACMC;
-    const TAudioFormat before = acm.FormatOut;
-    step(2);
-    acm.ChooseFormatOut(true);
-    step(3);
-    if (acm.FormatOut.avgBytesPerSec() != before.avgBytesPerSec()) {
+    if (station_->chooseFormatOut()) {
         step(4);
         env_.dialogs->showMessage(kApplicationTitle, Msg(35));
     }
 }
 
 void TMainform::BeschrChange(QObject* /*Sender*/) {
-    station_->settings().upload = Upload->text();
+    station_->editSettings([this](StationSettings& s) { s.upload = Upload->text(); });
     station_->uploadChanged();
 }
 
 void TMainform::BeschrExit(QObject* /*Sender*/) {
     trace("BeschrExit");
     step(2);
-    if (station_->ACMC->Active()) {
+    if (station_->status()->codecOpen) {
         step(3);
         env_.dialogs->showMessage(kApplicationTitle, Msg(35));
     }

@@ -78,7 +78,7 @@ bool TMainform::fillRecordingSources() {
     AudioQuelle->clear();
     AudioQuelle->addItem(QStringLiteral("Eigene Einstellungen"));
     AudioQuelle->setCurrentIndex(-1);  // nothing is chosen until the stored choice or the default is
-    const TMixerDestinations* destinations = station_->AudioMixer->Destinations();
+    const TMixerDestinations* destinations = station_->recordingLines();
     if (destinations == nullptr || destinations->Count() < 2) {
         AudioQuelle->setEnabled(false);
         setVolumeSlider({.enabled = false});
@@ -152,13 +152,10 @@ void TMainform::AudioQuelleChange(QObject* /*Sender*/) {
         int32_t left = -1;
         int32_t right = -1;
         int32_t mute = -1;
-        bool volumeDisabled = false;
-        bool muteDisabled = false;
-        station_->AudioMixer->GetVolume(kRecording, connection, left, right, mute, volumeDisabled,
-                                        muteDisabled);
+        station_->recordingVolume(connection, left, right, mute);
         setVolumeSlider({.maximum = kVolumeMax, .position = left});
         // Both channels alike, and the line switched on: for a source, that makes it the one recorded.
-        station_->AudioMixer->SetVolume(kRecording, connection, left, left, 1);
+        station_->setRecordingVolume(connection, left);
         setVolumeSlider({.enabled = true});
     }
     step(4);
@@ -172,7 +169,7 @@ void TMainform::AudioLautstChange(QObject* /*Sender*/) {
         return;
     }
     const int32_t volume = volumePosition();
-    station_->AudioMixer->SetVolume(kRecording, item - 2, volume, volume, 1);
+    station_->setRecordingVolume(item - 2, volume);
 }
 
 void TMainform::AutoDetectBtnClick(QObject* /*Sender*/) {
@@ -188,13 +185,11 @@ bool TMainform::chooseRecordingInputItself() {
     int32_t left = -1;
     int32_t right = -1;
     int32_t mute = -1;
-    bool volumeDisabled = false;
-    bool muteDisabled = false;
-    station_->AudioMixer->GetVolume(kRecording, -1, left, right, mute, volumeDisabled, muteDisabled);
+    station_->recordingVolume(-1, left, right, mute);
     step(2);
-    station_->AudioMixer->SetVolume(kRecording, -1, left, left, 1);
+    station_->setRecordingVolume(-1, left);
     step(3);
-    station_->AudioMixer->GetVolume(kRecording, -1, left, right, mute, volumeDisabled, muteDisabled);
+    station_->recordingVolume(-1, left, right, mute);
     step(4);
     if (mute != 1) {
         return false;
@@ -209,11 +204,10 @@ bool TMainform::chooseRecordingInputItself() {
 }
 
 bool TMainform::choosePlayedSource() {
-    if (station_->AudioMixer->Destinations() == nullptr) {
+    if (station_->recordingLines() == nullptr) {
         throw EListError(kRecording);
     }
-    const TMixerConnections& connections =
-        station_->AudioMixer->Destinations()->Items(kRecording).Connections();
+    const TMixerConnections& connections = station_->recordingLines()->Items(kRecording).Connections();
     auto choose = [&](int k, int messageStep, int changeStep) {
         step(messageStep);
         env_.dialogs->showMessage(kCaption, Msg(48));

@@ -1,7 +1,6 @@
 // The relays' states for the user: the window's tooltip and the dialog of the context menu, which also
 // edits the targets of "Icecast.txt".
 #include "app/TMainform.h"
-#include "station/RelayBoard.h"
 #include "ui/IcecastRelayDialog.h"
 
 #include <QAction>
@@ -46,41 +45,39 @@ void TMainform::buildRelays() {
 }
 
 void TMainform::showRelayStates() {
-    const RelayBoard& board = *station_->RelayStates;
+    const std::shared_ptr<const StationStatus> status = station_->status();
     QStringList tip{QStringLiteral("Icecast-Relays (rechte Maustaste):")};
     std::vector<IcecastRelayDialog::Row> commandLine;
     std::vector<QString> fileStates;
-    for (std::size_t i = 0; i < board.entries.size(); ++i) {
-        const RelayBoard::Entry& entry = board.entries[i];
-        const QString caption = stateCaption(entry.status, entry.relay->droppedBlocks());
-        tip << entry.relay->target().displayName() + QStringLiteral(": ") + caption;
-        if (i < board.commandLine.size()) {
-            commandLine.push_back({entry.relay->target().displayName(), caption});
+    for (const StationStatus::Relay& relay : status->relays) {
+        const QString caption = stateCaption(relay.status, relay.droppedBlocks);
+        tip << relay.target.displayName() + QStringLiteral(": ") + caption;
+        if (relay.fromCommandLine) {
+            commandLine.push_back({relay.target.displayName(), caption});
         } else {
             fileStates.push_back(caption);
         }
     }
-    if (board.entries.empty()) {
+    if (status->relays.empty()) {
         tip.clear();
     }
     // Dead air shows here rather than in a box: the layout stays as it is, and nobody must click it away.
-    if (const QDateTime since = station_->deadAirSince(); since.isValid()) {
+    if (const QDateTime since = status->deadAirSince; since.isValid()) {
         tip.prepend(QStringLiteral("Dead air since %1 (input below %2 dBFS)")
                         .arg(since.toLocalTime().toString(QStringLiteral("HH:mm:ss")))
-                        .arg(station_->SilenceThresholdDb));
+                        .arg(status->silenceThresholdDb));
     }
     setToolTip(tip.join(QLatin1Char('\n')));
-    if (relayDialog_ && !board.pending) {
+    if (relayDialog_ && !status->relaysPending) {
         relayDialog_->setStates(commandLine, fileStates);
     }
 }
 
 void TMainform::RelayDialogShow() {
-    const RelayBoard& board = *station_->RelayStates;
     if (!relayDialog_) {
         relayDialog_ = new IcecastRelayDialog(this);
         relayDialog_->setAttribute(Qt::WA_DeleteOnClose);
-        relayDialog_->setFileTargets(board.pending ? *board.pending : board.fromFile);
+        relayDialog_->setFileTargets(station_->status()->relayFileTargets);
         relayDialog_->OnSave = [this](const std::vector<IcecastTarget>& targets) -> QString {
             bool appliedNow = false;
             const QString error = station_->saveRelayTargets(targets, appliedNow);

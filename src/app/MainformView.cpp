@@ -21,8 +21,9 @@ const QString kApplicationTitle = QString::fromLatin1(vx::kStationTitle);
 
 void TMainform::bindSettings() {
     auto text = [this](QLineEdit* edit, QString StationSettings::*field) {
-        connect(edit, &QLineEdit::textChanged, this,
-                [this, field](const QString& value) { station_->settings().*field = value; });
+        connect(edit, &QLineEdit::textChanged, this, [this, field](const QString& value) {
+            station_->editSettings([&](StationSettings& s) { s.*field = value; });
+        });
     };
     text(ServerName, &StationSettings::serverName);
     text(RadioName, &StationSettings::radioName);
@@ -33,14 +34,15 @@ void TMainform::bindSettings() {
     text(Passwort2, &StationSettings::passwordConfirm);
     text(ServerDB, &StationSettings::directoryUrl);
     auto check = [this](QCheckBox* box, bool StationSettings::*field) {
-        connect(box, &QCheckBox::toggled, this,
-                [this, field](bool value) { station_->settings().*field = value; });
+        connect(box, &QCheckBox::toggled, this, [this, field](bool value) {
+            station_->editSettings([&](StationSettings& s) { s.*field = value; });
+        });
     };
     check(Beschr, &StationSettings::limitListeners);
     check(Mp3Aufz, &StationSettings::mp3Copy);
     check(Loop, &StationSettings::loop);
     connect(VandorixClientport, &QSpinBox::valueChanged, this,
-            [this](int port) { station_->settings().port = port; });
+            [this](int port) { station_->editSettings([&](StationSettings& s) { s.port = port; }); });
     // "Upload" also recomputes the limit, in its change event.
     connect(Upload, &QLineEdit::textChanged, this,
             [this] { Guarded(Upload, [this] { BeschrChange(Upload); }); });
@@ -86,7 +88,7 @@ void TMainform::bindStation() {
     connect(&st, &Station::listenersChanged, this, [this] { showListeners(); });
     // Rows the view lost, or a count that disagrees with them, are shown anew at the next tick.
     connect(&st, &Station::listenersChecked, this, [this] {
-        if (ClientslistRows->rowCount() != int(station_->listeners()->size()) ||
+        if (ClientslistRows->rowCount() != station_->status()->listenerCount() ||
             Hoerer->text() != QString::number(ClientslistRows->rowCount())) {
             showListeners();
         }
@@ -119,7 +121,7 @@ void TMainform::showState(StationState state) {
 }
 
 void TMainform::showListeners() {
-    const ListenerSnapshot rows = station_->listeners();
+    const ListenerSnapshot rows = station_->status()->clients;
     std::vector<ListenerListModel::Row> shown;
     shown.reserve(rows->size());
     for (const ListenerRow& row : *rows) {

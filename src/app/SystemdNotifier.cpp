@@ -1,6 +1,5 @@
 #include "app/SystemdNotifier.h"
 
-#include "station/RelayBoard.h"
 #include "station/Station.h"
 
 #include <QTimer>
@@ -32,12 +31,12 @@ QString stateWords(StationState state) {
     return QString();
 }
 
-QString relayWords(const RelayBoard& board) {
-    const auto onAir = std::count_if(
-        board.entries.begin(), board.entries.end(),
-        [](const RelayBoard::Entry& e) { return e.status.state == IcecastRelay::State::OnAir; });
-    if (board.entries.size() == 1) {
-        switch (board.entries.front().status.state) {
+QString relayWords(const std::vector<StationStatus::Relay>& relays) {
+    const auto onAir = std::count_if(relays.begin(), relays.end(), [](const StationStatus::Relay& r) {
+        return r.status.state == IcecastRelay::State::OnAir;
+    });
+    if (relays.size() == 1) {
+        switch (relays.front().status.state) {
             case IcecastRelay::State::Stopped:
                 return QStringLiteral("relay stopped");
             case IcecastRelay::State::Connecting:
@@ -48,7 +47,7 @@ QString relayWords(const RelayBoard& board) {
                 return QStringLiteral("relay failing");
         }
     }
-    return QStringLiteral("%1 of %2 relays on air").arg(onAir).arg(board.entries.size());
+    return QStringLiteral("%1 of %2 relays on air").arg(onAir).arg(relays.size());
 }
 
 }  // namespace
@@ -75,7 +74,7 @@ SystemdNotifier::SystemdNotifier(Station& station, QObject* parent)
 
 void SystemdNotifier::ready() {
     if (active_) {
-        notify(QStringLiteral("READY=1\nSTATUS=") + statusLine(station_));
+        notify(QStringLiteral("READY=1\nSTATUS=") + statusLine(*station_.status()));
     }
 }
 
@@ -86,22 +85,22 @@ void SystemdNotifier::stopping() {
     }
 }
 
-QString SystemdNotifier::statusLine(const Station& station) {
-    QString line = stateWords(station.state());
-    if (station.broadcasting()) {
-        const auto listeners = station.listeners()->size();
+QString SystemdNotifier::statusLine(const StationStatus& status) {
+    QString line = stateWords(status.state);
+    if (status.broadcasting) {
+        const auto listeners = status.listenerCount();
         line +=
             listeners == 1 ? QStringLiteral(", 1 listener") : QStringLiteral(", %1 listeners").arg(listeners);
     }
-    if (station.RelayStates && !station.RelayStates->entries.empty()) {
-        line += QStringLiteral(", ") + relayWords(*station.RelayStates);
+    if (!status.relays.empty()) {
+        line += QStringLiteral(", ") + relayWords(status.relays);
     }
     return line;
 }
 
 void SystemdNotifier::sendStatus() {
     if (!stopping_) {
-        notify(QStringLiteral("STATUS=") + statusLine(station_));
+        notify(QStringLiteral("STATUS=") + statusLine(*station_.status()));
     }
 }
 

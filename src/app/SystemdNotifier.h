@@ -4,6 +4,7 @@
 #include <QString>
 
 class Station;
+struct StationStatus;
 class QTimer;
 
 // Tells systemd how the station is doing, when it runs as a service of Type=notify: READY=1 once it is
@@ -21,7 +22,7 @@ public:
     void stopping();
 
     // "On air, 12 listeners, relay on air": what systemctl status shows.
-    static QString statusLine(const Station& station);
+    static QString statusLine(const StationStatus& status);
 
 private:
     void sendStatus();

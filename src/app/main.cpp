@@ -66,10 +66,10 @@ bool ownPortsOpen(const Station& station, const CommandLine& cl, const vx::statu
 void scheduleDaemonActions(Station& station, const CommandLine& cl, SystemdNotifier& notifier,
                            bool portsOpen, const bool& closing) {
     if (cl.mp3Copy) {
-        station.settings().mp3Copy = true;
+        station.editSettings([](StationSettings& s) { s.mp3Copy = true; });
     }
     if (!cl.playFile.isEmpty()) {
-        station.settings().loop = cl.loop;
+        station.editSettings([&cl](StationSettings& s) { s.loop = cl.loop; });
         QTimer::singleShot(0, &station, [&station, playFile = cl.playFile] {
             station.Guarded([&] { station.PlayfromFile(playFile); });
         });
@@ -154,10 +154,7 @@ int missingServerFile(const StationEnvironment& env) {
 
 // A remote "Ende" ends the process at once; systemd hears first that it was asked to.
 void tellStoppingBeforeEnde(Station& station, SystemdNotifier& notifier) {
-    station.EndProcess = [&notifier, end = station.EndProcess] {
-        notifier.stopping();
-        end();
-    };
+    station.beforeProcessEnd([&notifier] { notifier.stopping(); });
 }
 
 // Without a display: the station, a console reporter, no widget.

@@ -56,11 +56,33 @@ Station::Station(const StationEnvironment& env, QObject* parent)
     buildBroadcast();
     buildRelays();
     ConnectionTest->start();
+    connect(this, &Station::errorsShown, this, [this](uint32_t count) {
+        if (count > errorsSeen_) {
+            errorsTotal_ += count - errorsSeen_;
+        }
+        errorsSeen_ = count;
+    });
+    // Whatever the station shows changes with one of these; the connection test ticks every second,
+    // which keeps the counters of files and sends fresh in between.
+    const auto publish = [this] { publishStatus(); };
+    connect(this, &Station::stateChanged, this, publish);
+    connect(this, &Station::listenersChanged, this, publish);
+    connect(this, &Station::listenersChecked, this, publish);
+    connect(this, &Station::relaysChanged, this, publish);
+    connect(this, &Station::deadAirChanged, this, publish);
+    connect(this, &Station::errorsShown, this, publish);
+    connect(this, &Station::blockShown, this, publish);
+    connect(this, &Station::refreshShown, this, publish);
+    connect(this, &Station::lineLoadShown, this, publish);
+    connect(this, &Station::limitChanged, this, publish);
+    connect(this, &Station::statsSample, this, publish);
+    connect(this, &Station::settingsLoaded, this, publish);
+    publishStatus();
     // A quit ends every event loop at once, the playback's waits too, and lets none run again: a
     // playback that waited on would spin.
     if (QCoreApplication* app = QCoreApplication::instance()) {
         connect(app, &QCoreApplication::aboutToQuit, this, [this] {
-            if (Playing) {
+            if (mode_.load().playback) {
                 playbackEnding_ = true;
             }
         });
@@ -140,29 +162,60 @@ void Station::AppException(const std::exception& E) {
 
 // --- State ----------------------------------------------------------------------------------------------
 
-void Station::transition(StationEvent event) {
-    if (const std::optional<StationState> next = nextState(state_, event)) {
-        setState(*next);
+bool Station::changeMode(StationEvent event) {
+    StationMode mode = mode_.load();
+    for (;;) {
+        const std::optional<StationMode> next = nextState(mode, event);
+        if (!next || *next == mode) {
+            return false;
+        }
+        if (mode_.compare_exchange_weak(mode, *next)) {
+            return true;
+        }
     }
 }
 
-void Station::setState(StationState state) {
-    if (state == state_) {
+void Station::transition(StationEvent event) {
+    const StationState before = state();
+    if (!changeMode(event)) {
         return;
     }
-    state_ = state;
+    const StationState after = state();
+    if (after == before) {
+        publishStatus();
+        return;
+    }
     stateSince_ = QDateTime::currentDateTimeUtc();
-    emit stateChanged(state);
-}
-
-bool Station::broadcasting() const {
-    return state_ == StationState::Starting || state_ == StationState::OnAir ||
-           state_ == StationState::Playing;
+    emit stateChanged(after);
 }
 
 ListenerSnapshot Station::listeners() const {
     std::lock_guard lock(listenersMutex_);
     return listeners_;
+}
+
+void Station::setSilenceRule(double thresholdDb, double afterSeconds) {
+    SilenceThresholdDb = thresholdDb;
+    SilenceAfterSeconds = afterSeconds;
+    publishStatus();
+}
+
+bool Station::chooseFormatIn() {
+    const TAudioFormat before = ACMC->FormatIn;
+    step(2);
+    ACMC->ChooseFormatIn(true);
+    step(3);
+    publishStatus();
+    return ACMC->FormatIn.avgBytesPerSec() != before.avgBytesPerSec();
+}
+
+bool Station::chooseFormatOut() {
+    const TAudioFormat before = ACMC->FormatOut;
+    step(2);
+    ACMC->ChooseFormatOut(true);
+    step(3);
+    publishStatus();
+    return ACMC->FormatOut.avgBytesPerSec() != before.avgBytesPerSec();
 }
 
 // --- Start-up and the end -------------------------------------------------------------------------------

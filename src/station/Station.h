@@ -13,6 +13,7 @@
 #include "station/StationEnvironment.h"
 #include "station/StationSettings.h"
 #include "station/StationState.h"
+#include "station/StationStatus.h"
 #include "station/Trace.h"
 #include "threads/TThreadComp.h"
 
@@ -72,24 +73,33 @@ public:
     // broadcast that runs.
     void saveSettingsAndStop();
     void releaseLanguage();
-    StationSettings& settings() { return settings_; }
     const StationSettings& settings() const { return settings_; }
+    // The settings edits (the window's controls, a test's set-up): a field takes effect when the station
+    // next reads it (the port at the start, "Upload" with every block).
+    template <class F>
+    void editSettings(F&& edit) {
+        edit(settings_);
+        publishStatus();
+    }
+    // The dead-air rule: below thresholdDb for afterSeconds of captured sound.
+    void setSilenceRule(double thresholdDb, double afterSeconds);
     QString ProgramDir() const { return env_.dataDir; }
     const StationEnvironment& environment() const { return env_; }
 
     // --- State -----------------------------------------------------------------------------------------
-    StationState state() const { return state_; }
+    StationState state() const { return mode_.load().state; }
     QDateTime stateSince() const { return stateSince_; }
     // The listener port is open: a broadcast starts, runs, plays a file.
-    bool broadcasting() const;
+    bool broadcasting() const { return ::broadcasting(state()); }
 
     // --- Language, trace and reports -------------------------------------------------------------------
     QString Msg(int n) const;
-    // The texts this station loaded (or, in a test, others); null before start-up and after the close.
-    const QStringList* Languagelist = nullptr;
+    // The texts this station loaded; null before start-up and after the close.
+    const QStringList* languageList() const { return Languagelist; }
     QString ReplaceStr(const QString& Search, const QString& Replace, const QString& Source);
-    TraceName DebugStr;
-    std::atomic<int32_t> DebugNum{0};
+    // The trace: the handler under way and its step, as the error report names them.
+    QString traceName() const { return DebugStr.value(); }
+    int traceStep() const { return DebugNum; }
     void trace(const char* name);
     void step(int n) { DebugNum = n; }
     // The error report: the failure's text with the trace (DebugStr, DebugNum) at that moment.
@@ -113,6 +123,8 @@ public:
     void Stop();
     // The remote "Ende": the stop, a pause, then the end of the process.
     void End();
+    // Runs `action` just before the remote "Ende" ends the process.
+    void beforeProcessEnd(std::function<void()> action);
     // Number of admitted listeners. Any thread.
     int GetUseranzahl();
     // "Upload" changed: the listener limit follows.
@@ -121,6 +133,10 @@ public:
     void UpdateInfo();
     // Throws EAudioFormat, naming the button that chooses another, when FormatIn or FormatOut is unusable.
     void checkStreamFormats() const;
+    // The format dialogs ("InpForm", "OutpForm"): true when the chosen format's rate differs from the
+    // one before.
+    bool chooseFormatIn();
+    bool chooseFormatOut();
     // The MP3 copy's file name for a moment.
     QString DateTimetoFilename(const QDateTime& DateTime);
     static bool CheckLocalAddress(const QString& Address);
@@ -134,37 +150,55 @@ public:
     // none runs.
     bool AfterPlayback(std::function<void()> action);
 
-    // --- What the window and the status read ----------------------------------------------------------
-    // The admitted listeners as the last connection test saw them; cheap to copy, any thread.
-    ListenerSnapshot listeners() const;
-    // The listener count of every statistics tick, oldest first (at most kHistorySize).
-    std::vector<int> listenerHistory() const { return history_; }
-    // When each of those counts was taken (UTC), in the same order.
-    std::vector<QDateTime> listenerHistoryTimes() const { return historyTimes_; }
-    static constexpr std::size_t kHistorySize = 1440;
-    // What the directory was last asked ("setstatus", ...), when, and what came back; never the URL,
-    // which carries the password.
-    struct DirectoryRequest {
-        QString action;
-        QDateTime at;
-        QString result;
-    };
-    DirectoryRequest LastDirectoryRequest;
-    // The file a playback plays and the bytes of it sent so far.
-    QString PlaybackFileName;
-    int64_t PlaybackBytes = 0;
+    // --- What the views and services read ---------------------------------------------------------------
+    // The newest snapshot; any thread, never waits for more than the copy of a pointer.
+    std::shared_ptr<const StationStatus> status() const;
+    // --- Directory, recording source and relays --------------------------------------------------------
+    void Register();    // "Anmeldung"
+    void Unregister();  // "Abmeldung"
+    // The sound server's recording input and its sources, for the window's list; null without one.
+    const TMixerDestinations* recordingLines() const;
+    // The volume of a source of the recording input (-1: the input itself), left, right and its switch.
+    void recordingVolume(int32_t connection, int32_t& left, int32_t& right, int32_t& mute);
+    // Sets both channels alike and switches the line on: for a source, that makes it the one recorded.
+    void setRecordingVolume(int32_t connection, int32_t volume);
+    // Saves the targets of "Icecast.txt"; they replace the relays at once when no block can be under way,
+    // else at the next stop. Returns an error text, empty on success; `appliedNow` says which.
+    QString saveRelayTargets(const std::vector<IcecastTarget>& targets, bool& appliedNow);
 
-    // --- Input level and dead air (StationLevel.cpp) -------------------------------------------------
-    // The input is dead air once its RMS level has stayed below SilenceThresholdDb for
-    // SilenceAfterSeconds of captured sound (a muted mixer, the wrong source, a player stopped).
-    double SilenceThresholdDb = -50.0;
-    double SilenceAfterSeconds = 30.0;
-    // The last captured block, measured before encoding; the floor when nothing is captured.
-    InputLevel inputLevel() const { return inputLevel_; }
-    // Seconds of captured sound below the threshold up to the last block; 0 while there is sound.
-    double silenceSeconds() const { return silentFor_; }
-    // When the silence began, once it counts as dead air; null otherwise.
-    QDateTime deadAirSince() const { return deadAir_ ? silentSince_ : QDateTime(); }
+signals:
+    // A new snapshot was published; emitted on the station's thread after every change.
+    void statusChanged(const std::shared_ptr<const StationStatus>& status);
+    void stateChanged(StationState state);
+    // A message box's text (the caption is the program's title).
+    void message(const QString& text);
+    // The error report: the failure's text and the trace at that moment. `file`: the file an
+    // input/output error concerns where its text does not name it (a window's report shows the text
+    // alone, a console line names the file too); empty otherwise.
+    // `plain`, when given, is the one line an admin reads instead ("Listener port 6565: address already
+    // in use").
+    void errorReport(const QString& what, const QString& debugStr, int debugNum, const QString& file = {},
+                     const QString& plain = {});
+    void blockShown(int bytes);
+    void refreshShown(uint32_t ms);
+    void errorsShown(uint32_t count);
+    // The line-load bar: maximum 0 means no capacity (the bar shows full); a negative maximum sets the
+    // position only (nobody connected, or the stop).
+    void lineLoadShown(int maximum, int position);
+    void listenersChanged();
+    // Every tick of the connection test, after the list was brought up to date.
+    void listenersChecked();
+    void limitChanged(int maxUser);
+    void statsSample(int maximum, int listeners);
+    void relaysChanged();
+    // Settings changed by the station itself ("Optionen.ini", "Server.ini"): the window shows them.
+    void settingsLoaded();
+    // Dead air began or ended.
+    void deadAirChanged(bool deadAir);
+
+private:
+    // Tests reach the components through it, to inject failures and clocks.
+    friend struct StationProbe;
 
     // --- Components -----------------------------------------------------------------------------------
     std::unique_ptr<TACMConvertor> ACMC;
@@ -194,10 +228,6 @@ public:
     std::atomic<uint32_t> ErrorCount{0};
     uint32_t RefreshMs = 0;
     double LastBlockTime = 0.0;
-    std::atomic<bool> Mp3Recording{false};
-    std::atomic<bool> RecordMode{false};
-    std::atomic<bool> Recording{false};
-    std::atomic<bool> Playing{false};
     TAudioFormat PlaybackDecodeFormat;
     TAudioFormat PlaybackFormat;
     QString RecordFileName;
@@ -220,8 +250,6 @@ public:
     std::atomic<uint64_t> DroppedBlocks{0};
 
     // --- Directory (StationDirectory.cpp) ---------------------------------------------------------------
-    void Register();    // "Anmeldung"
-    void Unregister();  // "Abmeldung"
     void DBTimerTimer();
     void StatsTimerTimer();
     void DirectoryOffAir();
@@ -235,46 +263,53 @@ public:
     // --- Relays (StationRelays.cpp) -------------------------------------------------------------------
     void RelayStart();
     void RelayStop();
-    // Saves the targets of "Icecast.txt"; they replace the relays at once when no block can be under way,
-    // else at the next stop. Returns an error text, empty on success; `appliedNow` says which.
-    QString saveRelayTargets(const std::vector<IcecastTarget>& targets, bool& appliedNow);
 
-signals:
-    void stateChanged(StationState state);
-    // A message box's text (the caption is the program's title).
-    void message(const QString& text);
-    // The error report: the failure's text and the trace at that moment. `file`: the file an
-    // input/output error concerns where its text does not name it (a window's report shows the text
-    // alone, a console line names the file too); empty otherwise.
-    // `plain`, when given, is the one line an admin reads instead ("Listener port 6565: address already
-    // in use").
-    void errorReport(const QString& what, const QString& debugStr, int debugNum, const QString& file = {},
-                     const QString& plain = {});
-    void blockShown(int bytes);
-    void refreshShown(uint32_t ms);
-    void errorsShown(uint32_t count);
-    // The line-load bar: maximum 0 means no capacity (the bar shows full); a negative maximum sets the
-    // position only (nobody connected, or the stop).
-    void lineLoadShown(int maximum, int position);
-    void listenersChanged();
-    // Every tick of the connection test, after the list was brought up to date.
-    void listenersChecked();
-    void limitChanged(int maxUser);
-    void statsSample(int maximum, int listeners);
-    void relaysChanged();
-    // Settings changed by the station itself ("Optionen.ini", "Server.ini"): the window shows them.
-    void settingsLoaded();
-    // Dead air began or ended.
-    void deadAirChanged(bool deadAir);
+    // The admitted listeners as the last connection test saw them; cheap to copy, any thread.
+    ListenerSnapshot listeners() const;
+    // The listener count of every statistics tick, oldest first (at most kHistorySize).
+    std::vector<int> listenerHistory() const { return history_; }
+    // When each of those counts was taken (UTC), in the same order.
+    std::vector<QDateTime> listenerHistoryTimes() const { return historyTimes_; }
+    static constexpr std::size_t kHistorySize = 1440;
+    // What the directory was last asked ("setstatus", ...), when, and what came back; never the URL,
+    // which carries the password.
+    struct DirectoryRequest {
+        QString action;
+        QDateTime at;
+        QString result;
+    };
+    DirectoryRequest LastDirectoryRequest;
+    // The file a playback plays and the bytes of it sent so far.
+    QString PlaybackFileName;
+    int64_t PlaybackBytes = 0;
 
-private:
+    // The input is dead air once its RMS level has stayed below SilenceThresholdDb for
+    // SilenceAfterSeconds of captured sound (a muted mixer, the wrong source, a player stopped).
+    double SilenceThresholdDb = -50.0;
+    double SilenceAfterSeconds = 30.0;
+    // The last captured block, measured before encoding; the floor when nothing is captured.
+    InputLevel inputLevel() const { return inputLevel_; }
+    // Seconds of captured sound below the threshold up to the last block; 0 while there is sound.
+    double silenceSeconds() const { return silentFor_; }
+    // When the silence began, once it counts as dead air; null otherwise.
+    QDateTime deadAirSince() const { return deadAir_ ? silentSince_ : QDateTime(); }
+
+    // The texts this station loaded (or, in a test, others).
+    const QStringList* Languagelist = nullptr;
+    TraceName DebugStr;
+    std::atomic<int32_t> DebugNum{0};
+
     void buildAudio();
     void buildListenerService();
     void buildDirectory();
     void buildBroadcast();
     void buildRelays();
+    // Every change of the state and of what goes with it. changeMode() on any thread, without a signal
+    // (the worker's part: a file that failed); transition() on the station's thread, which tells it.
+    bool changeMode(StationEvent event);
     void transition(StationEvent event);
-    void setState(StationState state);
+    // Builds a snapshot of what the station knows now and publishes it. The station's thread only.
+    void publishStatus();
 
     bool loadServerFile();
     void loadOptionsFile();
@@ -306,7 +341,8 @@ private:
     static int lineCapacity(const QString& upload);
     // The line-load bar for a block about to go out; false when nobody is connected (the bar shows 0).
     bool showLineLoad(int blockSize);
-    void deliver(BlockDestination& destination, std::atomic<bool>& flag, const char* block, int size);
+    // Hands a block to one destination; one that fails is closed and `closed` changes the mode.
+    void deliver(BlockDestination& destination, StationEvent closed, const char* block, int size);
     // The error report of a failure on another thread, with the trace it names.
     void reportFromWorker(const std::string& message, const QString& debugStr, int debugNum);
 
@@ -338,7 +374,7 @@ private:
 
     StationEnvironment env_;
     StationSettings settings_;
-    StationState state_ = StationState::Stopped;
+    std::atomic<StationMode> mode_{StationMode{}};
     QDateTime stateSince_;
     // Set when something dispatched by the playback's waits needs it to end; the actions run after it.
     bool playbackEnding_ = false;
@@ -360,6 +396,14 @@ private:
     bool keepBadOptions_ = false;
     // The recording failed and has been closed: its "Stop" has nothing left to report.
     bool recordingFailed_ = false;
+    // The snapshot readers take; the mutex guards the pointer only.
+    mutable std::mutex statusMutex_;
+    std::shared_ptr<const StationStatus> status_;
+    // The error count starts again with each broadcast; the total counts on.
+    uint64_t errorsTotal_ = 0;
+    uint32_t errorsSeen_ = 0;
+    // The MP3 copy's name as created, kept here so that nobody asks the writer while it writes.
+    QString mp3FileName_;
     // What construction found wrong, reported when start-up begins and someone listens.
     QStringList startupMessages_;
 };

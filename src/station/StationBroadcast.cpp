@@ -69,11 +69,11 @@ void Station::buildBroadcast() {
     RecordFile->setWaitWhenFull(true);
     // A disk fails on the file's own thread; the report names the step that handed the block over.
     Mp3File->OnFailure = [this](const std::string& message) {
-        Mp3Recording = false;
+        changeMode(StationEvent::CopyClosed);
         reportFromWorker(message, QStringLiteral("ThreadExecute"), 3);
     };
     RecordFile->OnFailure = [this](const std::string& message) {
-        Recording = false;
+        changeMode(StationEvent::RecordingClosed);
         reportFromWorker(message, QStringLiteral("ThreadExecute"), 5);
         vx::postTo(this, [this] { Guarded([this] { endFailedRecording(); }); });
     };
@@ -131,10 +131,11 @@ void Station::buildBroadcast() {
 
 void Station::Start() {
     trace("ConnectrbtnClick");
-    if (state_ != StationState::Stopped) {
+    if (state() != StationState::Stopped) {
         return;  // one broadcast at a time; the start button is disabled meanwhile
     }
-    if (!RecordMode && settings_.radioName.isEmpty()) {
+    const bool recordMode = mode_.load().recordArmed;
+    if (!recordMode && settings_.radioName.isEmpty()) {
         step(25);
         emit message(Msg(28));
         return;
@@ -143,13 +144,9 @@ void Station::Start() {
     // finds every component as it was.
     OpenedSteps opened;
     opened.reserve(4);  // an undo that could not be recorded would leave its component open
-    const bool recordMode = RecordMode;
     transition(recordMode ? StationEvent::RecordStarted : StationEvent::StartBegun);
     vx::ScopeGuard undo([&] {
         undoFailedStart(opened);
-        if (state_ == StationState::RecordOnly) {
-            setState(StationState::Stopped);
-        }
         transition(StationEvent::StartFailed);
     });
     if (recordMode) {
@@ -162,10 +159,12 @@ void Station::Start() {
         startBroadcast(opened);
     }
     undo.dismiss();
+    publishStatus();  // the record-mode start opened its audio path after its state changed
 }
 
 void Station::startBroadcast(OpenedSteps& opened) {
-    if (!Playing) {
+    const bool forPlayback = mode_.load().playback;
+    if (!forPlayback) {
         checkStreamFormats();  // before anything opens
     }
     step(8);
@@ -175,7 +174,7 @@ void Station::startBroadcast(OpenedSteps& opened) {
         openMp3Copy(opened);
     }
     step(13);
-    if (!Playing) {
+    if (!forPlayback) {
         openAudioPath(14, opened);
     }
     step(18);
@@ -210,15 +209,16 @@ void Station::openMp3Copy(OpenedSteps& opened) {
     step(12);
     try {
         // A copy started in the same second gets a name of its own.
-        Mp3File->createNew(path, kFileQueueSeconds * int64_t(std::max(ACMC->FormatOut.avgBytesPerSec(), 1u)));
+        mp3FileName_ = Mp3File->createNew(
+            path, kFileQueueSeconds * int64_t(std::max(ACMC->FormatOut.avgBytesPerSec(), 1u)));
     } catch (const EInOutError& e) {
         throw EInOutError(e.what(),
                           path.toStdString());  // the window shows the text, a console line the path
     }
-    Mp3Recording = true;
+    transition(StationEvent::CopyOpened);
     opened.push_back([this] {
         // Nothing was written to it yet: an empty copy would only be litter.
-        Mp3Recording = false;
+        transition(StationEvent::CopyClosed);
         Mp3File->discard();
     });
 }
@@ -267,7 +267,7 @@ void Station::undoFailedStart(const OpenedSteps& opened) {
 
 void Station::Stop() {
     trace("DisconnectrbtnClick");
-    if (state_ == StationState::Stopped || state_ == StationState::Stopping) {
+    if (state() == StationState::Stopped || state() == StationState::Stopping) {
         return;
     }
     ++StopCount;
@@ -311,9 +311,9 @@ void Station::Stop() {
     attempt([this] { ACMI->Close(); });
     inputStopped();
     step(14);
-    if (Mp3Recording) {
+    if (mode_.load().mp3Copy) {
         step(15);
-        Mp3Recording = false;
+        transition(StationEvent::CopyClosed);
     }
     // Also one that failed and waits to be closed. A disk stuck in the kernel does not hold the stop:
     // its writer is given up and closes the file when the kernel lets it go.
@@ -438,11 +438,11 @@ void Station::reportFromWorker(const std::string& message, const QString& name, 
     });
 }
 
-void Station::deliver(BlockDestination& destination, std::atomic<bool>& flag, const char* block, int size) {
+void Station::deliver(BlockDestination& destination, StationEvent closed, const char* block, int size) {
     try {
         destination.write(block, size);
     } catch (const std::exception& e) {
-        flag = false;
+        changeMode(closed);
         destination.close();
         // The report names the step that failed, whatever the station traces by the time it shows.
         reportFromWorker(e.what(), DebugStr.value(), DebugNum);
@@ -469,19 +469,20 @@ void Station::ThreadExecute(TThreadComp* /*Sender*/) {
     convertFailing_ = false;
     const auto* block = reinterpret_cast<const char*>(ACMC->BufferOut());
     step(2);
-    if (Mp3Recording) {
+    const StationMode mode = mode_;
+    if (mode.mp3Copy) {
         step(3);
-        deliver(*Mp3File, Mp3Recording, block, n);
+        deliver(*Mp3File, StationEvent::CopyClosed, block, n);
     }
-    if (Playing && !Recording) {
+    if (mode.playback && !mode.recording) {
         return;  // a file plays out in place of the live signal and fills the displays itself
     }
     step(4);
     BytesLastBlock = n;
     vx::postTo(this, [this, n] { emit blockShown(n); });
-    if (Recording) {
+    if (mode.recording) {
         step(5);
-        deliver(*RecordFile, Recording, block, n);
+        deliver(*RecordFile, StationEvent::RecordingClosed, block, n);
         return;
     }
     // The displays first, as the block's cost; then the sends, so a report of a send names its step.

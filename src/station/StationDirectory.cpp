@@ -150,6 +150,7 @@ void Station::noteDirectoryRequest(const QString& action, const QString& result)
     // The answer is the directory's text: a short code, or an error page that need not be kept whole.
     LastDirectoryRequest = {action, QDateTime::currentDateTimeUtc(),
                             result.isEmpty() ? QStringLiteral("no answer") : result.left(200)};
+    publishStatus();
 }
 
 void Station::DirectoryOffAir() {

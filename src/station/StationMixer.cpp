@@ -31,3 +31,17 @@ void Station::applyStoredRecordingSource() {
     // Both channels alike, and the line switched on: for a source, that makes it the one recorded.
     AudioMixer->SetVolume(kRecording, connection, volume, volume, 1);
 }
+
+const TMixerDestinations* Station::recordingLines() const {
+    return AudioMixer->Destinations();
+}
+
+void Station::recordingVolume(int32_t connection, int32_t& left, int32_t& right, int32_t& mute) {
+    bool volumeDisabled = false;
+    bool muteDisabled = false;
+    AudioMixer->GetVolume(kRecording, connection, left, right, mute, volumeDisabled, muteDisabled);
+}
+
+void Station::setRecordingVolume(int32_t connection, int32_t volume) {
+    AudioMixer->SetVolume(kRecording, connection, volume, volume, 1);
+}

@@ -33,11 +33,11 @@ void Station::RecordtoFile(const QString& FileName) {
     step(2);
     RecordFileName = FileName;
     step(3);
-    RecordMode = true;
+    transition(StationEvent::RecordArmed);
     step(4);
     // A broadcast or an armed record mode already captures and encodes; a second start would only fail
     // on the open codec stream.
-    if (state_ == StationState::Stopped && !ACMC->Active()) {
+    if (state() == StationState::Stopped && !ACMC->Active()) {
         Start();
     }
 }
@@ -51,7 +51,7 @@ void Station::StartRecording() {
     emit message(RecordFileName);
     step(2);
     // A "Start" during a recording makes the file afresh; no block may reach it before its header.
-    Recording = false;
+    transition(StationEvent::RecordingClosed);
     recordingFailed_ = false;
     RecordFile->finish();
     // A file that cannot be made or take its header is a failed recording, reported once (the throw).
@@ -63,16 +63,15 @@ void Station::StartRecording() {
     const TAudioFormat format = ACMC->FormatOut;
     RecordFile->writeNow(reinterpret_cast<const char*>(format.data()), TAudioFormat::kSize);
     failed.dismiss();
-    Recording = true;
+    transition(StationEvent::RecordingBegun);
 }
 
 void Station::endFailedRecording() {
-    Recording = false;
-    RecordMode = false;
+    transition(StationEvent::RecordingStopped);  // record mode ends with its file
     recordingFailed_ = true;
     // The writer has ended with its failure: closing the file waits for no disk.
     RecordFile->finish(0);
-    if (state_ == StationState::RecordOnly) {
+    if (state() == StationState::RecordOnly) {
         // The capture ran for the recording alone. The failure's report names the failed step, not
         // the stop's.
         const QString failedName = DebugStr.value();
@@ -86,9 +85,8 @@ void Station::endFailedRecording() {
 void Station::StopRecording() {
     trace("Button2Click");
     step(1);
-    RecordMode = false;
+    transition(StationEvent::RecordingStopped);
     step(2);
-    Recording = false;
     step(3);
     // A recording that failed was reported and closed then; its "Stop" has nothing more to say.
     if (std::exchange(recordingFailed_, false)) {
@@ -103,7 +101,7 @@ void Station::StopRecording() {
 }
 
 bool Station::AfterPlayback(std::function<void()> action) {
-    if (!Playing) {
+    if (!mode_.load().playback) {
         return false;
     }
     playbackEnding_ = true;
@@ -113,7 +111,7 @@ bool Station::AfterPlayback(std::function<void()> action) {
 
 void Station::PlayfromFile(const QString& FileName) {
     trace(kPlaybackTrace);
-    if (Playing) {
+    if (mode_.load().playback) {
         return;  // one playback at a time; its buttons are disabled meanwhile
     }
     step(5);
@@ -128,11 +126,10 @@ void Station::PlayfromFile(const QString& FileName) {
     PlaybackDecodeFormat = decodeFormat;
     PlaybackFileName = FileName;
     PlaybackBytes = 0;
-    Playing = true;
+    transition(StationEvent::PlaybackRequested);
     // However the playback ends (its last pass, a stop, a failure, the station's end), the station is
     // left as after a playback before anything is reported, and what waited for the end runs then.
     const vx::ScopeGuard ended([this] {
-        Playing = false;
         playbackEnding_ = false;
         transition(StationEvent::PlaybackEnded);
         for (auto& action : std::exchange(afterPlayback_, {})) {
@@ -142,7 +139,7 @@ void Station::PlayfromFile(const QString& FileName) {
 
     step(6);
     // The start's callers make sure that no broadcast runs yet.
-    if (state_ == StationState::Stopped) {
+    if (state() == StationState::Stopped) {
         Start();
         DebugStr = QString::fromLatin1(kPlaybackTrace);
     }

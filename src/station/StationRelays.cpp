@@ -89,7 +89,7 @@ void Station::relayStatusChanged(uint32_t generation, uint32_t index) {
 }
 
 void Station::RelayStart() {
-    const TAudioFormat format = Playing ? PlaybackFormat : ACMC->FormatOut;
+    const TAudioFormat format = mode_.load().playback ? PlaybackFormat : ACMC->FormatOut;
     IcecastRelay::StreamInfo info;
     info.name = settings_.radioName;
     info.description = settings_.extRadioName;
@@ -121,9 +121,10 @@ QString Station::saveRelayTargets(const std::vector<IcecastTarget>& targets, boo
     }
     RelayStates->pending = targets;
     // Relays is read by every block's run: it changes only while no block can be under way.
-    if (state_ == StationState::Stopped && !ACMC->Active() && !Playing) {
+    if (state() == StationState::Stopped && !ACMC->Active() && !mode_.load().playback) {
         applyRelayTargets();
         appliedNow = true;
     }
+    publishStatus();
     return {};
 }

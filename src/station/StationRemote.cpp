@@ -85,13 +85,20 @@ void Station::RemoteControlClientRead(const std::shared_ptr<TServerClientWinSock
     remoteCommand(R, Socket);
 }
 
+void Station::beforeProcessEnd(std::function<void()> action) {
+    EndProcess = [action = std::move(action), end = std::move(EndProcess)] {
+        action();
+        end();
+    };
+}
+
 void Station::End() {
     trace("RemoteControlClientRead");
     step(6);
     auto ende = [this] {
         // The process ends even when the stop failed part-way; the failure has been reported.
         Guarded([this] {
-            if (state_ == StationState::Stopped) {
+            if (state() == StationState::Stopped) {
                 DirectoryOffAir();  // the stop's report, with no broadcast to stop
             } else {
                 Stop();
@@ -115,7 +122,7 @@ void Station::remoteCommand(const QByteArray& R, const std::shared_ptr<TServerCl
     trace("RemoteControlClientRead");
     if (R == command(vx::kRemoteStart)) {
         step(4);
-        if (state_ == StationState::Stopped) {
+        if (state() == StationState::Stopped) {
             Start();
         }
     } else if (R == command(vx::kRemoteStop)) {
@@ -129,7 +136,7 @@ void Station::remoteCommand(const QByteArray& R, const std::shared_ptr<TServerCl
         step(8);
         // The list as the last connection test saw it; each element in one call, nothing retried.
         try {
-            for (const ListenerRow& row : *listeners()) {
+            for (const ListenerRow& row : *status()->clients) {
                 if (!Socket->IsOpen()) {
                     break;
                 }

@@ -1,50 +1,92 @@
 #include "station/StationState.h"
 
-std::optional<StationState> nextState(StationState state, StationEvent event) {
+static_assert(sizeof(StationMode) == 8, "one lock-free atomic");
+
+bool onAir(StationState state) {
+    return state == StationState::OnAir || state == StationState::Playing;
+}
+
+bool broadcasting(StationState state) {
+    return state == StationState::Starting || onAir(state);
+}
+
+std::optional<StationMode> nextState(StationMode mode, StationEvent event) {
     using S = StationState;
     using E = StationEvent;
+    const auto with = [&mode](auto field, auto value) {
+        StationMode next = mode;
+        next.*field = value;
+        return std::optional<StationMode>(next);
+    };
     switch (event) {
         case E::StartBegun:
-            if (state == S::Stopped) {
-                return S::Starting;
+            if (mode.state == S::Stopped) {
+                return with(&StationMode::state, S::Starting);
             }
             break;
         case E::StartDone:
-            if (state == S::Starting) {
-                return S::OnAir;
+            if (mode.state == S::Starting) {
+                return with(&StationMode::state, S::OnAir);
             }
             break;
         case E::StartFailed:
-            if (state == S::Starting) {
-                return S::Stopped;
+            if (mode.state == S::Starting || mode.state == S::RecordOnly) {
+                return with(&StationMode::state, S::Stopped);
             }
             break;
         case E::RecordStarted:
-            if (state == S::Stopped) {
-                return S::RecordOnly;
+            if (mode.state == S::Stopped && mode.recordArmed) {
+                return with(&StationMode::state, S::RecordOnly);
+            }
+            break;
+        case E::PlaybackRequested:
+            if (!mode.playback) {
+                return with(&StationMode::playback, true);
             }
             break;
         case E::PlaybackBegun:
             // A playback that finds no broadcast starts one first.
-            if (state == S::OnAir) {
-                return S::Playing;
+            if (mode.state == S::OnAir && mode.playback) {
+                return with(&StationMode::state, S::Playing);
             }
             break;
         case E::PlaybackEnded:
-            if (state == S::Playing) {
-                return S::OnAir;
+            if (mode.playback) {
+                StationMode next = mode;
+                next.playback = false;
+                if (mode.state == S::Playing) {
+                    next.state = S::OnAir;
+                }
+                // Otherwise a stop (or a start that failed under it) has moved the station on already.
+                return next;
             }
-            break;  // a stop (or a start that failed under it) has moved the station on already
+            break;
         case E::StopBegun:
-            if (state != S::Stopped && state != S::Stopping) {
-                return S::Stopping;
+            if (mode.state != S::Stopped && mode.state != S::Stopping) {
+                return with(&StationMode::state, S::Stopping);
             }
             break;
         case E::StopDone:
-            if (state == S::Stopping) {
-                return S::Stopped;
+            if (mode.state == S::Stopping) {
+                return with(&StationMode::state, S::Stopped);
             }
             break;
+        case E::RecordArmed:
+            return with(&StationMode::recordArmed, true);
+        case E::RecordingBegun:
+            return with(&StationMode::recording, true);
+        case E::RecordingClosed:
+            return with(&StationMode::recording, false);
+        case E::RecordingStopped: {
+            StationMode next = mode;
+            next.recordArmed = false;
+            next.recording = false;
+            return next;
+        }
+        case E::CopyOpened:
+            return with(&StationMode::mp3Copy, true);
+        case E::CopyClosed:
+            return with(&StationMode::mp3Copy, false);
     }
     return std::nullopt;
 }

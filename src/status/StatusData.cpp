@@ -1,13 +1,5 @@
 #include "status/StatusData.h"
 
-#include "audio/ListenerDestination.h"
-#include "audio/QueuedFileWriter.h"
-#include "audio/TACMConvertor.h"
-#include "audio/TACMIn.h"
-#include "platform/wavein/WaveIn.h"
-#include "station/RelayBoard.h"
-#include "station/Station.h"
-
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -22,6 +14,8 @@
 namespace vx::status {
 
 namespace {
+
+const QString version = QStringLiteral(VX_VERSION);
 
 QString relayState(IcecastRelay::State state) {
     switch (state) {
@@ -46,57 +40,18 @@ QString listenUrl(const IcecastTarget& target) {
     return url.toString(QUrl::FullyEncoded);
 }
 
-void collectStream(const Station& s, StatusData& d) {
-    const TAudioFormat format = s.Playing ? s.PlaybackFormat : s.ACMC->FormatOut;
-    d.bitRateKbps = format.avgBytesPerSec() * 8 / 1000.0;
-    d.sampleRate = format.samplesPerSec();
-    d.channels = format.channels();
-    d.bytesLastBlock = s.BytesLastBlock;
-    d.refreshMs = s.RefreshMs;
-    // The load's own capacity is 0 while nobody listens; the line's is known all the same.
-    const int capacity = s.LineCapacity;
-    if (capacity > 0) {
-        d.lineLoad = std::min(1.0, double(uint32_t(uint64_t(s.LineLoad))) / capacity);
-    }
-    d.transmissionErrors = s.ErrorCount;
-    d.sentBytesTotal = s.Listeners->sentBytes();
-}
-
-void collectCapture(const Station& s, StatusData& d) {
-    d.captureDevice = s.environment().waveIn ? s.environment().waveIn->deviceName() : QString();
-    d.captureOk = !s.CaptureLost;
-    d.captureOpen = s.ACMI->Active();
-    d.level = s.inputLevel();
-    d.silenceSeconds = s.silenceSeconds();
-    d.silentSince = s.deadAirSince();
-    d.silenceThresholdDb = s.SilenceThresholdDb;
-    d.silenceAfterSeconds = s.SilenceAfterSeconds;
-}
-
-void collectFiles(const Station& s, StatusData& d) {
-    if (s.Mp3Recording) {
-        d.mp3Copy = StatusData::File{s.Mp3File->fileName(), s.Mp3File->bytesWritten()};
-    }
-    if (s.Recording) {
-        d.recording = StatusData::File{s.RecordFileName, s.RecordFile->bytesWritten()};
-    }
-    if (s.Playing) {
-        d.playback = StatusData::File{s.PlaybackFileName, s.PlaybackBytes};
-    }
-}
-
 QJsonValue orNull(const QDateTime& t) {
     return t.isValid() ? QJsonValue(t.toUTC().toString(Qt::ISODate)) : QJsonValue();
 }
 
-QJsonValue fileJson(const std::optional<StatusData::File>& f, const char* bytesKey) {
+QJsonValue fileJson(const std::optional<StationStatus::File>& f, const char* bytesKey) {
     if (!f) {
         return QJsonValue();
     }
     return QJsonObject{{QStringLiteral("file"), f->name}, {QLatin1String(bytesKey), double(f->bytes)}};
 }
 
-QJsonObject listenersJson(const StatusData& d) {
+QJsonObject listenersJson(const StationStatus& d) {
     QJsonArray clients;
     if (d.clients) {
         for (const ListenerRow& row : *d.clients) {
@@ -110,31 +65,31 @@ QJsonObject listenersJson(const StatusData& d) {
             {QStringLiteral("clients"), clients}};
 }
 
-QJsonObject captureJson(const StatusData& d) {
+QJsonObject captureJson(const StationStatus& d) {
     return {{QStringLiteral("device"), d.captureDevice},
             {QStringLiteral("ok"), d.captureOk},
             {QStringLiteral("open"), d.captureOpen},
             {QStringLiteral("level"), QJsonObject{{QStringLiteral("peak_dbfs"), d.level.peakDbfs},
                                                   {QStringLiteral("rms_dbfs"), d.level.rmsDbfs}}},
             {QStringLiteral("silence_seconds"), d.silenceSeconds},
-            {QStringLiteral("silent_since"), orNull(d.silentSince)},
+            {QStringLiteral("silent_since"), orNull(d.deadAirSince)},
             {QStringLiteral("silence_threshold_dbfs"), d.silenceThresholdDb},
             {QStringLiteral("silence_after_seconds"), d.silenceAfterSeconds}};
 }
 
-QJsonArray relaysJson(const StatusData& d) {
+QJsonArray relaysJson(const StationStatus& d) {
     QJsonArray relays;
-    for (const StatusData::Relay& r : d.relays) {
-        relays.append(QJsonObject{{QStringLiteral("target"), r.target},
-                                  {QStringLiteral("state"), r.state},
-                                  {QStringLiteral("reason"), r.reason},
+    for (const StationStatus::Relay& r : d.relays) {
+        relays.append(QJsonObject{{QStringLiteral("target"), r.target.displayName()},
+                                  {QStringLiteral("state"), relayState(r.status.state)},
+                                  {QStringLiteral("reason"), r.status.reason},
                                   {QStringLiteral("dropped_blocks"), double(r.droppedBlocks)},
-                                  {QStringLiteral("listen_url"), r.listenUrl}});
+                                  {QStringLiteral("listen_url"), listenUrl(r.target)}});
     }
     return relays;
 }
 
-QJsonArray historyJson(const StatusData& d) {
+QJsonArray historyJson(const StationStatus& d) {
     QJsonArray history;
     for (std::size_t i = 0; i < d.history.size(); ++i) {
         history.append(QJsonObject{
@@ -179,71 +134,38 @@ private:
 
 }  // namespace
 
-StatusData StatusData::collect(const Station& s, uint64_t transmissionErrorsTotal) {
-    StatusData d;
-    d.generatedAt = QDateTime::currentDateTimeUtc();
-    d.version = QStringLiteral(VX_VERSION);
-    const StationSettings& settings = s.settings();
-    d.radioName = settings.radioName;
-    d.extRadioName = settings.extRadioName;
-    d.serverName = settings.serverName;
-    d.infoText = settings.infoText;
-    d.state = QString::fromLatin1(stateName(s.state()));
-    d.stateSince = s.stateSince();
-    d.onAir = s.state() == StationState::OnAir || s.state() == StationState::Playing;
-    d.clients = s.listeners();
-    if (settings.limitListeners) {
-        d.listenerLimit = s.MaxUser;
-    }
-    collectStream(s, d);
-    d.transmissionErrorsTotal = transmissionErrorsTotal;
-    collectCapture(s, d);
-    collectFiles(s, d);
-    for (const RelayBoard::Entry& entry : s.RelayStates->entries) {
-        d.relays.push_back({entry.relay->target().displayName(), relayState(entry.status.state),
-                            entry.status.reason, entry.relay->droppedBlocks(),
-                            listenUrl(entry.relay->target())});
-    }
-    d.offline = s.OfflineMode;
-    d.directoryAction = s.LastDirectoryRequest.action;
-    d.directoryAt = s.LastDirectoryRequest.at;
-    d.directoryResult = s.LastDirectoryRequest.result;
-    d.history = s.listenerHistory();
-    d.historyTimes = s.listenerHistoryTimes();
-    return d;
-}
-
-QByteArray renderStatusJson(const StatusData& d) {
+QByteArray renderStatusJson(const StationStatus& d) {
     const QJsonObject stream{
-        {QStringLiteral("bit_rate_kbps"), d.bitRateKbps},
-        {QStringLiteral("sample_rate"), double(d.sampleRate)},
-        {QStringLiteral("channels"), d.channels},
+        {QStringLiteral("bit_rate_kbps"), d.streamFormat.avgBytesPerSec() * 8 / 1000.0},
+        {QStringLiteral("sample_rate"), double(d.streamFormat.samplesPerSec())},
+        {QStringLiteral("channels"), d.streamFormat.channels()},
         {QStringLiteral("bytes_last_block"), d.bytesLastBlock},
         {QStringLiteral("refresh_ms"), double(d.refreshMs)},
         {QStringLiteral("line_load"), d.lineLoad ? QJsonValue(*d.lineLoad) : QJsonValue()},
-        {QStringLiteral("transmission_errors"), double(d.transmissionErrors)},
+        {QStringLiteral("transmission_errors"), double(d.errorCount)},
         {QStringLiteral("sent_bytes_total"), double(d.sentBytesTotal)}};
     const QJsonObject directory{
         {QStringLiteral("offline"), d.offline},
-        {QStringLiteral("last_request"), d.directoryAction.isEmpty()
-                                             ? QJsonValue()
-                                             : QJsonObject{{QStringLiteral("action"), d.directoryAction},
-                                                           {QStringLiteral("time"), orNull(d.directoryAt)},
-                                                           {QStringLiteral("result"), d.directoryResult}}}};
-    const QJsonObject root{{QStringLiteral("version"), d.version},
-                           {QStringLiteral("generated_at"), orNull(d.generatedAt)},
-                           {QStringLiteral("radio_name"), d.radioName},
-                           {QStringLiteral("ext_radio_name"), d.extRadioName},
-                           {QStringLiteral("server_name"), d.serverName},
-                           {QStringLiteral("info_text"), d.infoText},
-                           {QStringLiteral("state"), d.state},
+        {QStringLiteral("last_request"),
+         d.lastDirectoryRequest.action.isEmpty()
+             ? QJsonValue()
+             : QJsonObject{{QStringLiteral("action"), d.lastDirectoryRequest.action},
+                           {QStringLiteral("time"), orNull(d.lastDirectoryRequest.at)},
+                           {QStringLiteral("result"), d.lastDirectoryRequest.result}}}};
+    const QJsonObject root{{QStringLiteral("version"), version},
+                           {QStringLiteral("generated_at"), orNull(d.takenAt)},
+                           {QStringLiteral("radio_name"), d.settings.radioName},
+                           {QStringLiteral("ext_radio_name"), d.settings.extRadioName},
+                           {QStringLiteral("server_name"), d.settings.serverName},
+                           {QStringLiteral("info_text"), d.settings.infoText},
+                           {QStringLiteral("state"), QString::fromLatin1(stateName(d.state))},
                            {QStringLiteral("state_since"), orNull(d.stateSince)},
                            {QStringLiteral("on_air"), d.onAir},
                            {QStringLiteral("listeners"), listenersJson(d)},
                            {QStringLiteral("stream"), stream},
                            {QStringLiteral("capture"), captureJson(d)},
-                           {QStringLiteral("mp3_copy"), fileJson(d.mp3Copy, "bytes_written")},
-                           {QStringLiteral("recording"), fileJson(d.recording, "bytes_written")},
+                           {QStringLiteral("mp3_copy"), fileJson(d.mp3File, "bytes_written")},
+                           {QStringLiteral("recording"), fileJson(d.recordFile, "bytes_written")},
                            {QStringLiteral("playback"), fileJson(d.playback, "bytes_played")},
                            {QStringLiteral("relays"), relaysJson(d)},
                            {QStringLiteral("directory"), directory},
@@ -251,10 +173,10 @@ QByteArray renderStatusJson(const StatusData& d) {
     return QJsonDocument(root).toJson(QJsonDocument::Indented);
 }
 
-QByteArray renderMetrics(const StatusData& d) {
+QByteArray renderMetrics(const StationStatus& d) {
     MetricsWriter m;
     m.family("vandorix_info", "gauge", "The program's version; always 1.");
-    m.sample("vandorix_info", 1, QStringLiteral("version"), d.version);
+    m.sample("vandorix_info", 1, QStringLiteral("version"), version);
     m.family("vandorix_on_air", "gauge", "1 while listeners are served (on air or playing a file), else 0.");
     m.sample("vandorix_on_air", d.onAir ? 1 : 0);
     m.family("vandorix_listeners", "gauge", "Admitted listeners.");
@@ -280,17 +202,17 @@ QByteArray renderMetrics(const StatusData& d) {
     m.family("vandorix_silence_seconds", "gauge", "How long the input has been below the silence threshold.");
     m.sample("vandorix_silence_seconds", d.silenceSeconds);
     m.family("vandorix_dead_air", "gauge", "1 once the silence has lasted long enough to count as dead air.");
-    m.sample("vandorix_dead_air", d.silentSince.isValid() ? 1 : 0);
+    m.sample("vandorix_dead_air", d.deadAirSince.isValid() ? 1 : 0);
     m.family("vandorix_relay_up", "gauge", "1 while the relay to this Icecast mount is on air.");
-    for (const StatusData::Relay& r : d.relays) {
-        m.sample("vandorix_relay_up", r.state == QLatin1String("on_air") ? 1 : 0, QStringLiteral("target"),
-                 r.target);
+    for (const StationStatus::Relay& r : d.relays) {
+        m.sample("vandorix_relay_up", r.status.state == IcecastRelay::State::OnAir ? 1 : 0,
+                 QStringLiteral("target"), r.target.displayName());
     }
     m.family("vandorix_relay_dropped_blocks_total", "counter",
              "Blocks dropped for this mount because its queue was full.");
-    for (const StatusData::Relay& r : d.relays) {
+    for (const StationStatus::Relay& r : d.relays) {
         m.sample("vandorix_relay_dropped_blocks_total", double(r.droppedBlocks), QStringLiteral("target"),
-                 r.target);
+                 r.target.displayName());
     }
     return m.take();
 }

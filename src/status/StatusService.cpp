@@ -4,13 +4,9 @@
 #include "station/Station.h"
 #include "status/StatusPage.h"
 
-#include <QTimer>
-
 namespace vx::status {
 
 namespace {
-
-constexpr int kTickMs = 1000;
 
 using Response = StatusHttpServer::Response;
 
@@ -30,23 +26,7 @@ Response plain(unsigned status, const QByteArray& text) {
 StatusService::StatusService(Station& station, QObject* parent)
     : QObject(parent),
       station_(station),
-      server_([this](const std::string& method, const std::string& path) { return respond(method, path); }) {
-    tick_ = new QTimer(this);
-    tick_->setInterval(kTickMs);
-    connect(tick_, &QTimer::timeout, this, &StatusService::refresh);
-    connect(&station, &Station::stateChanged, this, &StatusService::refresh);
-    connect(&station, &Station::listenersChanged, this, &StatusService::refresh);
-    connect(&station, &Station::relaysChanged, this, &StatusService::refresh);
-    connect(&station, &Station::deadAirChanged, this, &StatusService::refresh);
-    connect(&station, &Station::errorsShown, this, [this](uint32_t count) {
-        if (count > errorsSeen_) {
-            errorsTotal_ += count - errorsSeen_;
-        }
-        errorsSeen_ = count;
-    });
-    refresh();
-    tick_->start();
-}
+      server_([this](const std::string& method, const std::string& path) { return respond(method, path); }) {}
 
 StatusService::~StatusService() {
     server_.stop();
@@ -54,17 +34,6 @@ StatusService::~StatusService() {
 
 bool StatusService::listen(const QString& host, int port, QString* error) {
     return server_.start(host, port, error);
-}
-
-void StatusService::refresh() {
-    auto data = std::make_shared<const StatusData>(StatusData::collect(station_, errorsTotal_));
-    std::lock_guard lock(mutex_);
-    data_ = std::move(data);
-}
-
-std::shared_ptr<const StatusData> StatusService::current() const {
-    std::lock_guard lock(mutex_);
-    return data_;
 }
 
 Response StatusService::respond(const std::string& method, const std::string& path) const {
@@ -79,18 +48,18 @@ Response StatusService::respond(const std::string& method, const std::string& pa
         return withCommonHeaders(std::move(r));
     }
     if (path == "/status.json") {
-        return withCommonHeaders({200, "application/json; charset=utf-8", renderStatusJson(*current()), {}});
+        return withCommonHeaders(
+            {200, "application/json; charset=utf-8", renderStatusJson(*station_.status()), {}});
     }
     if (path == "/metrics") {
         return withCommonHeaders(
-            {200, "text/plain; version=0.0.4; charset=utf-8", renderMetrics(*current()), {}});
+            {200, "text/plain; version=0.0.4; charset=utf-8", renderMetrics(*station_.status()), {}});
     }
     return withCommonHeaders(plain(404, "Not found: try /, /status.json or /metrics."));
 }
 
 std::unique_ptr<StatusService> startStatus(Station& station, const StatusOptions& options) {
-    station.SilenceThresholdDb = options.silenceThresholdDb;
-    station.SilenceAfterSeconds = options.silenceAfterSeconds;
+    station.setSilenceRule(options.silenceThresholdDb, options.silenceAfterSeconds);
     if (!options.enabled) {
         return nullptr;
     }

@@ -7,18 +7,15 @@
 #include <QObject>
 
 #include <memory>
-#include <mutex>
 
-class QTimer;
 class Station;
 
 namespace vx::status {
 
-// The status port of one station: what the station shows is taken on its thread, whenever its state,
-// listeners or relays change and once a second, and published as one immutable StatusData. The HTTP
-// thread answers from the newest one and never touches the station, so neither a slow client nor a
-// flood of them reaches the worker or the send loop.
-// Thread contract: made, refreshed and destroyed on the station's thread; current() on any thread.
+// The status port of one station. The HTTP thread answers from the station's newest snapshot, which it
+// takes without waiting on the station, so neither a slow client nor a flood of them reaches the
+// worker or the send loop.
+// Thread contract: made and destroyed on the station's thread.
 class StatusService : public QObject {
     Q_OBJECT
 
@@ -32,21 +29,11 @@ public:
     // Names a request's Host may give besides the loopback ones and the address reached; before listen().
     void setHostNames(const QStringList& names) { server_.setHostNames(names); }
 
-    // Takes a new snapshot of the station now.
-    void refresh();
-    std::shared_ptr<const StatusData> current() const;
-
     // What the port answers for a request; the server's thread.
     StatusHttpServer::Response respond(const std::string& method, const std::string& path) const;
 
 private:
-    Station& station_;
-    QTimer* tick_ = nullptr;
-    // The window's error count starts again with each broadcast; the metric counts on.
-    uint64_t errorsTotal_ = 0;
-    uint32_t errorsSeen_ = 0;
-    mutable std::mutex mutex_;  // guards data_ only: held for the copy of a pointer
-    std::shared_ptr<const StatusData> data_;
+    const Station& station_;
     // Last: it stops, and its thread with it, before anything it reads goes.
     StatusHttpServer server_;
 };

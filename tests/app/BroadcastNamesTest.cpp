@@ -1,6 +1,7 @@
 // The MP3 copy's file name and the remote control's address test.
 #include "app/TMainform.h"
 #include "support/MainformFixture.h"
+#include "support/StationProbe.h"
 
 #include <QLocale>
 
@@ -38,7 +39,7 @@ TEST(DateTimetoFilename, NoRegionalFormatTurnsTheNameIntoAPath) {
         EXPECT_FALSE(name.contains(QLatin1Char('/'))) << row.locale;
         EXPECT_FALSE(name.contains(QLatin1Char(':'))) << row.locale;
     }
-    EXPECT_EQ(form.station().DebugStr.value(), QStringLiteral("DateTimetoFilename"));
+    EXPECT_EQ(StationProbe(form.station()).DebugStr.value(), QStringLiteral("DateTimetoFilename"));
 }
 
 TEST(CheckLocalAddress, OnlyPrivateNetworksAndTheFirstLoopbackAddressAreLocal) {

@@ -1,6 +1,7 @@
 #include "app/StationApplication.h"
 #include "settings/TOptionsRecord.h"
 #include "support/MainformFixture.h"
+#include "support/StationProbe.h"
 
 #include <gtest/gtest.h>
 #include <QCheckBox>
@@ -60,7 +61,7 @@ TEST(FormClose, SavedSettingsComeBackAtTheNextStart) {
     EXPECT_EQ(again.ExtRadioname->text(), QString(235, QLatin1Char('x')));
     EXPECT_EQ(again.EMail->text(), QStringLiteral("me@example.org"));
     EXPECT_EQ(again.Upload->text(), QStringLiteral("100"));
-    EXPECT_EQ(again.station().MaxUser, 5);  // 100 kb/s at 18 kbit/s
+    EXPECT_EQ(StationProbe(again.station()).MaxUser, 5);  // 100 kb/s at 18 kbit/s
 }
 
 TEST(FormClose, NonNumericUploadKeepsTheWindowOpenAndTheOldFile) {
@@ -76,7 +77,8 @@ TEST(FormClose, NonNumericUploadKeepsTheWindowOpenAndTheOldFile) {
     EXPECT_TRUE(f.dialogs.messages.first().startsWith(QStringLiteral("'abc' is not a valid integer value")));
     EXPECT_TRUE(f.dialogs.messages.first().contains(QStringLiteral("DebugStr: FormClose")));
     EXPECT_EQ(vxtest::readFile(f.path("Optionen.ini")), old);
-    EXPECT_NE(form.station().Languagelist, nullptr) << "an abandoned close keeps the language list";
+    EXPECT_NE(StationProbe(form.station()).Languagelist, nullptr)
+        << "an abandoned close keeps the language list";
 
     form.Upload->setText(QStringLiteral("64"));
     EXPECT_TRUE(form.close()) << "the next close tries the whole of FormClose again";
@@ -113,8 +115,8 @@ TEST(FormClose, AFailedWriteShowsTheIoErrorAtItsStepAndTheNextCloseTriesAgain) {
 TEST(ErrorReport, HasTheExactLayout) {
     MainformFixture f;
     TMainform& form = f.create();
-    form.station().DebugStr = QStringLiteral("ThreadExecute");
-    form.station().DebugNum = 12;
+    StationProbe(form.station()).DebugStr = QStringLiteral("ThreadExecute");
+    StationProbe(form.station()).DebugNum = 12;
     form.AppException(&form, std::runtime_error("Boom"));
     ASSERT_EQ(f.dialogs.messages.size(), 1);
     EXPECT_EQ(f.dialogs.messages.first().toUtf8(), QByteArray("Boom\x0A\x0D\x0A\x0D"
@@ -150,8 +152,8 @@ protected:
 TEST_F(EventLoopGuard, ErrorFromATimerHandlerReachesTheReportAndTimersGoOn) {
     QTimer failing;
     QObject::connect(&failing, &QTimer::timeout, [this] {
-        form->station().DebugStr = QStringLiteral("DBTimerTimer");
-        form->station().DebugNum = 3;
+        StationProbe(form->station()).DebugStr = QStringLiteral("DBTimerTimer");
+        StationProbe(form->station()).DebugNum = 3;
         throw std::runtime_error("timer failed");
     });
     failing.start(1);

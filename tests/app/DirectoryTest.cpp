@@ -3,6 +3,7 @@
 #include "platform/mixerapi/SimulatedMixer.h"
 #include "support/LocalHttpServer.h"
 #include "support/MainformFixture.h"
+#include "support/StationProbe.h"
 #include "support/TestSupport.h"
 #include "ui/TLogGraph.h"
 
@@ -112,13 +113,16 @@ TEST_F(DirectoryTest, EveryRequestUrlIsExactlyTheTypedValues) {
         QString url;
     };
     const Case cases[] = {
-        {"register", [&] { form->AnmeldeBtnClick(form->AnmeldeBtn); }, form->station().HTTP.get(),
+        {"register", [&] { form->AnmeldeBtnClick(form->AnmeldeBtn); },
+         StationProbe(form->station()).HTTP.get(),
          b + QStringLiteral("index.php?action=register") + station + QStringLiteral("&email=a+b@c.de")},
-        {"delete", [&] { form->AbmeldeBtnClick(form->AbmeldeBtn); }, form->station().HTTP.get(),
+        {"delete", [&] { form->AbmeldeBtnClick(form->AbmeldeBtn); }, StationProbe(form->station()).HTTP.get(),
          b + QStringLiteral("index.php?action=delete") + station},
-        {"setstatus", [&] { form->station().DBTimerTimer(); }, form->station().HTTP.get(),
+        {"setstatus", [&] { StationProbe(form->station()).DBTimerTimer(); },
+         StationProbe(form->station()).HTTP.get(),
          b + QStringLiteral("index.php?action=setstatus") + station},
-        {"hoererupdate", [&] { form->station().StatsTimerTimer(); }, form->station().HTTPHoerer.get(),
+        {"hoererupdate", [&] { StationProbe(form->station()).StatsTimerTimer(); },
+         StationProbe(form->station()).HTTPHoerer.get(),
          b + QStringLiteral("index.php?action=hoererupdate&hoerer=0&radioname=Rock#1&passwort=p&w=%41")},
     };
     for (const Case& c : cases) {
@@ -202,14 +206,14 @@ TEST_F(DirectoryTest, InputChecksRefuseWithMessage30AndSendNothing) {
             const bool expectSent = QByteArray(action) == "setstatus" ? c.statusSent : c.registerSent;
             const int before = server.requestCount();
             dialogs.messages.clear();
-            form->station().DBTimer->start();
+            StationProbe(form->station()).DBTimer->start();
             if (QByteArray(action) == "register") {
                 form->AnmeldeBtnClick(form->AnmeldeBtn);
             } else if (QByteArray(action) == "delete") {
                 form->AbmeldeBtnClick(form->AbmeldeBtn);
             } else {
-                form->station().DBTimerTimer();
-                EXPECT_EQ(form->station().DBTimer->isActive(), expectSent);
+                StationProbe(form->station()).DBTimerTimer();
+                EXPECT_EQ(StationProbe(form->station()).DBTimer->isActive(), expectSent);
             }
             EXPECT_EQ(server.requestCount(), before + (expectSent ? 1 : 0));
             if (expectSent) {
@@ -220,16 +224,16 @@ TEST_F(DirectoryTest, InputChecksRefuseWithMessage30AndSendNothing) {
             }
         }
     }
-    form->station().DBTimer->stop();
+    StationProbe(form->station()).DBTimer->stop();
 }
 
 TEST_F(DirectoryTest, NameWithBlankGoesOutInTheStatusReport) {
     openWindow(base());
     form->RadioName->setText(QStringLiteral("My Radio"));
     answer("setstatus", "E100");
-    form->station().DBTimerTimer();
+    StationProbe(form->station()).DBTimerTimer();
     ASSERT_EQ(server.requestCount(), 1);
-    EXPECT_EQ(form->station().HTTP->URL,
+    EXPECT_EQ(StationProbe(form->station()).HTTP->URL,
               base() + QStringLiteral("index.php?action=setstatus&nic=My Radio&pass=geheim&port=7000"));
     EXPECT_EQ(targets().back(),
               QStringLiteral("/vdb/index.php?action=setstatus&nic=My%20Radio&pass=geheim&port=7000"));
@@ -246,7 +250,7 @@ TEST_F(DirectoryTest, StatusReportAcceptsOnlyE100) {
         SCOPED_TRACE(c.body.toStdString());
         answer("setstatus", c.body);
         dialogs.messages.clear();
-        form->station().DBTimerTimer();
+        StationProbe(form->station()).DBTimerTimer();
         EXPECT_EQ(dialogs.messages, c.message ? QStringList{form->Msg(38)} : QStringList{});
     }
 }
@@ -254,14 +258,14 @@ TEST_F(DirectoryTest, StatusReportAcceptsOnlyE100) {
 TEST_F(DirectoryTest, DifferentPasswordsStopTheStatusReportsButNotTheListenerCount) {
     openWindow(base());
     form->Passwort2->setText(QStringLiteral("anders"));
-    form->station().MaxUser = 5;
-    form->station().DBTimer->start();
-    form->station().DBTimerTimer();
-    EXPECT_FALSE(form->station().DBTimer->isActive());
+    StationProbe(form->station()).MaxUser = 5;
+    StationProbe(form->station()).DBTimer->start();
+    StationProbe(form->station()).DBTimerTimer();
+    EXPECT_FALSE(StationProbe(form->station()).DBTimer->isActive());
     EXPECT_EQ(dialogs.messages, QStringList{form->Msg(30)});
     EXPECT_EQ(server.requestCount(), 0);
 
-    form->station().StatsTimerTimer();
+    StationProbe(form->station()).StatsTimerTimer();
     ASSERT_TRUE(requestsReach(1));
     EXPECT_EQ(
         targets().back(),
@@ -291,9 +295,9 @@ TEST_F(DirectoryTest, OffAirReportsSetoffThenListenerCountZero) {
         form->Passwort2->setText(c.pass2);
         dialogs.messages.clear();
         const int before = server.requestCount();
-        form->station().DirectoryOffAir();
+        StationProbe(form->station()).DirectoryOffAir();
         ASSERT_TRUE(requestsReach(before + int(c.actions.size())));
-        ASSERT_TRUE(vxtest::waitUntil([&] { return !form->station().HTTPHoerer->Running(); }));
+        ASSERT_TRUE(vxtest::waitUntil([&] { return !StationProbe(form->station()).HTTPHoerer->Running(); }));
         QStringList actions;
         for (std::size_t i = std::size_t(before); i < server.requests().size(); ++i) {
             actions.append(QString::fromLatin1(actionOf(server.requests()[i])));
@@ -360,27 +364,27 @@ TEST_F(DirectoryTest, EndeWhileStoppedSendsTheOffAirReportAndTheCountZero) {
 
 TEST_F(DirectoryTest, UnreachableDirectoryAtTheStopShowsMessage29) {
     openWindow(QStringLiteral("http://127.0.0.1:%1/vdb/").arg(LocalHttpServer::closedPort()));
-    form->station().DirectoryOffAir();
+    StationProbe(form->station()).DirectoryOffAir();
     EXPECT_EQ(dialogs.messages, QStringList{form->Msg(29)});
-    EXPECT_TRUE(vxtest::waitUntil([&] { return !form->station().HTTPHoerer->Running(); }));
+    EXPECT_TRUE(vxtest::waitUntil([&] { return !StationProbe(form->station()).HTTPHoerer->Running(); }));
 }
 
 TEST_F(DirectoryTest, OfflineModeSendsOnlyTheListenerCount) {
     openWindow(base(), {QStringLiteral("vandorixserver"), QStringLiteral("/WO")});
-    ASSERT_TRUE(form->station().OfflineMode);
-    form->station().DBTimer->start();
+    ASSERT_TRUE(StationProbe(form->station()).OfflineMode);
+    StationProbe(form->station()).DBTimer->start();
     form->AnmeldeBtnClick(form->AnmeldeBtn);
     form->AbmeldeBtnClick(form->AbmeldeBtn);
-    form->station().DBTimerTimer();
-    form->station().DirectoryOffAir();
-    EXPECT_TRUE(form->station().DBTimer->isActive());
+    StationProbe(form->station()).DBTimerTimer();
+    StationProbe(form->station()).DirectoryOffAir();
+    EXPECT_TRUE(StationProbe(form->station()).DBTimer->isActive());
     EXPECT_TRUE(dialogs.messages.isEmpty());
     EXPECT_EQ(server.requestCount(), 0);
-    EXPECT_FALSE(form->station().HTTP->Running());
-    EXPECT_FALSE(form->station().HTTPHoerer->Running());
-    form->station().DBTimer->stop();
+    EXPECT_FALSE(StationProbe(form->station()).HTTP->Running());
+    EXPECT_FALSE(StationProbe(form->station()).HTTPHoerer->Running());
+    StationProbe(form->station()).DBTimer->stop();
 
-    form->station().StatsTimerTimer();
+    StationProbe(form->station()).StatsTimerTimer();
     ASSERT_TRUE(requestsReach(1));
     EXPECT_EQ(actionOf(server.requests().back()), "hoererupdate");
 }
@@ -392,13 +396,13 @@ TEST_F(DirectoryTest, ButtonsAndTimersReachTheirHandlers) {
     form->AnmeldeBtn->click();
     form->AbmeldeBtn->click();
     EXPECT_EQ(dialogs.messages, (QStringList{form->Msg(36), form->Msg(39)}));
-    form->station().StatsTimer->setInterval(1);
-    form->station().StatsTimer->start();
+    StationProbe(form->station()).StatsTimer->setInterval(1);
+    StationProbe(form->station()).StatsTimer->start();
     ASSERT_TRUE(requestsReach(3));
-    form->station().StatsTimer->stop();
+    StationProbe(form->station()).StatsTimer->stop();
     EXPECT_EQ(actionOf(server.requests()[2]), "hoererupdate");
-    form->station().DBTimer->setInterval(1);
-    form->station().DBTimer->start();
+    StationProbe(form->station()).DBTimer->setInterval(1);
+    StationProbe(form->station()).DBTimer->start();
     ASSERT_TRUE(vxtest::waitUntil([&] {
         for (const LocalHttpServer::Request& r : server.requests()) {
             if (actionOf(r) == "setstatus") {
@@ -407,7 +411,7 @@ TEST_F(DirectoryTest, ButtonsAndTimersReachTheirHandlers) {
         }
         return false;
     }));
-    form->station().DBTimer->stop();
+    StationProbe(form->station()).DBTimer->stop();
 }
 
 // No code the directory sends comes near 64 KiB: a longer answer is a failed request.
@@ -437,20 +441,20 @@ TEST_F(DirectoryTest, SlowDirectoryEndsEachReportAtItsDeadline) {
         std::function<void()> report;
         int message;
     } cases[] = {
-        {"status report", 200, 600000, [&] { form->station().DBTimerTimer(); }, 38},
-        {"off-air report", 600000, 200, [&] { form->station().DirectoryOffAir(); }, 29},
+        {"status report", 200, 600000, [&] { StationProbe(form->station()).DBTimerTimer(); }, 38},
+        {"off-air report", 600000, 200, [&] { StationProbe(form->station()).DirectoryOffAir(); }, 29},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        form->station().DirectoryDeadlineMs = c.status;
-        form->station().OffAirDeadlineMs = c.offAir;
+        StationProbe(form->station()).DirectoryDeadlineMs = c.status;
+        StationProbe(form->station()).OffAirDeadlineMs = c.offAir;
         dialogs.messages.clear();
         bool missed = false;
         QTimer watchdog;
         watchdog.setSingleShot(true);
         QObject::connect(&watchdog, &QTimer::timeout, [&] {
             missed = true;
-            form->station().HTTP->AbortRequest();
+            StationProbe(form->station()).HTTP->AbortRequest();
         });
         watchdog.start(10000);
         c.report();
@@ -464,7 +468,7 @@ TEST_F(DirectoryTest, SlowDirectoryEndsEachReportAtItsDeadline) {
 TEST_F(DirectoryTest, SilentDirectoryDoesNotFreezeTheWindow) {
     openWindow(base());
     answer("setstatus", "E100");
-    form->station().DBTimerTimer();
+    StationProbe(form->station()).DBTimerTimer();
     ASSERT_TRUE(dialogs.messages.isEmpty());
 
     answer("setstatus", QByteArray());  // silent from now on
@@ -473,20 +477,20 @@ TEST_F(DirectoryTest, SilentDirectoryDoesNotFreezeTheWindow) {
     QTimer ticker;
     ticker.setInterval(5);
     QObject::connect(&ticker, &QTimer::timeout, [&] {
-        form->station().StatsTimerTimer();
+        StationProbe(form->station()).StatsTimerTimer();
         int seen = 0;
         for (const LocalHttpServer::Request& r : server.requests()) {
             seen += actionOf(r) == "hoererupdate" ? 1 : 0;
         }
         counts = seen;
         if (counts >= 3 && nestedMessages < 0) {
-            form->station().DBTimerTimer();  // judged by the earlier "E100": no message
+            StationProbe(form->station()).DBTimerTimer();  // judged by the earlier "E100": no message
             nestedMessages = int(dialogs.messages.size());
-            form->station().HTTP->AbortRequest();
+            StationProbe(form->station()).HTTP->AbortRequest();
         }
     });
     ticker.start();
-    form->station().DBTimerTimer();
+    StationProbe(form->station()).DBTimerTimer();
     ticker.stop();
     EXPECT_GE(counts, 3);
     EXPECT_EQ(nestedMessages, 0);

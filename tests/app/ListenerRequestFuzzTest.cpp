@@ -6,6 +6,7 @@
 #include "platform/Ansi.h"
 #include "station/ListenerProtocol.h"
 #include "support/MainformFixture.h"
+#include "support/StationProbe.h"
 
 #include <QCheckBox>
 
@@ -100,7 +101,7 @@ TEST(ListenerRequestFuzz, NearMissesOverTheWireGetTheInfoPageAndAdmitNobody) {
     vxtest::MainformFixture fx;
     TMainform& form = fx.create();
     form.Beschr->setChecked(false);
-    TServerSocket& server = *form.station().ServerVandorixClient;
+    TServerSocket& server = *StationProbe(form.station()).ServerVandorixClient;
     server.Port = 0;
     server.SetActive(true);
     const QByteArray page =

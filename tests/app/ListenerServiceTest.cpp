@@ -8,6 +8,7 @@
 #include "platform/Ansi.h"
 #include "platform/language/LanguageChoice.h"
 #include "support/MainformFixture.h"
+#include "support/StationProbe.h"
 
 #include <QCheckBox>
 #include <QFocusEvent>
@@ -36,8 +37,8 @@ protected:
         ASSERT_FALSE(form->StartupAborted());
         form->RadioName->setText(QStringLiteral("Müller"));
         form->ExtRadioname->setText(QStringLiteral(" FM"));
-        form->station().ACMC->FormatOut.setAvgBytesPerSec(16000);
-        form->station().MaxUser = 3;
+        StationProbe(form->station()).ACMC->FormatOut.setAvgBytesPerSec(16000);
+        StationProbe(form->station()).MaxUser = 3;
         form->Beschr->setChecked(true);
         server().Port = 0;
         server().SetActive(true);
@@ -50,11 +51,11 @@ protected:
     }
     void TearDown() override {
         if (originalLanguage != nullptr) {
-            form->station().Languagelist = originalLanguage;
+            StationProbe(form->station()).Languagelist = originalLanguage;
         }
     }
 
-    TServerSocket& server() { return *form->station().ServerVandorixClient; }
+    TServerSocket& server() { return *StationProbe(form->station()).ServerVandorixClient; }
 
     // A new peer, accepted by the server; its server side is returned through conn.
     std::unique_ptr<LoopbackPeer> connect(SocketPtr* conn = nullptr) {
@@ -175,8 +176,8 @@ TEST_F(ListenerServiceTest, EachRequestGetsItsReplyByteForByteAndItsSessionState
             EXPECT_FALSE(peer->closedByServer());
         }
         if (c.reply == HandshakeCase::Header) {
-            expectHeader(peer->received(), station, form->station().ACMC->FormatIn,
-                         form->station().ACMC->FormatOut);
+            expectHeader(peer->received(), station, StationProbe(form->station()).ACMC->FormatIn,
+                         StationProbe(form->station()).ACMC->FormatOut);
         } else {
             EXPECT_EQ(peer->received(), expected);
         }
@@ -249,8 +250,8 @@ TEST_F(ListenerServiceTest, FourthListenerAtLimitThreeIsRefusedAndCountsNowhere)
     // The fourth listener program gets the header with the full notice and stays, without audio.
     SocketPtr programConn;
     auto program = ask("KT-VandorixClient v40-Daten", 514, &programConn);
-    expectHeader(program->received(), fullNotice, form->station().ACMC->FormatIn,
-                 form->station().ACMC->FormatOut);
+    expectHeader(program->received(), fullNotice, StationProbe(form->station()).ACMC->FormatIn,
+                 StationProbe(form->station()).ACMC->FormatOut);
     EXPECT_TRUE(programConn->IsOpen());
     EXPECT_EQ(session(programConn)->Kind.load(), 0);
     EXPECT_EQ(session(programConn)->Ready.load(), 0);
@@ -262,7 +263,7 @@ TEST_F(ListenerServiceTest, FourthListenerAtLimitThreeIsRefusedAndCountsNowhere)
 
     EXPECT_EQ(form->station().GetUseranzahl(), 3);
     form->Hoerer->setText(QStringLiteral("?"));
-    form->station().ConnectionTestTimer();
+    StationProbe(form->station()).ConnectionTestTimer();
     EXPECT_EQ(form->Hoerer->text(), QStringLiteral("3"));
     ASSERT_EQ(form->ClientslistRows->rowCount(), 3);
     const QString programs[] = {QStringLiteral("A/1"), QStringLiteral("KT-VandorixClient v30"),
@@ -276,7 +277,7 @@ TEST_F(ListenerServiceTest, FourthListenerAtLimitThreeIsRefusedAndCountsNowhere)
 // Message 32 is the notice of every reply and the name a refused peer is shown: an admitted listener
 // must not read that the station is full, nor a placeholder; a refused one must read to come back later.
 TEST_F(ListenerServiceTest, NoticeReadsRightToAdmittedAndRefusedPeers) {
-    form->station().MaxUser = 1;
+    StationProbe(form->station()).MaxUser = 1;
     auto admitted = ask("GET / HTTP/1.0\r\n\r\n", icyReply(station).size());
     const QByteArray reply = admitted->received();
     const qsizetype start = reply.indexOf("icy-notice1:<BR>") + 16;
@@ -292,7 +293,7 @@ TEST_F(ListenerServiceTest, NoticeReadsRightToAdmittedAndRefusedPeers) {
 }
 
 TEST_F(ListenerServiceTest, LimitZeroRefusesTheFirstListenerAndUncheckedLimitAdmitsAny) {
-    form->station().MaxUser = 0;
+    StationProbe(form->station()).MaxUser = 0;
     auto refused = ask("GET / HTTP/1.0\r\n\r\n", icyReply(fullNotice).size());
     EXPECT_EQ(refused->received(), icyReply(fullNotice));
     EXPECT_TRUE(refused->waitForClose());
@@ -308,20 +309,20 @@ TEST_F(ListenerServiceTest, LimitZeroRefusesTheFirstListenerAndUncheckedLimitAdm
 }
 
 TEST_F(ListenerServiceTest, HeaderCutsALongFullNoticeTo255BytesWhileTheIcyReplyCarriesItWhole) {
-    QStringList language = *form->station().Languagelist;
+    QStringList language = *StationProbe(form->station()).Languagelist;
     language[32] = QStringLiteral("{Radioname}") + QString(300, QLatin1Char('n'));
-    originalLanguage = form->station().Languagelist;
-    form->station().Languagelist = &language;
+    originalLanguage = StationProbe(form->station()).Languagelist;
+    StationProbe(form->station()).Languagelist = &language;
     notice = vx::toAnsi(language[32]);
     const QByteArray longFull =
         "M\xFC"
         "ller" +
         QByteArray(300, 'n');
-    form->station().MaxUser = 0;
+    StationProbe(form->station()).MaxUser = 0;
 
     auto program = ask("KT-VandorixClient v30", 514);
-    expectHeader(program->received(), longFull.left(255), form->station().ACMC->FormatIn,
-                 form->station().ACMC->FormatOut);
+    expectHeader(program->received(), longFull.left(255), StationProbe(form->station()).ACMC->FormatIn,
+                 StationProbe(form->station()).ACMC->FormatOut);
 
     auto icy = ask("GET / HTTP/1.0\r\n\r\n", icyReply(longFull).size());
     EXPECT_EQ(icy->received(), icyReply(longFull));
@@ -332,32 +333,32 @@ TEST_F(ListenerServiceTest, StationNameOfFullLengthFillsTheHeadersNameField) {
     form->ExtRadioname->setText(QString(235, QLatin1Char('e')));
     auto program = ask("KT-VandorixClient v40-Daten", 514);
     expectHeader(program->received(), QByteArray(20, 'r') + QByteArray(235, 'e'),
-                 form->station().ACMC->FormatIn, form->station().ACMC->FormatOut);
+                 StationProbe(form->station()).ACMC->FormatIn, StationProbe(form->station()).ACMC->FormatOut);
 }
 
 TEST_F(ListenerServiceTest, HeaderCarriesThePlaybackFormatsWhilePlaying) {
-    form->station().PlaybackDecodeFormat = defaultInputFormat();
-    form->station().PlaybackDecodeFormat.setSamplesPerSec(22050);
-    form->station().PlaybackFormat = defaultOutputFormat();
-    form->station().PlaybackFormat.setAvgBytesPerSec(4000);
-    form->station().Playing = true;
+    StationProbe(form->station()).PlaybackDecodeFormat = defaultInputFormat();
+    StationProbe(form->station()).PlaybackDecodeFormat.setSamplesPerSec(22050);
+    StationProbe(form->station()).PlaybackFormat = defaultOutputFormat();
+    StationProbe(form->station()).PlaybackFormat.setAvgBytesPerSec(4000);
+    StationProbe(form->station()).changeMode(StationEvent::PlaybackRequested);
     auto program = ask("KT-VandorixClient v30", 514);
-    form->station().Playing = false;
-    expectHeader(program->received(), station, form->station().PlaybackDecodeFormat,
-                 form->station().PlaybackFormat);
+    StationProbe(form->station()).changeMode(StationEvent::PlaybackEnded);
+    expectHeader(program->received(), station, StationProbe(form->station()).PlaybackDecodeFormat,
+                 StationProbe(form->station()).PlaybackFormat);
     // Players are told the bit rate of the file they get, not the codec stream's.
-    form->station().Playing = true;
+    StationProbe(form->station()).changeMode(StationEvent::PlaybackRequested);
     QByteArray played = icyReply(station);
     played.replace("icy-br:128", "icy-br:32");
     auto icy = ask("GET / HTTP/1.0\r\n\r\n", played.size());
-    form->station().Playing = false;
+    StationProbe(form->station()).changeMode(StationEvent::PlaybackEnded);
     EXPECT_EQ(icy->received(), played);
 }
 
 TEST_F(ListenerServiceTest, ReadNoticeWithoutBytesGetsTheInfoPageAndTheClose) {
     SocketPtr conn;
     auto peer = connect(&conn);
-    form->station().ServerVandorixClientClientRead(conn);
+    StationProbe(form->station()).ServerVandorixClientClientRead(conn);
     ASSERT_TRUE(peer->waitForClose());
     EXPECT_EQ(peer->received(), infoPage());
 }
@@ -400,7 +401,7 @@ TEST_F(ListenerServiceTest, ConnectionTestTickShowsZeroListenersWithoutBroadcast
     server().SetActive(false);
     form->Hoerer->setText(QStringLiteral("7"));
     form->ClientslistRows->update({{1, QStringLiteral("1.2.3.4"), QStringLiteral("old")}});
-    ASSERT_TRUE(form->station().ConnectionTest->isActive());
+    ASSERT_TRUE(StationProbe(form->station()).ConnectionTest->isActive());
     EXPECT_TRUE(waitUntil([&] { return form->Hoerer->text() == QStringLiteral("0"); }, 3000));
     EXPECT_EQ(form->ClientslistRows->rowCount(), 0);
 }
@@ -410,14 +411,14 @@ TEST_F(ListenerServiceTest, ListenerThatLeftOrResetDropsOutOfListAndCountAtOnce)
     auto b = ask("GET / HTTP/1.0\r\nUser-Agent: B/2\r\n\r\n", icyReply(station).size());
     a->close();
     ASSERT_TRUE(waitUntil([&] { return server().ConnectionCount() == 1; }));
-    form->station().ConnectionTestTimer();
+    StationProbe(form->station()).ConnectionTestTimer();
     EXPECT_EQ(form->Hoerer->text(), QStringLiteral("1"));
     ASSERT_EQ(form->ClientslistRows->rowCount(), 1);
     EXPECT_EQ(form->ClientslistRows->row(0).program, QStringLiteral("B/2"));
     // A reset (an error notice) closes the connection at once too, rather than when a send fails.
     b->reset();
     ASSERT_TRUE(waitUntil([&] { return server().ConnectionCount() == 0; }));
-    form->station().ConnectionTestTimer();
+    StationProbe(form->station()).ConnectionTestTimer();
     EXPECT_EQ(form->Hoerer->text(), QStringLiteral("0"));
 }
 
@@ -427,7 +428,7 @@ TEST_F(ListenerServiceTest, ListenerThatLeftOrResetDropsOutOfListAndCountAtOnce)
 TEST_F(ListenerServiceTest, ClientListShowsExactlyTheAdmittedListenersAfterJoinsLeavesAndARebuild) {
     form->Beschr->setChecked(false);
     auto expectList = [&](const std::vector<QString>& programs) {
-        form->station().ConnectionTestTimer();
+        StationProbe(form->station()).ConnectionTestTimer();
         ASSERT_EQ(form->ClientslistRows->rowCount(), int(programs.size()));
         EXPECT_EQ(form->Hoerer->text(), QString::number(programs.size()));
         for (std::size_t i = 0; i < programs.size(); ++i) {
@@ -470,34 +471,36 @@ TEST_F(ListenerServiceTest, UploadChangeRecomputesTheLimitAndItsCaption) {
     };
     for (const LimitCase& c : cases) {
         SCOPED_TRACE(c.upload);
-        form->station().ACMC->FormatOut.setAvgBytesPerSec(c.bytesPerSecond);
+        StationProbe(form->station()).ACMC->FormatOut.setAvgBytesPerSec(c.bytesPerSecond);
         form->Upload->clear();
         form->Upload->setText(QString::fromLatin1(c.upload));
-        EXPECT_EQ(form->station().MaxUser, c.maxUser);
+        EXPECT_EQ(StationProbe(form->station()).MaxUser, c.maxUser);
         EXPECT_EQ(form->Beschr->text(),
                   form->Msg(21).replace(QStringLiteral("{User}"), QString::number(c.maxUser)));
     }
 }
 
 TEST_F(ListenerServiceTest, FocusLeavingUploadRunsItsExitHandlerButWindowDeactivationDoesNot) {
-    form->station().DebugStr = QStringLiteral("none");
+    StationProbe(form->station()).DebugStr = QStringLiteral("none");
     QFocusEvent deactivated(QEvent::FocusOut, Qt::ActiveWindowFocusReason);
     QCoreApplication::sendEvent(form->Upload, &deactivated);
-    EXPECT_EQ(form->station().DebugStr.value(), QStringLiteral("none"));
+    EXPECT_EQ(StationProbe(form->station()).DebugStr.value(), QStringLiteral("none"));
 
     QFocusEvent leave(QEvent::FocusOut, Qt::TabFocusReason);
     QCoreApplication::sendEvent(form->Upload, &leave);
-    EXPECT_EQ(form->station().DebugStr.value(), QStringLiteral("BeschrExit"));
+    EXPECT_EQ(StationProbe(form->station()).DebugStr.value(), QStringLiteral("BeschrExit"));
     // No codec stream runs, so the change needs no notice.
     EXPECT_TRUE(fx.dialogs.messages.isEmpty());
 }
 
 TEST_F(ListenerServiceTest, LeavingUploadWhileTheCodecStreamRunsShowsMessage35Once) {
-    form->station().ACMC->SetInputBufferSize(int(form->station().ACMC->FormatIn.avgBytesPerSec()));
-    form->station().ACMC->SetActive(true);
+    StationProbe(form->station())
+        .ACMC->SetInputBufferSize(int(StationProbe(form->station()).ACMC->FormatIn.avgBytesPerSec()));
+    StationProbe(form->station()).ACMC->SetActive(true);
+    StationProbe(form->station()).publish();
     QFocusEvent leave(QEvent::FocusOut, Qt::TabFocusReason);
     QCoreApplication::sendEvent(form->Upload, &leave);
-    form->station().ACMC->SetActive(false);
+    StationProbe(form->station()).ACMC->SetActive(false);
     EXPECT_EQ(fx.dialogs.messages, QStringList{form->Msg(35)});
 }
 

@@ -4,6 +4,7 @@
 
 #include "net/TVXSocketData.h"
 #include "support/MainformFixture.h"
+#include "support/StationProbe.h"
 
 #include <QLabel>
 #include <QProcess>
@@ -33,9 +34,9 @@ TEST(Mpg123Client, RealPlayerIsAdmittedAsIcyListenerWithItsAgentAsClientProgram)
 
     vxtest::MainformFixture fx;
     TMainform& form = fx.create();
-    form.station().ServerVandorixClient->Port = 0;
-    form.station().ServerVandorixClient->SetActive(true);
-    const int port = form.station().ServerVandorixClient->LocalPort();
+    StationProbe(form.station()).ServerVandorixClient->Port = 0;
+    StationProbe(form.station()).ServerVandorixClient->SetActive(true);
+    const int port = StationProbe(form.station()).ServerVandorixClient->LocalPort();
 
     QProcess player;
     player.start(QStringLiteral("mpg123"), {QStringLiteral("-q"), QStringLiteral("-t"),
@@ -43,11 +44,11 @@ TEST(Mpg123Client, RealPlayerIsAdmittedAsIcyListenerWithItsAgentAsClientProgram)
     ASSERT_TRUE(player.waitForStarted(10000));
     std::shared_ptr<TVXSocketData> session;
     const bool admitted = vxtest::waitUntil([&] {
-        const auto conn = form.station().ServerVandorixClient->ConnectionAt(0);
+        const auto conn = StationProbe(form.station()).ServerVandorixClient->ConnectionAt(0);
         session = conn ? conn->UserDataAs<TVXSocketData>() : nullptr;
         return session && session->Kind.load() == TVXSocketData::KindListener;
     });
-    const bool stillConnected = form.station().ServerVandorixClient->ConnectionCount() == 1;
+    const bool stillConnected = StationProbe(form.station()).ServerVandorixClient->ConnectionCount() == 1;
     player.kill();
     player.waitForFinished(10000);
 
@@ -55,7 +56,7 @@ TEST(Mpg123Client, RealPlayerIsAdmittedAsIcyListenerWithItsAgentAsClientProgram)
     EXPECT_TRUE(stillConnected);
     EXPECT_EQ(session->Ready.load(), 1);
     EXPECT_EQ(session->ClientProgram, QStringLiteral("mpg123/") + version);
-    form.station().ConnectionTestTimer();
+    StationProbe(form.station()).ConnectionTestTimer();
     EXPECT_EQ(form.Hoerer->text(), QStringLiteral("1"));
 }
 

@@ -3,6 +3,7 @@
 #include "platform/mixerapi/PulseMixer.h"
 #include "platform/mixerapi/SimulatedMixer.h"
 #include "support/MainformFixture.h"
+#include "support/StationProbe.h"
 #include "ui/TSlider.h"
 
 #include <gtest/gtest.h>
@@ -194,7 +195,7 @@ TEST(RecordingSource, AFileThatCannotBeWrittenEndsInTheErrorReportAtItsStepAndLe
     Window f;
     f.create();
     f.form->LautstOptionsspeichern->click();
-    EXPECT_EQ(f.form->station().DebugNum, 7) << "a write that went through ends with the close";
+    EXPECT_EQ(StationProbe(f.form->station()).DebugNum, 7) << "a write that went through ends with the close";
 }
 
 TEST(RecordingSource, AutoDetectTakesTheFirstPassByPositionThenMonoMixThenWaveThenTheOutputMonitor) {

@@ -2,6 +2,7 @@
 #include "platform/language/Language.h"
 #include "settings/TOptionsRecord.h"
 #include "support/MainformFixture.h"
+#include "support/StationProbe.h"
 
 #include <gtest/gtest.h>
 #include <QCheckBox>
@@ -68,8 +69,8 @@ TEST(Startup, StoredSettingsReachTheControlsAndTheLimit) {
     EXPECT_EQ(form.Passwort2->text(), QStringLiteral("pw"));  // the password check passes without retyping
     EXPECT_EQ(form.Upload->text(), QStringLiteral("64"));
     EXPECT_FALSE(form.Beschr->isChecked());
-    EXPECT_EQ(form.station().ACMC->FormatOut.avgBytesPerSec(), 4000u);
-    EXPECT_EQ(form.station().MaxUser, 2);
+    EXPECT_EQ(StationProbe(form.station()).ACMC->FormatOut.avgBytesPerSec(), 4000u);
+    EXPECT_EQ(StationProbe(form.station()).MaxUser, 2);
     EXPECT_EQ(form.Beschr->text(), form.ReplaceStr("{User}", "2", form.Msg(21)));
 }
 
@@ -86,7 +87,7 @@ TEST(Startup, LimitFollowsUploadAndOutputRate) {
         r.Upload = c.upload;
         r.FormatOut.setAvgBytesPerSec(c.bytesPerSecond);
         vxtest::writeFile(f.dir.path(), "Optionen.ini", r.toBytes());
-        EXPECT_EQ(f.create().station().MaxUser, c.maxUser)
+        EXPECT_EQ(StationProbe(f.create().station()).MaxUser, c.maxUser)
             << c.upload << " kb/s at " << c.bytesPerSecond << " B/s";
     }
 }
@@ -171,7 +172,7 @@ TEST(Startup, OfflineModeOnlyForExactFirstArgument) {
     for (const auto& [args, offline] : cases) {
         MainformFixture f;
         f.env.arguments = args;
-        EXPECT_EQ(f.create().station().OfflineMode, offline) << args.join(' ').toStdString();
+        EXPECT_EQ(StationProbe(f.create().station()).OfflineMode, offline) << args.join(' ').toStdString();
     }
 }
 
@@ -181,9 +182,9 @@ TEST(Startup, WithoutSettingsFileTheLayoutValuesStay) {
     EXPECT_EQ(form.VandorixClientport->value(), 6565);
     EXPECT_EQ(form.Upload->text(), QStringLiteral("64"));
     EXPECT_TRUE(form.Beschr->isChecked());
-    EXPECT_EQ(form.station().MaxUser, 3);
-    EXPECT_EQ(form.station().ACMC->FormatIn, defaultInputFormat());
-    EXPECT_EQ(form.station().ACMC->FormatOut, defaultOutputFormat());
+    EXPECT_EQ(StationProbe(form.station()).MaxUser, 3);
+    EXPECT_EQ(StationProbe(form.station()).ACMC->FormatIn, defaultInputFormat());
+    EXPECT_EQ(StationProbe(form.station()).ACMC->FormatOut, defaultOutputFormat());
 }
 
 TEST(ReplaceStr, ReplacesOnlyTheFirstOccurrence) {
@@ -193,7 +194,7 @@ TEST(ReplaceStr, ReplacesOnlyTheFirstOccurrence) {
     EXPECT_EQ(form.ReplaceStr("{User}", "12", "{User} und {User}"), QStringLiteral("12 und {User}"));
     EXPECT_EQ(form.ReplaceStr("{User}", "12", "{user}"), QStringLiteral("{user}"));  // case-sensitive
     EXPECT_EQ(form.ReplaceStr("{Radioname}", "X", "ist voll"), QStringLiteral("ist voll"));
-    EXPECT_EQ(form.station().DebugStr.value(), QStringLiteral("ReplaceStr"));
+    EXPECT_EQ(StationProbe(form.station()).DebugStr.value(), QStringLiteral("ReplaceStr"));
 }
 
 TEST(Language, MessagesComeFromTheFileAndFallBackToTheBuiltInTexts) {

@@ -1,6 +1,7 @@
 // What a window owns and what it is given: its language texts are its own, its backends come from
 // whoever made it.
 #include "support/MainformFixture.h"
+#include "support/StationProbe.h"
 
 #include <gtest/gtest.h>
 #include <QPushButton>
@@ -24,7 +25,7 @@ TEST(WindowOwnership, AWindowKeepsItsLanguageTextsWhileAnotherComesAndGoes) {
         EXPECT_TRUE(second.form->close());
         second.form.reset();
     }
-    ASSERT_NE(form.station().Languagelist, nullptr);
+    ASSERT_NE(StationProbe(form.station()).Languagelist, nullptr);
     EXPECT_EQ(form.Msg(0), caption);
     EXPECT_TRUE(form.Msg(21).contains(QStringLiteral("{User}")));
 }

@@ -6,6 +6,7 @@
 #include "platform/Ansi.h"
 #include "platform/acm/Codecs.h"
 #include "platform/wavein/WaveIn.h"
+#include "support/StationProbe.h"
 #include "ui/ListenerListModel.h"
 
 #include <gtest/gtest.h>
@@ -74,7 +75,7 @@ TEST(EndToEnd, ListenersHearTheCapturedToneAndTheMp3CopyHoldsTheSameBlocks) {
     // A limit of two listeners (36 kb/s for an 18 kb/s stream) makes a third one a refused peer.
     w.Upload->setText(QStringLiteral("36"));
     w.Beschr->setChecked(true);
-    ASSERT_EQ(w.station().MaxUser, 2);
+    ASSERT_EQ(StationProbe(w.station()).MaxUser, 2);
     w.Mp3Aufz->setChecked(true);
     w.Connectrbtn->click();
     ASSERT_TRUE(s.broadcasting()) << s.dialogs.messages.join('|').toStdString();
@@ -154,8 +155,8 @@ TEST(EndToEnd, AListenerThatStopsReadingLosesBlocksAndStaysWhileTheOthersLoseNot
     // A fast stream (320 kb/s) fills the stalled listener's buffers within a few blocks.
     LiveStation s(vx::wavein::createWaveIn(QStringLiteral("tone:1000")));
     TMainform& w = s.w();
-    w.station().ACMC->FormatIn = vx::acm::pcmFormat(44100, 16, 1);
-    w.station().ACMC->FormatOut = vx::acm::mp3Format(44100, 1, 320);
+    StationProbe(w.station()).ACMC->FormatIn = vx::acm::pcmFormat(44100, 16, 1);
+    StationProbe(w.station()).ACMC->FormatOut = vx::acm::mp3Format(44100, 1, 320);
     w.Mp3Aufz->setChecked(true);
     w.Connectrbtn->click();
     ASSERT_TRUE(s.broadcasting()) << s.dialogs.messages.join('|').toStdString();
@@ -165,7 +166,7 @@ TEST(EndToEnd, AListenerThatStopsReadingLosesBlocksAndStaysWhileTheOthersLoseNot
     ASSERT_TRUE(vxtest::waitUntil([&] { return w.station().GetUseranzahl() == 2; }));
     // A slow line to that listener: the station's side of it buffers little, as over a real network.
     bool shrunk = false;
-    for (const auto& c : w.station().ServerVandorixClient->Connections()) {
+    for (const auto& c : StationProbe(w.station()).ServerVandorixClient->Connections()) {
         sockaddr_in peer{};
         socklen_t len = sizeof peer;
         if (::getpeername(c->SocketHandle(), reinterpret_cast<sockaddr*>(&peer), &len) == 0 &&
@@ -202,17 +203,17 @@ TEST(EndToEnd, AFullDiskEndsTheMp3CopyWithOneReportAndTheListenersKeepTheTone) {
     w.Mp3Aufz->setChecked(true);
     w.Connectrbtn->click();
     ASSERT_TRUE(s.broadcasting()) << s.dialogs.messages.join('|').toStdString();
-    ASSERT_TRUE(w.station().Mp3Recording);
+    ASSERT_TRUE(w.station().status()->mode.mp3Copy);
     // The copy now lies on a device that is always full: its next write fails as on a full disk.
-    w.station().Mp3File->create(QStringLiteral("/dev/full"), 1 << 20);
+    StationProbe(w.station()).Mp3File->create(QStringLiteral("/dev/full"), 1 << 20);
     auto program = vxtest::listenerProgram(s.port());
     ASSERT_TRUE(vxtest::waitUntil([&] { return !s.dialogs.messages.isEmpty(); }, 10000));
     EXPECT_TRUE(s.dialogs.messages[0].contains(QStringLiteral("Disk full")))
         << s.dialogs.messages[0].toStdString();
     EXPECT_TRUE(s.dialogs.messages[0].endsWith(QStringLiteral("DebugStr: ThreadExecute\n\rDebugNum: 3")))
         << s.dialogs.messages[0].toStdString();
-    EXPECT_FALSE(w.station().Mp3Recording);
-    EXPECT_FALSE(w.station().Mp3File->isOpen());
+    EXPECT_FALSE(w.station().status()->mode.mp3Copy);
+    EXPECT_FALSE(StationProbe(w.station()).Mp3File->isOpen());
 
     // Four more blocks reach the listener after the failure, and nothing more is reported.
     const qsizetype before = program->received().size();

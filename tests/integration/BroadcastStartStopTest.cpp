@@ -6,6 +6,7 @@
 #include "platform/Posting.h"
 #include "platform/wavein/SimulatedWaveIn.h"
 #include "support/LocalHttpServer.h"
+#include "support/StationProbe.h"
 
 #include <gtest/gtest.h>
 
@@ -30,17 +31,17 @@ TEST(BroadcastStart, EmptyRadioNameShowsMessage28AndChangesNothing) {
     TMainform& w = s.w();
     w.RadioName->clear();
     w.Mp3Aufz->setChecked(true);
-    w.station().ErrorCount = 5;
+    StationProbe(w.station()).ErrorCount = 5;
     w.Connectrbtn->click();
     EXPECT_EQ(s.dialogs.messages, QStringList{w.Msg(28)});
     EXPECT_TRUE(s.settingsUnlocked());
     EXPECT_FALSE(s.broadcasting());
-    EXPECT_FALSE(w.station().ACMC->Active());
-    EXPECT_FALSE(w.station().ACMI->Active());
+    EXPECT_FALSE(StationProbe(w.station()).ACMC->Active());
+    EXPECT_FALSE(StationProbe(w.station()).ACMI->Active());
     EXPECT_EQ(capture->opens, 0);
-    EXPECT_FALSE(w.station().DBTimer->isActive());
-    EXPECT_FALSE(w.station().StatsTimer->isActive());
-    EXPECT_EQ(w.station().ErrorCount, 5u);
+    EXPECT_FALSE(StationProbe(w.station()).DBTimer->isActive());
+    EXPECT_FALSE(StationProbe(w.station()).StatsTimer->isActive());
+    EXPECT_EQ(StationProbe(w.station()).ErrorCount, 5u);
     EXPECT_TRUE(s.mp3Copies().isEmpty());
 }
 
@@ -57,9 +58,9 @@ TEST(BroadcastStart, AnMp3CopyNeverEmptiesAnEarlierOneOfTheSameName) {
     w.Mp3Aufz->setChecked(true);
     w.Connectrbtn->click();
     ASSERT_TRUE(s.broadcasting()) << s.dialogs.messages.join('|').toStdString();
-    EXPECT_TRUE(w.station().Mp3File->fileName().endsWith(QStringLiteral(" (2).mp3")))
-        << w.station().Mp3File->fileName().toStdString();
-    EXPECT_TRUE(QFile::exists(w.station().Mp3File->fileName()));
+    EXPECT_TRUE(StationProbe(w.station()).Mp3File->fileName().endsWith(QStringLiteral(" (2).mp3")))
+        << StationProbe(w.station()).Mp3File->fileName().toStdString();
+    EXPECT_TRUE(QFile::exists(StationProbe(w.station()).Mp3File->fileName()));
     for (const QString& path : earlier) {
         EXPECT_EQ(vxtest::readFile(path), "earlier") << path.toStdString();
     }
@@ -112,7 +113,7 @@ TEST(BroadcastStart, ANewStartCountsErrorsAfreshAndTheLabelKeepsItsTextUntilTheN
 
     w.Connectrbtn->click();
     ASSERT_TRUE(s.broadcasting());
-    EXPECT_EQ(w.station().ErrorCount, 0u);
+    EXPECT_EQ(StationProbe(w.station()).ErrorCount, 0u);
     QCoreApplication::processEvents();
     EXPECT_EQ(w.Errorsvandorixclient->text(), QStringLiteral("2"));
     ASSERT_TRUE(s.oneBlock(*capture));
@@ -136,27 +137,27 @@ TEST(BroadcastStart, PortInUseFailsTheStartWhichUndoesItselfAndTheNextStartWorks
             << s.dialogs.messages[0].toStdString();
         EXPECT_TRUE(s.settingsUnlocked());
         EXPECT_FALSE(s.broadcasting());
-        EXPECT_FALSE(w.station().ACMC->Active()) << "the codec stream stayed open";
-        EXPECT_FALSE(w.station().ACMI->Active()) << "the capture stayed open";
+        EXPECT_FALSE(StationProbe(w.station()).ACMC->Active()) << "the codec stream stayed open";
+        EXPECT_FALSE(StationProbe(w.station()).ACMI->Active()) << "the capture stayed open";
         EXPECT_FALSE(capture->isOpen());
-        EXPECT_FALSE(w.station().Mp3Recording);
-        EXPECT_FALSE(w.station().Mp3File->isOpen());
+        EXPECT_FALSE(w.station().status()->mode.mp3Copy);
+        EXPECT_FALSE(StationProbe(w.station()).Mp3File->isOpen());
         EXPECT_TRUE(s.mp3Copies().isEmpty()) << "the failed start left its empty MP3 copy";
-        EXPECT_FALSE(w.station().DBTimer->isActive());
+        EXPECT_FALSE(StationProbe(w.station()).DBTimer->isActive());
     }
     // The port is free again: the same start now goes through.
     w.Connectrbtn->click();
     EXPECT_EQ(s.dialogs.messages.size(), 1) << s.dialogs.messages.last().toStdString();
     EXPECT_TRUE(s.broadcasting());
     EXPECT_TRUE(s.settingsLocked());
-    EXPECT_TRUE(w.station().ACMC->Active());
+    EXPECT_TRUE(StationProbe(w.station()).ACMC->Active());
     EXPECT_TRUE(capture->isOpen());
-    EXPECT_TRUE(w.station().Mp3Recording);
-    EXPECT_TRUE(w.station().StatsTimer->isActive());
+    EXPECT_TRUE(w.station().status()->mode.mp3Copy);
+    EXPECT_TRUE(StationProbe(w.station()).StatsTimer->isActive());
     w.Disconnectrbtn->click();
     EXPECT_TRUE(s.settingsUnlocked());
     EXPECT_FALSE(capture->isOpen());
-    EXPECT_FALSE(w.station().Mp3File->isOpen());
+    EXPECT_FALSE(StationProbe(w.station()).Mp3File->isOpen());
 }
 
 TEST(BroadcastStart, FailedCaptureOpenKeepsTheStepInTheReportAndClosesTheCodecStream) {
@@ -169,7 +170,7 @@ TEST(BroadcastStart, FailedCaptureOpenKeepsTheStepInTheReportAndClosesTheCodecSt
     ASSERT_EQ(s.dialogs.messages.size(), 1);
     EXPECT_TRUE(s.dialogs.messages[0].startsWith(QStringLiteral("WaveIn-Open")));
     EXPECT_TRUE(s.dialogs.messages[0].endsWith(QStringLiteral("DebugStr: ConnectrbtnClick\n\rDebugNum: 17")));
-    EXPECT_FALSE(w.station().ACMC->Active());
+    EXPECT_FALSE(StationProbe(w.station()).ACMC->Active());
     EXPECT_EQ(codecs->closes, 1);
     // Without the undo, this start would fail at step 14: "You cannot change the buffer size while active."
     capture->clearResults();
@@ -184,20 +185,22 @@ TEST(BroadcastStart, RecordModeOpensOnlyTheAudioPath) {
     TMainform& w = s.w();
     w.RadioName->clear();  // not checked in record mode
     w.Mp3Aufz->setChecked(true);
-    w.station().RecordMode = true;
+    StationProbe(w.station()).changeMode(StationEvent::RecordArmed);
     w.Connectrbtn->click();
     EXPECT_TRUE(s.dialogs.messages.isEmpty()) << s.dialogs.messages.join('|').toStdString();
-    EXPECT_TRUE(w.station().ACMC->Active());
-    EXPECT_EQ(w.station().ACMC->InputBufferSize(), int(w.station().ACMC->FormatIn.avgBytesPerSec()));
-    EXPECT_EQ(w.station().ACMI->BufferSize(), w.station().ACMC->InputBufferSize());
+    EXPECT_TRUE(StationProbe(w.station()).ACMC->Active());
+    EXPECT_EQ(StationProbe(w.station()).ACMC->InputBufferSize(),
+              int(StationProbe(w.station()).ACMC->FormatIn.avgBytesPerSec()));
+    EXPECT_EQ(StationProbe(w.station()).ACMI->BufferSize(),
+              StationProbe(w.station()).ACMC->InputBufferSize());
     EXPECT_TRUE(capture->isOpen());
     EXPECT_FALSE(s.broadcasting());
     EXPECT_TRUE(s.settingsLocked());
-    EXPECT_TRUE(w.station().StatsTimer->isActive());
-    EXPECT_FALSE(w.station().DBTimer->isActive());
+    EXPECT_TRUE(StationProbe(w.station()).StatsTimer->isActive());
+    EXPECT_FALSE(StationProbe(w.station()).DBTimer->isActive());
     EXPECT_TRUE(s.mp3Copies().isEmpty());
     w.Disconnectrbtn->click();
-    EXPECT_FALSE(w.station().ACMC->Active());
+    EXPECT_FALSE(StationProbe(w.station()).ACMC->Active());
     EXPECT_FALSE(capture->isOpen());
     EXPECT_TRUE(s.settingsUnlocked());
 }
@@ -208,16 +211,16 @@ TEST(BroadcastStart, AStartDuringRecordModeLeavesItsAudioPathAlone) {
     auto capture = simulatedCapture();
     LiveStation s(capture, std::make_shared<vx::acm::SimulatedAcm>());
     TMainform& w = s.w();
-    w.station().RecordMode = true;
+    StationProbe(w.station()).changeMode(StationEvent::RecordArmed);
     w.Connectrbtn->click();
     ASSERT_TRUE(s.dialogs.messages.isEmpty()) << s.dialogs.messages.join('|').toStdString();
     ASSERT_EQ(w.station().state(), StationState::RecordOnly);
     w.Guarded(&w, [&] { w.ConnectrbtnClick(w.Connectrbtn); });
     EXPECT_TRUE(s.dialogs.messages.isEmpty()) << s.dialogs.messages.join('|').toStdString();
-    EXPECT_TRUE(w.station().ACMC->Active());
+    EXPECT_TRUE(StationProbe(w.station()).ACMC->Active());
     EXPECT_TRUE(capture->isOpen());
     w.Disconnectrbtn->click();
-    EXPECT_FALSE(w.station().ACMC->Active());
+    EXPECT_FALSE(StationProbe(w.station()).ACMC->Active());
     EXPECT_FALSE(capture->isOpen());
     EXPECT_EQ(w.station().state(), StationState::Stopped);
 }
@@ -229,7 +232,7 @@ TEST(BroadcastStart, AStopWhileTheStartWaitsForTheDirectoryLeavesTheStoppedState
     const std::pair<const char*, std::function<void(LiveStation&)>> stops[] = {
         {"remote Stop",
          [](LiveStation& s) {
-             vxtest::RemotePeer peer(s.w().station().RemoteControl->LocalPort());
+             vxtest::RemotePeer peer(StationProbe(s.w().station()).RemoteControl->LocalPort());
              peer.sendLast("Stop" + vxtest::kTerminator);
              QByteArray ignored;
              peer.readUntilClosed(ignored);
@@ -269,9 +272,9 @@ TEST(BroadcastStart, AStopWhileTheStartWaitsForTheDirectoryLeavesTheStoppedState
         ASSERT_TRUE(stopped);
         EXPECT_FALSE(s.broadcasting());
         EXPECT_TRUE(s.settingsUnlocked());
-        EXPECT_FALSE(w.station().DBTimer->isActive());
-        EXPECT_FALSE(w.station().StatsTimer->isActive());
-        EXPECT_FALSE(w.station().ACMC->Active());
+        EXPECT_FALSE(StationProbe(w.station()).DBTimer->isActive());
+        EXPECT_FALSE(StationProbe(w.station()).StatsTimer->isActive());
+        EXPECT_FALSE(StationProbe(w.station()).ACMC->Active());
         EXPECT_FALSE(capture->isOpen());
     }
 }
@@ -309,12 +312,12 @@ TEST(BroadcastStop, WaitsForARunStillConvertingBeforeItClosesTheCodecStream) {
     TMainform& w = s.w();
     w.Connectrbtn->click();
     ASSERT_TRUE(s.broadcasting());
-    ASSERT_TRUE(capture->fillNext(QByteArray(w.station().ACMC->InputBufferSize(), 'A')));
+    ASSERT_TRUE(capture->fillNext(QByteArray(StationProbe(w.station()).ACMC->InputBufferSize(), 'A')));
     ASSERT_TRUE(vxtest::waitUntil([&] { return codecs->conversions() == 1; }));
 
     // The run is inside Convert. It may go on once the stop has asked it to end.
     std::thread releaser([&] {
-        while (!w.station().Thread->Terminated()) {
+        while (!StationProbe(w.station()).Thread->Terminated()) {
             std::this_thread::yield();
         }
         codecs->openGate();
@@ -322,8 +325,8 @@ TEST(BroadcastStop, WaitsForARunStillConvertingBeforeItClosesTheCodecStream) {
     w.Disconnectrbtn->click();
     releaser.join();
     EXPECT_FALSE(codecs->closedDuringConversion());
-    EXPECT_FALSE(w.station().ACMC->Active());
-    EXPECT_EQ(w.station().Thread->State(), tsIdle);
+    EXPECT_FALSE(StationProbe(w.station()).ACMC->Active());
+    EXPECT_EQ(StationProbe(w.station()).Thread->State(), tsIdle);
     EXPECT_TRUE(s.settingsUnlocked());
     EXPECT_TRUE(s.dialogs.messages.isEmpty()) << s.dialogs.messages.join('|').toStdString();
 }
@@ -335,7 +338,7 @@ TEST(BlockArrival, ABlockArrivingWhileTheRunConvertsIsDroppedBeforeItIsCopied) {
     TMainform& w = s.w();
     w.Connectrbtn->click();
     ASSERT_TRUE(s.broadcasting());
-    const int size = w.station().ACMC->InputBufferSize();
+    const int size = StationProbe(w.station()).ACMC->InputBufferSize();
     const int buffers = capture->queued();
     ASSERT_TRUE(capture->fillNext(QByteArray(size, 'A')));
     ASSERT_TRUE(vxtest::waitUntil([&] { return codecs->conversions() == 1; }));
@@ -343,11 +346,11 @@ TEST(BlockArrival, ABlockArrivingWhileTheRunConvertsIsDroppedBeforeItIsCopied) {
     ASSERT_TRUE(capture->fillNext(QByteArray(size, 'B')));
     // The capture gets its buffer back once the handler has returned.
     ASSERT_TRUE(vxtest::waitUntil([&] { return capture->queued() == buffers; }));
-    EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(w.station().ACMC->BufferIn()), size),
+    EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(StationProbe(w.station()).ACMC->BufferIn()), size),
               QByteArray(size, 'A'))
         << "the second block overwrote the input of the running conversion";
     codecs->openGate();
-    ASSERT_TRUE(vxtest::waitUntil([&] { return w.station().Thread->State() == tsIdle; }));
+    ASSERT_TRUE(vxtest::waitUntil([&] { return StationProbe(w.station()).Thread->State() == tsIdle; }));
     EXPECT_EQ(codecs->conversions(), 1);
     EXPECT_EQ(codecs->input(0), QByteArray(size, 'A'));
     EXPECT_EQ(w.station().DroppedBlocks.load(), 1u) << "the dropped block was not counted";
@@ -366,13 +369,13 @@ TEST(BlockArrival, RefreshTimeIsTheTimeSinceThePreviousBlock) {
     w.Connectrbtn->click();
     ASSERT_TRUE(s.broadcasting());
     // The first block measures from the start: pretend the start was 1.5 s ago.
-    w.station().LastBlockTime = w.station().LastBlockTime - 1500.0 / 86400000.0;
-    ASSERT_TRUE(capture->fillNext(QByteArray(w.station().ACMC->InputBufferSize(), 'x')));
+    StationProbe(w.station()).LastBlockTime = StationProbe(w.station()).LastBlockTime - 1500.0 / 86400000.0;
+    ASSERT_TRUE(capture->fillNext(QByteArray(StationProbe(w.station()).ACMC->InputBufferSize(), 'x')));
     ASSERT_TRUE(vxtest::waitUntil([&] { return w.Refreshedit->text() != QLatin1String("0"); }));
     const int shown = w.Refreshedit->text().toInt();
     EXPECT_GE(shown, 1500);
     EXPECT_LT(shown, 1500 + 5000);
-    EXPECT_EQ(uint32_t(shown), w.station().RefreshMs);
+    EXPECT_EQ(uint32_t(shown), StationProbe(w.station()).RefreshMs);
     w.Disconnectrbtn->click();
 }
 
@@ -387,19 +390,19 @@ TEST(BlockArrival, TheRunShowsTheBlockAndItsLoadBeforeItSends) {
     ASSERT_TRUE(s.oneBlock(*capture));  // its arrival reads "Upload" for the runs
     // Runs of their own, without a block's arrival, whose handler traces on the window thread
     // meanwhile; and no connection test either.
-    w.station().ConnectionTest->stop();
+    StationProbe(w.station()).ConnectionTest->stop();
     auto run = [&] {
-        w.station().Thread->DoAction(taRun);
-        return vxtest::waitUntil([&] { return w.station().Thread->State() == tsIdle; });
+        StationProbe(w.station()).Thread->DoAction(taRun);
+        return vxtest::waitUntil([&] { return StationProbe(w.station()).Thread->State() == tsIdle; });
     };
     ASSERT_TRUE(run());
-    EXPECT_EQ(w.station().DebugStr.value(), QStringLiteral("ThreadExecute"));
-    EXPECT_EQ(w.station().DebugNum, 14) << "nobody connected: the bar goes to 0";
+    EXPECT_EQ(StationProbe(w.station()).DebugStr.value(), QStringLiteral("ThreadExecute"));
+    EXPECT_EQ(StationProbe(w.station()).DebugNum, 14) << "nobody connected: the bar goes to 0";
     auto listener = vxtest::listenerProgram(s.port());
     ASSERT_TRUE(vxtest::waitUntil([&] { return w.station().GetUseranzahl() == 1; }));
     ASSERT_TRUE(run());
-    EXPECT_EQ(w.station().DebugStr.value(), QStringLiteral("ThreadExecute"));
-    EXPECT_EQ(w.station().DebugNum, 8) << "the sends are not the run's last step";
+    EXPECT_EQ(StationProbe(w.station()).DebugStr.value(), QStringLiteral("ThreadExecute"));
+    EXPECT_EQ(StationProbe(w.station()).DebugNum, 8) << "the sends are not the run's last step";
     ASSERT_TRUE(listener->waitForBytes(514 + 7));
     ASSERT_TRUE(vxtest::waitUntil([&] { return w.Auslastung->value() == 7; }));
     EXPECT_EQ(w.Auslastung->maximum(), 64 * 128);

@@ -2,6 +2,7 @@
 // device again until it is back, and the stop ends the retries.
 #include "StationHarness.h"
 #include "platform/wavein/SimulatedWaveIn.h"
+#include "support/StationProbe.h"
 
 #include <gtest/gtest.h>
 
@@ -28,7 +29,7 @@ int openCalls(const SimulatedWaveIn& capture) {
 
 // A station on the simulated device and codec with one listener program.
 struct SimulatedBroadcast {
-    SimulatedBroadcast() { s.w().station().CaptureRetry->setInterval(10); }
+    SimulatedBroadcast() { StationProbe(s.w().station()).CaptureRetry->setInterval(10); }
     bool start() {
         s.w().Connectrbtn->click();
         listener = vxtest::listenerProgram(s.port());
@@ -45,7 +46,7 @@ struct SimulatedBroadcast {
     bool plugIn(bool record) {
         capture->clearResults();
         const qsizetype expected = listener->received().size() + kSimulatedBlock;
-        return waitUntil([&] { return s.w().station().ACMI->Active(); }) &&
+        return waitUntil([&] { return StationProbe(s.w().station()).ACMI->Active(); }) &&
                (!record || (capture->fillNext(kSecond) && listener->waitForBytes(expected)));
     }
     int reports() const { return int(s.dialogs.messages.size()); }
@@ -71,7 +72,7 @@ TEST(CaptureLoss, ALostDeviceIsReportedOnceListenersStayBlocksFlowWhenItIsBackAn
     ASSERT_TRUE(b.plugIn(false));
     ASSERT_TRUE(b.unplug());
     ASSERT_TRUE(b.plugIn(true));
-    EXPECT_FALSE(w.station().CaptureRetry->isActive());
+    EXPECT_FALSE(StationProbe(w.station()).CaptureRetry->isActive());
     EXPECT_EQ(b.reports(), 1) << b.s.dialogs.messages.join('|').toStdString();
     EXPECT_EQ(b.listener->received().size(), kHeaderSize + 2 * kSimulatedBlock);
     EXPECT_EQ(w.station().GetUseranzahl(), 1);
@@ -80,7 +81,7 @@ TEST(CaptureLoss, ALostDeviceIsReportedOnceListenersStayBlocksFlowWhenItIsBackAn
     ASSERT_TRUE(b.unplug());
     EXPECT_EQ(b.reports(), 2);
     w.Disconnectrbtn->click();
-    EXPECT_FALSE(w.station().CaptureRetry->isActive());
+    EXPECT_FALSE(StationProbe(w.station()).CaptureRetry->isActive());
     EXPECT_TRUE(b.s.settingsUnlocked());
     EXPECT_TRUE(b.listener->waitForClose());
     b.capture->clearResults();
@@ -145,7 +146,7 @@ TEST(CaptureLoss, ARestartedSoundServerIsReportedOnceAndTheListenersHearTheBroad
     ASSERT_TRUE(server.start());
     LiveStation s(server.capture());  // the station's own codecs: LAME
     TMainform& w = s.w();
-    w.station().CaptureRetry->setInterval(100);
+    StationProbe(w.station()).CaptureRetry->setInterval(100);
     w.Connectrbtn->click();
     ASSERT_TRUE(s.broadcasting()) << s.dialogs.messages.join('|').toStdString();
     auto listener = vxtest::listenerProgram(s.port());
@@ -154,12 +155,14 @@ TEST(CaptureLoss, ARestartedSoundServerIsReportedOnceAndTheListenersHearTheBroad
     server.crash();
     ASSERT_TRUE(waitUntil([&] { return !s.dialogs.messages.isEmpty(); }));
     EXPECT_TRUE(s.dialogs.messages[0].startsWith(kLost)) << s.dialogs.messages[0].toStdString();
-    EXPECT_TRUE(w.station().CaptureRetry->isActive());
+    EXPECT_TRUE(StationProbe(w.station()).CaptureRetry->isActive());
 
     ASSERT_TRUE(server.start());
     // Whatever arrives from now on was recorded after the restart.
-    ASSERT_TRUE(
-        waitUntil([&] { return w.station().ACMI->Active() && w.station().Thread->State() == tsIdle; }));
+    ASSERT_TRUE(waitUntil([&] {
+        return StationProbe(w.station()).ACMI->Active() &&
+               StationProbe(w.station()).Thread->State() == tsIdle;
+    }));
     const qsizetype before = listener->received().size();
     ASSERT_TRUE(listener->waitForBytes(before + 2000));
     EXPECT_TRUE(vxtest::decodeMp3(listener->received().mid(before)).ok);

@@ -2,6 +2,7 @@
 // the faults a relay meets (Icecast restarting, refusals, a server that never answers).
 #include "IcecastServer.h"
 #include "station/RelayBoard.h"
+#include "support/StationProbe.h"
 
 #include <gtest/gtest.h>
 
@@ -15,7 +16,7 @@ namespace {
 constexpr int kHeaderSize = 514;
 
 IcecastRelay& relayAt(TMainform& w, std::size_t i) {
-    return *w.station().RelayStates->entries.at(i).relay;
+    return *StationProbe(w.station()).RelayStates->entries.at(i).relay;
 }
 
 bool onAir(const IcecastRelay& relay) {
@@ -24,8 +25,8 @@ bool onAir(const IcecastRelay& relay) {
 
 // The captured blocks that found the previous run still busy, and so never went out, since it was made.
 struct LostBlocks {
-    explicit LostBlocks(TMainform& w) : station(w.station()), before(w.station().DroppedBlocks.load()) {}
-    uint64_t count() const { return station.DroppedBlocks.load() - before; }
+    explicit LostBlocks(TMainform& w) : station(w.station()), before(StationProbe(station).DroppedBlocks) {}
+    uint64_t count() const { return StationProbe(station).DroppedBlocks - before; }
     Station& station;
     uint64_t before;
 };
@@ -151,7 +152,7 @@ TEST(IcecastRelay, RefusalsAreReportedOnceAndAServerThatNeverAnswersSlowsNoListe
         vxtest::waitUntil([&] { return relayAt(w, loser).status().state == IcecastRelay::State::Error; }));
     // A few blocks later nothing has been tried again, and nothing more reported.
     ASSERT_TRUE(listener->waitForBytes(kHeaderSize + 4 * 2000, 15000));
-    const auto& entries = w.station().RelayStates->entries;
+    const auto& entries = StationProbe(w.station()).RelayStates->entries;
     EXPECT_TRUE(entries[loser].status.reason.contains(QStringLiteral("Mountpoint in use")))
         << entries[loser].status.reason.toStdString();
     EXPECT_TRUE(entries[2].status.reason.contains(QStringLiteral("wrong user name or password")))

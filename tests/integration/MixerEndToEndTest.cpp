@@ -3,6 +3,7 @@
 // ALSA's pulse plugin, sets its volume, and restores the choice at its next start.
 #include "StationHarness.h"
 #include "platform/mixerapi/PulseMixer.h"
+#include "support/StationProbe.h"
 #include "ui/TSlider.h"
 
 #include <gtest/gtest.h>
@@ -189,7 +190,7 @@ TEST(MixerEndToEnd, TheStationRecordsWhatTheServerPlaysAtTheVolumeOfItsSlider) {
     EXPECT_EQ(w->AudioLautst->Value(), 65535) << "the monitor's volume, 100 %";
 
     w->Connectrbtn->click();
-    ASSERT_TRUE(w->station().ServerVandorixClient->Active())
+    ASSERT_TRUE(StationProbe(w->station()).ServerVandorixClient->Active())
         << first.dialogs.messages.join('|').toStdString();
     auto listener = vxtest::listenerProgram(first.port());
     ASSERT_TRUE(receiveSeconds(*listener, 4)) << "no audio reached the listener";
@@ -227,7 +228,7 @@ TEST(MixerEndToEnd, TheStationRecordsWhatTheServerPlaysAtTheVolumeOfItsSlider) {
     // The chosen input goes away (a device unplugged): the broadcast goes on, and so does the window.
     again.form->AudioLautst->setValue(65535);
     again.form->Connectrbtn->click();
-    ASSERT_TRUE(again.form->station().ServerVandorixClient->Active());
+    ASSERT_TRUE(StationProbe(again.form->station()).ServerVandorixClient->Active());
     auto second = vxtest::listenerProgram(again.port());
     again.form->AudioQuelle->setCurrentIndex(3);
     emit again.form->AudioQuelle->activated(3);
@@ -241,7 +242,7 @@ TEST(MixerEndToEnd, TheStationRecordsWhatTheServerPlaysAtTheVolumeOfItsSlider) {
     again.form->AudioLautst->setValue(1000);
     emit again.form->AudioQuelle->activated(3);
     EXPECT_TRUE(receiveSeconds(*second, 3)) << "the broadcast stopped with its source";
-    EXPECT_TRUE(again.form->station().ServerVandorixClient->Active());
+    EXPECT_TRUE(StationProbe(again.form->station()).ServerVandorixClient->Active());
     EXPECT_TRUE(again.dialogs.messages.isEmpty()) << again.dialogs.messages.join('|').toStdString();
     again.form->Disconnectrbtn->click();
 }

@@ -3,6 +3,7 @@
 #include "StationHarness.h"
 #include "platform/acm/Codecs.h"
 #include "platform/acm/PlatformAcm.h"
+#include "support/StationProbe.h"
 
 #include <gtest/gtest.h>
 
@@ -81,7 +82,7 @@ TEST(Playback, ARecordingPlaysToMpg123AndListenerProgramsInChunksOfOneSecondPass
         if (player) {
             pcm += player->readOutput();
         }
-        if (!w.station().Playing) {
+        if (!w.station().status()->mode.playback) {
             return;
         }
         controlsLocked &= !w.Button3->isEnabled() && w.RecordtoFileBtn->isEnabled();
@@ -117,7 +118,7 @@ TEST(Playback, ARecordingPlaysToMpg123AndListenerProgramsInChunksOfOneSecondPass
         if (playback == 2 && !closed && got - kHeaderSize >= 3 * stream.size()) {
             closed = true;
             w.close();
-            closeWaited = w.station().Playing && s.broadcasting();
+            closeWaited = w.station().status()->mode.playback && s.broadcasting();
         }
         if (clock.elapsed() > 40000) {
             ADD_FAILURE() << "the playback did not end";
@@ -128,7 +129,7 @@ TEST(Playback, ARecordingPlaysToMpg123AndListenerProgramsInChunksOfOneSecondPass
     w.Loop->setChecked(true);
     s.dialogs.fileAnswers = {path};
     w.Button3->click();
-    EXPECT_FALSE(w.station().Playing);
+    EXPECT_FALSE(w.station().status()->mode.playback);
     EXPECT_TRUE(s.broadcasting()) << "the broadcast ends with the playback";
     EXPECT_TRUE(w.Button3->isEnabled() && w.RecordtoFileBtn->isEnabled());
     // One playback at a time; the recording buttons are never locked.
@@ -151,7 +152,7 @@ TEST(Playback, ARecordingPlaysToMpg123AndListenerProgramsInChunksOfOneSecondPass
     w.Loop->setChecked(true);
     s.dialogs.fileAnswers = {path};
     w.Button3->click();
-    EXPECT_FALSE(w.station().Playing);
+    EXPECT_FALSE(w.station().status()->mode.playback);
     EXPECT_TRUE(closeWaited) << "the window closed beneath the playback";
     ASSERT_TRUE(vxtest::waitUntil([&] { return !s.broadcasting(); })) << "the window did not close";
     EXPECT_TRUE(QFile::exists(s.path(QStringLiteral("Optionen.ini")))) << "the close handling did not run";
@@ -179,7 +180,8 @@ TEST(Playback, ARecordingPlaysToMpg123AndListenerProgramsInChunksOfOneSecondPass
 TEST(Playback, ListenersReceiveOneSecondOfSoundEachSecond) {
     LiveStation s(vx::wavein::createWaveIn(QStringLiteral("tone:1000")));
     TMainform& w = s.w();
-    const QByteArray file = makeRecording(defaultInputFormat(), w.station().ACMC->FormatOut, 8, 440.0);
+    const QByteArray file =
+        makeRecording(defaultInputFormat(), StationProbe(w.station()).ACMC->FormatOut, 8, 440.0);
     const QByteArray stream = file.mid(kFormatSize);
     const double recorded = double(vxtest::decodeMp3(stream).frameCount()) / 11025.0;
     ASSERT_GT(recorded, 3.5);
@@ -205,7 +207,7 @@ TEST(Playback, ListenersReceiveOneSecondOfSoundEachSecond) {
         heard.back() = double(vxtest::decodeMp3(got.mid(kHeaderSize)).frameCount()) / 11025.0;
     };
     Ticker script([&] {
-        if (w.station().Playing && !listener) {
+        if (w.station().status()->mode.playback && !listener) {
             listener = vxtest::listenerProgram(s.port());
         }
         observe();
@@ -230,7 +232,8 @@ TEST(Playback, ListenersReceiveOneSecondOfSoundEachSecond) {
 TEST(Playback, RefusedFilesStartNothingAndTheNextFilePlaysInPlaceOfTheLiveSignal) {
     LiveStation s(vx::wavein::createWaveIn(QStringLiteral("tone:1000")));
     TMainform& w = s.w();
-    const QByteArray good = makeRecording(defaultInputFormat(), w.station().ACMC->FormatOut, 4, 440.0);
+    const QByteArray good =
+        makeRecording(defaultInputFormat(), StationProbe(w.station()).ACMC->FormatOut, 4, 440.0);
     auto withRate = [&](uint32_t rate) {
         TAudioFormat f = TAudioFormat::fromBytes(good.left(kFormatSize));
         f.setAvgBytesPerSec(rate);
@@ -266,7 +269,7 @@ TEST(Playback, RefusedFilesStartNothingAndTheNextFilePlaysInPlaceOfTheLiveSignal
         EXPECT_TRUE(s.dialogs.messages[0].endsWith(
             QStringLiteral("DebugStr: Button3Click\n\rDebugNum: %1").arg(r.step)))
             << report;
-        EXPECT_FALSE(w.station().Playing);
+        EXPECT_FALSE(w.station().status()->mode.playback);
         EXPECT_FALSE(s.broadcasting()) << "a refused file started the broadcast";
         EXPECT_TRUE(w.Button3->isEnabled() && w.RecordtoFileBtn->isEnabled());
     }
@@ -277,7 +280,7 @@ TEST(Playback, RefusedFilesStartNothingAndTheNextFilePlaysInPlaceOfTheLiveSignal
     EXPECT_TRUE(s.dialogs.messages[0].startsWith(QStringLiteral("No recording file chosen")));
     EXPECT_TRUE(s.dialogs.messages[1].startsWith(QStringLiteral("I/O error 103")));
     EXPECT_TRUE(s.dialogs.messages[1].endsWith(QStringLiteral("DebugStr: Button2Click\n\rDebugNum: 3")));
-    EXPECT_FALSE(w.station().Recording || w.station().RecordMode);
+    EXPECT_FALSE(w.station().status()->mode.recording || w.station().status()->mode.recordArmed);
     s.dialogs.messages.clear();
 
     // A cancelled open dialog starts nothing; a file of its header alone starts the broadcast and ends
@@ -287,7 +290,7 @@ TEST(Playback, RefusedFilesStartNothingAndTheNextFilePlaysInPlaceOfTheLiveSignal
     s.dialogs.fileAnswers = {vxtest::writeFile(dir, QStringLiteral("leer.ktv"), good.left(kFormatSize))};
     w.Button3->click();
     EXPECT_TRUE(s.dialogs.messages.isEmpty()) << s.dialogs.messages.join('|').toStdString();
-    EXPECT_FALSE(w.station().Playing);
+    EXPECT_FALSE(w.station().status()->mode.playback);
     EXPECT_TRUE(s.broadcasting());
     w.Disconnectrbtn->click();
 

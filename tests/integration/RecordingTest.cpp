@@ -2,6 +2,7 @@
 // ordinary broadcast, which diverts the blocks from the listeners to the file.
 #include "StationHarness.h"
 #include "audio/QueuedFileWriter.h"
+#include "support/StationProbe.h"
 
 #include <gtest/gtest.h>
 
@@ -36,23 +37,23 @@ TEST(Recording, RecordModeWritesTheFormatThenTheEncodedToneAndOpensNoListenerPor
     const QString path = s.path(QStringLiteral("aufnahme.ktv"));
     s.dialogs.fileAnswers = {path};
     w.RecordtoFileBtn->click();
-    ASSERT_TRUE(w.station().RecordMode);
-    ASSERT_TRUE(w.station().ACMC->Active()) << s.dialogs.messages.join('|').toStdString();
+    ASSERT_TRUE(w.station().status()->mode.recordArmed);
+    ASSERT_TRUE(StationProbe(w.station()).ACMC->Active()) << s.dialogs.messages.join('|').toStdString();
     EXPECT_TRUE(s.settingsLocked());
     EXPECT_FALSE(s.broadcasting());
     EXPECT_FALSE(vxtest::LoopbackPeer(s.port()).connected()) << "record mode opened the listener port";
 
     w.Button1->click();
     ASSERT_EQ(s.dialogs.messages, QStringList{path});  // "Start" names the file first
-    ASSERT_TRUE(w.station().Recording);
+    ASSERT_TRUE(w.station().status()->mode.recording);
     ASSERT_TRUE(waitForBlocks(path, 3));
     w.Button2->click();
-    EXPECT_FALSE(w.station().Recording);
-    EXPECT_FALSE(w.station().RecordMode);
+    EXPECT_FALSE(w.station().status()->mode.recording);
+    EXPECT_FALSE(w.station().status()->mode.recordArmed);
     EXPECT_EQ(s.dialogs.messages.size(), 1) << s.dialogs.messages.join('|').toStdString();
 
     const QByteArray file = vxtest::readFile(path);
-    EXPECT_EQ(file.left(kFormatSize), w.station().ACMC->FormatOut.toBytes());
+    EXPECT_EQ(file.left(kFormatSize), StationProbe(w.station()).ACMC->FormatOut.toBytes());
     expectTone(file.mid(kFormatSize));
     w.Disconnectrbtn->click();
     EXPECT_TRUE(s.settingsUnlocked());
@@ -83,7 +84,7 @@ TEST(Recording, StartDuringABroadcastDivertsTheBlocksFromTheListenersToTheFileUn
     EXPECT_EQ(s.dialogs.messages, QStringList{path});
 
     const QByteArray file = vxtest::readFile(path);
-    EXPECT_EQ(file.left(kFormatSize), w.station().ACMC->FormatOut.toBytes());
+    EXPECT_EQ(file.left(kFormatSize), StationProbe(w.station()).ACMC->FormatOut.toBytes());
     expectTone(file.mid(kFormatSize));
     w.Disconnectrbtn->click();
 }
@@ -97,26 +98,26 @@ TEST(Recording, TheFileHoldsItsHeaderAloneUntilTheFirstBlockAndAFailedRecordingE
     TMainform& w = s.w();
     Station& st = w.station();
     w.RecordtoFileBtn->click();  // the save dialog cancelled
-    EXPECT_FALSE(st.RecordMode);
-    EXPECT_FALSE(st.ACMC->Active());
+    EXPECT_FALSE(st.status()->mode.recordArmed);
+    EXPECT_FALSE(StationProbe(st).ACMC->Active());
     EXPECT_TRUE(s.settingsUnlocked());
     EXPECT_TRUE(s.dialogs.messages.isEmpty());
 
     const QString path = s.path(QStringLiteral("aufnahme.ktv"));
     s.dialogs.fileAnswers = {path};
     w.RecordtoFileBtn->click();
-    ASSERT_TRUE(st.ACMC->Active());
+    ASSERT_TRUE(StationProbe(st).ACMC->Active());
     {
         const vxtest::FileSizeLimit fullDisk(100);
         w.Button1->click();
     }
     ASSERT_EQ(s.dialogs.messages.size(), 2);
     EXPECT_EQ(s.dialogs.messages[1], Station::reportText("Disk full", "Button1Click", 5));
-    EXPECT_FALSE(st.Recording);
-    EXPECT_FALSE(st.RecordMode) << "a failed recording left the record mode armed";
-    EXPECT_FALSE(st.ACMC->Active()) << "the record-only capture went on encoding for no file";
+    EXPECT_FALSE(st.status()->mode.recording);
+    EXPECT_FALSE(st.status()->mode.recordArmed) << "a failed recording left the record mode armed";
+    EXPECT_FALSE(StationProbe(st).ACMC->Active()) << "the record-only capture went on encoding for no file";
     EXPECT_FALSE(capture->isOpen());
-    EXPECT_FALSE(st.RecordFile->isOpen());
+    EXPECT_FALSE(StationProbe(st).RecordFile->isOpen());
     EXPECT_TRUE(s.settingsUnlocked());
     w.Button2->click();
     EXPECT_EQ(s.dialogs.messages.size(), 2) << s.dialogs.messages.join('|').toStdString();
@@ -124,7 +125,7 @@ TEST(Recording, TheFileHoldsItsHeaderAloneUntilTheFirstBlockAndAFailedRecordingE
     s.dialogs.fileAnswers = {path};
     w.RecordtoFileBtn->click();
     w.Button1->click();
-    const QByteArray header = st.ACMC->FormatOut.toBytes();
+    const QByteArray header = StationProbe(st).ACMC->FormatOut.toBytes();
     EXPECT_EQ(vxtest::readFile(path), header);
     ASSERT_TRUE(s.oneBlock(*capture));
     const QByteArray oneBlock = header + QByteArray(7, '\xAB');
@@ -135,14 +136,14 @@ TEST(Recording, TheFileHoldsItsHeaderAloneUntilTheFirstBlockAndAFailedRecordingE
     {
         const vxtest::FileSizeLimit fullDisk(rlim_t(oneBlock.size()) + 3);
         ASSERT_TRUE(s.oneBlock(*capture));
-        ASSERT_TRUE(vxtest::waitUntil([&] { return !st.ACMC->Active(); }))
+        ASSERT_TRUE(vxtest::waitUntil([&] { return !StationProbe(st).ACMC->Active(); }))
             << s.dialogs.messages.join('|').toStdString();
     }
     ASSERT_EQ(s.dialogs.messages.size(), 4) << s.dialogs.messages.join('|').toStdString();
     EXPECT_TRUE(s.dialogs.messages[3].startsWith(QStringLiteral("Disk full")))
         << s.dialogs.messages[3].toStdString();
-    EXPECT_FALSE(st.RecordMode);
-    EXPECT_FALSE(st.RecordFile->isOpen());
+    EXPECT_FALSE(st.status()->mode.recordArmed);
+    EXPECT_FALSE(StationProbe(st).RecordFile->isOpen());
     EXPECT_EQ(vxtest::readFile(path), oneBlock) << "the file does not end with its last whole block";
     w.Button2->click();
     EXPECT_EQ(s.dialogs.messages.size(), 4) << s.dialogs.messages.join('|').toStdString();

@@ -3,6 +3,7 @@
 #include "app/StationApplication.h"
 #include "platform/wavein/SimulatedWaveIn.h"
 #include "support/LocalHttpServer.h"
+#include "support/StationProbe.h"
 #include "ui/ListenerListModel.h"
 
 #include <gtest/gtest.h>
@@ -19,18 +20,19 @@ namespace {
 // Sends one command as the only read of a fresh connection and waits until the station has handled it
 // (it releases the connection after reading everything before the end). Returns the answer.
 QByteArray command(LiveStation& s, const QByteArray& bytes) {
-    RemotePeer peer(s.w().station().RemoteControl->LocalPort());
+    RemotePeer peer(StationProbe(s.w().station()).RemoteControl->LocalPort());
     EXPECT_TRUE(peer.connected());
     peer.sendLast(bytes);
     QByteArray answer;
     EXPECT_TRUE(peer.readUntilClosed(answer));
-    EXPECT_TRUE(vxtest::waitUntil([&] { return s.w().station().RemoteControl->ConnectionCount() == 0; }));
+    EXPECT_TRUE(vxtest::waitUntil(
+        [&] { return StationProbe(s.w().station()).RemoteControl->ConnectionCount() == 0; }));
     return answer;
 }
 
 TEST(RemoteControl, PeersOutsideTheLocalNetworksAreClosedAtOnce) {
     LiveStation s(std::make_shared<vx::wavein::SimulatedWaveIn>(), std::make_shared<vx::acm::SimulatedAcm>());
-    const int port = s.w().station().RemoteControl->LocalPort();
+    const int port = StationProbe(s.w().station()).RemoteControl->LocalPort();
     ASSERT_GT(port, 0);
 
     RemotePeer foreign(port, "127.0.0.2");
@@ -42,8 +44,8 @@ TEST(RemoteControl, PeersOutsideTheLocalNetworksAreClosedAtOnce) {
     RemotePeer local(port);
     ASSERT_TRUE(local.connected());
     ASSERT_TRUE(vxtest::waitUntil([&] {
-        const auto c = s.w().station().RemoteControl->ConnectionAt(0);
-        return s.w().station().RemoteControl->ConnectionCount() == 1 && c && c->IsOpen() &&
+        const auto c = StationProbe(s.w().station()).RemoteControl->ConnectionAt(0);
+        return StationProbe(s.w().station()).RemoteControl->ConnectionCount() == 1 && c && c->IsOpen() &&
                c->PeerAddress() == QLatin1String("127.0.0.1");
     }));
     // The local peer is obeyed: its "Start" starts the broadcast.
@@ -104,7 +106,7 @@ TEST(RemoteControl, AnythingButOneWholeCommandIsIgnored) {
 // Any local program can reset its connections by the thousand: each costs that connection, no report.
 TEST(RemoteControl, ResetConnectionsCloseQuietly) {
     LiveStation s(std::make_shared<vx::wavein::SimulatedWaveIn>(), std::make_shared<vx::acm::SimulatedAcm>());
-    TServerSocket& remote = *s.w().station().RemoteControl;
+    TServerSocket& remote = *StationProbe(s.w().station()).RemoteControl;
     // Errors that escape a handler end in the window's error report, as in the station.
     struct Report {
         explicit Report(TMainform& w) {
@@ -132,7 +134,7 @@ TEST(RemoteControl, ResetConnectionsCloseQuietly) {
 // Peers sending half a command, or nothing, must not hold the port's descriptors for good.
 TEST(RemoteControl, ConnectionsWithoutAWholeCommandTimeOutAndThoseBeyondTheMostAreRefused) {
     LiveStation s(std::make_shared<vx::wavein::SimulatedWaveIn>(), std::make_shared<vx::acm::SimulatedAcm>());
-    TServerSocket& remote = *s.w().station().RemoteControl;
+    TServerSocket& remote = *StationProbe(s.w().station()).RemoteControl;
     remote.RequestTimeoutMs = 1000;
     remote.MaxConnections = 2;
     const int port = remote.LocalPort();

@@ -2,6 +2,7 @@
 #include "StationHarness.h"
 #include "net/TVXSocketData.h"
 #include "platform/wavein/SimulatedWaveIn.h"
+#include "support/StationProbe.h"
 
 #include <gtest/gtest.h>
 
@@ -31,12 +32,12 @@ TEST(StalledListener, ListenerThatTakesNothingForTheLimitIsClosedOneThatReadsIsK
     codecs->outputSize = codecs->convertedBytes = 256 * 1024;  // fills a peer's buffers in a few blocks
     vxtest::LiveStation s(capture, codecs);
     TMainform& w = s.w();
-    w.station().StalledListenerLimitMs = 50;
+    StationProbe(w.station()).StalledListenerLimitMs = 50;
     w.Connectrbtn->click();
     ASSERT_TRUE(s.broadcasting());
     auto stalled = vxtest::listenerProgram(s.port());  // never reads
     ASSERT_TRUE(vxtest::waitUntil([&] { return w.station().GetUseranzahl() == 1; }));
-    const auto stalledConnection = w.station().ServerVandorixClient->ConnectionAt(0);
+    const auto stalledConnection = StationProbe(w.station()).ServerVandorixClient->ConnectionAt(0);
     auto reader = vxtest::listenerProgram(s.port());
     ASSERT_TRUE(vxtest::waitUntil([&] { return w.station().GetUseranzahl() == 2; }));
 
@@ -45,12 +46,13 @@ TEST(StalledListener, ListenerThatTakesNothingForTheLimitIsClosedOneThatReadsIsK
     // their number, since a fast machine hands out hundreds of blocks in those 50 ms.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (stalledConnection->IsOpen() && std::chrono::steady_clock::now() < deadline) {
-        ASSERT_TRUE(capture->fillNext(QByteArray(w.station().ACMC->InputBufferSize(), 'A')));
-        ASSERT_TRUE(vxtest::waitUntil(
-            [&] { return capture->queued() == buffers && w.station().Thread->State() == tsIdle; }));
+        ASSERT_TRUE(capture->fillNext(QByteArray(StationProbe(w.station()).ACMC->InputBufferSize(), 'A')));
+        ASSERT_TRUE(vxtest::waitUntil([&] {
+            return capture->queued() == buffers && StationProbe(w.station()).Thread->State() == tsIdle;
+        }));
         reader->received();
         reader->clearReceived();
-        w.station().ConnectionTestTimer();
+        StationProbe(w.station()).ConnectionTestTimer();
     }
     EXPECT_FALSE(stalledConnection->IsOpen()) << "the stalled listener kept its slot";
     EXPECT_EQ(w.Hoerer->text().toStdString(), "1");
@@ -71,12 +73,14 @@ TEST(StalledListener, ListenerThatCatchesUpAfterRefusingStartsAfresh) {
     ASSERT_TRUE(s.broadcasting());
     auto peer = vxtest::listenerProgram(s.port());
     ASSERT_TRUE(vxtest::waitUntil([&] { return w.station().GetUseranzahl() == 1; }));
-    const TVXSocketData* session = listenerSession(*w.station().ServerVandorixClient->ConnectionAt(0));
+    const TVXSocketData* session =
+        listenerSession(*StationProbe(w.station()).ServerVandorixClient->ConnectionAt(0));
     const int buffers = capture->queued();
     auto oneBlock = [&] {
-        return capture->fillNext(QByteArray(w.station().ACMC->InputBufferSize(), 'A')) &&
-               vxtest::waitUntil(
-                   [&] { return capture->queued() == buffers && w.station().Thread->State() == tsIdle; });
+        return capture->fillNext(QByteArray(StationProbe(w.station()).ACMC->InputBufferSize(), 'A')) &&
+               vxtest::waitUntil([&] {
+                   return capture->queued() == buffers && StationProbe(w.station()).Thread->State() == tsIdle;
+               });
     };
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (session->stalledFor() == 0ms && std::chrono::steady_clock::now() < deadline) {
@@ -99,7 +103,7 @@ TEST(StalledListener, APeerSilentFor30SecondsIsClosedOneThatSpokeStays) {
     vxtest::LiveStation s(std::make_shared<vx::wavein::SimulatedWaveIn>(),
                           std::make_shared<vx::acm::SimulatedAcm>());
     TMainform& w = s.w();
-    TServerSocket& port = *w.station().ServerVandorixClient;
+    TServerSocket& port = *StationProbe(w.station()).ServerVandorixClient;
     port.Clock = [&] { return start + passed; };
     w.Connectrbtn->click();
     ASSERT_TRUE(s.broadcasting());

@@ -11,6 +11,7 @@
 #include "support/LoopbackPeer.h"
 #include "support/MainformFixture.h"
 #include "support/SignalTools.h"
+#include "support/StationProbe.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -273,7 +274,7 @@ public:
 
     TMainform& w() { return *form; }
     int port() const { return form->VandorixClientport->value(); }
-    bool broadcasting() const { return form->station().ServerVandorixClient->Active(); }
+    bool broadcasting() const { return StationProbe(form->station()).ServerVandorixClient->Active(); }
     bool settingsLocked() const {
         return !form->Connectrbtn->isEnabled() && form->Disconnectrbtn->isEnabled() &&
                !form->VandorixClientport->isEnabled() && !form->OutpForm->isEnabled();
@@ -286,8 +287,10 @@ public:
     // One block of the simulated capture through the worker; true once its run has ended.
     bool oneBlock(vx::wavein::SimulatedWaveIn& capture) {
         const int buffers = capture.queued();
-        return capture.fillNext(QByteArray(form->station().ACMC->InputBufferSize(), 'A')) && waitUntil([&] {
-                   return capture.queued() == buffers && form->station().Thread->State() == tsIdle;
+        return capture.fillNext(QByteArray(StationProbe(form->station()).ACMC->InputBufferSize(), 'A')) &&
+               waitUntil([&] {
+                   return capture.queued() == buffers &&
+                          StationProbe(form->station()).Thread->State() == tsIdle;
                });
     }
     QStringList mp3Copies() const {

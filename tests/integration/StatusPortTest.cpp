@@ -6,6 +6,7 @@
 #include "settings/TOptionsRecord.h"
 #include "station/RelayBoard.h"
 #include "status/StatusService.h"
+#include "support/StationProbe.h"
 
 #include <gtest/gtest.h>
 
@@ -93,7 +94,7 @@ protected:
     void startStation(const QStringList& relays = {}) {
         station = std::make_unique<LiveStation>(capture, nullptr, QString(), relays);
         Station& st = station->w().station();
-        st.settings().password = QString::fromLatin1(kDirectoryPassword);
+        st.editSettings([](StationSettings& s) { s.password = QString::fromLatin1(kDirectoryPassword); });
         service = std::make_unique<vx::status::StatusService>(st);
         QString error;
         ASSERT_TRUE(service->listen(QStringLiteral("127.0.0.1"), 0, &error)) << error.toStdString();
@@ -104,7 +105,7 @@ protected:
     int port() const { return service->port(); }
     // A captured second goes out. It waits for the previous block's run, which would drop it otherwise.
     void captureSecond(const QByteArray& pcm) {
-        ASSERT_TRUE(vxtest::waitUntil([&] { return st().Thread->State() == tsIdle; }));
+        ASSERT_TRUE(vxtest::waitUntil([&] { return StationProbe(st()).Thread->State() == tsIdle; }));
         ASSERT_TRUE(capture->fillNext(pcm));
     }
 
@@ -120,7 +121,7 @@ TEST_F(StatusPort, JsonAndMetricsTellListenersRelayAndLevelAndNoSecretLeaves) {
     auto first = vxtest::listenerProgram(station->port());
     auto second = vxtest::listenerProgram(station->port());
     ASSERT_TRUE(first->waitForBytes(kHeaderSize) && second->waitForBytes(kHeaderSize));
-    const IcecastRelay& relay = *st().RelayStates->entries.at(0).relay;
+    const IcecastRelay& relay = *StationProbe(st()).RelayStates->entries.at(0).relay;
     ASSERT_TRUE(vxtest::waitUntil([&] { return relay.status().state == IcecastRelay::State::OnAir; }))
         << icecast.diagnostics();
     captureSecond(toneSecond());
@@ -184,12 +185,11 @@ TEST_F(StatusPort, JsonAndMetricsTellListenersRelayAndLevelAndNoSecretLeaves) {
 // set, not before, and ends with the first block of sound.
 TEST_F(StatusPort, DeadAirBeginsAfterTheSilenceHasLastedAndEndsWithSound) {
     ASSERT_NO_FATAL_FAILURE(startStation());
-    st().SilenceAfterSeconds = 2.0;
+    st().setSilenceRule(st().status()->silenceThresholdDb, 2.0);
     QSignalSpy deadAir(&st(), &Station::deadAirChanged);
     captureSecond(toneSecond());
     captureSecond(kSilence);
-    ASSERT_TRUE(vxtest::waitUntil([&] { return st().silenceSeconds() == 1.0; }));
-    service->refresh();
+    ASSERT_TRUE(vxtest::waitUntil([&] { return st().status()->silenceSeconds == 1.0; }));
     QJsonValue capture = statusJson(port())["capture"];
     EXPECT_TRUE(capture["silent_since"].isNull()) << "one second of silence is no dead air yet";
     EXPECT_EQ(capture["level"]["peak_dbfs"].toDouble(), -120.0);
@@ -198,7 +198,6 @@ TEST_F(StatusPort, DeadAirBeginsAfterTheSilenceHasLastedAndEndsWithSound) {
     captureSecond(kSilence);
     ASSERT_TRUE(vxtest::waitUntil([&] { return deadAir.size() == 1; }));
     EXPECT_TRUE(deadAir.at(0).at(0).toBool());
-    service->refresh();
     capture = statusJson(port())["capture"];
     const QDateTime since = QDateTime::fromString(capture["silent_since"].toString(), Qt::ISODate);
     EXPECT_TRUE(since.isValid() && since <= QDateTime::currentDateTimeUtc().addSecs(-1));
@@ -210,7 +209,6 @@ TEST_F(StatusPort, DeadAirBeginsAfterTheSilenceHasLastedAndEndsWithSound) {
     captureSecond(toneSecond());
     ASSERT_TRUE(vxtest::waitUntil([&] { return deadAir.size() == 2; }));
     EXPECT_FALSE(deadAir.at(1).at(0).toBool());
-    service->refresh();
     capture = statusJson(port())["capture"];
     EXPECT_TRUE(capture["silent_since"].isNull());
     EXPECT_EQ(capture["silence_seconds"].toDouble(), 0.0);

@@ -8,6 +8,7 @@
 #include "platform/wavein/SimulatedWaveIn.h"
 #include "station/Station.h"
 #include "support/LoopbackPeer.h"
+#include "support/StationProbe.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -111,9 +112,11 @@ protected:
     void startUp(bool finish = true) {
         station->initLanguage();
         ASSERT_TRUE(station->loadSettings());
-        station->settings().radioName = QStringLiteral("Testradio");
-        station->settings().port = 0;
-        station->settings().limitListeners = false;
+        station->editSettings([](StationSettings& s) {
+            s.radioName = QStringLiteral("Testradio");
+            s.port = 0;
+            s.limitListeners = false;
+        });
         if (finish) {
             station->startupFinished();
         }
@@ -121,12 +124,13 @@ protected:
     // One captured second, once the previous block's run has ended: a block that finds a run still
     // busy is dropped, as on a machine too slow for the stream.
     bool fill() {
-        return waitUntil([&] { return station->Thread->State() == tsIdle; }) && capture->fillNext(kSecond);
+        return waitUntil([&] { return StationProbe(*station).Thread->State() == tsIdle; }) &&
+               capture->fillNext(kSecond);
     }
-    int listenerPort() const { return station->ServerVandorixClient->LocalPort(); }
+    int listenerPort() const { return StationProbe(*station).ServerVandorixClient->LocalPort(); }
     // One command as the whole of a fresh connection, handled once the station has released it.
     void command(const char* name) {
-        vxtest::LoopbackPeer peer(station->RemoteControl->LocalPort());
+        vxtest::LoopbackPeer peer(StationProbe(*station).RemoteControl->LocalPort());
         ASSERT_TRUE(peer.write(QByteArray(name) + kTerminator));
         ::shutdown(peer.fd(), SHUT_WR);
         ASSERT_TRUE(peer.waitForClose());
@@ -153,8 +157,8 @@ TEST_F(StationTest, RemoteCommandsBeforeStartUpWaitForItAndEndeDoesNot) {
 
     Station second(env);
     bool ended = false;
-    second.EndProcess = [&] { ended = true; };
-    vxtest::LoopbackPeer peer(second.RemoteControl->LocalPort());
+    StationProbe(second).EndProcess = [&] { ended = true; };
+    vxtest::LoopbackPeer peer(StationProbe(second).RemoteControl->LocalPort());
     ASSERT_TRUE(peer.write(QByteArray("Ende") + kTerminator));
     EXPECT_TRUE(waitUntil([&] { return ended; }, 10000)) << "Ende waits for no start-up";
 }
@@ -175,8 +179,8 @@ TEST_F(StationTest, AListenerThatTurnsInfoChannelGetsNoMoreAudioAndLeavesTheList
     ASSERT_TRUE(fill());
     ASSERT_TRUE(listener.waitForBytes(kHeaderSize + kSimulatedBlock));
     ASSERT_TRUE(witness.waitForBytes(kHeaderSize + kSimulatedBlock));
-    station->ConnectionTestTimer();
-    ASSERT_EQ(station->listeners()->size(), 2u);
+    StationProbe(*station).ConnectionTestTimer();
+    ASSERT_EQ(station->status()->clients->size(), 2u);
 
     const QByteArray info = station->settings().infoText.toLatin1();
     ASSERT_TRUE(listener.write("KT-VandorixClient v40-Info"));
@@ -185,8 +189,8 @@ TEST_F(StationTest, AListenerThatTurnsInfoChannelGetsNoMoreAudioAndLeavesTheList
     ASSERT_TRUE(witness.waitForBytes(kHeaderSize + 2 * kSimulatedBlock));
     EXPECT_EQ(listener.received().size(), kHeaderSize + kSimulatedBlock + info.size())
         << "the info channel got audio";
-    station->ConnectionTestTimer();
-    EXPECT_EQ(station->listeners()->size(), 1u);
+    StationProbe(*station).ConnectionTestTimer();
+    EXPECT_EQ(station->status()->clients->size(), 1u);
     EXPECT_EQ(station->GetUseranzahl(), 1);
 }
 
@@ -203,7 +207,7 @@ TEST_F(StationTest, AFailingCodecIsReportedOnceCountsEachBlockAndRecovers) {
     codecs->failing = true;
     for (uint32_t n = 1; n <= 3; ++n) {
         ASSERT_TRUE(fill());
-        ASSERT_TRUE(waitUntil([&] { return station->ErrorCount.load() == n; })) << n;
+        ASSERT_TRUE(waitUntil([&] { return StationProbe(*station).ErrorCount.load() == n; })) << n;
     }
     ASSERT_TRUE(waitUntil([&] { return !reports.isEmpty(); }));
     EXPECT_EQ(reports.size(), 1) << reports.join('|').toStdString();

@@ -1,0 +1,90 @@
+// The station's one way out: the snapshot every view, service and test reads.
+#include "audio/ListenerDestination.h"
+#include "audio/QueuedFileWriter.h"
+#include "audio/TACMConvertor.h"
+#include "audio/TACMIn.h"
+#include "platform/wavein/WaveIn.h"
+#include "station/RelayBoard.h"
+#include "station/Station.h"
+
+#include <algorithm>
+
+std::shared_ptr<const StationStatus> Station::status() const {
+    std::lock_guard lock(statusMutex_);
+    return status_;
+}
+
+void Station::publishStatus() {
+    auto s = std::make_shared<StationStatus>();
+    s->takenAt = QDateTime::currentDateTimeUtc();
+    const StationMode mode = mode_;
+    s->state = mode.state;
+    s->stateSince = stateSince_;
+    s->mode = mode;
+    s->onAir = onAir(mode.state);
+    s->broadcasting = ::broadcasting(mode.state);
+    s->settings = settings_;
+    s->formatIn = ACMC->FormatIn;
+    s->formatOut = ACMC->FormatOut;
+    s->streamFormat = mode.playback ? PlaybackFormat : ACMC->FormatOut;
+
+    s->clients = listeners();
+    s->maxUser = MaxUser;
+    if (settings_.limitListeners) {
+        s->listenerLimit = MaxUser;
+    }
+    s->bytesLastBlock = BytesLastBlock;
+    s->refreshMs = RefreshMs;
+    // The load's own capacity is 0 while nobody listens; the line's is known all the same.
+    if (const int capacity = LineCapacity; capacity > 0) {
+        s->lineLoad = std::min(1.0, double(uint32_t(uint64_t(LineLoad))) / capacity);
+    }
+    s->errorCount = ErrorCount;
+    s->transmissionErrorsTotal = errorsTotal_;
+    s->sentBytesTotal = Listeners ? Listeners->sentBytes() : 0;
+
+    s->codecOpen = ACMC->Active();
+    s->captureDevice = env_.waveIn ? env_.waveIn->deviceName() : QString();
+    s->captureOk = !CaptureLost;
+    s->captureOpen = ACMI->Active();
+    s->level = inputLevel_;
+    s->silenceSeconds = silentFor_;
+    s->deadAirSince = deadAirSince();
+    s->silenceThresholdDb = SilenceThresholdDb;
+    s->silenceAfterSeconds = SilenceAfterSeconds;
+
+    // Names as the station chose them and byte counters: nothing here waits for a write.
+    if (mode.mp3Copy && Mp3File) {
+        s->mp3File = StationStatus::File{mp3FileName_, Mp3File->bytesWritten()};
+    }
+    if (mode.recording && RecordFile) {
+        s->recordFile = StationStatus::File{RecordFileName, RecordFile->bytesWritten()};
+    }
+    if (mode.playback) {
+        s->playback = StationStatus::File{PlaybackFileName, PlaybackBytes};
+    }
+
+    if (RelayStates) {
+        const RelayBoard& board = *RelayStates;
+        for (std::size_t i = 0; i < board.entries.size(); ++i) {
+            const RelayBoard::Entry& entry = board.entries[i];
+            s->relays.push_back({entry.relay->target(), entry.status, entry.relay->droppedBlocks(),
+                                 i < board.commandLine.size()});
+        }
+        s->relayFileTargets = board.pending ? *board.pending : board.fromFile;
+        s->relaysPending = board.pending.has_value();
+    }
+
+    s->offline = OfflineMode;
+    s->lastDirectoryRequest = {LastDirectoryRequest.action, LastDirectoryRequest.at,
+                               LastDirectoryRequest.result};
+    s->history = history_;
+    s->historyTimes = historyTimes_;
+
+    std::shared_ptr<const StationStatus> published = std::move(s);
+    {
+        std::lock_guard lock(statusMutex_);
+        status_ = published;
+    }
+    emit statusChanged(published);
+}

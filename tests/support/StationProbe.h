@@ -1,0 +1,85 @@
+#pragma once
+
+#include "station/Station.h"
+
+// The station's insides, for tests that inject a failure, a clock or a peer where no command reaches, or
+// that watch a component the snapshot does not show. Everything else reads status() and gives commands.
+struct StationProbe {
+    explicit StationProbe(Station& s)
+        : station(s),
+          ACMC(s.ACMC),
+          ACMI(s.ACMI),
+          ServerVandorixClient(s.ServerVandorixClient),
+          HTTP(s.HTTP),
+          HTTPHoerer(s.HTTPHoerer),
+          DBTimer(s.DBTimer),
+          ConnectionTest(s.ConnectionTest),
+          StatsTimer(s.StatsTimer),
+          CaptureRetry(s.CaptureRetry),
+          Mp3File(s.Mp3File),
+          RecordFile(s.RecordFile),
+          RelayStates(s.RelayStates),
+          Thread(s.Thread),
+          RemoteControl(s.RemoteControl),
+          OfflineMode(s.OfflineMode),
+          MaxUser(s.MaxUser),
+          ErrorCount(s.ErrorCount),
+          RefreshMs(s.RefreshMs),
+          LastBlockTime(s.LastBlockTime),
+          PlaybackDecodeFormat(s.PlaybackDecodeFormat),
+          PlaybackFormat(s.PlaybackFormat),
+          StalledListenerLimitMs(s.StalledListenerLimitMs),
+          DirectoryDeadlineMs(s.DirectoryDeadlineMs),
+          OffAirDeadlineMs(s.OffAirDeadlineMs),
+          EndProcess(s.EndProcess),
+          Languagelist(s.Languagelist),
+          DebugStr(s.DebugStr),
+          DebugNum(s.DebugNum),
+          DroppedBlocks(s.DroppedBlocks) {}
+
+    Station& station;
+    std::unique_ptr<TACMConvertor>& ACMC;
+    std::unique_ptr<TACMIn>& ACMI;
+    std::unique_ptr<TServerSocket>& ServerVandorixClient;
+    std::unique_ptr<THTTPGet>& HTTP;
+    std::unique_ptr<THTTPGet>& HTTPHoerer;
+    QTimer*& DBTimer;
+    QTimer*& ConnectionTest;
+    QTimer*& StatsTimer;
+    QTimer*& CaptureRetry;
+    std::unique_ptr<QueuedFileWriter>& Mp3File;
+    std::unique_ptr<QueuedFileWriter>& RecordFile;
+    std::shared_ptr<RelayBoard>& RelayStates;
+    std::unique_ptr<TThreadComp>& Thread;
+    std::unique_ptr<TServerSocket>& RemoteControl;
+    bool& OfflineMode;
+    int32_t& MaxUser;
+    std::atomic<uint32_t>& ErrorCount;
+    uint32_t& RefreshMs;
+    double& LastBlockTime;
+    TAudioFormat& PlaybackDecodeFormat;
+    TAudioFormat& PlaybackFormat;
+    int& StalledListenerLimitMs;
+    int& DirectoryDeadlineMs;
+    int& OffAirDeadlineMs;
+    std::function<void()>& EndProcess;
+    const QStringList*& Languagelist;
+    TraceName& DebugStr;
+    std::atomic<int32_t>& DebugNum;
+    // Captured blocks that found the previous run still busy.
+    std::atomic<uint64_t>& DroppedBlocks;
+
+    // The timers' and the listener port's handlers, called at once rather than waited for.
+    void DBTimerTimer() { station.DBTimerTimer(); }
+    void StatsTimerTimer() { station.StatsTimerTimer(); }
+    void DirectoryOffAir() { station.DirectoryOffAir(); }
+    void ConnectionTestTimer() { station.ConnectionTestTimer(); }
+    void ServerVandorixClientClientRead(const std::shared_ptr<TServerClientWinSocket>& socket) {
+        station.ServerVandorixClientClientRead(socket);
+    }
+    // Puts the station in a mode that no command reaches alone (a playback without its file, record
+    // mode without its start).
+    void changeMode(StationEvent event) { station.transition(event); }
+    // After a component was changed behind the station's back: the snapshot shows it.
+    void publish() { station.publishStatus(); }
+};

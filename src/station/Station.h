@@ -56,6 +56,8 @@ private:
 public:
     explicit Station(const StationEnvironment& env, QObject* parent = nullptr);
     ~Station() override;
+    // The remote-control port is open (a port taken by another program leaves it closed).
+    bool remoteControlListening() const { return RemoteControl && RemoteControl->Active(); }
 
     // --- Start-up, settings and the end ----------------------------------------------------------------
     // Loads the texts (start-up's first steps, under "FormCreate"); what construction found wrong in the
@@ -219,8 +221,6 @@ private:
     // Declared after every component a run uses, so it goes first and waits for a run still under way.
     std::unique_ptr<TThreadComp> Thread;
     std::unique_ptr<TServerSocket> RemoteControl;
-    // The remote control's port is open (a taken one leaves the station without it).
-    bool remoteControlListening() const { return RemoteControl && RemoteControl->Active(); }
 
     // --- Fields ---------------------------------------------------------------------------------------
     bool OfflineMode = false;

@@ -342,6 +342,19 @@ TEST(Service, ATypeNotifyServiceHearsReadyOnceOnAirThenStatusWatchdogAndStopping
     EXPECT_TRUE(accepts("127.0.0.2", remotePort));
     EXPECT_FALSE(accepts("127.0.0.1", remotePort));
     EXPECT_TRUE(vxtest::waitUntil([&] { return systemd.received(QStringLiteral("WATCHDOG=1")); }));
+    // An ICY player that stays: the status counts it in the singular.
+    const int player = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(uint16_t(listenerPort));
+    ::inet_pton(AF_INET, "127.0.0.1", &a.sin_addr);
+    ASSERT_EQ(::connect(player, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    const char request[] = "GET / HTTP/1.0\r\n\r\n";
+    ASSERT_EQ(::send(player, request, sizeof request - 1, MSG_NOSIGNAL), ssize_t(sizeof request - 1));
+    EXPECT_TRUE(vxtest::waitUntil([&] {
+        return systemd.received(QStringLiteral("STATUS=On air, 1 listener"));
+    })) << systemd.notices().join(" / ").toStdString();
+    ::close(player);
 
     ::kill(pid_t(station.processId()), SIGTERM);
     ASSERT_TRUE(station.waitForFinished(10000));

@@ -39,7 +39,7 @@ trap 'kill -TERM "$station" 2>/dev/null || true' INT TERM
 # The remote control listens once the window exists; its "Start" is the start button.
 for _ in $(seq 200); do
     kill -0 "$station" 2>/dev/null || break
-    if "$bin/vandorixctl" --port "$remote" Start 2>/dev/null; then
+    if "$bin/vandorixctl" --no-check --port "$remote" Start 2>/dev/null; then
         echo "Broadcasting (capture: $capture). Listen: mpg123 http://127.0.0.1:6565/" \
              "  Stop: $bin/vandorixctl Stop   End: $bin/vandorixctl Ende"
         break

@@ -6,6 +6,7 @@
 #include <QCommandLineParser>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QStringDecoder>
 
 #include <arpa/inet.h>
@@ -48,6 +49,42 @@ bool takeText(const QString& value, int maxLength, std::optional<QString>& field
     return true;
 }
 
+// The directory lists no station without a name and takes no registration without a password: an empty
+// one would be saved at the close over the one that worked.
+bool takeRequiredText(const QString& value, int maxLength, std::optional<QString>& field, QString& problem) {
+    if (value.isEmpty()) {
+        problem = QStringLiteral("empty");
+        return false;
+    }
+    return takeText(value, maxLength, field, problem);
+}
+
+// What a refusal may repeat of a value: never a secret, which would end up in the journal.
+QString shownValue(const QString& key, const QString& value) {
+    return key == QLatin1String("password") ? QStringLiteral("(not shown)") : value;
+}
+
+// A file holding the password that every local user can read gives it away.
+bool privateEnough(const QString& path, QString& error) {
+    if (QFileInfo(path).permissions().testFlag(QFileDevice::ReadOther)) {
+        error = path + QStringLiteral(": holds the password and every user can read it (chmod o-r)");
+        return false;
+    }
+    return true;
+}
+
+// Settings that are each valid but together admit no listener: with the limit on, an upload of 0 kbit/s
+// carries none, so every listener would be admitted and closed at once.
+bool checkSettingCombination(const SettingsOverrides& o, QString& error) {
+    if (o.upload == QStringLiteral("0") && o.limitListeners.value_or(true)) {
+        error = QStringLiteral(
+            "upload 0 with the listener limit on admits no listener: give limit = off with it, or the "
+            "upload capacity");
+        return false;
+    }
+    return true;
+}
+
 bool takeNumber(const QString& value, int low, int high, int& out) {
     bool ok = false;
     const int n = value.toInt(&ok, 10);
@@ -60,8 +97,8 @@ bool takeNumber(const QString& value, int low, int high, int& out) {
 
 const std::array<SettingKey, 8>& settingKeys() {
     static const std::array<SettingKey, 8> keys = {{
-        {"radio-name",
-         [](const QString& v, SettingsOverrides& o, QString& p) { return takeText(v, 20, o.radioName, p); }},
+        {"radio-name", [](const QString& v, SettingsOverrides& o,
+                          QString& p) { return takeRequiredText(v, 20, o.radioName, p); }},
         {"ext-radio-name", [](const QString& v, SettingsOverrides& o,
                               QString& p) { return takeText(v, 235, o.extRadioName, p); }},
         {"port",
@@ -95,8 +132,8 @@ const std::array<SettingKey, 8>& settingKeys() {
          }},
         {"email",
          [](const QString& v, SettingsOverrides& o, QString& p) { return takeText(v, 35, o.email, p); }},
-        {"password",
-         [](const QString& v, SettingsOverrides& o, QString& p) { return takeText(v, 20, o.password, p); }},
+        {"password", [](const QString& v, SettingsOverrides& o,
+                        QString& p) { return takeRequiredText(v, 20, o.password, p); }},
         {"info",
          [](const QString& v, SettingsOverrides& o, QString& p) { return takeText(v, 255, o.infoText, p); }},
     }};
@@ -291,11 +328,14 @@ bool takeSettingOptions(const QCommandLineParser& p, CommandLine& cl, QString& e
             return false;
         }
     }
+    if (isSet(p, "config") && cl.settings.password && !privateEnough(value(p, "config"), error)) {
+        return false;
+    }
     if (isSet(p, "password-file")) {
         const QString path = value(p, "password-file");
         QByteArray bytes;
         QString password;
-        if (!readSmallFile(path, kMaxPasswordFileBytes, bytes, error) ||
+        if (!privateEnough(path, error) || !readSmallFile(path, kMaxPasswordFileBytes, bytes, error) ||
             !decodeUtf8(bytes, path, password, error)) {
             return false;
         }
@@ -308,7 +348,7 @@ bool takeSettingOptions(const QCommandLineParser& p, CommandLine& cl, QString& e
             return false;
         }
     }
-    return true;
+    return checkSettingCombination(cl.settings, error);
 }
 
 struct OptionGroup {
@@ -321,6 +361,10 @@ void declareStatusOptions(QCommandLineParser& p) {
                             "The read-only status port (page, status.json, metrics): ADDR:PORT, default "
                             "127.0.0.1:6567; off turns it off.",
                             "ADDR:PORT"));
+    p.addOption(valueOption("status-host",
+                            "A name the status port answers for besides the loopback names and its "
+                            "address (a request for any other gets 421); repeatable.",
+                            "NAME"));
     p.addOption(
         valueOption("silence-threshold", "Input below this level is silence (dBFS, default -50).", "DB"));
     p.addOption(
@@ -330,7 +374,12 @@ void declareStatusOptions(QCommandLineParser& p) {
 bool takeStatusOptions(const QCommandLineParser& p, CommandLine& cl, QString& error) {
     if (p.isSet(QStringLiteral("status-listen")) &&
         !vx::status::parseListenAddress(value(p, "status-listen"), cl.status)) {
-        error = QStringLiteral("--status-listen needs ADDRESS:PORT (127.0.0.1:6567, [::1]:6567) or off");
+        error = QStringLiteral(
+            "--status-listen needs ADDRESS:PORT with a port from 1 to 65535 (127.0.0.1:6567, [::1]:6567) or "
+            "off");
+        return false;
+    }
+    if (!vx::status::takeHostNames(p.values(QStringLiteral("status-host")), cl.status, error)) {
         return false;
     }
     auto given = [&p](const char* name) { return p.isSet(QLatin1String(name)) ? value(p, name) : QString(); };
@@ -346,9 +395,6 @@ constexpr OptionGroup kGroups[] = {
 };
 
 const char kHelpEpilogue[] = R"(
-Arguments:
-  /WO  Offline: no directory registration or status requests.
-
 Files (in the data folder unless named):
   Server.ini          read; its first line is the directory's base URL. Must exist.
   Optionen.ini        read at start-up, written at the close (the settings and formats).
@@ -391,6 +437,7 @@ void SettingsOverrides::applyTo(StationSettings& s) const {
 
 bool readConfigText(const QString& text, const QString& fileName, SettingsOverrides& into, QString& error) {
     const QStringList lines = text.split(QLatin1Char('\n'));
+    QHash<QString, qsizetype> lineOfKey;  // a key given twice is a mistake of one of the two lines
     for (qsizetype n = 0; n < lines.size(); ++n) {
         const QString line = lines[n].trimmed();
         const QString where = QStringLiteral("%1:%2: ").arg(fileName).arg(n + 1);
@@ -409,9 +456,15 @@ bool readConfigText(const QString& text, const QString& fileName, SettingsOverri
             error = where + QStringLiteral("unknown key \"%1\"").arg(key);
             return false;
         }
+        if (const auto seen = lineOfKey.constFind(key); seen != lineOfKey.constEnd()) {
+            error = where +
+                    QStringLiteral("%1 is given a second time (first on line %2)").arg(key).arg(*seen + 1);
+            return false;
+        }
+        lineOfKey.insert(key, n);
         QString problem;
         if (!k->take(value, into, problem)) {
-            error = where + QStringLiteral("%1 = %2: %3").arg(key, value, problem);
+            error = where + QStringLiteral("%1 = %2: %3").arg(key, shownValue(key, value), problem);
             return false;
         }
     }
@@ -433,7 +486,8 @@ CommandLineOutcome parseCommandLine(const QStringList& arguments, CommandLine& i
     for (const OptionGroup& group : kGroups) {
         group.declare(parser);
     }
-    parser.addPositionalArgument(QStringLiteral("/WO"), QStringLiteral("Offline mode."),
+    parser.addPositionalArgument(QStringLiteral("/WO"),
+                                 QStringLiteral("Offline: no directory registration or status requests."),
                                  QStringLiteral("[/WO]"));
 
     CommandLineOutcome outcome;

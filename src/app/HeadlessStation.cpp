@@ -1,5 +1,7 @@
 #include "app/HeadlessStation.h"
 
+#include "app/SignalCloser.h"
+
 #include <QCoreApplication>
 
 HeadlessStation::HeadlessStation(const StationEnvironment& env)
@@ -19,7 +21,7 @@ void HeadlessStation::CloseOnSignal() {
     if (s.AfterPlayback([this] { CloseOnSignal(); })) {
         return;
     }
-    if (closing_) {
+    if (closing_ || closeAfterStopUnderWay(s, [this] { CloseOnSignal(); })) {
         return;  // a second signal during a close under way changes nothing
     }
     closing_ = true;

@@ -1,4 +1,5 @@
 // Start-up and closing of the window, and the error report.
+#include "app/SignalCloser.h"
 #include "app/TMainform.h"
 #include "ui/ListenerListModel.h"
 #include "ui/UserDialogs.h"
@@ -84,6 +85,9 @@ void TMainform::closeEvent(QCloseEvent* event) {
 }
 
 void TMainform::CloseOnSignal() {
+    if (closeAfterStopUnderWay(*station_, [this] { CloseOnSignal(); })) {
+        return;
+    }
     closeFailed_ = false;
     if (close() || !closeFailed_) {
         return;  // closed, or a close already under way (a second signal) ends the program itself

@@ -1,6 +1,9 @@
 #include "app/SignalCloser.h"
 
+#include "station/Station.h"
+
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <fcntl.h>
 #include <sys/socket.h>
@@ -38,6 +41,23 @@ SignalCloser::SignalCloser(std::function<void()> onSignalFn, QObject* parent)
     for (const int signal : kClosingSignals) {
         ::sigaction(signal, &action, nullptr);
     }
+}
+
+bool closeAfterStopUnderWay(Station& station, std::function<void()> close) {
+    if (station.state() != StationState::Stopping) {
+        return false;
+    }
+    auto connection = std::make_shared<QMetaObject::Connection>();
+    *connection = QObject::connect(&station, &Station::stateChanged, &station,
+                                   [&station, connection, close = std::move(close)](StationState state) {
+                                       if (state == StationState::Stopping) {
+                                           return;
+                                       }
+                                       QObject::disconnect(*connection);
+                                       // After the stop has returned, not inside its last step.
+                                       QTimer::singleShot(0, &station, close);
+                                   });
+    return true;
 }
 
 SignalCloser::~SignalCloser() {

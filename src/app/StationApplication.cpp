@@ -2,5 +2,6 @@
 
 StationApplication::StationApplication(int& argc, char** argv)
     : GuardedApplication<QApplication>(argc, argv) {
-    setApplicationDisplayName(QString::fromLatin1(vx::kStationTitle));
+    // No display name: the window systems append one to every window title, and the window's caption
+    // is to read exactly as set. The message boxes name the station themselves.
 }

@@ -56,7 +56,9 @@ void chooseDialogBackends(StationEnvironment& env, UserDialogs* dialogs) {
 // The MP3 copy, the recording, the playback or the start: each runs once the event loop runs, as the
 // button would, since the playback's waits need it. systemd hears that the station is ready once it is
 // up, or with --start on the air; a start that fails ends the program.
-void scheduleDaemonActions(Station& station, const CommandLine& cl, SystemdNotifier& notifier) {
+// `closing`: a signal has begun the close, which may end a start still under way; that is no failed start.
+void scheduleDaemonActions(Station& station, const CommandLine& cl, SystemdNotifier& notifier,
+                           const bool& closing) {
     if (cl.mp3Copy) {
         station.settings().mp3Copy = true;
     }
@@ -78,8 +80,11 @@ void scheduleDaemonActions(Station& station, const CommandLine& cl, SystemdNotif
         notifier.ready();
         return;
     }
-    QTimer::singleShot(0, &station, [&station, &notifier] {
+    QTimer::singleShot(0, &station, [&station, &notifier, &closing] {
         station.Guarded([&] { station.Start(); });
+        if (closing) {
+            return;  // the close has set the exit code
+        }
         if (station.state() != StationState::OnAir) {
             QCoreApplication::exit(1);  // the report is out; a service manager may try again
             return;
@@ -161,12 +166,14 @@ int runHeadless(int argc, char** argv) {
     }
     SystemdNotifier notifier(station);
     tellStoppingBeforeEnde(station, notifier);
-    SignalCloser closer([&headless, &notifier] {
+    bool closing = false;
+    SignalCloser closer([&headless, &notifier, &closing] {
+        closing = true;
         notifier.stopping();
         headless.CloseOnSignal();
     });
     const auto status = vx::status::startStatus(station, cl.status);
-    scheduleDaemonActions(station, cl, notifier);
+    scheduleDaemonActions(station, cl, notifier, closing);
     return app.exec();
 }
 
@@ -187,13 +194,15 @@ int runWindow(int argc, char** argv) {
     }
     SystemdNotifier notifier(Mainform.station());
     tellStoppingBeforeEnde(Mainform.station(), notifier);
-    SignalCloser closer([&Mainform, &notifier] {
+    bool closing = false;
+    SignalCloser closer([&Mainform, &notifier, &closing] {
+        closing = true;
         notifier.stopping();
         Mainform.CloseOnSignal();
     });
     Mainform.show();
     const auto status = vx::status::startStatus(Mainform.station(), cl.status);
-    scheduleDaemonActions(Mainform.station(), cl, notifier);
+    scheduleDaemonActions(Mainform.station(), cl, notifier, closing);
     Mainform.Mp3Aufz->setChecked(Mainform.station().settings().mp3Copy);
     Mainform.Loop->setChecked(Mainform.station().settings().loop);
     return app.exec();

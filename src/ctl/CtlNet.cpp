@@ -26,7 +26,7 @@ bool parseInt(const char* text, int low, int high, int& out) {
     return true;
 }
 
-int connectTo(const std::string& host, int port) {
+int connectTo(const std::string& host, int port, bool quiet) {
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
@@ -34,7 +34,9 @@ int connectTo(const std::string& host, int port) {
     const std::string service = std::to_string(port);
     const int rc = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &found);
     if (rc != 0) {
-        std::fprintf(stderr, "vandorixctl: %s: %s\n", host.c_str(), ::gai_strerror(rc));
+        if (!quiet) {
+            std::fprintf(stderr, "vandorixctl: %s: %s\n", host.c_str(), ::gai_strerror(rc));
+        }
         return -1;
     }
     int fd = -1;
@@ -52,7 +54,7 @@ int connectTo(const std::string& host, int port) {
         }
     }
     ::freeaddrinfo(found);
-    if (fd < 0) {
+    if (fd < 0 && !quiet) {
         std::fprintf(stderr, "vandorixctl: cannot connect to %s port %d: %s\n", host.c_str(), port,
                      std::strerror(lastErrno));
     }

@@ -24,27 +24,36 @@ constexpr int kExitUsage = 2;
 constexpr int kExitNotOnAir = 3;
 
 bool takesValue(std::string_view arg) {
-    return arg == "--host" || arg == "--port" || arg == "--wait" || arg == "--status-port";
+    return arg == "--host" || arg == "--port" || arg == "--wait" || arg == "--status-port" ||
+           arg == "--check-wait";
 }
 
 // The body of an HTTP/1.0 answer with status 200, or nothing with the reason on standard error.
-bool fetch(const std::string& host, int port, int waitMs, const std::string& path, std::string& body) {
-    const int fd = connectTo(host, port);
+bool fetch(const std::string& host, int port, int waitMs, const std::string& path, std::string& body,
+           bool quiet) {
+    const int fd = connectTo(host, port, quiet);
     if (fd < 0) {
         return false;
     }
+    const std::string hostHeader = host.find(':') == std::string::npos ? host : "[" + host + "]";
     const bool sent =
-        sendAll(fd, "GET " + path + " HTTP/1.0\r\nHost: " + host + "\r\nConnection: close\r\n\r\n");
+        sendAll(fd, "GET " + path + " HTTP/1.0\r\nHost: " + hostHeader + "\r\nConnection: close\r\n\r\n");
     // The server closes after its answer; only a long silence ends the read before that.
     const std::string answer = sent ? readAnswer(fd, waitMs, waitMs) : std::string();
     ::close(fd);
     const std::size_t headerEnd = answer.find("\r\n\r\n");
     if (answer.rfind("HTTP/1.", 0) != 0 || headerEnd == std::string::npos) {
+        if (quiet) {
+            return false;
+        }
         std::fprintf(stderr, "vandorixctl: no HTTP answer from %s port %d\n", host.c_str(), port);
         return false;
     }
     const std::string statusLine = answer.substr(0, answer.find("\r\n"));
     if (statusLine.size() < 12 || statusLine.compare(9, 3, "200") != 0) {
+        if (quiet) {
+            return false;
+        }
         std::fprintf(stderr, "vandorixctl: %s port %d answered \"%s\"\n", host.c_str(), port,
                      statusLine.c_str());
         return false;
@@ -108,6 +117,10 @@ void printSummary(const json& s) {
 
 }  // namespace
 
+bool fetchStatus(const std::string& host, int port, int waitMs, std::string& body, bool quiet) {
+    return fetch(host, port, waitMs, "/status.json", body, quiet);
+}
+
 bool isStatusCommand(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg(argv[i]);
@@ -148,7 +161,7 @@ int statusCommand(int argc, char** argv) {
         }
     }
     std::string body;
-    if (!fetch(host, port, waitMs, "/status.json", body)) {
+    if (!fetchStatus(host, port, waitMs, body)) {
         return kExitUnreachable;
     }
     try {

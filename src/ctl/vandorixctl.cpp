@@ -1,15 +1,19 @@
 // vandorixctl: drives a running station over its remote-control port.
 //
-//   vandorixctl [--host H] [--port P] [--wait MS] Start|Stop|Ende|Liste
+//   vandorixctl [--host H] [--port P] [--wait MS] [--status-port P] [--check-wait MS] [--no-check]
+//               Start|Stop|Ende|Liste
 //   vandorixctl status [--host H] [--status-port P] [--json]   (see StatusCommand.h)
 //
 // Sends the command followed by the four-byte terminator (FF FF FF FF). For "Liste" it prints every
 // answer element (a listener address) on its own line; the station marks no end of the list, so the
 // answer is read until the station has been silent for a moment or --wait milliseconds have passed.
-// Exit status: 0 sent (and answer read), 1 connection or send failure, 2 usage.
+// Then it looks for the command's effect (EffectCheck.h) unless --no-check.
+// Exit status: 0 sent and its effect seen, 1 connection or send failure or no effect, 2 usage, 4 sent
+// but the status port does not answer, so the effect is unknown.
 // By path: this client needs nothing else of the station's sources.
 #include "../platform/StationConstants.h"
 #include "CtlNet.h"
+#include "EffectCheck.h"
 #include "StatusCommand.h"
 
 #include <unistd.h>
@@ -23,9 +27,11 @@ namespace {
 
 constexpr std::string_view kTerminator = vx::kRemoteTerminator;
 constexpr int kQuietMs = 300;  // after the last answer bytes, this much silence ends the list
+constexpr int kDefaultStatusPort = 6567;
 
 constexpr char kUsage[] =
-    "usage: vandorixctl [--host H] [--port P] [--wait MS] Start|Stop|Ende|Liste\n"
+    "usage: vandorixctl [--host H] [--port P] [--wait MS] [--status-port P] [--check-wait MS]\n"
+    "                   [--no-check] Start|Stop|Ende|Liste\n"
     "       vandorixctl status [--host H] [--status-port P] [--wait MS] [--json]\n";
 
 int usage() {
@@ -46,10 +52,16 @@ int help() {
         "  --port P         the remote-control port (default 6566)\n"
         "  --status-port P  the status port (default 6567)\n"
         "  --wait MS        how long to wait for an answer (default 2000)\n"
+        "  --check-wait MS  how long Start, Stop and Ende may take to show (default 10000)\n"
+        "  --no-check       send the command without looking for its effect\n"
         "  -h, --help  this help;  -v, --version  the version\n"
         "\n"
-        "Exit codes: 0 sent (status: on air), 1 connection or send failed (status: unreachable), 2 usage,\n"
-        "3 status: running but not on air.\n",
+        "After Start and Stop the status port must show the station on the air or stopped, after Ende\n"
+        "the station must close, after Liste its status must still move on.\n"
+        "\n"
+        "Exit codes: 0 sent and done (status: on air), 1 connection or send failed, or the command had\n"
+        "no effect (status: unreachable), 2 usage, 3 status: running but not on air, 4 sent, but the\n"
+        "status port does not answer, so the effect is unknown.\n",
         stdout);
     return 0;
 }
@@ -63,18 +75,27 @@ int main(int argc, char** argv) {
     std::string host = "127.0.0.1";
     int port = vx::kDefaultRemoteControlPort;
     int waitMs = 2000;
+    int statusPort = kDefaultStatusPort;
+    int checkWaitMs = 10000;
+    bool check = true;
     std::string command;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg(argv[i]);
-        if ((arg == "--host" || arg == "--port" || arg == "--wait") && i + 1 < argc) {
+        if ((arg == "--host" || arg == "--port" || arg == "--wait" || arg == "--status-port" ||
+             arg == "--check-wait") &&
+            i + 1 < argc) {
             const char* value = argv[++i];
-            if (arg == "--host") {
-                host = value;
-            } else if (arg == "--port" ? !vx::ctl::parseInt(value, 1, 65535, port)
-                                       : !vx::ctl::parseInt(value, 0, 600000, waitMs)) {
+            const bool ok = arg == "--host"          ? (host = value, true)
+                            : arg == "--port"        ? vx::ctl::parseInt(value, 1, 65535, port)
+                            : arg == "--status-port" ? vx::ctl::parseInt(value, 1, 65535, statusPort)
+                            : arg == "--wait"        ? vx::ctl::parseInt(value, 0, 600000, waitMs)
+                                                     : vx::ctl::parseInt(value, 0, 600000, checkWaitMs);
+            if (!ok) {
                 std::fprintf(stderr, "vandorixctl: bad value for %s: %s\n", argv[i - 1], value);
                 return 2;
             }
+        } else if (arg == "--no-check") {
+            check = false;
         } else if (arg == "-h" || arg == "--help") {
             return help();
         } else if (arg == "-v" || arg == "--version") {
@@ -113,6 +134,11 @@ int main(int argc, char** argv) {
             from = at + kTerminator.size();
         }
     }
+    if (std::fflush(stdout) != 0) {
+        ::close(fd);
+        return 1;
+    }
+    const int result = check ? vx::ctl::checkEffect(command, {host, port, statusPort, checkWaitMs}, fd) : 0;
     ::close(fd);
-    return std::fflush(stdout) == 0 ? 0 : 1;
+    return result;
 }

@@ -5,9 +5,11 @@
 
 #include <QEventLoop>
 #include <QObject>
+#include <QTimer>
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <chrono>
 #include <mutex>
 #include <optional>
@@ -24,6 +26,9 @@ struct THTTPGet::Shared {
     int64_t total = 0;
     int64_t count = 0;
     bool progressPending = false;  // a progress notice is on its way; later chunks only update the figures
+    // This request's answer (or failure text), set on the creating thread when it ends: a request made
+    // during the wait (a stop's report) must not hand its answer to the one that waited.
+    QString result;
 
     bool aborted() {
         std::lock_guard lock(mutex);
@@ -389,7 +394,7 @@ void THTTPGet::StartRequest() {
     startRequest();
 }
 
-bool THTTPGet::startRequest() {
+bool THTTPGet::startRequest(std::shared_ptr<Shared>* started) {
     if (running_) {
         return true;
     }
@@ -400,6 +405,9 @@ bool THTTPGet::startRequest() {
     const Settings s = settingsOf(*this);
     auto request = std::make_shared<Shared>();
     request_ = request;
+    if (started != nullptr) {
+        *started = request;
+    }
     QObject* context = context_.get();
     const bool reportProgress = bool(OnProgress);
     // The thread posts to context_ only while this component lives: the destructor joins it first. The
@@ -445,11 +453,31 @@ QString THTTPGet::FetchText(const QString& failureText) {
     failureText_ = failureText;
     const bool saved = WaitThread;
     WaitThread = true;
-    if (!startRequest()) {
+    std::shared_ptr<Shared> mine;
+    if (!startRequest(&mine)) {
         return failureText;
     }
     WaitThread = saved;
-    return ResultString_;
+    return mine ? mine->result : ResultString_;  // none started: one was running
+}
+
+bool THTTPGet::WaitUntilIdle(int timeoutMs) {
+    if (!running_) {
+        return true;
+    }
+    QEventLoop loop;
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+    deadline.start(std::max(timeoutMs, 0));
+    idleLoops_.push_back(&loop);
+    const std::shared_ptr<bool> alive = alive_;
+    loop.exec();
+    if (!*alive) {
+        return false;
+    }
+    idleLoops_.erase(std::find(idleLoops_.begin(), idleLoops_.end(), &loop));
+    return !running_;
 }
 
 void THTTPGet::AbortRequest() {
@@ -490,6 +518,9 @@ void THTTPGet::RequestDone() {
             if (self->waitLoop_ != nullptr) {
                 self->waitLoop_->quit();
             }
+            for (QEventLoop* idle : self->idleLoops_) {
+                idle->quit();
+            }
         }
     } finish{this};
     QByteArray body;
@@ -500,11 +531,13 @@ void THTTPGet::RequestDone() {
     }
     if (success_) {
         ResultString_ = vx::fromAnsi(body);
+        request->result = ResultString_;
         if (OnDoneString) {
             OnDoneString(this, ResultString_);
         }
     } else {
         ResultString_ = failureText_;
+        request->result = ResultString_;
         if (OnError) {
             OnError(this);
         }

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <thread>
+#include <vector>
 
 class QEventLoop;
 class QObject;
@@ -52,6 +53,9 @@ public:
     QString FetchText(const QString& failureText);
     // Asks the running request to stop; it ends failed.
     void AbortRequest();
+    // Waits, dispatching the thread's events, until no request runs or timeoutMs have passed; true when
+    // none runs. For a request that must follow one still on its way rather than be dropped.
+    bool WaitUntilIdle(int timeoutMs);
 
     // Raised on the creating thread; none is needed by the station itself. Progress notices are
     // coalesced: each reports the figures of the newest chunk read when it is delivered.
@@ -67,7 +71,8 @@ public:
     struct Shared;
 
 private:
-    bool startRequest();   // false when the component was destroyed during the wait
+    // False when the component was destroyed during the wait; *started: the request begun, if one was.
+    bool startRequest(std::shared_ptr<Shared>* started = nullptr);
     bool waitForAnswer();  // the same
     void RequestDone();
     void Progress();
@@ -82,5 +87,6 @@ private:
     std::thread thread_;
     std::shared_ptr<Shared> request_;
     QEventLoop* waitLoop_ = nullptr;
+    std::vector<QEventLoop*> idleLoops_;  // the WaitUntilIdle calls under way
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

@@ -236,6 +236,10 @@ void TServerSocket::acceptAll() {
         }
         char text[INET_ADDRSTRLEN] = {};
         ::inet_ntop(AF_INET, &addr.sin_addr, text, sizeof text);
+        if (peerFull(QString::fromLatin1(text))) {
+            ::close(fd);
+            continue;
+        }
         const uint64_t id = nextId_++;
         epoll_event ev{};
         ev.events = EPOLLIN | EPOLLRDHUP;
@@ -302,6 +306,16 @@ bool TServerSocket::full() const {
     // Closed connections whose release is still queued hold no peer.
     return std::count_if(list_.begin(), list_.end(), [](const auto& c) { return c->IsOpen(); }) >=
            MaxConnections;
+}
+
+bool TServerSocket::peerFull(const QString& address) const {
+    if (MaxConnectionsPerPeer <= 0) {
+        return false;
+    }
+    std::lock_guard lock(listMutex_);
+    return std::count_if(list_.begin(), list_.end(), [&](const auto& c) {
+               return c->IsOpen() && c->PeerAddress() == address;
+           }) >= MaxConnectionsPerPeer;
 }
 
 void TServerSocket::RequestDone(const std::shared_ptr<TServerClientWinSocket>& conn) {

@@ -59,6 +59,9 @@ public:
     int RequestTimeoutMs = 0;
     // The most connections open at once; one more is closed right after it is accepted. 0: no limit.
     int MaxConnections = 0;
+    // The most open at once from one peer address, so that one peer cannot take every place; one more
+    // from it is closed right after it is accepted. 0: no limit. Costs a walk of the list per accept.
+    int MaxConnectionsPerPeer = 0;
     // The connection has completed a request: its RequestTimeoutMs starts again. Owner's thread.
     void RequestDone(const std::shared_ptr<TServerClientWinSocket>& conn);
     // The clock the deadlines above are measured by; owner's thread. A test moves it on and calls
@@ -116,6 +119,7 @@ private:
     void listChanged();  // under listMutex_
     void asyncError(const std::shared_ptr<TServerClientWinSocket>& conn, TErrorEvent kind, int code);
     bool full() const;
+    bool peerFull(const QString& address) const;
     void awaitFirstData(const std::shared_ptr<TServerClientWinSocket>& conn);
     void addDeadline(std::chrono::steady_clock::time_point due,
                      const std::shared_ptr<TServerClientWinSocket>& conn, bool request);

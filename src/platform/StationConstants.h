@@ -27,5 +27,8 @@ inline constexpr std::string_view kRemoteTerminator{"\xFF\xFF\xFF\xFF", 4};
 // many are open at once: peers sending half a command must not hold descriptors for good.
 inline constexpr int kRemoteCommandTimeoutMs = 30000;
 inline constexpr int kRemoteMaxConnections = 32;
+// One peer holds at most this many of them, so that another (vandorixctl on the station's own machine)
+// still gets in while it holds its share.
+inline constexpr int kRemoteMaxConnectionsPerPeer = 4;
 
 }  // namespace vx

@@ -4,6 +4,7 @@
 #include "audio/TACMConvertor.h"
 #include "audio/TACMIn.h"
 #include "net/TVXSocketData.h"
+#include "platform/ErrorLine.h"
 #include "platform/Posting.h"
 #include "platform/ScopeGuard.h"
 #include "station/EConvertError.h"
@@ -92,6 +93,7 @@ void Station::buildBroadcast() {
     // flood of connections take every descriptor from the listeners.
     RemoteControl->RequestTimeoutMs = vx::kRemoteCommandTimeoutMs;
     RemoteControl->MaxConnections = vx::kRemoteMaxConnections;
+    RemoteControl->MaxConnectionsPerPeer = vx::kRemoteMaxConnectionsPerPeer;
     RemoteControl->OnClientConnect = [this](TServerSocket*, const auto& socket) {
         Guarded([&] { RemoteControlClientConnect(socket); });
     };
@@ -103,6 +105,12 @@ void Station::buildBroadcast() {
     };
     // A port in use leaves the station without remote control, with a report, rather than not at all.
     Guarded([this] { RemoteControl->SetActive(true); });
+    if (env_.remoteControlPort == 0 && RemoteControl->Active()) {
+        // A port the system chose is of use only to whoever is told which it is.
+        vx::writeErrorLine(
+            QStringLiteral("The remote control listens on port %1 (--remote-port 0: a free one)")
+                .arg(RemoteControl->LocalPort()));
+    }
 }
 
 void Station::Start() {

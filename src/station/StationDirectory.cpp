@@ -1,7 +1,10 @@
 // Directory registration, status and listener-count reports, the statistics sample.
 #include "station/Station.h"
 
+#include <QElapsedTimer>
 #include <QTimer>
+
+#include <algorithm>
 
 namespace {
 
@@ -113,9 +116,13 @@ void Station::DBTimerTimer() {
     HTTP->TimeoutMs = DirectoryDeadlineMs;
     const uint64_t stopsBefore = StopCount;
     const QString answer = fetchDropping(*HTTP);
+    // After a stop during the wait the answer concerns a broadcast that has ended, and the off-air
+    // report has been noted since.
+    if (StopCount != stopsBefore) {
+        return;
+    }
     noteDirectoryRequest(QStringLiteral("setstatus"), answer);
-    // After a stop during the wait the answer concerns a broadcast that has ended.
-    if (answer != QLatin1String("E100") && StopCount == stopsBefore) {
+    if (answer != QLatin1String("E100")) {
         emit message(Msg(38));
     }
 }
@@ -154,8 +161,18 @@ void Station::DirectoryOffAir() {
     if (!settings_.radioName.isEmpty() && !settings_.password.isEmpty() &&
         settings_.password == settings_.passwordConfirm) {
         step(3);
+        // A status report still on its way (a stop during the start) would make the request below
+        // return its answer at once, and the directory would never hear of the stop: the off-air
+        // report goes after it, and the two share the stop's deadline.
+        QElapsedTimer waited;
+        waited.start();
+        if (!HTTP->WaitUntilIdle(OffAirDeadlineMs / 2)) {
+            HTTP->AbortRequest();
+            HTTP->WaitUntilIdle(OffAirDeadlineMs / 2);
+        }
         HTTP->URL = stationUrl(settings_, QStringLiteral("setoff"));
-        HTTP->TimeoutMs = OffAirDeadlineMs;  // the stop and the end of the program wait for it
+        // the stop and the end of the program wait for it
+        HTTP->TimeoutMs = std::max(int(OffAirDeadlineMs - waited.elapsed()), OffAirDeadlineMs / 4);
         step(4);
         const QString answer = HTTP->FetchText(kFailure);
         noteDirectoryRequest(QStringLiteral("setoff"), answer);

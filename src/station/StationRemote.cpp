@@ -89,7 +89,11 @@ void Station::End() {
     trace("RemoteControlClientRead");
     step(6);
     auto ende = [this] {
-        Stop();
+        if (state_ == StationState::Stopped) {
+            DirectoryOffAir();  // the stop's report, with no broadcast to stop
+        } else {
+            Stop();
+        }
         step(7);
         QThread::msleep(2000);
         EndProcess();

@@ -2,17 +2,93 @@
 
 #include <microhttpd.h>
 
+#include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 
 namespace vx::status {
 
+using Response = StatusHttpServer::Response;
+
 namespace {
+
+// A flood of connects that the per-peer limit closes at once must not fill the queue before them and
+// drop a legitimate client's connect with it.
+constexpr int kListenBacklog = 1024;
+
+std::string lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
+    return text;
+}
+
+// The host part of a Host header: "name:port", "[::1]:port" or a bare name.
+std::string hostPart(std::string_view value) {
+    if (value.starts_with('[')) {
+        const std::size_t close = value.find(']');
+        return close == std::string_view::npos ? std::string() : std::string(value.substr(1, close - 1));
+    }
+    return std::string(value.substr(0, value.find(':')));
+}
+
+bool isLoopbackName(const std::string& host) {
+    if (host == "localhost" || host.ends_with(".localhost") || host == "::1") {
+        return true;
+    }
+    in_addr v4{};
+    return ::inet_pton(AF_INET, host.c_str(), &v4) == 1 && (ntohl(v4.s_addr) >> 24) == 127;
+}
+
+// The numeric address this connection reached, as a Host header would give it.
+std::string reachedAddress(int fd) {
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    if (fd < 0 || ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        return {};
+    }
+    char text[INET6_ADDRSTRLEN] = {};
+    if (address.ss_family == AF_INET6) {
+        const auto* a6 = reinterpret_cast<const sockaddr_in6*>(&address);
+        if (IN6_IS_ADDR_V4MAPPED(&a6->sin6_addr)) {
+            ::inet_ntop(AF_INET, &a6->sin6_addr.s6_addr[12], text, sizeof text);
+        } else {
+            ::inet_ntop(AF_INET6, &a6->sin6_addr, text, sizeof text);
+        }
+    } else {
+        ::inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(&address)->sin_addr, text, sizeof text);
+    }
+    return text;
+}
+
+int connectionFd(MHD_Connection* connection) {
+    const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+    return info == nullptr ? -1 : int(info->connect_fd);
+}
+
+void notifyConnection(void* self, MHD_Connection* connection, void** /*socketContext*/,
+                      MHD_ConnectionNotificationCode code) {
+    auto* server = static_cast<StatusHttpServer*>(self);
+    if (code == MHD_CONNECTION_NOTIFY_STARTED) {
+        server->connectionOpened(connection);
+    } else {
+        server->connectionClosed(connection);
+    }
+}
+
+void requestCompleted(void* self, MHD_Connection* connection, void** /*state*/,
+                      MHD_RequestTerminationCode /*code*/) {
+    static_cast<StatusHttpServer*>(self)->requestEnded(connection);
+}
+
+Response misdirected() {
+    return {421, "text/plain; charset=utf-8", "This server does not answer for that host name.\n", {}};
+}
 
 // A socket bound and listening on host:port, or -1 with the reason. Bound here rather than by the
 // library, so a port in use is reported with the system's own words.
@@ -38,7 +114,7 @@ int listenOn(const QString& host, int port, QString* error) {
         }
         const int on = 1;
         ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);  // a restart finds the port free
-        if (::bind(fd, ai->ai_addr, ai->ai_addrlen) != 0 || ::listen(fd, 64) != 0) {
+        if (::bind(fd, ai->ai_addr, ai->ai_addrlen) != 0 || ::listen(fd, kListenBacklog) != 0) {
             lastErrno = errno;
             ::close(fd);
             fd = -1;
@@ -74,7 +150,9 @@ MHD_Result answer(void* self, MHD_Connection* connection, const char* url, const
         *uploadSize = 0;
         return MHD_YES;
     }
-    const StatusHttpServer::Response r = static_cast<const StatusHttpServer*>(self)->handler()(method, url);
+    auto* server = static_cast<StatusHttpServer*>(self);
+    server->headArrived(connection);
+    const Response r = server->hostAccepted(connection) ? server->handler()(method, url) : misdirected();
     MHD_Response* response = MHD_create_response_from_buffer(
         std::size_t(r.body.size()), const_cast<char*>(r.body.constData()), MHD_RESPMEM_MUST_COPY);
     if (response == nullptr) {
@@ -106,20 +184,95 @@ bool StatusHttpServer::start(const QString& host, int port, QString* error) {
     const int bound = boundPort(fd);
     // One thread of the library's own, watching every connection through epoll: a thousand idle
     // clients cost descriptors up to the limit, not threads.
-    daemon_ = MHD_start_daemon(MHD_USE_EPOLL_INTERNAL_THREAD, 0, nullptr, nullptr, &answer, this,
-                               MHD_OPTION_LISTEN_SOCKET, MHD_socket(fd), MHD_OPTION_CONNECTION_LIMIT,
-                               kMaxConnections, MHD_OPTION_CONNECTION_TIMEOUT, kIdleTimeoutSeconds,
-                               MHD_OPTION_CONNECTION_MEMORY_LIMIT, kRequestMemory, MHD_OPTION_END);
+    daemon_ = MHD_start_daemon(
+        MHD_USE_EPOLL_INTERNAL_THREAD, 0, nullptr, nullptr, &answer, this, MHD_OPTION_LISTEN_SOCKET,
+        MHD_socket(fd), MHD_OPTION_CONNECTION_LIMIT, kMaxConnections, MHD_OPTION_PER_IP_CONNECTION_LIMIT,
+        kMaxPerPeer, MHD_OPTION_CONNECTION_TIMEOUT, kIdleTimeoutSeconds, MHD_OPTION_CONNECTION_MEMORY_LIMIT,
+        kRequestMemory, MHD_OPTION_NOTIFY_CONNECTION, &notifyConnection, this, MHD_OPTION_NOTIFY_COMPLETED,
+        &requestCompleted, this, MHD_OPTION_END);
     if (daemon_ == nullptr) {
         ::close(fd);
         *error = QStringLiteral("the HTTP server did not start");
         return false;
     }
     port_ = bound;
+    {
+        std::lock_guard lock(headsMutex_);
+        sweeping_ = true;
+    }
+    sweeper_ = std::thread([this] { sweep(); });
     return true;
 }
 
+void StatusHttpServer::setHostNames(const QStringList& names) {
+    hostNames_.clear();
+    for (const QString& name : names) {
+        hostNames_.push_back(lower(name.toStdString()));
+    }
+}
+
+bool StatusHttpServer::hostAccepted(MHD_Connection* connection) const {
+    const char* value = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_HOST);
+    if (value == nullptr) {
+        return true;  // HTTP/1.0 without a Host: no browser sends that, so no page can be behind it
+    }
+    const std::string host = lower(hostPart(value));
+    return !host.empty() && (isLoopbackName(host) || host == reachedAddress(connectionFd(connection)) ||
+                             std::find(hostNames_.begin(), hostNames_.end(), host) != hostNames_.end());
+}
+
+void StatusHttpServer::connectionOpened(MHD_Connection* connection) {
+    std::lock_guard lock(headsMutex_);
+    heads_[connection] = Head{connectionFd(connection), std::chrono::steady_clock::now(), false, false};
+}
+
+void StatusHttpServer::connectionClosed(MHD_Connection* connection) {
+    std::lock_guard lock(headsMutex_);
+    heads_.erase(connection);
+}
+
+void StatusHttpServer::headArrived(MHD_Connection* connection) {
+    std::lock_guard lock(headsMutex_);
+    if (const auto it = heads_.find(connection); it != heads_.end()) {
+        it->second.arrived = true;
+    }
+}
+
+void StatusHttpServer::requestEnded(MHD_Connection* connection) {
+    // A kept-alive connection's next request gets a deadline of its own.
+    std::lock_guard lock(headsMutex_);
+    if (const auto it = heads_.find(connection); it != heads_.end()) {
+        it->second.arrived = false;
+        it->second.since = std::chrono::steady_clock::now();
+    }
+}
+
+void StatusHttpServer::sweep() {
+    const auto period = std::max(headDeadline_ / 5, std::chrono::milliseconds(50));
+    std::unique_lock lock(headsMutex_);
+    while (sweeping_) {
+        sweepWake_.wait_for(lock, period);
+        const auto now = std::chrono::steady_clock::now();
+        for (auto& [connection, head] : heads_) {
+            if (!head.arrived && !head.cut && now - head.since >= headDeadline_) {
+                // The library sees the end of the stream and closes the connection on its own thread;
+                // the descriptor itself stays the library's to close.
+                ::shutdown(head.fd, SHUT_RDWR);
+                head.cut = true;
+            }
+        }
+    }
+}
+
 void StatusHttpServer::stop() {
+    if (sweeper_.joinable()) {
+        {
+            std::lock_guard lock(headsMutex_);
+            sweeping_ = false;
+        }
+        sweepWake_.notify_all();
+        sweeper_.join();
+    }
     if (daemon_ != nullptr) {
         MHD_stop_daemon(daemon_);  // closes the listening socket too
         daemon_ = nullptr;

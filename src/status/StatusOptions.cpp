@@ -1,5 +1,7 @@
 #include "status/StatusOptions.h"
 
+#include <QRegularExpression>
+
 #include <cmath>
 
 namespace vx::status {
@@ -42,12 +44,25 @@ bool parseListenAddress(const QString& text, StatusOptions& options) {
     }
     bool ok = false;
     const int port = text.mid(colon + 1).toInt(&ok);
-    if (host.isEmpty() || !ok || port < 0 || port > 65535) {
+    if (host.isEmpty() || !ok || port < 1 || port > 65535) {
         return false;
     }
     options.enabled = true;
     options.host = host;
     options.port = port;
+    return true;
+}
+
+bool takeHostNames(const QStringList& names, StatusOptions& options, QString& error) {
+    static const QRegularExpression hostName(QStringLiteral("^[A-Za-z0-9]([A-Za-z0-9.-]{0,252})$"));
+    for (const QString& name : names) {
+        if (!hostName.match(name).hasMatch()) {
+            error = QStringLiteral("--status-host needs a host name (letters, digits, dots, hyphens): %1")
+                        .arg(name);
+            return false;
+        }
+        options.hostNames.append(name);
+    }
     return true;
 }
 

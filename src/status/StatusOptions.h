@@ -13,6 +13,8 @@ struct StatusOptions {
     // Loopback unless told otherwise: the port answers anyone who reaches it.
     QString host = QStringLiteral("127.0.0.1");
     int port = kDefaultStatusPort;
+    // Host names a request may give besides the loopback ones and the address reached.
+    QStringList hostNames;
     double silenceThresholdDb = -50.0;
     double silenceAfterSeconds = 30.0;
 };
@@ -22,7 +24,11 @@ struct StatusOptions {
 bool takeSilenceOptions(const QString& threshold, const QString& after, StatusOptions& options,
                         QString& error);
 
-// "127.0.0.1:6567", "[::1]:6567", "0.0.0.0:8080" or "off". False for anything else.
+// --status-host NAME, repeatable: a host name, no port, no path. False, with the reason, otherwise.
+bool takeHostNames(const QStringList& names, StatusOptions& options, QString& error);
+
+// "127.0.0.1:6567", "[::1]:6567", "0.0.0.0:8080" or "off". False for anything else, port 0 too: a port
+// the system chooses could be found by no client.
 bool parseListenAddress(const QString& text, StatusOptions& options);
 
 }  // namespace vx::status

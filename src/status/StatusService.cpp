@@ -95,6 +95,7 @@ std::unique_ptr<StatusService> startStatus(Station& station, const StatusOptions
         return nullptr;
     }
     auto service = std::make_unique<StatusService>(station);
+    service->setHostNames(options.hostNames + QStringList{options.host});
     QString error;
     if (!service->listen(options.host, options.port, &error)) {
         vx::writeErrorLine(

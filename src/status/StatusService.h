@@ -29,6 +29,8 @@ public:
     // Serves host:port (0: any free port). False, with the reason in *error, when it cannot bind.
     bool listen(const QString& host, int port, QString* error);
     int port() const { return server_.port(); }
+    // Names a request's Host may give besides the loopback ones and the address reached; before listen().
+    void setHostNames(const QStringList& names) { server_.setHostNames(names); }
 
     // Takes a new snapshot of the station now.
     void refresh();

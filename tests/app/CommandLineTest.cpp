@@ -3,6 +3,7 @@
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
+#include <QFile>
 #include <QTemporaryDir>
 
 namespace {
@@ -11,16 +12,23 @@ CommandLineOutcome parse(const QStringList& args, CommandLine& cl) {
     return parseCommandLine(QStringList{QStringLiteral("vandorixserver")} + args, cl);
 }
 
+// A file only its owner can read, as one holding a password must be.
+QString writePrivateFile(const QString& dir, const char* name, const QByteArray& bytes) {
+    const QString path = vxtest::writeFile(dir, name, bytes);
+    QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    return path;
+}
+
 TEST(CommandLine, TheCommandLineOutranksTheFileAndEachKeepsWhatTheOtherLeaves) {
     QTemporaryDir dir;
-    const QString config = vxtest::writeFile(dir.path(), "station.conf",
-                                             "# the station\n"
-                                             "radio-name = Aus der Datei\n"
-                                             "  upload=128  \n"
-                                             "limit = off\n"
-                                             "port = 7000\n"
-                                             "password = file-secret\n");
-    const QString passwordFile = vxtest::writeFile(dir.path(), "password", "line-secret\r\n");
+    const QString config = writePrivateFile(dir.path(), "station.conf",
+                                            "# the station\n"
+                                            "radio-name = Aus der Datei\n"
+                                            "  upload=128  \n"
+                                            "limit = off\n"
+                                            "port = 7000\n"
+                                            "password = file-secret\n");
+    const QString passwordFile = writePrivateFile(dir.path(), "password", "line-secret\r\n");
     CommandLine cl;
     const CommandLineOutcome outcome =
         parse({"/WO", "--config", config, "--port", "7100", "--info", "Hallo", "--password-file",
@@ -50,7 +58,16 @@ TEST(CommandLine, ABadOptionOrSettingIsRefusedNamingItAndWhereItStands) {
     const QString badPort = vxtest::writeFile(dir.path(), "a.conf", "radio-name = X\nport = 70000\n");
     const QString badUpload = vxtest::writeFile(dir.path(), "b.conf", "upload = fast\n");
     const QString unknownKey = vxtest::writeFile(dir.path(), "c.conf", "radio_name = X\n");
-    const QString longPassword = vxtest::writeFile(dir.path(), "pw", "012345678901234567890\n");
+    const QString longPassword = writePrivateFile(dir.path(), "pw", "012345678901234567890\n");
+    const QString emptyPassword = writePrivateFile(dir.path(), "pw0", "\n");
+    const QString sharedPassword = vxtest::writeFile(dir.path(), "pw1", "secret\n");
+    const QString badSecret =
+        writePrivateFile(dir.path(), "d.conf", "password = s3cr3t-s3cr3t-s3cr3t-s3cr3t\n");
+    const QString noSecret = writePrivateFile(dir.path(), "e.conf", "password =\n");
+    const QString noName = vxtest::writeFile(dir.path(), "f.conf", "radio-name =\n");
+    const QString noUpload = vxtest::writeFile(dir.path(), "g.conf", "limit = on\nupload = 0\n");
+    const QString twice = vxtest::writeFile(dir.path(), "h.conf", "email = a@b.de\n\nemail = c@d.de\n");
+    const QString sharedSecret = vxtest::writeFile(dir.path(), "i.conf", "password = secret\n");
     const struct {
         QStringList args;
         QString error;
@@ -65,6 +82,18 @@ TEST(CommandLine, ABadOptionOrSettingIsRefusedNamingItAndWhereItStands) {
         {{"--radio-name", "123456789012345678901"}, "--radio-name 123456789012345678901: longer than 20"},
         {{"--info", QString::fromUtf8("\u20ac \u4e2d")}, "Windows-1252 cannot represent"},
         {{"--password-file", longPassword}, "the password longer than 20 characters"},
+        {{"--password-file", emptyPassword}, "the password empty"},
+        {{"--password-file", sharedPassword},
+         sharedPassword + ": holds the password and every user can read it"},
+        {{"--config", badSecret}, badSecret + ":1: password = (not shown): longer than 20 characters"},
+        {{"--config", noSecret}, noSecret + ":1: password = (not shown): empty"},
+        {{"--config", noName}, noName + ":1: radio-name = : empty"},
+        {{"--config", noUpload}, "upload 0 with the listener limit on admits no listener"},
+        {{"--upload", "0"}, "upload 0 with the listener limit on admits no listener"},
+        {{"--config", twice}, twice + ":3: email is given a second time (first on line 1)"},
+        {{"--config", sharedSecret}, sharedSecret + ": holds the password and every user can read it"},
+        {{"--status-listen", "127.0.0.1:0"}, "--status-listen needs ADDRESS:PORT with a port from 1"},
+        {{"--status-host", "evil.example/x"}, "--status-host needs a host name"},
         {{"--password", "secret"}, "Passwords are not taken on the command line"},
         {{"--bogus"}, "Unknown option 'bogus'"},
         {{"offline"}, "Unexpected argument 'offline'"},
@@ -79,7 +108,12 @@ TEST(CommandLine, ABadOptionOrSettingIsRefusedNamingItAndWhereItStands) {
         EXPECT_EQ(outcome.exitCode, 2);
         EXPECT_TRUE(outcome.error.contains(c.error)) << outcome.error.toStdString();
         EXPECT_FALSE(cl.settings.port);
+        EXPECT_FALSE(outcome.error.contains(QStringLiteral("s3cr3t"))) << "a secret in the journal";
     }
+    CommandLine cl;
+    EXPECT_FALSE(parse({"--upload", "0", "--limit", "off", "--status-host", "radio.example"}, cl).exitCode)
+        << "no upload figure is needed without the limit";
+    EXPECT_EQ(cl.status.hostNames, QStringList{QStringLiteral("radio.example")});
 }
 
 }  // namespace

@@ -308,6 +308,56 @@ TEST_F(DirectoryTest, OffAirReportsSetoffThenListenerCountZero) {
     }
 }
 
+// A stop while the start's status report is on its way: the off-air report goes after it, and the last
+// request noted is the off-air report's.
+TEST_F(DirectoryTest, AStopDuringTheStartsStatusReportSendsTheOffAirReportAfterIt) {
+    openWindow(base());
+    form->VandorixClientport->setValue(vxtest::freeTcpPort());
+    answer("setstatus", "E100");
+    answer("setoff", "E108");
+    answer("hoererupdate", "");
+    server.trickle(5);  // the status report's answer takes a quarter of a second
+    QTimer stop;
+    stop.setInterval(5);
+    QObject::connect(&stop, &QTimer::timeout, [&] {
+        if (server.requestCount() >= 1) {
+            stop.stop();
+            form->station().Stop();
+        }
+    });
+    stop.start();
+    form->station().Start();
+    EXPECT_EQ(form->station().state(), StationState::Stopped);
+    ASSERT_TRUE(requestsReach(3));
+    ASSERT_TRUE(vxtest::waitUntil([&] { return !form->station().HTTPHoerer->Running(); }));
+    QStringList actions;
+    for (const LocalHttpServer::Request& r : server.requests()) {
+        actions.append(QString::fromLatin1(actionOf(r)));
+    }
+    EXPECT_EQ(actions, (QStringList{"setstatus", "setoff", "hoererupdate"}));
+    EXPECT_EQ(dialogs.messages, QStringList());
+    EXPECT_EQ(form->station().LastDirectoryRequest.action, QStringLiteral("setoff"));
+    EXPECT_EQ(form->station().LastDirectoryRequest.result, QStringLiteral("E108"));
+}
+
+// "Ende" with no broadcast still tells the directory the station is off the air, with no listener.
+TEST_F(DirectoryTest, EndeWhileStoppedSendsTheOffAirReportAndTheCountZero) {
+    openWindow(base());
+    answer("setoff", "E108");
+    answer("hoererupdate", "");
+    bool ended = false;
+    form->station().EndProcess = [&] { ended = true; };
+    form->station().End();
+    EXPECT_TRUE(ended);
+    ASSERT_TRUE(requestsReach(2));
+    QStringList actions;
+    for (const LocalHttpServer::Request& r : server.requests()) {
+        actions.append(QString::fromLatin1(actionOf(r)));
+    }
+    EXPECT_EQ(actions, (QStringList{"setoff", "hoererupdate"}));
+    EXPECT_TRUE(targets().back().contains(QStringLiteral("hoerer=0")));
+}
+
 TEST_F(DirectoryTest, UnreachableDirectoryAtTheStopShowsMessage29) {
     openWindow(QStringLiteral("http://127.0.0.1:%1/vdb/").arg(LocalHttpServer::closedPort()));
     form->station().DirectoryOffAir();

@@ -9,6 +9,7 @@
 #include <QCheckBox>
 #include <QFontInfo>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -33,6 +34,8 @@ TEST_F(Layout, WindowHasItsFixedSizeAndCaption) {
     EXPECT_EQ(form->size(), QSize(602, 585));
     EXPECT_EQ(form->minimumSize(), form->maximumSize());
     EXPECT_EQ(form->windowTitle(), QStringLiteral("Vandorixserver 6.0"));
+    // X11 and Wayland show "title — display name" once one is set.
+    EXPECT_EQ(QGuiApplication::applicationDisplayName(), QGuiApplication::applicationName());
     EXPECT_FALSE(form->windowFlags() & Qt::WindowMaximizeButtonHint);
     EXPECT_FALSE(form->windowIcon().pixmap(32, 32).isNull());  // the picture is really there
 }

@@ -1,6 +1,7 @@
 // The real programs as an admin and systemd run them: help and version, settings from a file and the
 // command line, a --start that fails, and the notices a Type=notify service sends.
 #include "settings/TOptionsRecord.h"
+#include "support/LocalHttpServer.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -85,6 +86,8 @@ TEST(Service, HelpAndVersionGoToStandardOutputAndAnUnknownOptionIsRefused) {
         EXPECT_TRUE(help.out.contains(QLatin1String(part))) << part;
     }
     EXPECT_EQ(help.err, QString());
+    EXPECT_EQ(help.out.count(QStringLiteral("Arguments:")), 1) << help.out.toStdString();
+    EXPECT_TRUE(help.out.contains(QStringLiteral("Offline: no directory registration")));
     const Finished version = runToEnd(kServer, {"--version"});
     EXPECT_EQ(version.exitCode, 0);
     EXPECT_TRUE(version.out.startsWith(QStringLiteral("vandorixserver 6.0"))) << version.out.toStdString();
@@ -141,6 +144,83 @@ TEST(Service, TheFileAndTheCommandLineReachTheSavedSettingsAndABadValueChangesNo
     EXPECT_EQ(saved.Port, 7100);
     EXPECT_EQ(saved.Upload, 128);
     EXPECT_FALSE(saved.Beschr);
+}
+
+// The directory's requests as they arrived: "setstatus", "setoff", "hoererupdate".
+QStringList directoryActions(const vxtest::LocalHttpServer& directory) {
+    QStringList actions;
+    for (const auto& r : directory.requests()) {
+        const QString target = QString::fromLatin1(r.target());
+        const qsizetype at = target.indexOf(QStringLiteral("action="));
+        actions << target.mid(at + 7).section(QLatin1Char('&'), 0, 0);
+    }
+    return actions;
+}
+
+// An online station on free ports that goes on the air at once, its directory the given server.
+QStringList onlineStart(const QTemporaryDir& dir, const vxtest::LocalHttpServer& directory, int remotePort) {
+    vxtest::writeFile(dir.path(), "Server.ini", directory.origin().toUtf8() + "/vdb/\n");
+    const QString password = vxtest::writeFile(dir.path(), "password", "geheim\n");
+    QFile::setPermissions(password, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    return {"--data-dir",       dir.path(),
+            "--capture-device", "tone",
+            "--remote-port",    QString::number(remotePort),
+            "--status-listen",  "off",
+            "--radio-name",     "Test",
+            "--port",           QString::number(vxtest::freeTcpPort()),
+            "--password-file",  password,
+            "--start"};
+}
+
+// systemctl stop while the start waits for the directory's status report is a close, not a failed
+// start; the directory hears of the end after the status report, not never.
+TEST(Service, ASignalDuringTheStartEndsWithExitCode0AndTheOffAirReportFollowsTheStatusReport) {
+    vxtest::LocalHttpServer directory;
+    directory.setHandler([](const vxtest::LocalHttpServer::Request& r) -> std::optional<QByteArray> {
+        return vxtest::LocalHttpServer::response(r.target().contains("action=setstatus") ? "E100"
+                                                 : r.target().contains("action=setoff")  ? "E108"
+                                                                                         : "");
+    });
+    directory.trickle(25);  // every answer takes about a second
+    QTemporaryDir dir;
+    QProcess station;
+    station.setProcessEnvironment(headlessEnvironment());
+    station.start(kServer, onlineStart(dir, directory, 0));
+    ASSERT_TRUE(vxtest::waitUntil([&] { return directory.requestCount() >= 1; }, 20000));
+    ::kill(pid_t(station.processId()), SIGTERM);
+    ASSERT_TRUE(station.waitForFinished(20000));
+    EXPECT_EQ(station.exitCode(), 0) << station.readAllStandardError().toStdString();
+    // The count 0 goes out as the program ends; whether it gets through is not waited for.
+    EXPECT_EQ(directoryActions(directory).mid(0, 2), (QStringList{"setstatus", "setoff"}));
+}
+
+// A signal while the stop waits for the off-air report closes after the stop, whose messages keep
+// their texts.
+TEST(Service, ASignalDuringTheStopLetsTheStopShowItsMessages) {
+    vxtest::LocalHttpServer directory;
+    directory.setHandler([](const vxtest::LocalHttpServer::Request& r) -> std::optional<QByteArray> {
+        if (r.target().contains("action=setoff")) {
+            return std::nullopt;  // never answers: the stop waits for its deadline
+        }
+        return vxtest::LocalHttpServer::response(r.target().contains("action=setstatus") ? "E100" : "");
+    });
+    QTemporaryDir dir;
+    const int remotePort = vxtest::freeTcpPort();
+    QProcess station;
+    station.setProcessEnvironment(headlessEnvironment());
+    station.start(kServer, onlineStart(dir, directory, remotePort));
+    ASSERT_TRUE(vxtest::waitUntil([&] { return directory.requestCount() >= 1; }, 20000));
+    ASSERT_EQ(runToEnd(QStringLiteral(VX_BIN_DIR "/vandorixctl"),
+                       {"--no-check", "--port", QString::number(remotePort), "Stop"})
+                  .exitCode,
+              0);
+    ASSERT_TRUE(vxtest::waitUntil([&] { return directoryActions(directory).contains("setoff"); }, 20000));
+    ::kill(pid_t(station.processId()), SIGTERM);
+    ASSERT_TRUE(station.waitForFinished(20000));
+    EXPECT_EQ(station.exitCode(), 0);
+    const QString err = QString::fromUtf8(station.readAllStandardError());
+    EXPECT_FALSE(err.contains(QStringLiteral(": \n"))) << "an empty message: " << err.toStdString();
+    EXPECT_TRUE(err.contains(QStringLiteral("KT VandorixServer: "))) << err.toStdString();
 }
 
 TEST(Service, AStartThatFailsEndsTheProgramWithItsReportAndExitCode1) {

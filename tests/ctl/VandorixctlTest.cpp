@@ -1,4 +1,6 @@
 // vandorixctl as a real process against a plain loopback server standing in for the station.
+#include "support/LocalHttpServer.h"
+
 #include <QProcess>
 #include <QString>
 
@@ -10,6 +12,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -76,8 +80,9 @@ QString ctlPath() {
     return QStringLiteral(VX_BIN_DIR "/vandorixctl");
 }
 
+// The stand-in has no status port: these tests look at the sending alone.
 QStringList args(int port, const QString& command) {
-    return {QStringLiteral("--port"), QString::number(port), command};
+    return {QStringLiteral("--no-check"), QStringLiteral("--port"), QString::number(port), command};
 }
 
 TEST(Vandorixctl, SendsEachCommandWithItsTerminatorOnly) {
@@ -114,8 +119,9 @@ TEST(Vandorixctl, ListePrintsEveryElementOnItsOwnLineWhileTheStationKeepsTheConn
 TEST(Vandorixctl, AnEmptyListPrintsNothingAndEnds) {
     FakeStation station;
     QProcess ctl;
-    ctl.start(ctlPath(), {QStringLiteral("--port"), QString::number(station.port()), QStringLiteral("--wait"),
-                          QStringLiteral("300"), QStringLiteral("Liste")});
+    ctl.start(ctlPath(),
+              {QStringLiteral("--no-check"), QStringLiteral("--port"), QString::number(station.port()),
+               QStringLiteral("--wait"), QStringLiteral("300"), QStringLiteral("Liste")});
     ASSERT_TRUE(ctl.waitForStarted());
     ASSERT_EQ(station.receiveCommand(), "Liste" + kTerm);
     ASSERT_TRUE(ctl.waitForFinished(10000));
@@ -146,6 +152,58 @@ TEST(Vandorixctl, RefusedConnectionsAndBadArgumentsFailWithAMessage) {
         ASSERT_TRUE(ctl.waitForFinished(10000)) << row.arguments.join(' ').toStdString();
         EXPECT_EQ(ctl.exitCode(), row.exitCode) << row.arguments.join(' ').toStdString();
         EXPECT_FALSE(ctl.readAllStandardError().isEmpty()) << row.arguments.join(' ').toStdString();
+    }
+}
+
+// The protocol has no answer: what the command did is looked for on the status port (a stand-in here,
+// whose state stays put and whose snapshot moves on or, for a frozen station, stands still).
+TEST(Vandorixctl, ACommandWithoutItsEffectOrWithoutAStatusPortEndsNonZeroWithAMessage) {
+    const struct {
+        const char* command;
+        const char* state;  // null: no status port
+        bool frozen;
+        int exitCode;
+        const char* message;
+    } rows[] = {
+        {"Start", "on_air", false, 0, ""},
+        {"Stop", "stopped", false, 0, ""},
+        {"Liste", "stopped", false, 0, ""},
+        {"Stop", "on_air", false, 1, "vandorixctl: Stop had no effect within 0.5 s: the station is on_air"},
+        {"Start", "stopped", true, 1,
+         "vandorixctl: Start had no effect within 0.5 s: the station is stopped"},
+        {"Liste", "on_air", true, 1, "the station does not answer: its status has stood still"},
+        {"Ende", "on_air", false, 1, "vandorixctl: Ende had no effect within 0.5 s: the station still runs"},
+        {"Stop", nullptr, false, 4, "Stop sent; its effect could not be verified: the status port"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.command) + " " + (row.state ? row.state : "-"));
+        FakeStation station;
+        vxtest::LocalHttpServer status;
+        std::atomic<int> snapshot = 0;
+        status.setHandler([&](const vxtest::LocalHttpServer::Request&) -> std::optional<QByteArray> {
+            const int second = row.frozen ? 0 : ++snapshot;
+            return vxtest::LocalHttpServer::response(
+                QStringLiteral(R"({"state":"%1","generated_at":"2026-01-01T00:00:%2Z"})")
+                    .arg(QLatin1String(row.state ? row.state : ""))
+                    .arg(second % 60, 2, 10, QLatin1Char('0'))
+                    .toUtf8());
+        });
+        const int statusPort = row.state ? status.port() : vxtest::LocalHttpServer::closedPort();
+        QProcess ctl;
+        ctl.start(ctlPath(),
+                  {QStringLiteral("--port"), QString::number(station.port()), QStringLiteral("--wait"),
+                   QStringLiteral("300"), QStringLiteral("--status-port"), QString::number(statusPort),
+                   QStringLiteral("--check-wait"), QStringLiteral("500"), QString::fromLatin1(row.command)});
+        ASSERT_TRUE(ctl.waitForStarted());
+        ASSERT_EQ(station.receiveCommand(), std::string(row.command) + kTerm);
+        ASSERT_TRUE(ctl.waitForFinished(15000));
+        EXPECT_EQ(ctl.exitCode(), row.exitCode);
+        const QString err = QString::fromUtf8(ctl.readAllStandardError());
+        if (*row.message == '\0') {
+            EXPECT_TRUE(err.isEmpty()) << err.toStdString();
+        } else {
+            EXPECT_TRUE(err.contains(QLatin1String(row.message))) << err.toStdString();
+        }
     }
 }
 

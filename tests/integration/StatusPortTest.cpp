@@ -61,8 +61,8 @@ HttpAnswer request(int port, const QByteArray& requestBytes) {
 }
 
 HttpAnswer get(int port, const char* path, const char* method = "GET") {
-    return request(port,
-                   QByteArray(method) + ' ' + path + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+    return request(
+        port, QByteArray(method) + ' ' + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
 }
 
 QJsonValue statusJson(int port) {
@@ -289,7 +289,8 @@ struct StationProcess {
         return done ? p.exitCode() : -1;
     }
     int remote(const char* command) const {
-        return ctl({QStringLiteral("--port"), QString::number(remotePort), QString::fromLatin1(command)});
+        return ctl({QStringLiteral("--port"), QString::number(remotePort), QStringLiteral("--status-port"),
+                    QString::number(statusPort), QString::fromLatin1(command)});
     }
     int status(QByteArray* out = nullptr, const QStringList& more = {}) const {
         return ctl(QStringList{QStringLiteral("status"), QStringLiteral("--status-port"),

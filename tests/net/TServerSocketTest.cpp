@@ -323,6 +323,34 @@ TEST_F(ServerSocketTest, PeerThatSendsNothingAfterItsArrivalIsClosedWhenItsTimeI
     EXPECT_FALSE(talker.closedByServer());
 }
 
+// One peer holding its share of places leaves the rest to others.
+TEST_F(ServerSocketTest, APeerBeyondItsShareIsClosedAtOnceAndAnotherStillGetsIn) {
+    server.MaxConnectionsPerPeer = 2;
+    std::vector<int> crowd;
+    for (int i = 0; i < 3; ++i) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(0x7f000002);  // 127.0.0.2
+        ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+        a.sin_port = htons(uint16_t(port));
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+        crowd.push_back(fd);
+    }
+    char byte = 0;
+    ASSERT_TRUE(waitUntil([&] { return ::recv(crowd[2], &byte, 1, MSG_DONTWAIT) == 0; }))
+        << "the third connection of one peer was kept";
+    EXPECT_EQ(server.ConnectionCount(), 2);
+    LoopbackPeer other(port);
+    acceptOne(other);
+    EXPECT_EQ(server.ConnectionCount(), 3);
+    EXPECT_FALSE(other.closedByServer());
+    for (const int fd : crowd) {
+        ::close(fd);
+    }
+}
+
 // A peer that stops reading: its buffers fill, further sends return -1 at once, the connection stays
 // open, and the event loop still serves other peers.
 TEST_F(ServerSocketTest, PeerThatStopsReadingNeverBlocksTheSenderOrTheEventLoop) {

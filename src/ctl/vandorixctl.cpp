@@ -27,6 +27,7 @@ namespace {
 
 constexpr std::string_view kTerminator = vx::kRemoteTerminator;
 constexpr int kQuietMs = 300;  // after the last answer bytes, this much silence ends the list
+constexpr int kDefaultStatusPort = 6567;
 
 constexpr char kUsage[] =
     "usage: vandorixctl [--host H] [--port P] [--wait MS] [--status-port P] [--check-wait MS]\n"

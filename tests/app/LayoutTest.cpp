@@ -15,6 +15,7 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QSpinBox>
 #include <QStyleOptionButton>
 #include <QTreeView>
@@ -36,6 +37,9 @@ TEST_F(Layout, WindowHasItsFixedSizeAndCaption) {
     EXPECT_EQ(form->windowTitle(), QStringLiteral("Vandorixserver 6.0"));
     // X11 and Wayland show "title — display name" once one is set.
     EXPECT_EQ(QGuiApplication::applicationDisplayName(), QGuiApplication::applicationName());
+    // The window opens in the middle of the screen's free area.
+    const QRect free = QGuiApplication::primaryScreen()->availableGeometry();
+    EXPECT_LE((form->geometry().center() - free.center()).manhattanLength(), 2);
     EXPECT_FALSE(form->windowFlags() & Qt::WindowMaximizeButtonHint);
     EXPECT_FALSE(form->windowIcon().pixmap(32, 32).isNull());  // the picture is really there
 }

@@ -323,6 +323,36 @@ TEST_F(ServerSocketTest, PeerThatSendsNothingAfterItsArrivalIsClosedWhenItsTimeI
     EXPECT_FALSE(talker.closedByServer());
 }
 
+// A burst of peers connecting while the event loop is busy elsewhere: the kernel completes every
+// handshake and holds them for the accept, rather than a handful.
+TEST_F(ServerSocketTest, ABurstOfConnectsIsHeldByTheKernelUntilTheLoopAcceptsIt) {
+    std::vector<int> burst;
+    for (int i = 0; i < 64; ++i) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(uint16_t(port));
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        burst.push_back(fd);
+    }
+    int established = 0;
+    for (const int fd : burst) {
+        pollfd p{fd, POLLOUT, 0};
+        int error = 0;
+        socklen_t length = sizeof error;
+        if (::poll(&p, 1, 500) == 1 && ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 &&
+            error == 0) {
+            ++established;
+        }
+    }
+    EXPECT_EQ(established, 64);
+    EXPECT_TRUE(waitUntil([&] { return server.ConnectionCount() == 64; }));
+    for (const int fd : burst) {
+        ::close(fd);
+    }
+}
+
 // One peer holding its share of places leaves the rest to others.
 TEST_F(ServerSocketTest, APeerBeyondItsShareIsClosedAtOnceAndAnotherStillGetsIn) {
     server.MaxConnectionsPerPeer = 2;

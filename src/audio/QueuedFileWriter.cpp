@@ -127,6 +127,7 @@ void QueuedFileWriter::run(const std::shared_ptr<Job>& job) {
         }
         std::vector<char> block = std::move(j.queue.front());
         j.queue.pop_front();
+        j.changed.notify_all();  // a drain waiting for the queue to empty stops waiting for this block
         lock.unlock();
         std::string failure;
         try {

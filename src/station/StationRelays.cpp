@@ -107,7 +107,8 @@ void Station::RelayStop() {
     for (const auto& relay : Relays) {
         relay->stop();
     }
-    if (RelayStates->pending) {
+    // A run that did not end for the stop still walks Relays: new targets wait for the next stop.
+    if (RelayStates->pending && Thread->State() == tsIdle) {
         applyRelayTargets();
     }
 }

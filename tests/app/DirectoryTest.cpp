@@ -333,15 +333,15 @@ TEST_F(DirectoryTest, AStopDuringTheStartsStatusReportSendsTheOffAirReportAfterI
     form->station().Start();
     EXPECT_EQ(form->station().state(), StationState::Stopped);
     ASSERT_TRUE(requestsReach(3));
-    ASSERT_TRUE(vxtest::waitUntil([&] { return !form->station().HTTPHoerer->Running(); }));
+    ASSERT_TRUE(vxtest::waitUntil([&] { return !StationProbe(form->station()).HTTPHoerer->Running(); }));
     QStringList actions;
     for (const LocalHttpServer::Request& r : server.requests()) {
         actions.append(QString::fromLatin1(actionOf(r)));
     }
     EXPECT_EQ(actions, (QStringList{"setstatus", "setoff", "hoererupdate"}));
     EXPECT_EQ(dialogs.messages, QStringList());
-    EXPECT_EQ(form->station().LastDirectoryRequest.action, QStringLiteral("setoff"));
-    EXPECT_EQ(form->station().LastDirectoryRequest.result, QStringLiteral("E108"));
+    EXPECT_EQ(form->station().status()->lastDirectoryRequest.action, QStringLiteral("setoff"));
+    EXPECT_EQ(form->station().status()->lastDirectoryRequest.result, QStringLiteral("E108"));
 }
 
 // "Ende" with no broadcast still tells the directory the station is off the air, with no listener.
@@ -350,7 +350,7 @@ TEST_F(DirectoryTest, EndeWhileStoppedSendsTheOffAirReportAndTheCountZero) {
     answer("setoff", "E108");
     answer("hoererupdate", "");
     bool ended = false;
-    form->station().EndProcess = [&] { ended = true; };
+    StationProbe(form->station()).EndProcess = [&] { ended = true; };
     form->station().End();
     EXPECT_TRUE(ended);
     ASSERT_TRUE(requestsReach(2));

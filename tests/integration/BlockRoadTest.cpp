@@ -1,6 +1,7 @@
 // The block's road: capture hands each block to the worker on its own thread, so neither a busy main
 // thread nor a disk that stalls under the MP3 copy holds a listener's block.
 #include "StationHarness.h"
+#include "support/StationProbe.h"
 #include "audio/QueuedFileWriter.h"
 #include "status/StatusService.h"
 
@@ -120,14 +121,14 @@ TEST(BlockRoad, AStallingCopyAndTheStatusAskedTwentyTimesASecondCostTheListenerN
     w.Connectrbtn->click();
     ASSERT_TRUE(s.broadcasting()) << s.dialogs.messages.join('|').toStdString();
     StallingDisk disk(s.dir.path());
-    st.Mp3File->create(disk.path(), 1 << 20);
+    StationProbe(st).Mp3File->create(disk.path(), 1 << 20);
     qint64 longestRefreshMs = 0;
     QTimer asking;
     asking.setInterval(50);
     QObject::connect(&asking, &QTimer::timeout, [&] {
         QElapsedTimer took;
         took.start();
-        status.refresh();
+        status.respond("GET", "/status.json");
         longestRefreshMs = std::max(longestRefreshMs, took.elapsed());
     });
     asking.start();
@@ -142,7 +143,7 @@ TEST(BlockRoad, AStallingCopyAndTheStatusAskedTwentyTimesASecondCostTheListenerN
             << "block " << i << " came late";
     }
     EXPECT_LT(longestRefreshMs, 1000) << "the status snapshot waited for the disk";
-    EXPECT_GE(st.Mp3File->bytesWritten(), 1) << "the copy's disk took nothing";
+    EXPECT_GE(StationProbe(st).Mp3File->bytesWritten(), 1) << "the copy's disk took nothing";
     asking.stop();
     disk.flow();
     w.Disconnectrbtn->click();

@@ -353,7 +353,7 @@ TEST(BlockArrival, ABlockArrivingWhileTheRunConvertsIsDroppedBeforeItIsCopied) {
     ASSERT_TRUE(vxtest::waitUntil([&] { return StationProbe(w.station()).Thread->State() == tsIdle; }));
     EXPECT_EQ(codecs->conversions(), 1);
     EXPECT_EQ(codecs->input(0), QByteArray(size, 'A'));
-    EXPECT_EQ(w.station().DroppedBlocks.load(), 1u) << "the dropped block was not counted";
+    EXPECT_EQ(StationProbe(w.station()).DroppedBlocks.load(), 1u) << "the dropped block was not counted";
 
     // The next block after the run is converted.
     ASSERT_TRUE(capture->fillNext(QByteArray(size, 'C')));

@@ -223,8 +223,8 @@ TEST_F(StationTest, AFailingCodecIsReportedOnceCountsEachBlockAndRecovers) {
 // reports once and ends stopped; once the run has ended, the next start works.
 TEST_F(StationTest, AStopWhoseRunHangsClosesWhatItCanReportsOnceAndTheNextStartWorks) {
     startUp();
-    station->settings().mp3Copy = true;
-    station->RunEndWaitMs = 200;
+    station->editSettings([](StationSettings& e) { e.mp3Copy = true; });
+    StationProbe(*station).RunEndWaitMs = 200;
     station->Start();
     ASSERT_EQ(station->state(), StationState::OnAir) << reports.join('|').toStdString();
     codecs->hang(true);
@@ -234,33 +234,33 @@ TEST_F(StationTest, AStopWhoseRunHangsClosesWhatItCanReportsOnceAndTheNextStartW
     station->Guarded([&] { station->Stop(); });
     EXPECT_EQ(reports, QStringList{QStringLiteral("The worker run did not end")});
     EXPECT_EQ(station->state(), StationState::Stopped);
-    EXPECT_FALSE(station->ServerVandorixClient->Active());
+    EXPECT_FALSE(StationProbe(*station).ServerVandorixClient->Active());
     EXPECT_FALSE(capture->isOpen());
-    EXPECT_FALSE(station->Mp3File->isOpen());
+    EXPECT_FALSE(StationProbe(*station).Mp3File->isOpen());
 
     codecs->hang(false);
-    ASSERT_TRUE(waitUntil([&] { return station->Thread->State() == tsIdle; }));
+    ASSERT_TRUE(waitUntil([&] { return StationProbe(*station).Thread->State() == tsIdle; }));
     station->Guarded([&] { station->Start(); });
     EXPECT_EQ(station->state(), StationState::OnAir) << reports.join('|').toStdString();
     ASSERT_TRUE(fill());
     station->Guarded([&] { station->Stop(); });
     EXPECT_EQ(reports.size(), 1) << reports.join('|').toStdString();
-    EXPECT_FALSE(station->ACMC->Active());
+    EXPECT_FALSE(StationProbe(*station).ACMC->Active());
 }
 
 // "Ende" ends the process within seconds while the MP3 copy's writer is stuck in the kernel: the stop
 // gives the writer up (it closes the file once the disk moves) and says so once.
 TEST_F(StationTest, EndeEndsTheProcessWithinSecondsWhileTheCopysWriterIsStuckInTheKernel) {
     startUp();
-    station->settings().mp3Copy = true;
+    station->editSettings([](StationSettings& e) { e.mp3Copy = true; });
     station->Start();
     ASSERT_EQ(station->state(), StationState::OnAir);
     StuckDisk disk(dir.path());
-    station->Mp3File->create(disk.path, 1 << 20);
+    StationProbe(*station).Mp3File->create(disk.path, 1 << 20);
     const std::vector<char> block(65536, 'x');
-    station->Mp3File->write(block.data(), int(block.size()));  // more than the pipe holds
+    StationProbe(*station).Mp3File->write(block.data(), int(block.size()));  // more than the pipe holds
     bool ended = false;
-    station->EndProcess = [&] { ended = true; };
+    StationProbe(*station).EndProcess = [&] { ended = true; };
 
     QElapsedTimer took;
     took.start();
@@ -276,7 +276,7 @@ TEST_F(StationTest, EndeEndsTheProcessWithinSecondsWhileTheCopysWriterIsStuckInT
 // A broadcast that ends before its first block leaves no empty MP3 copy behind; one with a block keeps it.
 TEST_F(StationTest, ACopyThatReceivedNoBlockIsRemovedAtTheStop) {
     startUp();
-    station->settings().mp3Copy = true;
+    station->editSettings([](StationSettings& e) { e.mp3Copy = true; });
     const auto copies = [&] { return QDir(dir.path()).entryList({QStringLiteral("*.mp3")}, QDir::Files); };
     station->Start();
     ASSERT_EQ(copies().size(), 1);
@@ -285,7 +285,7 @@ TEST_F(StationTest, ACopyThatReceivedNoBlockIsRemovedAtTheStop) {
 
     station->Start();
     ASSERT_TRUE(fill());
-    ASSERT_TRUE(waitUntil([&] { return station->Thread->State() == tsIdle; }));
+    ASSERT_TRUE(waitUntil([&] { return StationProbe(*station).Thread->State() == tsIdle; }));
     station->Stop();
     ASSERT_EQ(copies().size(), 1);
     EXPECT_EQ(QFileInfo(dir.filePath(copies()[0])).size(), kSimulatedBlock);

@@ -35,7 +35,8 @@ struct StationProbe {
           Languagelist(s.Languagelist),
           DebugStr(s.DebugStr),
           DebugNum(s.DebugNum),
-          DroppedBlocks(s.DroppedBlocks) {}
+          DroppedBlocks(s.DroppedBlocks),
+          RunEndWaitMs(s.RunEndWaitMs) {}
 
     Station& station;
     std::unique_ptr<TACMConvertor>& ACMC;
@@ -68,6 +69,8 @@ struct StationProbe {
     std::atomic<int32_t>& DebugNum;
     // Captured blocks that found the previous run still busy.
     std::atomic<uint64_t>& DroppedBlocks;
+    // How long the stop waits for a run still converting.
+    int& RunEndWaitMs;
 
     // The timers' and the listener port's handlers, called at once rather than waited for.
     void DBTimerTimer() { station.DBTimerTimer(); }

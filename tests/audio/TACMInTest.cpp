@@ -308,7 +308,9 @@ TEST(CaptureHandOver, BlocksReachTheConsumerOnTheCaptureThreadWhileTheOwnerIsBus
         handedAtStop = handed;
     }
     ASSERT_TRUE(vxtest::waitUntil([&] { return noticed >= handedAtStop + 4; }));
-    std::lock_guard lock(mutex);
-    EXPECT_EQ(handed, handedAtStop);
+    {
+        std::lock_guard lock(mutex);
+        EXPECT_EQ(handed, handedAtStop);
+    }
     acmi.Close();
 }

@@ -8,6 +8,9 @@
 
 #include <QThread>
 
+#include <condition_variable>
+#include <mutex>
+
 using vx::wavein::SimulatedWaveIn;
 
 namespace {
@@ -270,4 +273,44 @@ TEST_F(CaptureFixture, RequeueFailuresNameTheirStepAndTheBufferLeavesTheRotation
         acmi.Close();
         settle();
     }
+}
+
+// The block's road: a real capture thread hands every block over while the owner's thread handles no
+// event at all, and hands over nothing once the delivery has stopped, while its done notices go on.
+TEST(CaptureHandOver, BlocksReachTheConsumerOnTheCaptureThreadWhileTheOwnerIsBusyAndNoneAfterTheStop) {
+    TACMIn acmi(vx::wavein::createWaveIn(QStringLiteral("tone:440")));
+    acmi.SetBufferSize(2205 * 2);  // a tenth of a second
+    std::mutex mutex;
+    std::condition_variable changed;
+    int handed = 0;
+    bool onOwnerThread = false;
+    const Qt::HANDLE owner = QThread::currentThreadId();
+    acmi.OnBlockCaptured = [&](TACMIn*, const void*, int size) {
+        std::lock_guard lock(mutex);
+        handed += size > 0;
+        onOwnerThread |= QThread::currentThreadId() == owner;
+        changed.notify_all();
+    };
+    int noticed = 0;
+    acmi.OnBufferFull = [&](TACMIn*, const void*, int) { ++noticed; };
+    acmi.Open(defaultInputFormat());
+    {
+        std::unique_lock lock(mutex);
+        ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(10), [&] { return handed >= 4; }));
+        EXPECT_FALSE(onOwnerThread);
+    }
+    EXPECT_EQ(noticed, 0) << "the owner's thread ran no event loop meanwhile";
+
+    acmi.StopDelivery();
+    int handedAtStop = 0;
+    {
+        std::lock_guard lock(mutex);
+        handedAtStop = handed;
+    }
+    ASSERT_TRUE(vxtest::waitUntil([&] { return noticed >= handedAtStop + 4; }));
+    {
+        std::lock_guard lock(mutex);
+        EXPECT_EQ(handed, handedAtStop);
+    }
+    acmi.Close();
 }

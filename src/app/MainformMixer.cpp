@@ -108,14 +108,7 @@ void TMainform::restoreVolumeChoice() {
     step(6);
     step(7);
     step(8);
-    const std::string file = store.path(SettingsStore::kVolumeFile).toStdString();
-    if (stored.result == Result::CannotOpen) {
-        throw EInOutError(stored.problem, file);
-    }
-    step(9);
-    if (stored.result == Result::CannotRead) {
-        throw EInOutError(stored.problem, file);
-    }
+    throwIfUnreadable(stored, store.path(SettingsStore::kVolumeFile), [this] { step(9); });
     // A short file or a choice the list no longer has (another sound server, a source gone) is not
     // applied: the station starts as without a file and leaves the file as it is.
     if (stored.result == Result::Read && stored.value.item < AudioQuelle->count()) {

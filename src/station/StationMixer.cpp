@@ -15,10 +15,7 @@ void Station::applyStoredRecordingSource() {
     }
     const SettingsStore store(ProgramDir());
     const SettingsRead<VolumeChoice> stored = store.loadVolumeChoice();
-    if (stored.result == SettingsRead<VolumeChoice>::Result::CannotOpen ||
-        stored.result == SettingsRead<VolumeChoice>::Result::CannotRead) {
-        throw EInOutError(stored.problem, store.path(SettingsStore::kVolumeFile).toStdString());
-    }
+    throwIfUnreadable(stored, store.path(SettingsStore::kVolumeFile));
     // Item 0 leaves the sound server alone, item 1 is the recording input itself, the others its sources;
     // a choice the server no longer offers is left as the window would leave it.
     const int sources = destinations->Items(kRecording).Connections().Count();

@@ -358,6 +358,28 @@ void Station::saveSettingsAndStop() {
     step(8);
 }
 
+bool Station::startUp(const std::function<void()>& showTexts) {
+    initLanguage();
+    restoreRecordingSource();
+    step(20);
+    if (showTexts) {
+        showTexts();
+    }
+    return loadSettings();
+}
+
+void Station::close() {
+    saveSettingsAndStop();
+    releaseLanguage();
+}
+
+void Station::closeUnsaved() {
+    if (broadcasting()) {
+        Guarded([this] { Stop(); });
+    }
+    releaseLanguage();
+}
+
 void Station::releaseLanguage() {
     language_.DeinitLanguagelist();
     Languagelist = nullptr;

@@ -7,11 +7,7 @@
 HeadlessStation::HeadlessStation(const StationEnvironment& env)
     : station_(std::make_unique<Station>(env)), reporter_(new ConsoleReporter(*station_)) {
     Station& s = *station_;
-    s.Guarded([&] {
-        s.initLanguage();
-        s.applyStoredRecordingSource();
-        startupAborted_ = !s.loadSettings();
-    });
+    s.Guarded([&] { startupAborted_ = !s.startUp(); });
     s.startupFinished();
 }
 
@@ -27,12 +23,11 @@ void HeadlessStation::CloseOnSignal() {
     closing_ = true;
     bool saved = false;
     s.Guarded([&] {
-        s.saveSettingsAndStop();
+        s.close();
         saved = true;
     });
-    if (!saved && s.broadcasting()) {
-        s.Guarded([&] { s.Stop(); });
+    if (!saved) {
+        s.closeUnsaved();
     }
-    s.releaseLanguage();
     QCoreApplication::exit(saved ? 0 : 1);
 }

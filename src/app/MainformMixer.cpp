@@ -23,10 +23,6 @@ constexpr int kOwnSettings = 0;  // "Eigene Einstellungen": the mixer is left al
 constexpr int kRecording = 1;    // the destination the station records from
 constexpr int kVolumeMax = 65535;
 
-QString lineName(const MIXERLINE& line) {
-    return vx::fromAnsi(QByteArray(line.szName, qsizetype(strnlen(line.szName, sizeof line.szName))));
-}
-
 // The source that carries what the default output plays (the sound server's monitor of it).
 bool isDefaultOutputMonitor(const MIXERLINE& line) {
     return line.dwComponentType == MIXERLINE_COMPONENTTYPE_SRC_WAVEOUT &&
@@ -67,77 +63,31 @@ void TMainform::setVolumeSlider(const VolumeSliderChange& change) {
     }
 }
 
-void TMainform::RestoreRecordingSource() {
-    if (fillRecordingSources()) {
-        restoreVolumeChoice();
-    }
-}
-
-bool TMainform::fillRecordingSources() {
-    step(1);
+void TMainform::showRecordingSource() {
+    const StationStatus::RecordingSource& source = station_->status()->recordingSource;
     AudioQuelle->clear();
     AudioQuelle->addItem(QStringLiteral("Eigene Einstellungen"));
-    AudioQuelle->setCurrentIndex(-1);  // nothing is chosen until the stored choice or the default is
-    const TMixerDestinations* destinations = station_->recordingLines();
-    if (destinations == nullptr || destinations->Count() < 2) {
+    if (!source.available) {
         AudioQuelle->setEnabled(false);
         setVolumeSlider({.enabled = false});
         AutoDetectBtn->setEnabled(false);
         LautstOptionsspeichern->setEnabled(false);
-        env_.dialogs->showMessage(kCaption, Msg(50));
-        return false;
-    }
-    step(2);
-    const TMixerDestination& recording = destinations->Items(kRecording);
-    AudioQuelle->addItem(lineName(recording.Line()));
-    step(3);
-    const TMixerConnections& connections = recording.Connections();
-    for (int k = 0; k < connections.Count(); ++k) {
-        step(4);
-        AudioQuelle->addItem(lineName(connections.Items(k).Line()));
-    }
-    return true;
-}
-
-void TMainform::restoreVolumeChoice() {
-    using Result = SettingsRead<VolumeChoice>::Result;
-    step(5);
-    const SettingsStore store(ProgramDir());
-    const SettingsRead<VolumeChoice> stored = store.loadVolumeChoice();
-    // The store has opened, read and closed the file in one go; the steps name the operation that failed.
-    step(6);
-    step(7);
-    step(8);
-    const std::string file = store.path(SettingsStore::kVolumeFile).toStdString();
-    if (stored.result == Result::CannotOpen) {
-        throw EInOutError(stored.problem, file);
-    }
-    step(9);
-    if (stored.result == Result::CannotRead) {
-        throw EInOutError(stored.problem, file);
-    }
-    // A short file or a choice the list no longer has (another sound server, a source gone) is not
-    // applied: the station starts as without a file and leaves the file as it is.
-    if (stored.result == Result::Read && stored.value.item < AudioQuelle->count()) {
-        if (stored.value.item >= 0) {
-            step(10);
-            AudioQuelle->setCurrentIndex(stored.value.item);
-            step(11);
-            AudioQuelleChange(AudioQuelle);  // the box is still off: this removes the file ...
-            step(12);
-            setVolumeSlider({.position = stored.value.volume});
-            step(13);
-            AudioLautstChange(AudioLautst);
-        }
-        step(14);
-        step(15);
-        LautstOptionsspeichern->setChecked(true);
-        LautstOptionsspeichernClick(LautstOptionsspeichern);  // ... and this writes it again as shown
         return;
     }
-    step(16);
-    AudioQuelle->setCurrentIndex(kOwnSettings);
-    setVolumeSlider({.position = 0, .enabled = false});
+    AudioQuelle->addItems(source.lines);
+    // Set from code, the list raises no change event; the slider's raises one, which sets the volume
+    // the station has set already.
+    AudioQuelle->setCurrentIndex(source.item);
+    if (source.item > kOwnSettings) {
+        setVolumeSlider({.maximum = kVolumeMax, .position = source.volume, .enabled = true});
+    } else if (source.item == kOwnSettings) {
+        if (source.kept) {
+            setVolumeSlider({.maximum = kVolumeMax, .position = source.volume, .enabled = false});
+        } else {
+            setVolumeSlider({.position = 0, .enabled = false});
+        }
+    }
+    LautstOptionsspeichern->setChecked(source.kept);
 }
 
 void TMainform::AudioQuelleChange(QObject* /*Sender*/) {

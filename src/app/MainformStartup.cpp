@@ -1,6 +1,7 @@
 // Start-up and closing of the window, and the error report.
 #include "app/SignalCloser.h"
 #include "app/TMainform.h"
+#include "platform/ScopeGuard.h"
 #include "ui/ListenerListModel.h"
 #include "ui/UserDialogs.h"
 
@@ -14,13 +15,12 @@
 #include <QPushButton>
 
 void TMainform::FormCreate(QObject* /*Sender*/) {
-    station_->initLanguage();
-    RestoreRecordingSource();
-    step(20);
-    applyLanguageTexts();
-    if (!station_->loadSettings()) {
-        startupAborted_ = true;
-    }
+    // The controls show the recording source however far start-up came.
+    const vx::ScopeGuard shown([this] { showRecordingSource(); });
+    startupAborted_ = !station_->startUp([this] {
+        showRecordingSource();
+        applyLanguageTexts();
+    });
 }
 
 void TMainform::applyLanguageTexts() {
@@ -61,8 +61,7 @@ void TMainform::applyLanguageTexts() {
 }
 
 void TMainform::FormClose(QObject* /*Sender*/) {
-    station_->saveSettingsAndStop();
-    station_->releaseLanguage();
+    station_->close();
 }
 
 void TMainform::closeEvent(QCloseEvent* event) {
@@ -94,10 +93,7 @@ void TMainform::CloseOnSignal() {
     }
     // A daemon has no one to retry the close: the error has been reported, the broadcast is stopped
     // as the close would have stopped it, and the program ends without its settings.
-    if (station_->broadcasting()) {
-        Guarded(this, [this] { station_->Stop(); });
-    }
-    station_->releaseLanguage();
+    station_->closeUnsaved();
     QCoreApplication::exit(1);
 }
 

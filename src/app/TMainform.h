@@ -168,9 +168,8 @@ private:
     void applyLanguageTexts();
     // Start-up steps [1-16]: recording sources [1-4] (false without a recording destination) and the
     // stored choice of source and volume [5-16].
-    void RestoreRecordingSource();
-    bool fillRecordingSources();
-    void restoreVolumeChoice();
+    // The list, the slider and the box as start-up left the recording source (the station's choice).
+    void showRecordingSource();
     // AutoDetectBtnClick's steps: [1-7] a recording input that switches on by itself is the source;
     // [8-32] the passes over its sources, true when one was chosen.
     bool chooseRecordingInputItself();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/IcecastTarget.h"
+#include "platform/IoError.h"
 #include "settings/TOptionsRecord.h"
 
 #include <QString>
@@ -22,6 +23,30 @@ struct SettingsRead {
     // or why a text file is refused (naming it).
     std::string problem;
 };
+
+// The one mapping from a read's result to the user's text: throws EInOutError (the text, then `suffix`;
+// the file apart) for a file that could not be opened or read, and for a short one where `shortFails`.
+// `opened` runs between the open's check and the read's, so a caller that traces its steps names the
+// operation that failed. A missing file, a short one otherwise, and a read one return.
+enum class ShortFile { Ignored, Fails };
+template <typename T>
+void throwIfUnreadable(const SettingsRead<T>& read, const QString& file,
+                       const std::function<void()>& opened = {}, ShortFile shortFile = ShortFile::Ignored,
+                       const std::string& suffix = {}) {
+    using Result = typename SettingsRead<T>::Result;
+    if (read.result == Result::CannotOpen) {
+        throw EInOutError(read.problem + suffix, file.toStdString());
+    }
+    if (opened) {
+        opened();
+    }
+    if (read.result == Result::CannotRead) {
+        throw EInOutError(read.problem + suffix, file.toStdString());
+    }
+    if (read.result == Result::TooShort && shortFile == ShortFile::Fails) {
+        throw EInOutError("Read beyond end of file" + suffix, file.toStdString());
+    }
+}
 
 // The stages of a write, in their order; a caller that traces its steps is told each before it begins.
 enum class SettingsWriteStage { Create, Write, Close };

@@ -263,14 +263,7 @@ bool Station::loadServerFile() {
     step(23);
     step(24);
     step(25);
-    const std::string file = store.path(SettingsStore::kServerFile).toStdString();
-    if (server.result == SettingsRead<QString>::Result::CannotOpen) {
-        throw EInOutError(server.problem, file);
-    }
-    step(26);
-    if (server.result == SettingsRead<QString>::Result::CannotRead) {
-        throw EInOutError(server.problem, file);
-    }
+    throwIfUnreadable(server, store.path(SettingsStore::kServerFile), [this] { step(26); });
     step(27);
     settings_.directoryUrl = server.value;
     emit settingsLoaded();
@@ -290,17 +283,13 @@ void Station::loadOptionsFile() {
     step(32);
     step(33);
     step(34);
-    const std::string file = store.path(SettingsStore::kOptionsFile).toStdString();
-    if (options.result == Result::CannotOpen) {
+    try {
+        throwIfUnreadable(
+            options, store.path(SettingsStore::kOptionsFile), [this] { step(35); }, ShortFile::Fails,
+            kKeptAsBad);
+    } catch (const EInOutError&) {
         keepBadOptions_ = true;
-        throw EInOutError(options.problem + kKeptAsBad, file);
-    }
-    step(35);
-    if (options.result != Result::Read) {
-        keepBadOptions_ = true;
-        const std::string text =
-            options.result == Result::CannotRead ? options.problem : std::string("Read beyond end of file");
-        throw EInOutError(text + kKeptAsBad, file);
+        throw;
     }
     step(36);
     step(37);
@@ -381,6 +370,28 @@ void Station::saveSettingsAndStop() {
         Stop();
     }
     step(8);
+}
+
+bool Station::startUp(const std::function<void()>& showTexts) {
+    initLanguage();
+    restoreRecordingSource();
+    step(20);
+    if (showTexts) {
+        showTexts();
+    }
+    return loadSettings();
+}
+
+void Station::close() {
+    saveSettingsAndStop();
+    releaseLanguage();
+}
+
+void Station::closeUnsaved() {
+    if (broadcasting()) {
+        Guarded([this] { Stop(); });
+    }
+    releaseLanguage();
 }
 
 void Station::releaseLanguage() {

@@ -66,15 +66,26 @@ public:
     // Loads "Server.ini" and "Optionen.ini" (start-up's further steps under "FormCreate"). False when
     // the program is to end at once (no "Server.ini"); a file that cannot be read throws.
     bool loadSettings();
-    // "LautstOptions.ini" applied to the sound server, as the window's start-up applies it through its
-    // controls; without a recording input, the message that says so.
-    void applyStoredRecordingSource();
+    // Start-up, whichever front end runs it, under "FormCreate": the texts, the recording source,
+    // `showTexts` (the window's captions), the settings files. False when the program is to end at once
+    // (no "Server.ini"); a file that cannot be read throws, and what follows it is not done.
+    bool startUp(const std::function<void()>& showTexts = {});
+    // "LautstOptions.ini" applied to the sound server (start-up's steps 1-16): the chosen source gets
+    // the stored volume on both channels and is switched on; the file is left as it is. Without a
+    // recording input, the message that says so. The choice is in the snapshot.
+    void restoreRecordingSource();
     // Start-up has finished: remote commands that came meanwhile are carried out now.
     void startupFinished();
     // Writes "Optionen.ini" from the settings (FormClose's steps); throws when it cannot. Then stops a
     // broadcast that runs.
     void saveSettingsAndStop();
     void releaseLanguage();
+    // The close, whichever front end runs it: saves "Optionen.ini" (throws when it cannot, and the
+    // station stays as it was), stops a broadcast and lets the texts go.
+    void close();
+    // The close when the settings could not be saved and nobody will try again (a daemon's signal): the
+    // broadcast stops all the same and the texts go.
+    void closeUnsaved();
     const StationSettings& settings() const { return settings_; }
     // The settings edits (the window's controls, a test's set-up): a field takes effect when the station
     // next reads it (the port at the start, "Upload" with every block).
@@ -404,6 +415,7 @@ private:
     uint32_t errorsSeen_ = 0;
     // The MP3 copy's name as created, kept here so that nobody asks the writer while it writes.
     QString mp3FileName_;
+    StationStatus::RecordingSource recordingSource_;
     // What construction found wrong, reported when start-up begins and someone listens.
     QStringList startupMessages_;
 };

@@ -78,6 +78,7 @@ void Station::publishStatus() {
     s->offline = OfflineMode;
     s->lastDirectoryRequest = {LastDirectoryRequest.action, LastDirectoryRequest.at,
                                LastDirectoryRequest.result};
+    s->recordingSource = recordingSource_;
     s->history = history_;
     s->historyTimes = historyTimes_;
 

@@ -10,6 +10,7 @@
 
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <optional>
@@ -20,6 +21,14 @@
 // thread reads it without a lock and without touching the station. Nothing in it was asked of a file,
 // a relay or a socket at the moment of reading: what those know is copied in when it changes.
 struct StationStatus {
+    // The recording input's lines as the window lists them, and the choice start-up applied.
+    struct RecordingSource {
+        bool available = false;  // a mixer with a recording input
+        QStringList lines;       // the recording input itself, then its sources (after "own settings")
+        int item = 0;            // 0 own settings, 1 the input, 2... its sources; -1 nothing chosen
+        int32_t volume = 0;
+        bool kept = false;  // "LautstOptions.ini" holds the choice
+    };
     struct File {
         QString name;
         int64_t bytes = 0;  // written, or for a playback sent
@@ -84,6 +93,8 @@ struct StationStatus {
 
     bool offline = false;
     DirectoryRequest lastDirectoryRequest;
+
+    RecordingSource recordingSource;
 
     std::vector<int> history;  // the listener count of every statistics tick, oldest first
     std::vector<QDateTime> historyTimes;

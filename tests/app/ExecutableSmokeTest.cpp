@@ -12,17 +12,6 @@
 
 namespace {
 
-QProcessEnvironment headlessEnvironment() {
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.remove(QStringLiteral("DISPLAY"));
-    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
-    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
-    for (const char* locale : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
-        env.remove(QLatin1String(locale));  // the station's own language, whatever the test runs in
-    }
-    return env;
-}
-
 // The station has installed its handler once the kernel reports the signal as caught.
 bool catchesSignal(qint64 pid, int signal = SIGTERM) {
     QFile status(QStringLiteral("/proc/%1/status").arg(pid));
@@ -44,7 +33,7 @@ TEST(Executable, HeadlessStationSavesItsSettingsOnSigtermAndSighup) {
         QTemporaryDir dir;
         vxtest::writeFile(dir.path(), "Server.ini", "http://127.0.0.1:9/db/\n");
         QProcess station;
-        station.setProcessEnvironment(headlessEnvironment());
+        station.setProcessEnvironment(vxtest::headlessEnvironment());
         station.start(QStringLiteral(VX_BIN_DIR "/vandorixserver"),
                       {"/WO", "--data-dir", dir.path(), "--remote-port", "0"});
         ASSERT_TRUE(station.waitForStarted());
@@ -77,7 +66,7 @@ TEST(Executable, AnOptionWithoutItsValueOrItsPartnerIsRefused) {
         SCOPED_TRACE(r.message);
         QTemporaryDir dir;  // the executable's folder holds no "Server.ini": a start would end too
         QProcess station;
-        station.setProcessEnvironment(headlessEnvironment());
+        station.setProcessEnvironment(vxtest::headlessEnvironment());
         station.start(QStringLiteral(VX_BIN_DIR "/vandorixserver"), r.args);
         ASSERT_TRUE(station.waitForFinished(10000));
         EXPECT_EQ(station.exitCode(), 2);
@@ -93,7 +82,7 @@ TEST(Executable, SigtermEndsTheStationWhenItsSettingsCannotBeSaved) {
     ASSERT_TRUE(QDir().mkpath(dir));
     vxtest::writeFile(dir, "Server.ini", "http://127.0.0.1:9/db/\n");
     QProcess station;
-    station.setProcessEnvironment(headlessEnvironment());
+    station.setProcessEnvironment(vxtest::headlessEnvironment());
     station.start(QStringLiteral(VX_BIN_DIR "/vandorixserver"),
                   {"/WO", "--data-dir", dir, "--remote-port", "0"});
     ASSERT_TRUE(station.waitForStarted());
@@ -134,7 +123,7 @@ TEST(Executable, MissingServerFileEndsWithOneLineInTheChosenLanguageAndNoFiles) 
     for (const auto& c : cases) {
         SCOPED_TRACE(c.lang == nullptr ? "no locale" : c.lang);
         QTemporaryDir dir;
-        QProcessEnvironment env = headlessEnvironment();
+        QProcessEnvironment env = vxtest::headlessEnvironment();
         if (c.lang != nullptr) {
             env.insert(QStringLiteral("LANG"), QLatin1String(c.lang));
         }

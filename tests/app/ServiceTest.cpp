@@ -24,15 +24,6 @@ namespace {
 
 const QString kServer = QStringLiteral(VX_BIN_DIR "/vandorixserver");
 
-QProcessEnvironment headlessEnvironment() {
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "LC_ALL", "LC_MESSAGES", "LANG",
-                             "NOTIFY_SOCKET", "WATCHDOG_USEC", "WATCHDOG_PID"}) {
-        env.remove(QLatin1String(name));
-    }
-    return env;
-}
-
 struct Finished {
     int exitCode = -1;
     QString out;
@@ -41,7 +32,7 @@ struct Finished {
 
 Finished runToEnd(const QString& program, const QStringList& args) {
     QProcess p;
-    p.setProcessEnvironment(headlessEnvironment());
+    p.setProcessEnvironment(vxtest::headlessEnvironment());
     p.start(program, args);
     Finished r;
     if (p.waitForFinished(20000) && p.exitStatus() == QProcess::NormalExit) {
@@ -50,17 +41,6 @@ Finished runToEnd(const QString& program, const QStringList& args) {
     r.out = QString::fromUtf8(p.readAllStandardOutput());
     r.err = QString::fromUtf8(p.readAllStandardError());
     return r;
-}
-
-bool accepts(const char* address, int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(uint16_t(port));
-    ::inet_pton(AF_INET, address, &a.sin_addr);
-    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    ::close(fd);
-    return ok;
 }
 
 // The station has installed its handler once the kernel reports SIGTERM as caught.
@@ -129,7 +109,7 @@ TEST(Service, TheFileAndTheCommandLineReachTheSavedSettingsAndABadValueChangesNo
     EXPECT_EQ(vxtest::readFile(options), stored.toBytes());
 
     QProcess station;
-    station.setProcessEnvironment(headlessEnvironment());
+    station.setProcessEnvironment(vxtest::headlessEnvironment());
     station.start(kServer, {"/WO", "--data-dir", dir.path(), "--remote-port", "0", "--config", config,
                             "--radio-name", "FromCommandLine", "--port", "7100"});
     ASSERT_TRUE(station.waitForStarted());
@@ -323,7 +303,7 @@ TEST(Service, ATypeNotifyServiceHearsReadyOnceOnAirThenStatusWatchdogAndStopping
     ASSERT_TRUE(systemd.bound());
     const int listenerPort = vxtest::freeTcpPort();
     const int remotePort = vxtest::freeTcpPort();
-    QProcessEnvironment env = headlessEnvironment();
+    QProcessEnvironment env = vxtest::headlessEnvironment();
     env.insert(QStringLiteral("NOTIFY_SOCKET"), dir.path() + "/notify");
     env.insert(QStringLiteral("WATCHDOG_USEC"), QStringLiteral("200000"));
     QProcess station;
@@ -338,9 +318,9 @@ TEST(Service, ATypeNotifyServiceHearsReadyOnceOnAirThenStatusWatchdogAndStopping
     EXPECT_TRUE(
         systemd.with(QStringLiteral("READY=1")).contains(QStringLiteral("STATUS=On air, 0 listeners")))
         << systemd.notices().join(" / ").toStdString();
-    EXPECT_TRUE(accepts("127.0.0.1", listenerPort));
-    EXPECT_TRUE(accepts("127.0.0.2", remotePort));
-    EXPECT_FALSE(accepts("127.0.0.1", remotePort));
+    EXPECT_TRUE(vxtest::accepts(listenerPort, "127.0.0.1"));
+    EXPECT_TRUE(vxtest::accepts(remotePort, "127.0.0.2"));
+    EXPECT_FALSE(vxtest::accepts(remotePort, "127.0.0.1"));
     EXPECT_TRUE(vxtest::waitUntil([&] { return systemd.received(QStringLiteral("WATCHDOG=1")); }));
     // An ICY player that stays: the status counts it in the singular.
     const int player = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);

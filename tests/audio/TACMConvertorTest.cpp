@@ -2,6 +2,7 @@
 // choice and the stored form of the formats.
 #include "audio/TACMConvertor.h"
 #include "platform/acm/SimulatedAcm.h"
+#include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -16,15 +17,6 @@ protected:
     std::shared_ptr<SimulatedAcm> acm = std::make_shared<SimulatedAcm>();
     TACMConvertor acmc{acm};
 };
-
-std::string failureOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const EACMConvertor& e) {
-        return e.what();
-    }
-    return "no error";
-}
 
 TAudioFormat gsmFormat() {
     TAudioFormat f;
@@ -59,9 +51,9 @@ TEST_F(ConvertorFixture, ConstructionGivesBothFormatsTheBuiltInPcmFormat) {
 TEST_F(ConvertorFixture, SizeAndRealTimeChangesWhileActiveAreRefusedAndKeepTheOldValue) {
     acmc.SetInputBufferSize(4000);
     acmc.SetActive(true);
-    EXPECT_EQ(failureOf([&] { acmc.SetInputBufferSize(10); }),
+    EXPECT_EQ(vxtest::failureOf<EACMConvertor>([&] { acmc.SetInputBufferSize(10); }, "no error"),
               "You cannot change the buffer size while active.");
-    EXPECT_EQ(failureOf([&] { acmc.SetUseRealTime(true); }),
+    EXPECT_EQ(vxtest::failureOf<EACMConvertor>([&] { acmc.SetUseRealTime(true); }, "no error"),
               "You cannot change the real time flag while active.");
     EXPECT_EQ(acmc.InputBufferSize(), 4000);
     EXPECT_FALSE(acmc.UseRealTime());
@@ -150,16 +142,17 @@ TEST_F(ConvertorFixture, EveryOperationNamesItselfAndUsesTheSmallerCodeTable) {
         acm->setResult(c.op, c.code);
         std::string message;
         if (op == "convert" || op == "reset") {
-            message = failureOf([&] { acmc.Convert(); });
+            message = vxtest::failureOf<EACMConvertor>([&] { acmc.Convert(); }, "no error");
         } else if (op == "choose") {
-            message = failureOf([&] { acmc.ChooseFormatOut(true); });
+            message = vxtest::failureOf<EACMConvertor>([&] { acmc.ChooseFormatOut(true); }, "no error");
         } else if (op == "suggest") {
             TAudioFormat dest;
-            message = failureOf([&] { acmc.SuggestFormat(defaultOutputFormat(), dest); });
+            message = vxtest::failureOf<EACMConvertor>(
+                [&] { acmc.SuggestFormat(defaultOutputFormat(), dest); }, "no error");
         } else if (afterOpen) {
-            message = failureOf([&] { acmc.SetActive(false); });
+            message = vxtest::failureOf<EACMConvertor>([&] { acmc.SetActive(false); }, "no error");
         } else {
-            message = failureOf([&] { acmc.SetActive(true); });
+            message = vxtest::failureOf<EACMConvertor>([&] { acmc.SetActive(true); }, "no error");
         }
         EXPECT_EQ(message, c.message) << c.op;
         acm->clearResults();
@@ -169,7 +162,7 @@ TEST_F(ConvertorFixture, EveryOperationNamesItselfAndUsesTheSmallerCodeTable) {
 TEST_F(ConvertorFixture, FailedOpeningStaysInactiveAndClosesTheStreamItOpened) {
     for (const char* op : {"size", "prepare"}) {
         acm->setResult(op, 7);
-        EXPECT_NE(failureOf([&] { acmc.SetActive(true); }), "no error");
+        EXPECT_NE(vxtest::failureOf<EACMConvertor>([&] { acmc.SetActive(true); }, "no error"), "no error");
         EXPECT_FALSE(acmc.Active());
         EXPECT_FALSE(acm->open) << op << ": the stream must not stay open";
         EXPECT_EQ(acmc.BufferIn(), nullptr);
@@ -183,7 +176,7 @@ TEST_F(ConvertorFixture, FailedOpeningStaysInactiveAndClosesTheStreamItOpened) {
 TEST_F(ConvertorFixture, FailedConversionKeepsTheStartFlagForTheNextOne) {
     acmc.SetActive(true);
     acm->setResult("convert", 512);
-    EXPECT_NE(failureOf([&] { acmc.Convert(); }), "no error");
+    EXPECT_NE(vxtest::failureOf<EACMConvertor>([&] { acmc.Convert(); }, "no error"), "no error");
     EXPECT_TRUE(acmc.FirstConversion());
     acm->clearResults();
     acmc.Convert();
@@ -193,7 +186,7 @@ TEST_F(ConvertorFixture, FailedConversionKeepsTheStartFlagForTheNextOne) {
 TEST_F(ConvertorFixture, FailedCloseStaysActiveAndALaterCloseTriesAgain) {
     acmc.SetActive(true);
     acm->setResult("unprepare", 5);
-    EXPECT_NE(failureOf([&] { acmc.SetActive(false); }), "no error");
+    EXPECT_NE(vxtest::failureOf<EACMConvertor>([&] { acmc.SetActive(false); }, "no error"), "no error");
     EXPECT_TRUE(acmc.Active());
     EXPECT_NE(acmc.BufferIn(), nullptr);
     acm->clearResults();
@@ -203,7 +196,8 @@ TEST_F(ConvertorFixture, FailedCloseStaysActiveAndALaterCloseTriesAgain) {
 }
 
 TEST_F(ConvertorFixture, ConvertWithoutAnOpenStreamIsAnErrorNotACrash) {
-    EXPECT_EQ(failureOf([&] { acmc.Convert(); }), "acmStreamConvert: The specified handle is invalid.");
+    EXPECT_EQ(vxtest::failureOf<EACMConvertor>([&] { acmc.Convert(); }, "no error"),
+              "acmStreamConvert: The specified handle is invalid.");
 }
 
 TEST_F(ConvertorFixture, CancelledChoiceLeavesTheFormatByteForByte) {
@@ -241,7 +235,7 @@ TEST_F(ConvertorFixture, ChoiceWithoutCurrentStartsOnGsm) {
 TEST_F(ConvertorFixture, FailedChoiceLeavesTheFormatUnchanged) {
     acmc.FormatOut = defaultOutputFormat();
     acm->chooseResult = 11;
-    EXPECT_EQ(failureOf([&] { acmc.ChooseFormatOut(true); }),
+    EXPECT_EQ(vxtest::failureOf<EACMConvertor>([&] { acmc.ChooseFormatOut(true); }, "no error"),
               "Choose format At least one parameter is invalid.");
     EXPECT_EQ(acmc.FormatOut, defaultOutputFormat());
 }

@@ -36,11 +36,6 @@ QByteArray ctl(int remotePort, const QString& command) {
     return out.isNull() ? QByteArray("") : out;
 }
 
-bool accepts(int port) {
-    vxtest::LoopbackPeer probe(port);
-    return probe.connected();
-}
-
 // A data folder like the demo's, on free ports.
 QString prepareDataDir(const QTemporaryDir& dir, int listenerPort) {
     vxtest::writeFile(dir.path(), QStringLiteral("Server.ini"), "http://127.0.0.1:9/vandorixdb/\n");
@@ -78,7 +73,7 @@ TEST(StationProcess, EndeStopsTheBroadcastAndEndsTheProcessWithoutTheCloseHandli
         {kChildSanitizer}, kNoDisplay);
     ASSERT_TRUE(station.started());
     ASSERT_TRUE(vxtest::waitUntil([&] { return !ctl(remotePort, QStringLiteral("Start")).isNull(); }, 20000));
-    ASSERT_TRUE(vxtest::waitUntil([&] { return accepts(listenerPort); }, 20000));
+    ASSERT_TRUE(vxtest::waitUntil([&] { return vxtest::accepts(listenerPort); }, 20000));
     auto listener = vxtest::listenerProgram(listenerPort);
     ASSERT_TRUE(listener->waitForBytes(514 + 1000, 20000)) << "no audio before the end";
 
@@ -109,7 +104,7 @@ TEST(StationProcess, OfflineSwitchAfterTheProgramsOwnOptionsKeepsTheDirectoryOut
         {kChildSanitizer}, kNoDisplay);
     ASSERT_TRUE(station.started());
     ASSERT_TRUE(vxtest::waitUntil([&] { return !ctl(remotePort, QStringLiteral("Start")).isNull(); }, 20000));
-    ASSERT_TRUE(vxtest::waitUntil([&] { return accepts(listenerPort); }, 20000));
+    ASSERT_TRUE(vxtest::waitUntil([&] { return vxtest::accepts(listenerPort); }, 20000));
     ASSERT_FALSE(ctl(remotePort, QStringLiteral("Ende")).isNull());
     ASSERT_TRUE(station.waitForFinished(20000));
     EXPECT_EQ(directory.connectionCount(), 0);
@@ -160,7 +155,7 @@ TEST(StationProcess, TheReadmeRunCommandBroadcastsHeadlessAndListsAConnectedMpg1
         int port;
         ~EndStation() { ctl(port, QStringLiteral("Ende")); }
     } endStation{remotePort};
-    ASSERT_TRUE(vxtest::waitUntil([&] { return accepts(listenerPort); }, 30000));
+    ASSERT_TRUE(vxtest::waitUntil([&] { return vxtest::accepts(listenerPort); }, 30000));
 
     vxtest::ChildProcess player(QStringLiteral("mpg123"),
                                 {QStringLiteral("-q"), QStringLiteral("-s"),

@@ -38,16 +38,6 @@ std::vector<IcecastTarget> sampleTargets(int count) {
     return targets;
 }
 
-// The text of the EInOutError that write throws; empty when it throws none.
-QString failureOf(const std::function<void()>& write) {
-    try {
-        write();
-    } catch (const EInOutError& e) {
-        return QString::fromUtf8(e.what());
-    }
-    return {};
-}
-
 unsigned modeOf(const QString& path) {
     struct stat st {};
     return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 0777 : 0;
@@ -138,8 +128,9 @@ TEST(SettingsStore, AWriteThatFailsLeavesTheOldFileWholeAndNothingElse) {
     changed.Radioname = QStringLiteral("Neu");
     {
         const FileSizeLimit fullDisk(100);
-        EXPECT_EQ(failureOf([&] { store.saveOptions(changed); }), QStringLiteral("Disk full"));
-        EXPECT_EQ(failureOf([&] { store.saveRelayTargets(sampleTargets(5)); }), QStringLiteral("Disk full"));
+        EXPECT_EQ(vxtest::failureOf<EInOutError>([&] { store.saveOptions(changed); }), "Disk full");
+        EXPECT_EQ(vxtest::failureOf<EInOutError>([&] { store.saveRelayTargets(sampleTargets(5)); }),
+                  "Disk full");
     }
     EXPECT_EQ(readFile(store.path(SettingsStore::kOptionsFile)), oldOptions);
     EXPECT_EQ(readFile(store.path(SettingsStore::kRelayTargetsFile)), oldTargets);
@@ -147,9 +138,9 @@ TEST(SettingsStore, AWriteThatFailsLeavesTheOldFileWholeAndNothingElse) {
 
     // A folder that is gone, and a folder where the file should be: nothing can even start.
     const SettingsStore gone(dir.path() + QStringLiteral("/gone"));
-    EXPECT_EQ(failureOf([&] { gone.saveOptions(changed); }), QStringLiteral("File not found"));
+    EXPECT_EQ(vxtest::failureOf<EInOutError>([&] { gone.saveOptions(changed); }), "File not found");
     ASSERT_TRUE(QDir(dir.path()).mkdir(SettingsStore::kVolumeFile));
-    EXPECT_EQ(failureOf([&] { store.saveVolumeChoice({}); }), QStringLiteral("Invalid filename"));
+    EXPECT_EQ(vxtest::failureOf<EInOutError>([&] { store.saveVolumeChoice({}); }), "Invalid filename");
     EXPECT_TRUE(QFileInfo(store.path(SettingsStore::kVolumeFile)).isDir());
 }
 

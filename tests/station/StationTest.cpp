@@ -18,6 +18,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <QtEndian>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -293,3 +294,24 @@ TEST_F(StationTest, ACopyThatReceivedNoBlockIsRemovedAtTheStop) {
 }
 
 }  // namespace
+
+// The stored recording source is the station's to apply, with or without a window: the volume within the
+// mixer's range on both channels of the chosen source, and the file left as the broadcaster saved it.
+TEST_F(StationTest, StartUpAppliesTheStoredRecordingSourceWithinRangeAndKeepsTheFile) {
+    QByteArray stored(8, '\0');
+    qToLittleEndian<int32_t>(4, stored.data());  // "Stereo Mix"
+    qToLittleEndian<int32_t>(70000, stored.data() + 4);
+    vxtest::writeFile(dir.path(), QStringLiteral("LautstOptions.ini"), stored);
+    auto mixer = std::dynamic_pointer_cast<vx::mixerapi::SimulatedMixer>(env.mixer);
+    ASSERT_TRUE(station->startUp());
+
+    const StationStatus::RecordingSource source = station->status()->recordingSource;
+    EXPECT_EQ(source.lines, (QStringList{"Aufnahme", "Mikrofon", "Line-In", "Stereo Mix"}));
+    EXPECT_EQ(source.item, 4);
+    EXPECT_EQ(source.volume, 65535);
+    EXPECT_TRUE(source.kept);
+    EXPECT_EQ(mixer->values(0, mixer->controlId(0, 1, 2, 0)), (std::vector<uint32_t>{65535, 65535}));
+    EXPECT_EQ(mixer->values(0, mixer->controlId(0, 1, -1, 1)), (std::vector<uint32_t>{0, 0, 1}));
+    EXPECT_EQ(vxtest::readFile(dir.filePath(QStringLiteral("LautstOptions.ini"))), stored);
+    EXPECT_TRUE(messages.isEmpty()) << messages.join('|').toStdString();
+}

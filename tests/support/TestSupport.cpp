@@ -2,6 +2,7 @@
 
 #include <QFile>
 
+#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -39,6 +40,26 @@ int freeTcpPort() {
         }
     }
     return 0;
+}
+
+bool accepts(int port, const char* address) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(uint16_t(port));
+    ::inet_pton(AF_INET, address, &a.sin_addr);
+    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    ::close(fd);
+    return ok;
+}
+
+QProcessEnvironment headlessEnvironment() {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "LC_ALL", "LC_MESSAGES", "LANG",
+                             "NOTIFY_SOCKET", "WATCHDOG_USEC", "WATCHDOG_PID"}) {
+        env.remove(QLatin1String(name));
+    }
+    return env;
 }
 
 }  // namespace vxtest

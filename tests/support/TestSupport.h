@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -14,6 +15,7 @@
 #include <deque>
 #include <functional>
 #include <optional>
+#include <string>
 
 namespace vxtest {
 
@@ -92,5 +94,23 @@ QByteArray readFile(const QString& path);
 // taken below the kernel's range for outgoing connections: a port from that range can be handed to one of
 // the many client sockets of a test before the station binds it ("Address already in use").
 int freeTcpPort();
+
+// True when something accepts a TCP connection on address:port now.
+bool accepts(int port, const char* address = "127.0.0.1");
+
+// The environment for the station's executable as a test starts it: no display (the station runs
+// headless), no locale (its own language, whatever the test runs in), no systemd notification socket.
+QProcessEnvironment headlessEnvironment();
+
+// The text of the E that `f` throws; `none` when it throws none. Any other exception escapes to the test.
+template <class E>
+std::string failureOf(const std::function<void()>& f, const std::string& none = {}) {
+    try {
+        f();
+    } catch (const E& e) {
+        return e.what();
+    }
+    return none;
+}
 
 }  // namespace vxtest

@@ -51,6 +51,11 @@ struct CommandLine {
 
     // The status port and the dead-air check.
     vx::status::StatusOptions status;
+
+    // The web port: "ADDR:PORT", empty when off; the burst; the stream's public address.
+    QString webListen = QStringLiteral("[::]:%1").arg(vx::kDefaultWebPort);
+    int webBurstBytes = 48 * 1024;
+    QString publicUrl;
 };
 
 // What parsing decided: run, or end at once with exitCode after writing `output` to standard output and

@@ -59,8 +59,8 @@ bool takeNumber(const QString& value, int low, int high, int& out) {
     return true;
 }
 
-const std::array<SettingKey, 8>& settingKeys() {
-    static const std::array<SettingKey, 8> keys = {{
+const std::array<SettingKey, 9>& settingKeys() {
+    static const std::array<SettingKey, 9> keys = {{
         {"radio-name",
          [](const QString& v, SettingsOverrides& o, QString& p) { return takeText(v, 20, o.radioName, p); }},
         {"ext-radio-name", [](const QString& v, SettingsOverrides& o,
@@ -100,6 +100,16 @@ const std::array<SettingKey, 8>& settingKeys() {
          [](const QString& v, SettingsOverrides& o, QString& p) { return takeText(v, 20, o.password, p); }},
         {"info",
          [](const QString& v, SettingsOverrides& o, QString& p) { return takeText(v, 255, o.infoText, p); }},
+        {"web-listen",
+         [](const QString& v, SettingsOverrides& o, QString& p) {
+             vx::status::StatusOptions parsed;
+             if (!vx::status::parseListenAddress(v, parsed)) {
+                 p = QStringLiteral("not ADDRESS:PORT ([::]:6568, 0.0.0.0:6568, 127.0.0.1:8000) or off");
+                 return false;
+             }
+             o.webListen = v;
+             return true;
+         }},
     }};
     return keys;
 }
@@ -355,15 +365,9 @@ void declareWebOptions(QCommandLineParser& p) {
 }
 
 bool takeWebOptions(const QCommandLineParser& p, CommandLine& cl, QString& error) {
-    if (isSet(p, "web-listen")) {
-        const QString listen = value(p, "web-listen");
-        vx::status::StatusOptions parsed;
-        if (!vx::status::parseListenAddress(listen, parsed)) {
-            error = QStringLiteral(
-                "--web-listen needs ADDRESS:PORT ([::]:6568, 0.0.0.0:6568, 127.0.0.1:8000) or off");
-            return false;
-        }
-        cl.webListen = parsed.enabled ? listen : QString();
+    // Checked with the settings' keys: the configuration file's "web-listen", then the command line's.
+    if (cl.settings.webListen) {
+        cl.webListen = *cl.settings.webListen == QLatin1String("off") ? QString() : *cl.settings.webListen;
     }
     // The burst goes out in one call into the connection's send buffer, which the system caps.
     if (isSet(p, "web-burst") && !takeNumber(value(p, "web-burst"), 0, 192 * 1024, cl.webBurstBytes)) {
@@ -398,7 +402,7 @@ Files (in the data folder unless named):
   LautstOptions.ini   the recording source and volume, when kept.
   Icecast.txt         relay targets, one per line.
   --config FILE       read at start-up; keys: radio-name, ext-radio-name, port, upload, limit,
-                      email, password, info. Optionen.ini first, then FILE, then the command line.
+                      email, password, info, web-listen. Optionen.ini first, then FILE, then the command line.
   MP3 copies          written with --mp3-copy, named after the start's date and time.
 
 Signals: SIGTERM, SIGINT and SIGHUP save Optionen.ini, stop the broadcast and end the program.

@@ -21,6 +21,9 @@ struct SettingsOverrides {
     std::optional<QString> upload;
     std::optional<bool> limitListeners;
     std::optional<QString> infoText;
+    // Not a field of the record: the web port's address ("off" included), which the service's
+    // configuration file names too; --web-listen takes it from here.
+    std::optional<QString> webListen;
 
     bool empty() const;
     void applyTo(StationSettings& settings) const;

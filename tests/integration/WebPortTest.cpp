@@ -129,6 +129,7 @@ public:
         }
         return take(buffer_.indexOf("\r\n\r\n") + 4);
     }
+    void drop() { buffer_.clear(); }
     QByteArray untilClose() {
         fill(std::numeric_limits<qsizetype>::max());
         return std::exchange(buffer_, {});
@@ -332,6 +333,18 @@ TEST(WebPort, RefusalsAndTheSharedLimit) {
     ASSERT_TRUE(icy.write("GET / HTTP/1.0\r\n\r\n"));
     EXPECT_TRUE(icy.waitForClose(20000));
     EXPECT_FALSE(icy.received().contains("icy-name:Demoradio\r\n")) << icy.received().toStdString();
+
+    // Idle peers: one address holds at most 16 connections that are no listeners; the next is closed
+    // at once, and the listener's stream goes on.
+    std::vector<std::unique_ptr<Client>> idle;
+    for (int i = 0; i < 16; ++i) {
+        idle.push_back(std::make_unique<Client>(station.webPort));
+    }
+    ASSERT_EQ(statusOf(get(station.webPort, "/now.json")), 0) << "a 17th waiting connection was kept";
+    idle.clear();
+    web.drop();
+    EXPECT_TRUE(web.fill(4500)) << "the listener's stream stopped";
+    EXPECT_TRUE(vxtest::waitUntil([&] { return statusOf(get(station.webPort, "/now.json")) == 200; }));
 }
 
 // Every address means IPv6 and IPv4; "off" opens nothing; a port in use is reported once and the

@@ -40,7 +40,8 @@ struct WebStation {
                         QStringLiteral("tone"), QStringLiteral("--remote-port"), QString::number(remotePort),
                         QStringLiteral("--status-listen"), QStringLiteral("127.0.0.1:%1").arg(statusPort),
                         QStringLiteral("--info"), QStringLiteral("First title"),
-                        QStringLiteral("--web-listen"), webListen.arg(webPort)} +
+                        QStringLiteral("--web-listen"),
+                        webListen.contains(QLatin1String("%1")) ? webListen.arg(webPort) : webListen} +
                 more,
             QStringList{QStringLiteral("TSAN_OPTIONS=report_bugs=0")},
             QStringList{QStringLiteral("DISPLAY"), QStringLiteral("WAYLAND_DISPLAY"),
@@ -368,7 +369,8 @@ TEST(WebPort, DualStackOffAndAPortInUse) {
         QStringLiteral("The web port 127.0.0.1:%1 cannot be opened").arg(station.webPort).toUtf8();
     EXPECT_TRUE(vxtest::waitUntil([&] { return taken.output().contains(refused); }, 20000))
         << taken.output().toStdString();
-    EXPECT_EQ(taken.ctl({QStringLiteral("Liste")}), 0) << "the station did not run on";
+    EXPECT_TRUE(vxtest::waitUntil([&] { return taken.ctl({QStringLiteral("Liste")}) == 0; }, 20000))
+        << "the station did not run on";
     EXPECT_EQ(taken.output().count(refused), 1);
 
     WebStation off(QStringLiteral("off"));

@@ -42,7 +42,9 @@ struct BenchStation {
         // No burst: the window measures the live stream, and a burst per connection only slows the
         // settling of thousands of listeners.
         pid = spawnStation(bin, dir.path(), remotePort, 0,
-                           {"--web-listen", "127.0.0.1:" + std::to_string(webPort), "--web-burst", "0"});
+                           {"--web-listen", "127.0.0.1:" + std::to_string(webPort), "--web-burst", "0",
+                            // As behind a reverse proxy: every listener comes from loopback.
+                            "--public-url", "http://bench.example/"});
         if (!waitForPort(remotePort, 20)) {
             return false;
         }

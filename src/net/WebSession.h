@@ -17,10 +17,11 @@ class WebGate {
 public:
     WebGate(int total, int perPeer) : total_(total), perPeer_(perPeer) {}
     // True when one more waiting connection from `peer` is let in; it is then counted until leave().
-    bool enter(const QString& peer) {
+    // `anyNumber`: the peer stands for many (a reverse proxy on this machine): the bound in all only.
+    bool enter(const QString& peer, bool anyNumber = false) {
         std::lock_guard lock(mutex_);
         int& mine = byPeer_[peer];
-        if (count_ >= total_ || mine >= perPeer_) {
+        if (count_ >= total_ || (!anyNumber && mine >= perPeer_)) {
             if (mine == 0) {
                 byPeer_.erase(peer);
             }

@@ -19,8 +19,10 @@ namespace {
 // A peer has this long to send its whole request head; players send theirs at once.
 constexpr int kHeadDeadlineMs = 10000;
 // Connections that are not (yet) listeners: in all, and from one address.
-constexpr int kMaxWaiting = 256;
-constexpr int kMaxWaitingPerPeer = 16;
+// A connection waits only until its request has been read, which a burst of arrivals on a busy
+// machine stretches to a fraction of a second: room for a flash crowd behind one NAT.
+constexpr int kMaxWaiting = 1024;
+constexpr int kMaxWaitingPerPeer = 64;
 // Ids of the web port's connections lie above the listener port's, so one list shows both in order.
 constexpr uint64_t kWebIdBase = uint64_t(1) << 40;
 const char kRetryAfterSeconds[] = "10";
@@ -133,7 +135,10 @@ void Station::setInfoText(const QString& text) {
 void Station::WebServerClientConnect(const std::shared_ptr<TServerClientWinSocket>& socket) {
     auto* session = static_cast<WebSession*>(socket->Session());
     const QString peer = socket->PeerAddress();
-    if (!webGate_->enter(peer)) {
+    // Behind a reverse proxy on this machine (--public-url) every listener arrives from loopback.
+    const bool proxy =
+        !env_.publicUrl.isEmpty() && (peer.startsWith(QLatin1String("127.")) || peer == QLatin1String("::1"));
+    if (!webGate_->enter(peer, proxy)) {
         socket->CloseConnection();  // too many waiting: from this peer, or in all
         return;
     }

@@ -80,12 +80,9 @@ void ListenerDestination::admitWithBurst(bool mpeg, const std::function<void(con
 int ListenerDestination::sendFramed(const Listener& listener, const char* data, int size,
                                     const icy::TitleBoard::Title* title) {
     WebSession& s = *listener.metadata;
-    enum Kind : uint8_t { Carry, Audio, Meta, TitleMeta };
-    struct Segment {
-        Kind kind;
-        int length;
-    };
-    Segment segments[64];
+    using Kind = FrameSegment::Kind;
+    using enum FrameSegment::Kind;
+    FrameSegment segments[64];
     int count = 0;
     iov_.clear();
     auto add = [&](Kind kind, const char* from, int length) {
@@ -116,36 +113,7 @@ int ListenerDestination::sendFramed(const Listener& listener, const char* data, 
     message.msg_iovlen = iov_.size();
     const ssize_t sent = ::sendmsg(listener.fd, &message, MSG_DONTWAIT | MSG_NOSIGNAL);
     const int error = errno;
-    // What the connection took decides where the next metadata block falls: the listener counts the
-    // audio it received. A metadata block it took part of goes on before anything else.
-    int64_t left = std::max<ssize_t>(sent, 0);
-    for (int i = 0; i < count; ++i) {
-        const int taken = int(std::min<int64_t>(left, segments[i].length));
-        left -= taken;
-        if (segments[i].kind == Carry) {
-            s.carryFrom += taken;
-            if (taken < segments[i].length) {
-                break;
-            }
-            s.carry.clear();
-            s.carryFrom = 0;
-        } else if (segments[i].kind == Audio) {
-            s.untilMeta -= taken;
-            if (taken < segments[i].length) {
-                break;
-            }
-        } else {
-            s.untilMeta = icy::kMetaInterval;
-            if (segments[i].kind == TitleMeta) {
-                s.titleSent = title->version;
-            }
-            if (taken < segments[i].length) {
-                s.carry = segments[i].kind == TitleMeta ? title->block : icy::emptyBlock();
-                s.carryFrom = taken;
-                break;
-            }
-        }
-    }
+    s.tookFramed(segments, count, sent, title);
     errno = error;
     return int(sent);
 }

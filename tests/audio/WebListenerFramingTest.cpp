@@ -107,3 +107,38 @@ TEST(WebListenerFraming, PartialTakesKeepEveryBlockAtItsOffsetAndSendATitleOnce)
 }
 
 }  // namespace
+
+namespace {
+
+// Where the connection cut a call, step by step: in a title block, in the rest of it, in the audio after
+// it, before a metadata block whose audio it took whole, and not at all.
+TEST(WebListenerFraming, ACutInAMetadataBlockSendsItsRestFirstAndTheAudioCountDecidesTheNextPoint) {
+    icy::TitleBoard board;
+    board.set(QStringLiteral("Title"));
+    const auto title = board.current();
+    const int block = int(title->block.size());
+    using S = FrameSegment;
+    WebSession s;
+    const struct {
+        std::vector<S> segments;
+        int64_t sent;
+        int untilMeta;
+        int carryFrom;  // -1: no carry
+    } steps[] = {
+        {{{S::Audio, 16000}, {S::TitleMeta, block}, {S::Audio, 100}}, 16000 + 5, 16000, 5},
+        {{{S::Carry, block - 5}, {S::Audio, 500}}, 3, 16000, 8},
+        {{{S::Carry, block - 8}, {S::Audio, 500}}, block - 8 + 200, 15800, -1},
+        {{{S::Audio, 2000}}, -1, 15800, -1},
+        {{{S::Audio, 15800}, {S::Meta, 1}, {S::Audio, 7}}, 15800, 16000, 0},
+        {{{S::Carry, 1}, {S::Audio, 7}}, 8, 15993, -1},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(&step - steps);
+        s.tookFramed(step.segments.data(), int(step.segments.size()), step.sent, title.get());
+        EXPECT_EQ(s.untilMeta, step.untilMeta);
+        EXPECT_EQ(s.carry.isEmpty() ? -1 : s.carryFrom, step.carryFrom);
+    }
+    EXPECT_EQ(s.titleSent, title->version);
+}
+
+}  // namespace

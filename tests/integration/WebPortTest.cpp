@@ -248,9 +248,7 @@ TEST(WebPort, StreamWithTitleForEveryPlayerBesideTheListenerPort) {
     ASSERT_EQ(icyAudio.size(), 8000);
     ASSERT_TRUE(plain.fill(64 * 1024 + 16000));
     const QByteArray webAudio = plain.take(64 * 1024 + 16000);
-    const qsizetype at = webAudio.indexOf(icyAudio.left(256));
-    ASSERT_GE(at, 0) << "the listener port's audio is not in the web stream";
-    EXPECT_EQ(webAudio.mid(at, icyAudio.size()), icyAudio);
+    EXPECT_GE(webAudio.indexOf(icyAudio), 0) << "the listener port's audio is not in the web stream";
 
     // Both listeners of the web port are listeners: the list, "Liste" and status.json say so.
     ASSERT_TRUE(vxtest::waitUntil(

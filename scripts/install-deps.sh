@@ -11,7 +11,7 @@ packages=(
     libcurl4-openssl-dev
     libshout-dev
     libmicrohttpd-dev nlohmann-json3-dev python3-prometheus-client
-    chromium chromium-driver python3-selenium
+    chromium chromium-driver python3-selenium ffmpeg mpv
     libsystemd-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth fonts-liberation

@@ -11,6 +11,7 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
 #include <array>
 #include <functional>
 
@@ -95,8 +96,8 @@ bool takeNumber(const QString& value, int low, int high, int& out) {
     return true;
 }
 
-const std::array<SettingKey, 8>& settingKeys() {
-    static const std::array<SettingKey, 8> keys = {{
+const std::array<SettingKey, 9>& settingKeys() {
+    static const std::array<SettingKey, 9> keys = {{
         {"radio-name", [](const QString& v, SettingsOverrides& o,
                           QString& p) { return takeRequiredText(v, 20, o.radioName, p); }},
         {"ext-radio-name", [](const QString& v, SettingsOverrides& o,
@@ -136,6 +137,16 @@ const std::array<SettingKey, 8>& settingKeys() {
                         QString& p) { return takeRequiredText(v, 20, o.password, p); }},
         {"info",
          [](const QString& v, SettingsOverrides& o, QString& p) { return takeText(v, 255, o.infoText, p); }},
+        {"web-listen",
+         [](const QString& v, SettingsOverrides& o, QString& p) {
+             vx::status::StatusOptions parsed;
+             if (!vx::status::parseListenAddress(v, parsed)) {
+                 p = QStringLiteral("not ADDRESS:PORT ([::]:6568, 0.0.0.0:6568, 127.0.0.1:8000) or off");
+                 return false;
+             }
+             o.webListen = v;
+             return true;
+         }},
     }};
     return keys;
 }
@@ -385,11 +396,47 @@ bool takeStatusOptions(const QCommandLineParser& p, CommandLine& cl, QString& er
                                           error);
 }
 
+void declareWebOptions(QCommandLineParser& p) {
+    p.addOption(valueOption("web-listen",
+                            "The web port for browsers and every player (stream, page, playlists): "
+                            "ADDR:PORT, default [::]:6568 (every address, IPv4 and IPv6); off turns it off.",
+                            "ADDR:PORT"));
+    p.addOption(valueOption("web-burst",
+                            "Recent audio a new web listener gets at once, so that it starts playing at "
+                            "once (default 49152; 0: none).",
+                            "BYTES"));
+    p.addOption(valueOption("public-url",
+                            "The web port's address as listeners reach it (behind a proxy or NAT), "
+                            "e.g. https://radio.example.org/; the playlists name its stream.",
+                            "URL"));
+}
+
+bool takeWebOptions(const QCommandLineParser& p, CommandLine& cl, QString& error) {
+    // Checked with the settings' keys: the configuration file's "web-listen", then the command line's.
+    if (cl.settings.webListen) {
+        cl.webListen = *cl.settings.webListen == QLatin1String("off") ? QString() : *cl.settings.webListen;
+    }
+    // The burst goes out in one call into the connection's send buffer, which the system caps.
+    if (isSet(p, "web-burst") && !takeNumber(value(p, "web-burst"), 0, 192 * 1024, cl.webBurstBytes)) {
+        error = QStringLiteral("--web-burst needs a number of bytes from 0 to 196608");
+        return false;
+    }
+    if (isSet(p, "public-url")) {
+        cl.publicUrl = value(p, "public-url");
+        if (!(cl.publicUrl.startsWith(QLatin1String("http://")) ||
+              cl.publicUrl.startsWith(QLatin1String("https://"))) ||
+            std::any_of(cl.publicUrl.begin(), cl.publicUrl.end(), [](QChar c) { return c.isSpace(); })) {
+            error = QStringLiteral("--public-url needs an http:// or https:// URL");
+            return false;
+        }
+    }
+    return true;
+}
+
 constexpr OptionGroup kGroups[] = {
-    {declareStationOptions, takeStationOptions},
-    {declareDaemonActions, takeDaemonActions},
-    {declareSettingOptions, takeSettingOptions},
-    {declareStatusOptions, takeStatusOptions},
+    {declareStationOptions, takeStationOptions}, {declareDaemonActions, takeDaemonActions},
+    {declareSettingOptions, takeSettingOptions}, {declareStatusOptions, takeStatusOptions},
+    {declareWebOptions, takeWebOptions},
 };
 
 const char kHelpEpilogue[] = R"(

@@ -21,6 +21,9 @@ struct SettingsOverrides {
     std::optional<QString> upload;
     std::optional<bool> limitListeners;
     std::optional<QString> infoText;
+    // Not a field of the record: the web port's address ("off" included), which the service's
+    // configuration file names too; --web-listen takes it from here.
+    std::optional<QString> webListen;
 
     bool empty() const;
     void applyTo(StationSettings& settings) const;
@@ -51,6 +54,11 @@ struct CommandLine {
 
     // The status port and the dead-air check.
     vx::status::StatusOptions status;
+
+    // The web port: "ADDR:PORT", empty when off; the burst; the stream's public address.
+    QString webListen = QStringLiteral("[::]:%1").arg(vx::kDefaultWebPort);
+    int webBurstBytes = 48 * 1024;
+    QString publicUrl;
 };
 
 // What parsing decided: run, or end at once with exitCode after writing `output` to standard output and

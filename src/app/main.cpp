@@ -127,6 +127,9 @@ std::optional<int> prepare(StationEnvironment& env, CommandLine& cl, UserDialogs
     env.remoteControlPort = cl.remotePort;
     env.remoteControlAddress = cl.remoteListen;
     env.icecastTargets = cl.icecastTargets;
+    env.webListen = cl.webListen;
+    env.webBurstBytes = cl.webBurstBytes;
+    env.publicUrl = cl.publicUrl;
     if (!cl.settings.empty()) {
         env.settingsOverride = [overrides = cl.settings](StationSettings& s) { overrides.applyTo(s); };
     }

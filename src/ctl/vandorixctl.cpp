@@ -2,6 +2,7 @@
 //
 //   vandorixctl [--host H] [--port P] [--wait MS] [--status-port P] [--check-wait MS] [--no-check]
 //               Start|Stop|Ende|Liste
+//   vandorixctl [--host H] [--port P] info TEXT   (sets the info text, the stream's title)
 //   vandorixctl status [--host H] [--status-port P] [--json]   (see StatusCommand.h)
 //
 // Sends the command followed by the four-byte terminator (FF FF FF FF). For "Liste" it prints every
@@ -27,11 +28,11 @@ namespace {
 
 constexpr std::string_view kTerminator = vx::kRemoteTerminator;
 constexpr int kQuietMs = 300;  // after the last answer bytes, this much silence ends the list
-constexpr int kDefaultStatusPort = 6567;
 
 constexpr char kUsage[] =
     "usage: vandorixctl [--host H] [--port P] [--wait MS] [--status-port P] [--check-wait MS]\n"
     "                   [--no-check] Start|Stop|Ende|Liste\n"
+    "       vandorixctl [--host H] [--port P] info TEXT\n"
     "       vandorixctl status [--host H] [--status-port P] [--wait MS] [--json]\n";
 
 int usage() {
@@ -46,6 +47,7 @@ int help() {
         "port how it is.\n"
         "  Start   start the broadcast      Stop   stop it\n"
         "  Ende    end the station          Liste  print the listeners' addresses, one a line\n"
+        "  info TEXT  set the info text (UTF-8, at most 255 characters): the title players show\n"
         "  status  a summary from the status port (--json: the whole document)\n"
         "\n"
         "  --host H         the station's host (default 127.0.0.1)\n"
@@ -117,6 +119,17 @@ int main(int argc, char** argv) {
         } else if (arg.starts_with('-')) {
             std::fprintf(stderr, "vandorixctl: unknown option '%s' (or it lacks its value)\n", argv[i]);
             return usage();
+        } else if (command.empty() && arg == "info" && i + 1 < argc) {
+            const std::string_view text(argv[++i]);
+            std::size_t characters = 0;
+            for (const char c : text) {
+                characters += (static_cast<unsigned char>(c) & 0xC0) != 0x80 ? 1 : 0;
+            }
+            if (characters > 255) {
+                std::fputs("vandorixctl: the info text is longer than 255 characters\n", stderr);
+                return 2;
+            }
+            command = std::string(vx::kRemoteInfo) + std::string(text);
         } else if (command.empty() && (arg == vx::kRemoteStart || arg == vx::kRemoteStop ||
                                        arg == vx::kRemoteEnd || arg == vx::kRemoteList)) {
             command = arg;

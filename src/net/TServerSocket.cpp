@@ -26,6 +26,23 @@ constexpr int kAcceptPauseMs = 100;
 // within seconds would otherwise wake the thread once for each of them.
 constexpr int kSilenceBatchMs = 250;
 
+// The peer as the lists show it: an IPv4 peer of a dual-stack socket in its dotted form, so that it
+// reads as it would on an IPv4 socket.
+QString peerText(const sockaddr_storage& addr) {
+    char text[INET6_ADDRSTRLEN] = {};
+    if (addr.ss_family == AF_INET6) {
+        const auto& a6 = reinterpret_cast<const sockaddr_in6&>(addr);
+        if (IN6_IS_ADDR_V4MAPPED(&a6.sin6_addr)) {
+            ::inet_ntop(AF_INET, &a6.sin6_addr.s6_addr[12], text, sizeof text);
+        } else {
+            ::inet_ntop(AF_INET6, &a6.sin6_addr, text, sizeof text);
+        }
+    } else {
+        ::inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in&>(addr).sin_addr, text, sizeof text);
+    }
+    return QString::fromLatin1(text);
+}
+
 }  // namespace
 
 TServerSocket::TServerSocket()
@@ -99,7 +116,31 @@ void TServerSocket::SetActive(bool active) {
         return;
     }
 
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    sockaddr_storage addr{};
+    socklen_t addrLen = 0;
+    const bool v6 = Address.find(':') != std::string::npos;
+    if (v6) {
+        auto* a6 = reinterpret_cast<sockaddr_in6*>(&addr);
+        a6->sin6_family = AF_INET6;
+        a6->sin6_port = htons(uint16_t(Port));
+        addrLen = sizeof(sockaddr_in6);
+        if (::inet_pton(AF_INET6, Address.c_str(), &a6->sin6_addr) != 1) {
+            throw ESocketError::fromCode(EINVAL, "bind");
+        }
+    } else {
+        auto* a4 = reinterpret_cast<sockaddr_in*>(&addr);
+        a4->sin_family = AF_INET;
+        a4->sin_addr.s_addr = htonl(INADDR_ANY);
+        a4->sin_port = htons(uint16_t(Port));
+        addrLen = sizeof(sockaddr_in);
+        if (!Address.empty() && ::inet_pton(AF_INET, Address.c_str(), &a4->sin_addr) != 1) {
+            throw ESocketError::fromCode(EINVAL, "bind");
+        }
+    }
+    if (Port < 0 || Port > 65535) {
+        throw ESocketError::fromCode(EINVAL, "bind");
+    }
+    const int fd = ::socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0) {
         throw ESocketError::fromCode(errno, "socket");
     }
@@ -116,19 +157,12 @@ void TServerSocket::SetActive(bool active) {
     // broadcast would fail for a minute. A port another socket listens on still fails the bind.
     const int on = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_ANY);
-    addr.sin_port = htons(uint16_t(Port));
-    if (!Address.empty() && ::inet_pton(AF_INET, Address.c_str(), &addr.sin_addr) != 1) {
-        errno = EINVAL;
-        throw fail("bind");
+    if (v6) {
+        // The system's default may be v6-only; every address means the IPv4 peers as well.
+        const int off = 0;
+        ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off);
     }
-    if (Port < 0 || Port > 65535) {
-        errno = EINVAL;
-        throw fail("bind");
-    }
-    if (::bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&addr), addrLen) != 0) {
         throw fail("bind");
     }
     // A burst of listeners connecting at once must not be turned away by the kernel.
@@ -148,12 +182,13 @@ int TServerSocket::LocalPort() const {
     if (listenFd_ < 0) {
         return 0;
     }
-    sockaddr_in addr{};
+    sockaddr_storage addr{};
     socklen_t len = sizeof addr;
     if (::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
         return 0;
     }
-    return ntohs(addr.sin_port);
+    return addr.ss_family == AF_INET6 ? ntohs(reinterpret_cast<const sockaddr_in6*>(&addr)->sin6_port)
+                                      : ntohs(reinterpret_cast<const sockaddr_in*>(&addr)->sin_port);
 }
 
 int TServerSocket::ConnectionCount() const {
@@ -220,7 +255,7 @@ void TServerSocket::onNotifier() {
 
 void TServerSocket::acceptAll() {
     while (listenFd_ >= 0) {
-        sockaddr_in addr{};
+        sockaddr_storage addr{};
         socklen_t len = sizeof addr;
         const int fd =
             ::accept4(listenFd_, reinterpret_cast<sockaddr*>(&addr), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
@@ -238,13 +273,12 @@ void TServerSocket::acceptAll() {
             ::close(fd);  // refused: the peer sees its connection end at once
             continue;
         }
-        char text[INET_ADDRSTRLEN] = {};
-        ::inet_ntop(AF_INET, &addr.sin_addr, text, sizeof text);
-        if (peerFull(QString::fromLatin1(text))) {
+        const QString peer = peerText(addr);
+        if (peerFull(peer)) {
             ::close(fd);
             continue;
         }
-        const uint64_t id = nextId_++;
+        const uint64_t id = IdBase + nextId_++;
         epoll_event ev{};
         ev.events = EPOLLIN | EPOLLRDHUP;
         ev.data.u64 = id;
@@ -252,8 +286,8 @@ void TServerSocket::acceptAll() {
             ::close(fd);
             continue;
         }
-        std::shared_ptr<TServerClientWinSocket> conn(new TServerClientWinSocket(
-            fd, epollFd_, id, QString::fromLatin1(text), link_, NewUserData ? NewUserData() : nullptr));
+        std::shared_ptr<TServerClientWinSocket> conn(
+            new TServerClientWinSocket(fd, epollFd_, id, peer, link_, NewUserData ? NewUserData() : nullptr));
         {
             vx::MutexLock lock(listMutex_);
             list_.push_back(conn);
@@ -327,6 +361,10 @@ void TServerSocket::RequestDone(const std::shared_ptr<TServerClientWinSocket>& c
     conn->requestDoneAt_ = Clock();
 }
 
+void TServerSocket::KeepOpen(const std::shared_ptr<TServerClientWinSocket>& conn) {
+    conn->requestDoneAt_ = std::chrono::steady_clock::time_point::max();
+}
+
 void TServerSocket::awaitFirstData(const std::shared_ptr<TServerClientWinSocket>& conn) {
     const auto now = Clock();
     if (FirstDataTimeoutMs > 0) {
@@ -361,7 +399,8 @@ void TServerSocket::CheckDeadlines() {
             continue;
         }
         if (entry.request) {
-            if (RequestTimeoutMs <= 0) {
+            if (RequestTimeoutMs <= 0 ||
+                conn->requestDoneAt_ == std::chrono::steady_clock::time_point::max()) {
                 continue;
             }
             const auto next = conn->requestDoneAt_ + std::chrono::milliseconds(RequestTimeoutMs);

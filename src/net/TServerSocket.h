@@ -29,7 +29,7 @@ using TSocketErrorEvent =
     std::function<void(TServerSocket* Sender, const std::shared_ptr<TServerClientWinSocket>& Socket,
                        TErrorEvent ErrorEvent, int& ErrorCode)>;
 
-// A TCP server on a local IPv4 address, or on every one. Accepted connections are kept in order of
+// A TCP server on a local IPv4 or IPv6 address, or on every one. Accepted connections are kept in order of
 // acceptance; their accept, arrival, error and close notices reach the owner's thread as events.
 //
 // One epoll set per server, watched by one QSocketNotifier, so idle connections cost nothing and a
@@ -51,8 +51,12 @@ public:
     int Port = 0;
     // What the port serves ("Listener"), for the line that says it cannot be opened.
     std::string Name;
-    // The local IPv4 address to listen on, dotted; empty: every local address. Read by SetActive(true).
+    // The local address to listen on: IPv4 dotted, or IPv6 ("::" takes IPv4 peers too, as IPv4-mapped
+    // ones); empty: every local IPv4 address. Read by SetActive(true).
     std::string Address;
+    // Added to every connection's number, so that the connections of two servers that one list shows
+    // never share one. Read when a connection arrives.
+    uint64_t IdBase = 0;
     // A connection whose peer has sent no byte this many milliseconds after its arrival is closed, so
     // that silent peers cannot hold descriptors for ever; 0 keeps them. Read when a connection arrives.
     int FirstDataTimeoutMs = 0;
@@ -67,6 +71,9 @@ public:
     int MaxConnectionsPerPeer = 0;
     // The connection has completed a request: its RequestTimeoutMs starts again. Owner's thread.
     void RequestDone(const std::shared_ptr<TServerClientWinSocket>& conn);
+    // The connection has become a stream that sends no further request: RequestTimeoutMs no longer
+    // applies to it. Owner's thread.
+    void KeepOpen(const std::shared_ptr<TServerClientWinSocket>& conn);
     // The clock the deadlines above are measured by; owner's thread. A test moves it on and calls
     // CheckDeadlines(), so that a deadline of half a minute passes without half a minute of waiting.
     std::function<std::chrono::steady_clock::time_point()> Clock = [] {

@@ -15,6 +15,8 @@ inline constexpr char kStationTitle[] = "KT VandorixServer";
 inline constexpr int kDefaultListenerPort = 6565;
 // The remote-control port the station listens on and vandorixctl connects to, unless told otherwise.
 inline constexpr int kDefaultRemoteControlPort = 6566;
+// The web port: players, browsers and the public page.
+inline constexpr int kDefaultWebPort = 6568;
 
 // The remote-control commands, each followed by the terminator; the terminator also ends each address
 // of the answer to "Liste".
@@ -22,6 +24,8 @@ inline constexpr std::string_view kRemoteStart = "Start";
 inline constexpr std::string_view kRemoteStop = "Stop";
 inline constexpr std::string_view kRemoteEnd = "Ende";
 inline constexpr std::string_view kRemoteList = "Liste";
+// Followed by the new info text (UTF-8) and the terminator; no answer.
+inline constexpr std::string_view kRemoteInfo = "Info";
 inline constexpr std::string_view kRemoteTerminator{"\xFF\xFF\xFF\xFF", 4};
 // A remote-control connection that completes no command for this long is closed, and no more than this
 // many are open at once: peers sending half a command must not hold descriptors for good.

@@ -13,6 +13,7 @@ struct ListenerRow {
     QString address;
     QString program;
     QDateTime connectedSince;  // UTC
+    bool web = false;          // came by the web port
 };
 
 // The admitted listeners at one moment: shared, never changed once made, so a copy costs a reference

@@ -52,6 +52,7 @@ Station::Station(const StationEnvironment& env, QObject* parent)
     StatsTimer->setInterval(60000);
     buildAudio();
     buildListenerService();
+    buildWebPort();
     buildDirectory();
     buildBroadcast();
     buildRelays();

@@ -35,6 +35,10 @@ class QTimer;
 class TACMConvertor;
 class TACMIn;
 class ListenerDestination;
+class WebGate;
+class WebSession;
+struct WebRequest;
+struct WebNow;
 class TVXSocketData;
 class RecordingReader;
 class QueuedFileWriter;
@@ -58,6 +62,10 @@ public:
     ~Station() override;
     // The remote-control port is open (a port taken by another program leaves it closed).
     bool remoteControlListening() const { return RemoteControl && RemoteControl->Active(); }
+    // The web port's port, 0 when it does not listen.
+    int webPort() const;
+    // The remote "Info": sets the info text and does what the window's "Update" does.
+    void setInfoText(const QString& text);
 
     // --- Start-up, settings and the end ----------------------------------------------------------------
     // Loads the texts (start-up's first steps, under "FormCreate"); what construction found wrong in the
@@ -310,6 +318,26 @@ private:
     TraceName DebugStr;
     std::atomic<int32_t> DebugNum{0};
 
+    // --- Web port (StationWeb.cpp) --------------------------------------------------------------------
+    // The web port: players, browsers and the public page. Null when off; inactive when it could not be
+    // bound. Its listeners are listeners like the listener port's: the same send table, count and list.
+    std::unique_ptr<TServerSocket> WebServer;
+    void buildWebPort();
+    void WebServerClientConnect(const std::shared_ptr<TServerClientWinSocket>& socket);
+    void WebServerClientRead(const std::shared_ptr<TServerClientWinSocket>& socket);
+    void answerWeb(const std::shared_ptr<TServerClientWinSocket>& socket, WebSession& session,
+                   const WebRequest& request);
+    void answerStream(const std::shared_ptr<TServerClientWinSocket>& socket, WebSession& session,
+                      const WebRequest& request);
+    // What the web port tells the public, read from the station in this one place.
+    WebNow webNow(const QByteArray& host) const;
+    // The web port's listeners leave with the broadcast; its page stays.
+    void closeWebListeners();
+    // Whether a peer of either port is connected at all.
+    bool anyoneConnected() const;
+    std::shared_ptr<WebGate> webGate_;
+    // --- End of the web port ------------------------------------------------------------------------
+
     void buildAudio();
     void buildListenerService();
     void buildDirectory();
@@ -365,7 +393,8 @@ private:
     void answerInfoChannel(TServerClientWinSocket& socket, TVXSocketData& session);
     void answerListenerProgram(TServerClientWinSocket& socket, TVXSocketData& session, const QByteArray& R);
     bool listUnchanged(uint64_t generation) const;
-    void refreshListeners(const TServerSocket::ConnectionSnapshot& snapshot);
+    void refreshListeners(const TServerSocket::ConnectionSnapshot& snapshot,
+                          const TServerSocket::ConnectionSnapshot* webSnapshot);
     void clearListeners();
 
     void RemoteControlClientConnect(const std::shared_ptr<TServerClientWinSocket>& Socket);

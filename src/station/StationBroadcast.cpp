@@ -57,7 +57,10 @@ void Station::buildBroadcast() {
     Thread = std::make_unique<TThreadComp>();
     Thread->SetThreadPriority(tpHigher);
     Thread->OnExecute = [this](TThreadComp* sender) { ThreadExecute(sender); };
-    Listeners = std::make_unique<ListenerDestination>(*ServerVandorixClient);
+    Listeners = std::make_unique<ListenerDestination>(*ServerVandorixClient, WebServer.get());
+    if (WebServer) {
+        Listeners->setBurstBytes(env_.webBurstBytes);
+    }
     Listeners->OnSendError = [this] {
         const uint32_t errors = ++ErrorCount;
         vx::postTo(this, [this, errors] { emit errorsShown(errors); });
@@ -290,6 +293,7 @@ void Station::Stop() {
     DBTimer->stop();
     step(10);
     attempt([this] { ServerVandorixClient->SetActive(false); });
+    attempt([this] { closeWebListeners(); });
     step(11);
     const bool runEnded = endRun();
     if (!runEnded && !failure) {
@@ -501,7 +505,7 @@ void Station::SendToAudience(const char* block, int size) {
 
 bool Station::showLineLoad(int blockSize) {
     const uint64_t serial = BroadcastSerial;
-    if (ServerVandorixClient->ConnectionCount() == 0) {
+    if (!anyoneConnected()) {
         step(14);
         LineLoad = 0;
         vx::postTo(this, [this, serial] {

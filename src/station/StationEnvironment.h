@@ -33,6 +33,15 @@ struct StationEnvironment {
     // The language of the window, its messages and the texts sent to listeners: the language library's
     // index (0 German, the default; 1 English). main() takes it from --language or the locale.
     int language = 0;
+    // The web port (--web-listen): "ADDR:PORT" ("[::]:6568" every address, IPv4 peers too); empty: off,
+    // so that stations made side by side (tests) never contend for one port.
+    QString webListen;
+    // Recent audio a new web listener gets at once (--web-burst), so that a browser, which gathers about
+    // 45 KB before it plays, starts within seconds; 0: none.
+    int webBurstBytes = 48 * 1024;
+    // The stream's address the playlists give instead of one built from the request's Host
+    // (--public-url), for a station behind a proxy or a NAT; empty: from the request.
+    QString publicUrl;
     // Icecast mounts the stream is relayed to (--icecast), beside those of the data folder's file.
     QStringList icecastTargets;
     // What the configuration file and the command line set in the settings, over "Optionen.ini".

@@ -63,11 +63,17 @@ int Station::GetUseranzahl() {
     if (!ServerVandorixClient) {
         return 0;
     }
-    // A snapshot of the list: the worker counts while the main thread accepts and releases.
-    for (const auto& socket : ServerVandorixClient->Snapshot()->connections) {
-        const auto* session = listenerSession(*socket);
-        if (session && session->Kind.load() == TVXSocketData::KindListener) {
-            ++count;
+    // A snapshot of the list: the worker counts while the main thread accepts and releases. The web
+    // port's listeners count against the one limit.
+    for (const TServerSocket* server : {ServerVandorixClient.get(), WebServer.get()}) {
+        if (!server) {
+            continue;
+        }
+        for (const auto& socket : server->Snapshot()->connections) {
+            const auto* session = listenerSession(*socket);
+            if (session && session->Kind.load() == TVXSocketData::KindListener) {
+                ++count;
+            }
         }
     }
     return count;
@@ -202,6 +208,7 @@ void Station::UpdateInfo() {
     for (const auto& relay : Relays) {
         relay->setTitle(settings_.infoText);
     }
+    Listeners->titles().set(settings_.infoText);
 }
 
 bool Station::listUnchanged(uint64_t generation) const {
@@ -215,9 +222,12 @@ void Station::ConnectionTestTimer() {
     try {
         step(2);
         const auto snapshot = ServerVandorixClient->Snapshot();
-        if (!listUnchanged(snapshot->generation)) {
-            refreshListeners(*snapshot);
-            ListedGeneration = snapshot->generation;
+        const auto webSnapshot = WebServer ? WebServer->Snapshot() : nullptr;
+        // Both only ever rise: their sum changes whenever either list does.
+        const uint64_t generation = snapshot->generation + (webSnapshot ? webSnapshot->generation : 0);
+        if (!listUnchanged(generation)) {
+            refreshListeners(*snapshot, webSnapshot.get());
+            ListedGeneration = generation;
         }
         emit listenersChecked();
     } catch (const std::exception&) {
@@ -225,7 +235,8 @@ void Station::ConnectionTestTimer() {
     }
 }
 
-void Station::refreshListeners(const TServerSocket::ConnectionSnapshot& snapshot) {
+void Station::refreshListeners(const TServerSocket::ConnectionSnapshot& snapshot,
+                               const TServerSocket::ConnectionSnapshot* webSnapshot) {
     // A listener that has taken nothing for so long is gone or stuck, and is closed so that its slot
     // goes to others.
     step(4);
@@ -233,7 +244,19 @@ void Station::refreshListeners(const TServerSocket::ConnectionSnapshot& snapshot
     auto rows = std::make_shared<std::vector<ListenerRow>>();
     rows->reserve(shown->size());
     bool same = true;
+    // The web port's connections are numbered above the listener port's: the rows stay in order.
+    std::vector<std::pair<const std::shared_ptr<TServerClientWinSocket>*, bool>> all;
+    all.reserve(snapshot.connections.size() + (webSnapshot ? webSnapshot->connections.size() : 0));
     for (const auto& socket : snapshot.connections) {
+        all.emplace_back(&socket, false);
+    }
+    if (webSnapshot) {
+        for (const auto& socket : webSnapshot->connections) {
+            all.emplace_back(&socket, true);
+        }
+    }
+    for (const auto& [entry, web] : all) {
+        const auto& socket = *entry;
         step(5);
         const auto* session = listenerSession(*socket);
         step(6);
@@ -254,7 +277,7 @@ void Station::refreshListeners(const TServerSocket::ConnectionSnapshot& snapshot
         }
         same = false;
         rows->push_back(
-            {socket->Id(), socket->PeerAddress(), session->ClientProgram, session->ConnectedSince});
+            {socket->Id(), socket->PeerAddress(), session->ClientProgram, session->ConnectedSince, web});
     }
     step(3);
     if (same && rows->size() == shown->size()) {

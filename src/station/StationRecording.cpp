@@ -213,7 +213,7 @@ bool Station::playPass(RecordingReader& file, int chunk, qint64& dueMs) {
         BytesLastBlock = n;
         emit blockShown(n);
         step(18);
-        if (ServerVandorixClient->ConnectionCount() == 0) {
+        if (!anyoneConnected()) {
             step(25);
             emit lineLoadShown(-1, 0);
             emit blockShown(0);

@@ -1,8 +1,12 @@
 // The remote-control service on its own port: local peers only, one command per read.
+#include "platform/Ansi.h"
 #include "platform/ErrorLine.h"
 #include "station/Station.h"
 
+#include <QStringDecoder>
 #include <QThread>
+
+#include <algorithm>
 
 #include <cstring>
 #include <string_view>
@@ -43,6 +47,32 @@ QByteArray command(std::string_view name) {
     return QByteArray(name.data(), qsizetype(name.size())) + kTerminator;
 }
 
+// "Info", the text and the terminator.
+bool isInfoCommand(const QByteArray& r) {
+    const QByteArray name(vx::kRemoteInfo.data(), qsizetype(vx::kRemoteInfo.size()));
+    return r.startsWith(name) && r.endsWith(kTerminator) && r.size() >= name.size() + kTerminator.size();
+}
+
+// The text of an "Info" command; false, with the reason, for one the info channels could not carry.
+bool infoText(const QByteArray& r, QString& text, QString& problem) {
+    const QByteArray bytes = r.mid(qsizetype(vx::kRemoteInfo.size()),
+                                   r.size() - qsizetype(vx::kRemoteInfo.size()) - kTerminator.size());
+    QStringDecoder decoder(QStringDecoder::Utf8);
+    text = decoder.decode(bytes);
+    if (decoder.hasError()) {
+        problem = QStringLiteral("not UTF-8");
+    } else if (text.size() > 255) {
+        problem = QStringLiteral("longer than 255 characters");
+    } else if (std::any_of(text.begin(), text.end(),
+                           [](QChar c) { return c.category() == QChar::Other_Control; })) {
+        problem = QStringLiteral("holds a control character");
+    } else if (vx::fromAnsi(vx::toAnsi(text)) != text) {
+        // The info channels and "Optionen.ini" carry Windows-1252.
+        problem = QStringLiteral("holds a character that Windows-1252 cannot represent");
+    }
+    return problem.isEmpty();
+}
+
 }  // namespace
 
 void Station::RemoteControlClientConnect(const std::shared_ptr<TServerClientWinSocket>& Socket) {
@@ -73,7 +103,7 @@ void Station::RemoteControlClientRead(const std::shared_ptr<TServerClientWinSock
     const QByteArray R = Socket->ReadAvailableText();
     step(3);
     if (R == command(vx::kRemoteStart) || R == command(vx::kRemoteStop) || R == command(vx::kRemoteEnd) ||
-        R == command(vx::kRemoteList)) {
+        R == command(vx::kRemoteList) || isInfoCommand(R)) {
         RemoteControl->RequestDone(Socket);  // a whole command renews the connection's time
     }
     // Before start-up has applied the settings, a start would find no radio name: the commands wait for
@@ -144,6 +174,15 @@ void Station::remoteCommand(const QByteArray& R, const std::shared_ptr<TServerCl
             }
         } catch (const std::exception&) {
             step(9);
+        }
+    } else if (isInfoCommand(R)) {
+        step(10);
+        QString text;
+        QString problem;
+        if (infoText(R, text, problem)) {
+            setInfoText(text);
+        } else {
+            vx::writeErrorLine(QStringLiteral("Remote control: the Info text is refused: %1").arg(problem));
         }
     }
 }

@@ -55,9 +55,11 @@ QJsonObject listenersJson(const StationStatus& d) {
     QJsonArray clients;
     if (d.clients) {
         for (const ListenerRow& row : *d.clients) {
-            clients.append(QJsonObject{{QStringLiteral("address"), row.address},
-                                       {QStringLiteral("program"), row.program},
-                                       {QStringLiteral("connected_since"), orNull(row.connectedSince)}});
+            clients.append(QJsonObject{
+                {QStringLiteral("address"), row.address},
+                {QStringLiteral("program"), row.program},
+                {QStringLiteral("via"), row.web ? QStringLiteral("web") : QStringLiteral("listener-port")},
+                {QStringLiteral("connected_since"), orNull(row.connectedSince)}});
         }
     }
     return {{QStringLiteral("count"), clients.size()},

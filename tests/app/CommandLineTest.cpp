@@ -27,7 +27,8 @@ TEST(CommandLine, TheCommandLineOutranksTheFileAndEachKeepsWhatTheOtherLeaves) {
                                             "  upload=128  \n"
                                             "limit = off\n"
                                             "port = 7000\n"
-                                            "password = file-secret\n");
+                                            "password = file-secret\n"
+                                            "web-listen = 0.0.0.0:8000\n");
     const QString passwordFile = writePrivateFile(dir.path(), "password", "line-secret\r\n");
     CommandLine cl;
     const CommandLineOutcome outcome =
@@ -38,6 +39,7 @@ TEST(CommandLine, TheCommandLineOutranksTheFileAndEachKeepsWhatTheOtherLeaves) {
     EXPECT_EQ(cl.arguments, (QStringList{"vandorixserver", "/WO"}));
     EXPECT_TRUE(cl.start);
     EXPECT_EQ(cl.remoteListen, QStringLiteral("127.0.0.1"));
+    EXPECT_EQ(cl.webListen, QStringLiteral("0.0.0.0:8000"));
 
     StationSettings s;
     s.extRadioName = QStringLiteral("from Optionen.ini");
@@ -153,6 +155,9 @@ TEST(CommandLine, ABadOptionOrSettingIsRefusedNamingItAndWhereItStands) {
         {{"--remote-listen", "localhost"}, "--remote-listen localhost: not an IPv4 address"},
         {{"--start", "--play", "x.ktv"}, "--start cannot be used with --play or --record"},
         {{"--loop"}, "--loop repeats a playback: it needs --play FILE"},
+        {{"--web-listen", "6568"}, "--web-listen 6568: not ADDRESS:PORT"},
+        {{"--web-burst", "-1"}, "--web-burst needs a number of bytes from 0 to 196608"},
+        {{"--public-url", "radio.example.org"}, "--public-url needs an http:// or https:// URL"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args.join(' ').toStdString());

@@ -1,0 +1,61 @@
+#!/usr/bin/env python3
+"""Opens the station's public page in headless Chromium, presses play and follows the title.
+
+Usage: web_page_check.py PAGE_URL VANDORIXCTL REMOTE_PORT
+The audio element's currentTime must advance within 3 s of the press (the burst lets the browser start
+at once), the page must show the text that `vandorixctl info` sets, and the console must stay free of
+errors. Exit status 0 when the page behaved, 1 with the reason on standard error otherwise.
+"""
+import subprocess
+import sys
+import tempfile
+import time
+
+from selenium import webdriver
+from selenium.webdriver.chrome.service import Service
+from selenium.webdriver.support.ui import WebDriverWait
+
+
+def main():
+    url, ctl, remote_port = sys.argv[1], sys.argv[2], sys.argv[3]
+    options = webdriver.ChromeOptions()
+    options.binary_location = "/usr/bin/chromium"
+    for arg in ("--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
+                "--disable-background-networking", "--disable-component-update", "--disable-sync",
+                "--disable-dev-shm-usage", "--autoplay-policy=no-user-gesture-required"):
+        options.add_argument(arg)
+    profile = tempfile.TemporaryDirectory()
+    options.add_argument("--user-data-dir=" + profile.name)
+    options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
+    driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+    try:
+        driver.get(url)
+        wait = WebDriverWait(driver, 20)
+        text = lambda element_id: driver.find_element("id", element_id).text
+        wait.until(lambda d: text("state") == "On air")
+        driver.find_element("id", "play").click()
+        pressed = time.monotonic()
+        current = lambda: driver.execute_script("return document.getElementById('audio').currentTime")
+        WebDriverWait(driver, 20, poll_frequency=0.1).until(lambda d: current() > 0.2)
+        started = time.monotonic() - pressed
+        print("playing after %.1f s" % started, file=sys.stderr)
+        if started > 3.0:
+            raise AssertionError("the stream started %.1f s after play was pressed" % started)
+        first = current()
+        WebDriverWait(driver, 20).until(lambda d: current() > first + 1.0)
+        subprocess.run([ctl, "--port", remote_port, "info", "Now the news"], check=True)
+        wait.until(lambda d: text("now") == "Now the news")
+        errors = [e for e in driver.get_log("browser") if e["level"] == "SEVERE"]
+        if errors:
+            raise AssertionError("console errors: " + repr(errors))
+    except Exception as e:  # the reason goes to the test's output
+        print("web page: %s: %s" % (type(e).__name__, e), file=sys.stderr)
+        print(driver.page_source[:3000], file=sys.stderr)
+        return 1
+    finally:
+        driver.quit()
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -170,13 +170,15 @@ void Station::WebServerClientRead(const std::shared_ptr<TServerClientWinSocket>&
 }
 
 WebNow Station::webNow(const QByteArray& host) const {
+    // The public reads what every other view reads: the published snapshot.
+    const std::shared_ptr<const StationStatus> status = this->status();
     WebNow now;
-    now.radioName = settings_.radioName;
-    now.extRadioName = settings_.extRadioName;
-    now.infoText = settings_.infoText;
-    now.onAir = state_ == StationState::OnAir || state_ == StationState::Playing;
-    now.listeners = int(listeners()->size());
-    now.listenerLimit = settings_.limitListeners ? int(MaxUser) : -1;
+    now.radioName = status->settings.radioName;
+    now.extRadioName = status->settings.extRadioName;
+    now.infoText = status->settings.infoText;
+    now.onAir = status->onAir;
+    now.listeners = status->listenerCount();
+    now.listenerLimit = status->listenerLimit.value_or(-1);
     if (!env_.publicUrl.isEmpty()) {
         now.streamUrl = env_.publicUrl;
         if (!now.streamUrl.endsWith(QLatin1String("/stream"))) {
@@ -227,7 +229,7 @@ void Station::answerWeb(const std::shared_ptr<TServerClientWinSocket>& socket, W
 void Station::answerStream(const std::shared_ptr<TServerClientWinSocket>& socket, WebSession& session,
                            const WebRequest& request) {
     const bool head = request.method == "HEAD";
-    if (state_ != StationState::OnAir && state_ != StationState::Playing) {
+    if (!onAir(state())) {
         sendAndClose(*socket, text(503, "The station is off the air.", head,
                                    QByteArray("Retry-After: ") + kRetryAfterSeconds + "\r\n"));
         return;

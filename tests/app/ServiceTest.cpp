@@ -164,7 +164,7 @@ TEST(Service, ASignalDuringTheStartEndsWithExitCode0AndTheOffAirReportFollowsThe
     directory.trickle(25);  // every answer takes about a second
     QTemporaryDir dir;
     QProcess station;
-    station.setProcessEnvironment(headlessEnvironment());
+    station.setProcessEnvironment(vxtest::headlessEnvironment());
     station.start(kServer, onlineStart(dir, directory, 0));
     ASSERT_TRUE(vxtest::waitUntil([&] { return directory.requestCount() >= 1; }, 20000));
     ::kill(pid_t(station.processId()), SIGTERM);
@@ -187,7 +187,7 @@ TEST(Service, ASignalDuringTheStopLetsTheStopShowItsMessages) {
     QTemporaryDir dir;
     const int remotePort = vxtest::freeTcpPort();
     QProcess station;
-    station.setProcessEnvironment(headlessEnvironment());
+    station.setProcessEnvironment(vxtest::headlessEnvironment());
     station.start(kServer, onlineStart(dir, directory, remotePort));
     ASSERT_TRUE(vxtest::waitUntil([&] { return directory.requestCount() >= 1; }, 20000));
     ASSERT_EQ(runToEnd(QStringLiteral(VX_BIN_DIR "/vandorixctl"),

@@ -28,6 +28,7 @@ struct Seen {
     bool answered = false;
     std::string state;
     std::string generatedAt;
+    std::string infoText;
 };
 
 Seen look(const EffectTarget& t) {
@@ -37,7 +38,8 @@ Seen look(const EffectTarget& t) {
     }
     try {
         const nlohmann::json status = nlohmann::json::parse(body);
-        return {true, status.value("state", ""), status.value("generated_at", "")};
+        return {true, status.value("state", ""), status.value("generated_at", ""),
+                status.value("info_text", "")};
     } catch (const std::exception&) {
         return {};
     }
@@ -127,6 +129,27 @@ int liste(const EffectTarget& t) {
     return kExitNoEffect;
 }
 
+// "Info" took effect once the status shows the text (the station refuses one its channels cannot carry).
+int info(const std::string& text, const EffectTarget& t) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(t.waitMs);
+    for (;;) {
+        const Seen seen = look(t);
+        if (!seen.answered) {
+            return unverified(vx::kRemoteInfo.data(), t);
+        }
+        if (seen.infoText == text) {
+            return 0;
+        }
+        if (Clock::now() >= deadline) {
+            std::fprintf(stderr,
+                         "vandorixctl: info had no effect within %.1f s: the station's info text is %s\n",
+                         t.waitMs / 1000.0, seen.infoText.c_str());
+            return kExitNoEffect;
+        }
+        std::this_thread::sleep_for(kPollInterval);
+    }
+}
+
 }  // namespace
 
 int checkEffect(const std::string& command, const EffectTarget& target, int fd) {
@@ -135,6 +158,9 @@ int checkEffect(const std::string& command, const EffectTarget& target, int fd) 
     }
     if (command == vx::kRemoteList) {
         return liste(target);
+    }
+    if (command.starts_with(vx::kRemoteInfo)) {
+        return info(command.substr(vx::kRemoteInfo.size()), target);
     }
     return startOrStop(command, target);
 }

@@ -54,7 +54,9 @@ struct WebStation {
     }
     int ctl(const QStringList& args, QByteArray* out = nullptr) const {
         vxtest::ChildProcess p(kBin + QStringLiteral("/vandorixctl"),
-                               QStringList{QStringLiteral("--port"), QString::number(remotePort)} + args);
+                               QStringList{QStringLiteral("--port"), QString::number(remotePort),
+                                           QStringLiteral("--status-port"), QString::number(statusPort)} +
+                                   args);
         const bool done = p.waitForFinished(15000);
         if (out != nullptr) {
             *out = p.output();
@@ -266,7 +268,9 @@ TEST(WebPort, StreamWithTitleForEveryPlayerBesideTheListenerPort) {
     QByteArray list;
     ASSERT_EQ(station.ctl({QStringLiteral("Liste")}, &list), 0);
     EXPECT_EQ(list.count("127.0.0.1\n"), 3) << list.toStdString();
-    const QByteArray status = bodyOf(get(station.statusPort, "/status.json"));
+    // The status port answers only for its own names.
+    const QByteArray status = bodyOf(
+        request(station.statusPort, "GET /status.json HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"));
     const QJsonArray clients = QJsonDocument::fromJson(status)["listeners"]["clients"].toArray();
     QStringList seen;
     for (const auto& c : clients) {

@@ -2,6 +2,7 @@
 // /now.json and the playlists. Its listeners join the listener port's in one send table.
 #include "audio/ListenerDestination.h"
 #include "audio/TACMConvertor.h"
+#include "net/ESocketError.h"
 #include "net/IcyMetadata.h"
 #include "net/WebRequest.h"
 #include "net/WebSession.h"
@@ -96,6 +97,7 @@ void Station::buildWebPort() {
     }
     WebServer->Address = host.toStdString();
     WebServer->Port = env_.webListen.mid(colon + 1).toInt();
+    WebServer->Name = "Web";
     WebServer->IdBase = kWebIdBase;
     WebServer->FirstDataTimeoutMs = kHeadDeadlineMs;
     WebServer->RequestTimeoutMs = kHeadDeadlineMs;
@@ -110,11 +112,11 @@ void Station::buildWebPort() {
     WebServer->OnClientError = [](TServerSocket*, const auto&, TErrorEvent, int& code) { code = 0; };
     try {
         WebServer->SetActive(true);
-    } catch (const std::exception& e) {
-        // As the status port: the station runs on without it, and says so once.
-        vx::writeErrorLine(
-            QStringLiteral("The web port %1 cannot be opened (%2); the station runs without it")
-                .arg(env_.webListen, QString::fromUtf8(e.what())));
+    } catch (const ESocketError& e) {
+        // As the status port: the station runs on without it, and says so once, as an admin reads it.
+        const std::string plain = e.plain();
+        vx::writeErrorLine(QString::fromStdString(plain.empty() ? e.what() : plain) +
+                           QStringLiteral(" (%1); the station runs without it").arg(env_.webListen));
     }
 }
 

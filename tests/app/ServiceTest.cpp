@@ -234,9 +234,9 @@ TEST(Service, APortAnotherProgramHoldsIsNamedOnceAndFailsAStart) {
     ASSERT_EQ(::listen(holder, 1), 0);
     ASSERT_EQ(::getsockname(holder, reinterpret_cast<sockaddr*>(&a), &size), 0);
     const QString taken = QString::number(ntohs(a.sin_port));
-    const QStringList common = {"/WO",  "--data-dir",       dir.path(), "--status-listen",
-                                "off",  "--capture-device", "tone",     "--radio-name",
-                                "Test", "--start"};
+    const QStringList common = {"/WO",  "--data-dir",   dir.path(), "--status-listen",
+                                "off",  "--web-listen", "off",      "--capture-device",
+                                "tone", "--radio-name", "Test",     "--start"};
 
     const Finished remote = runToEnd(kServer, common + QStringList{"--remote-port", taken, "--port",
                                                                    QString::number(vxtest::freeTcpPort())});

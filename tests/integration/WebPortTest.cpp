@@ -368,7 +368,9 @@ TEST(WebPort, DualStackOffAndAPortInUse) {
 
     WebStation taken(QStringLiteral("127.0.0.1:") + QString::number(station.webPort));
     const QByteArray refused =
-        QStringLiteral("The web port 127.0.0.1:%1 cannot be opened").arg(station.webPort).toUtf8();
+        QStringLiteral("Web port %1: address already in use (127.0.0.1:%1); the station runs without it")
+            .arg(station.webPort)
+            .toUtf8();
     EXPECT_TRUE(vxtest::waitUntil([&] { return taken.output().contains(refused); }, 20000))
         << taken.output().toStdString();
     EXPECT_TRUE(vxtest::waitUntil([&] { return taken.ctl({QStringLiteral("Liste")}) == 0; }, 20000))

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The load side of the benchmarks that measure a server under listeners: N reading listeners on

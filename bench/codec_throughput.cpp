@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Seconds of audio the codec stream encodes per CPU second, beside the `lame` command-line encoder on
 // the same input with the same settings, for the station's default format and for 44.1 kHz stereo
 // 128 kbit/s.

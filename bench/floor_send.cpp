@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The floor of fan-out: a bare server that reads the station's stream as one listener and hands every
 // block it receives to each of its own listeners with one non-blocking send(), nothing else. What the
 // kernel needs to carry a stream to N sockets; bench_station_load measures it beside the station.

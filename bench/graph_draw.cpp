@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The statistics graph: cost of pushing one value (no drawing) against one full drawing pass of the
 // main window's graph (242 x 73, 80 bars), and of a pass over the widest history (1000 bars).
 #include "ui/TLogGraph.h"

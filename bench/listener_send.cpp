@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Hands one block to every listener connection with SendBytes, as the worker does for each encoded
 // second, beside a bare loop of send() calls over the same sockets (the physical floor), for 100, 1000 and
 // 5000 loopback connections. Also shows what one read notice costs while the other connections idle.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // File playback: how closely the chunks keep to the clock, and what sending them to many listeners
 // costs beside a live broadcast of the same stream.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The station under listener load, with and without its relay to icecast2, and icecast2 fed by it.
 //
 // Runs the real station headless (tone device, no listener limit) as a child process and, for each N,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The station's stream through a tree of icecast2 relays on loopback, with tens of thousands of listeners.
 //
 // The station (headless, tone device, MP3 copy on) relays to one icecast2, the master. Three more icecast2

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The station under listener load, beside the floor and icecast2 fed with the same stream.
 //
 // Runs the real station headless (tone device, no listener limit) as a child process and, for each N,

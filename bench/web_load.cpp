@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Web listeners beside ICY listeners and the floor: what a listener of the web port costs the station,
 // with and without ICY metadata.
 //

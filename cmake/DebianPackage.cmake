@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The Debian package, built by scripts/package.sh. CPack's DEB generator over the install rules above, so
 # that "cmake --install" and the package install the same files; dpkg-shlibdeps derives Depends from the
 # libraries the programs link. Configure with CMAKE_INSTALL_PREFIX=/usr and CMAKE_INSTALL_SYSCONFDIR=/etc.

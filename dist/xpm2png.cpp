@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Build step: turns the program's XPM icon into the PNG that desktop icon themes expect.
 #include <QImage>
 

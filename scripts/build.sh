@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the station. Usage: scripts/build.sh [plain|asan|tsan|clang]
 # (build folder: build, build-asan, build-tsan, build-clang). "clang" compiles the core library with
 # Debian's clang and its thread-safety analysis, warnings as errors; it builds nothing else.

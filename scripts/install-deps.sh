@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the Debian packages the station needs to build, run and test. Safe to run again.
 set -euo pipefail
 packages=(

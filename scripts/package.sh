@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the Debian package build/vandorixserver_<version>_<arch>.deb and checks it: the files it must
 # hold, the Depends that dpkg-shlibdeps found, and lintian's errors where lintian is installed.
 # Usage: scripts/package.sh   (its own build folder, build-deb: installed paths are /usr and /etc)

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what is missing, builds, and starts the station broadcasting from a demo data folder
 # (build/demo-data: radio name "Demoradio", listener port 6565, offline mode /WO). Without a capture card
 # (arecord -l lists none) it broadcasts the built-in 440 Hz test tone.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what is missing, builds, and runs every test: once plain, once under AddressSanitizer and
 # UndefinedBehaviorSanitizer, and the threaded parts under ThreadSanitizer.
 # Usage: scripts/test.sh [--quick]   (--quick: the plain run only)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window's handlers: each checks what the window owns (message boxes, dialogs) and calls the station.
 #include "app/TMainform.h"
 #include "audio/TACMConvertor.h"

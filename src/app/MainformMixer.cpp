@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The recording source and its volume: the source list, the volume slider, the detection of the source
 // that carries what the computer plays, and the stored choice in "LautstOptions.ini".
 #include "app/TMainform.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The relays' states for the user: the window's tooltip and the dialog of the context menu, which also
 // edits the targets of "Icecast.txt".
 #include "app/TMainform.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Start-up and closing of the window, and the error report.
 #include "app/SignalCloser.h"
 #include "app/TMainform.h"

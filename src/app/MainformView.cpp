@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window as a view of the station: the edits go into the station's settings, and what the station
 // reports reaches the controls.
 #include "app/FocusLeaveWatcher.h"

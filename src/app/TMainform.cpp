@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/TMainform.h"
 
 #include "ui/Assets.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The station's entry: builds the platform backends from the command line, creates the window (or, without a
 // display, the station and its console reporter) and runs the event loop until it closes.
 #include "app/CommandLine.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Where an MPEG audio frame begins in a run of bytes cut out of a stream: a player that starts in the

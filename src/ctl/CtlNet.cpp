@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The plain-socket helpers of vandorixctl (no Qt, none of the station's libraries).
 #include "CtlNet.h"
 

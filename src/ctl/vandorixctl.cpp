@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // vandorixctl: drives a running station over its remote-control port.
 //
 //   vandorixctl [--host H] [--port P] [--wait MS] [--status-port P] [--check-wait MS] [--no-check]

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "mixer/TMixerDestination.h"
 
 TMixerDestination::TMixerDestination(TAudioMixer* Mixer, const vx::mixerapi::MIXERLINE& Line)

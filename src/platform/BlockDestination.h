@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // One place an encoded block goes: the MP3 copy, the recording file, the listeners, a relay. The block's

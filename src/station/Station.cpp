@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The station's construction, its settings files, its state and its reports.
 #include "station/Station.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Worker runs, broadcast start and stop, the block's road and the capture retry.
 #include "audio/ListenerDestination.h"
 #include "audio/QueuedFileWriter.h"

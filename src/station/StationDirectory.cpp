@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Directory registration, status and listener-count reports, the statistics sample.
 #include "station/Station.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The input level of every captured block and the dead air it adds up to.
 #include "audio/TACMConvertor.h"
 #include "platform/ErrorLine.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The listener port: sessions and limits, the handshake, info updates and the list of listeners.
 #include "audio/ListenerDestination.h"
 #include "audio/TACMConvertor.h"

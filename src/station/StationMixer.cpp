@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The recording source and its volume: the stored choice in "LautstOptions.ini", applied at start-up by
 // whichever front end runs, and the volume commands of the window's controls.
 #include "platform/Ansi.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The station's one way out: the snapshot every view, service and test reads.
 #include "audio/ListenerDestination.h"
 #include "audio/QueuedFileWriter.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Recording the encoded stream to a file, and playing such a file out to the listeners in place of the
 // live signal.
 #include "audio/QueuedFileWriter.h"

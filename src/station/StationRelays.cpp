@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The relay of the stream to Icecast servers: the relays built from their targets, the broadcast's start
 // and stop steps for them, and their states.
 #include "audio/TACMConvertor.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The remote-control service on its own port: local peers only, one command per read.
 #include "platform/Ansi.h"
 #include "platform/ErrorLine.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "station/StationState.h"
 
 static_assert(sizeof(StationMode) == 8, "one lock-free atomic");

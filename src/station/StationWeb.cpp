@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The web port: the stream for every player (with its title as ICY metadata), the public page,
 // /now.json and the playlists. Its listeners join the listener port's in one send table.
 #include "audio/ListenerDestination.h"

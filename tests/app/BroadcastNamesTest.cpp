@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The MP3 copy's file name and the remote control's address test.
 #include "app/TMainform.h"
 #include "support/MainformFixture.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/StationApplication.h"
 #include "settings/TOptionsRecord.h"
 #include "support/MainformFixture.h"

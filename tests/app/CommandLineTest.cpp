@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The command line and the configuration file: what each sets, which one wins, and what is refused.
 #include "app/CommandLine.h"
 #include "support/TestSupport.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/TMainform.h"
 #include "net/THTTPGet.h"
 #include "platform/mixerapi/SimulatedMixer.h"

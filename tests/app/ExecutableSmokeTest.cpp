@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Starts the real executable headless, as the README does.
 #include "settings/TOptionsRecord.h"
 #include "support/TestSupport.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window's format buttons and where the formats live: defaults, message 35 on a new data rate,
 // cancel, restart.
 #include "app/TMainform.h"

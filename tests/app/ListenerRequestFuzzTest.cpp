@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Random and near-miss first reads: the classification and the client program rules never crash, only
 // the exact agents are taken for agents, and over a real connection everything else gets the info page.
 #include "support/LoopbackPeer.h"

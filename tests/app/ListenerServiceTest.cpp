@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The listener port of the window: handshake replies byte for byte, admission, the client list and the
 // info channel, over real loopback connections.
 #include "support/LoopbackPeer.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A real ICY player against the listener port: mpg123 must be taken for an ICY request and listed under
 // its own agent text.
 #include "support/LoopbackPeer.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The recording source and volume controls of the window over a simulated sound card: the start-up,
 // the stored choice, the check box, and the detection of the source that carries what the computer plays.
 #include "platform/mixerapi/PulseMixer.h"

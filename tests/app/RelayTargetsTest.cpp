@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where a desktop user's Icecast targets are kept, and how a bad one on the command line is refused.
 #include "station/RelayBoard.h"
 #include "support/MainformFixture.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The real programs as an admin and systemd run them: help and version, settings from a file and the
 // command line, a --start that fails, and the notices a Type=notify service sends.
 #include "settings/TOptionsRecord.h"

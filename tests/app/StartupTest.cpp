@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "audio/TACMConvertor.h"
 #include "platform/language/Language.h"
 #include "settings/TOptionsRecord.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a window owns and what it is given: its language texts are its own, its backends come from
 // whoever made it.
 #include "support/MainformFixture.h"

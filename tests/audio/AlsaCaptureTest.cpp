@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The real ALSA backend records a known signal: a capture PCM of ALSA's file plugin reads a generated
 // tone from a file (its slave is the null device), so no sound card is needed.
 #include "audio/TACMIn.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The file a recording or an MP3 copy is written to, when the disk fills up under it.
 #include "audio/FileDestination.h"
 #include "platform/IoError.h"

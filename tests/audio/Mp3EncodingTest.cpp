@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Real encoding: one-second blocks of a tone through TACMConvertor and LAME, the concatenated output
 // decoded with libmpg123. A codec that restarted or flushed per block would add a gap (and a frame of
 // padding) at every block boundary; the length and the level across the boundaries catch that.

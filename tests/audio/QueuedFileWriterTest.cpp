@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The file writer's own thread: a disk that stalls holds up the writer only, never the caller's block.
 #include "audio/QueuedFileWriter.h"
 #include "platform/IoError.h"

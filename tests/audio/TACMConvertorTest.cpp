@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TACMConvertor over the simulated codec layer: state handling, flags, buffers, error texts, format
 // choice and the stored form of the formats.
 #include "audio/TACMConvertor.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TACMIn over the simulated device: buffer rotation, error texts, stale notices, throwing handlers.
 #include "app/StationApplication.h"
 #include "audio/TACMIn.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Whether a format record can be carried by a codec or a capture device.
 #include "platform/TAudioFormat.h"
 #include "platform/acm/Codecs.h"

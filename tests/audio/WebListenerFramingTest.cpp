@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Metadata listeners of the web port through the send table: whatever part of a block a slow
 // connection takes, the metadata blocks stay exactly every 16000 bytes of the audio it received, and a
 // changed title arrives once.

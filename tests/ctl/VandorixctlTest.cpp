@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // vandorixctl as a real process against a plain loopback server standing in for the station.
 #include "support/LocalHttpServer.h"
 

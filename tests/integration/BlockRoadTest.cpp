@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The block's road: capture hands each block to the worker on its own thread, so neither a busy main
 // thread nor a disk that stalls under the MP3 copy holds a listener's block.
 #include "StationHarness.h"

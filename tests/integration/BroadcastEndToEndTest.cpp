@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The station as a listener meets it: a tone recorded through the real ALSA backend, encoded by LAME,
 // served on loopback to mpg123 and to listener-program clients; the MP3 copy beside it.
 #include "StationHarness.h"

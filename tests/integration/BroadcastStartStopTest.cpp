@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Starting and stopping the broadcast: refusals, failures that undo themselves, the directory at the
 // stop, and a stop that does not pull the codec stream from under a running run.
 #include "StationHarness.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A capture device that fails during the broadcast: one report, the listeners stay, the station opens the
 // device again until it is back, and the stop ends the retries.
 #include "StationHarness.h"

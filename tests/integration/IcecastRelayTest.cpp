@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The station relays its stream to a real icecast2: players of the mount, the mount's metadata, and
 // the faults a relay meets (Icecast restarting, refusals, a server that never answers).
 #include "IcecastServer.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // A real icecast2 for the relay tests, started by the test on a free port as an unprivileged user, and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The line-load bar and the displays the worker updates, with the real codec on the tone device.
 #include "StationHarness.h"
 #include "platform/acm/Codecs.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The recording source on a real sound server: a PulseAudio daemon of the test's own with a null output
 // that plays a 440 Hz tone and a null input; the station detects the output's monitor, records it through
 // ALSA's pulse plugin, sets its volume, and restores the choice at its next start.

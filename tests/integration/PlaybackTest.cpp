@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Playing a recording out: to mpg123 and listener programs pass by pass, the refusals of files that
 // cannot be played, and a playback during a live broadcast.
 #include "StationHarness.h"

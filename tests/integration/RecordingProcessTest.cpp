@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A headless station records and plays from its command line and ends with a complete file.
 #include "StationHarness.h"
 #include "settings/TOptionsRecord.h"

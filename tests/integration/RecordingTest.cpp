@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Recording the encoded stream: record mode with the tone device and LAME, and "Start" during an
 // ordinary broadcast, which diverts the blocks from the listeners to the file.
 #include "StationHarness.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The remote-control port in the station's own process, over loopback.
 #include "StationHarness.h"
 #include "app/StationApplication.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Listeners that stop taking the stream lose their slot; slow ones keep it.
 #include "StationHarness.h"
 #include "net/TVXSocketData.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The station as its own process: driven over the remote control with vandorixctl, heard with mpg123,
 // and the README's run command.
 #include "StationHarness.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The status port of a running station: its JSON and metrics with real listeners and a relay to a real
 // icecast2, dead air from a device that goes silent and sounds again, hostile clients, and vandorixctl
 // status against a station process.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The web port of a running station process (tone source): real players and a real browser where the
 // machine has them, a metadata client that checks every block at its offset, the limit it shares with
 // the listener port, and what hostile or mistaken requests get.

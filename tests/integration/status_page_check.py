@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Loads the station's status page in headless Chromium and follows a listener joining and leaving.
 
 Usage: status_page_check.py PAGE_URL LISTENER_PORT RADIO_NAME

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Opens the station's public page in headless Chromium, presses play and follows the title.
 
 Usage: web_page_check.py PAGE_URL VANDORIXCTL REMOTE_PORT

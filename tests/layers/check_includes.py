@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Fails when a file of src/ includes a folder above its own, or its folder's rules form a cycle.
 
 Usage: check_includes.py SRC_DIR

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TAudioMixer over the simulated mixer: the tree as the device describes it, and the rules by which
 // GetVolume and SetVolume find a line's volume and on/off state.
 #include "mixer/EListError.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The relay to an Icecast mount on its own: how targets are written, and a stalled server.
 #include "StalledIcecast.h"
 #include "net/IcecastRelay.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One thread streams to every connection while the window thread accepts, closes and releases them:
 // the sender must never touch a released connection (run under ThreadSanitizer and AddressSanitizer).
 #include "support/LoopbackPeer.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The server socket layer on real loopback sockets.
 #include "support/LoopbackPeer.h"
 

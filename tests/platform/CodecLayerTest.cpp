@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The station's codec layer: which pairs it converts, PCM conversion across blocks, suggestion, the
 // offered formats.
 #include "platform/acm/Codecs.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The language files and the choice of a language from the locale and --language.
 #include "platform/Ansi.h"
 #include "platform/language/Language.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Capture devices by name, and the built-in tone device recording through TACMIn.
 #include "audio/TACMIn.h"
 #include "platform/wavein/AlsaWaveIn.h"

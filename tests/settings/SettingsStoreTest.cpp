@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The settings files through the store alone: files cut short, grown long or unreadable, and writes that
 // fail half-way or cannot start.
 #include "platform/IoError.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The station's one transition function as a table: which event applies in which mode, and what it leaves.
 #include "station/StationState.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The station driven without a window: remote commands around start-up, who receives a block, and a codec
 // that fails during a broadcast.
 #include "audio/QueuedFileWriter.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The status port under clients that try to shut it for others, and under requests for host names it
 // does not serve (a page of another site reaching it by DNS rebinding).
 #include "platform/FileLimit.h"

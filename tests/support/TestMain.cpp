@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Test programs run a StationApplication on Qt's offscreen platform, so window code and event-loop
 // code behave as in the station.
 #include "app/StationApplication.h"

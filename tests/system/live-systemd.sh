@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The package under a real systemd, as an admin uses it: systemd boots as PID 1 of its own PID, mount,
 # network, UTS, IPC and cgroup namespaces; /usr, /etc and /var are overlays whose changes live in a tmpfs,
 # so installing, purging and the service's files touch nothing of this machine. Checks: installing starts

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The worker component: its request table, the end notice on the window thread, dropped errors,
 // priorities and a destruction that waits for the run.
 #include "app/StationApplication.h"

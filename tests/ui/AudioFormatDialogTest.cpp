@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The format-choice dialog opens on the current format and answers with the selected record.
 #include "platform/acm/Codecs.h"
 #include "ui/AudioFormatDialog.h"

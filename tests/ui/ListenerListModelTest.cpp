@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The client list's rows after joins, leaves and rebuilds: always exactly the rows a list rebuilt from
 // scratch would show, announced to the view consistently, and rows that stayed keep their place.
 #include "ui/ListenerListModel.h"

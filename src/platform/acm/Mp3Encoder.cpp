@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // MPEG Layer-3 encoding through LAME. One LAME encoder lives as long as the stream, so consecutive
 // conversions continue one stream: nothing is flushed between them and the bit reservoir carries over.
 #include "platform/acm/Codecs.h"

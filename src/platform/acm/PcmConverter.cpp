@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // PCM to PCM: sample width, channel count and rate (linear interpolation). The last input frame and the
 // position between frames carry over, so consecutive conversions join without a step.
 #include "platform/acm/Codecs.h"

@@ -86,8 +86,10 @@ int ListenerDestination::sendFramed(const Listener& listener, const char* data, 
     FrameSegment segments[64];
     int count = 0;
     iov_.clear();
+    // Named outside the lambda, which the thread-safety analysis sees as a function of its own.
+    std::vector<iovec>* iov = &iov_;
     auto add = [&](Kind kind, const char* from, int length) {
-        iov_.push_back({const_cast<char*>(from), std::size_t(length)});
+        iov->push_back({const_cast<char*>(from), std::size_t(length)});
         segments[count++] = {kind, length};
     };
     if (!s.carry.isEmpty()) {

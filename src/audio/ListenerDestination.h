@@ -83,7 +83,7 @@ private:
     // One block to a metadata listener, with the metadata blocks due in it; what it took.
     int sendFramed(const Listener& listener, const char* data, int size, const icy::TitleBoard::Title* title)
         REQUIRES(mutex_);
-    void remember(const char* data, int size);
+    void remember(const char* data, int size) REQUIRES(recentMutex_);
 
     TServerSocket& server_;
     TServerSocket* const web_;

@@ -351,7 +351,7 @@ bool TServerSocket::peerFull(const QString& address) const {
     if (MaxConnectionsPerPeer <= 0) {
         return false;
     }
-    std::lock_guard lock(listMutex_);
+    vx::MutexLock lock(listMutex_);
     return std::count_if(list_.begin(), list_.end(), [&](const auto& c) {
                return c->IsOpen() && c->PeerAddress() == address;
            }) >= MaxConnectionsPerPeer;

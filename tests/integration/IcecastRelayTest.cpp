@@ -90,7 +90,7 @@ TEST(IcecastRelay, PlayersOfTheMountHearTheToneUnderTheStationsNameAndInfoText) 
         << "the source stayed on the mount after the stop";
 }
 
-TEST(IcecastRelay, IcecastGoneAndBackCostsTheListenersNothingAndTheRelayReturnsWithinTenSeconds) {
+TEST(IcecastRelay, IcecastGoneAndBackCostsTheListenersNothingAndTheRelayReturnsWithItsTitleWithinTenSeconds) {
     IcecastServer icecast;
     ASSERT_TRUE(icecast.running()) << icecast.diagnostics();
     LiveStation s(vx::wavein::createWaveIn(QStringLiteral("tone:440")), nullptr, QString(),
@@ -111,6 +111,10 @@ TEST(IcecastRelay, IcecastGoneAndBackCostsTheListenersNothingAndTheRelayReturnsW
     EXPECT_TRUE(vxtest::waitUntil([&] { return onAir(relay); }, 10000))
         << relay.status().reason.toStdString() << icecast.diagnostics();
     ASSERT_TRUE(vxtest::waitUntil([&] { return !icecast.mount(QStringLiteral("/live")).isEmpty(); }));
+    // The restarted server knows no title: the relay tells it the unchanged info text again.
+    EXPECT_TRUE(vxtest::waitUntil([&] {
+        return icecast.mount(QStringLiteral("/live"))["title"].toString() == w.AktInfo->text();
+    })) << icecast.mount(QStringLiteral("/live"))["title"].toString().toStdString();
     // The listener's stream spans the outage: from a block before it to one after the relay's return.
     ASSERT_TRUE(listener->waitForBytes(listener->received().size() + 1500));
 

@@ -379,6 +379,8 @@ private:
     // Upload (kb/s) as bytes per second, 1 kb counted as 1024 bits; 0 for a text that is no decimal
     // integer or no capacity.
     static int lineCapacity(const QString& upload);
+    // Milliseconds from one block to the next, both given as times of day in fractions of a day.
+    static uint32_t refreshMsBetween(double lastBlockTime, double now);
     // The line-load bar for a block about to go out; false when nobody is connected (the bar shows 0).
     bool showLineLoad(int blockSize);
     // Hands a block to one destination; one that fails is closed and `closed` changes the mode.

@@ -418,6 +418,18 @@ void Station::ACMIBlockCaptured(TACMIn* /*Sender*/, const void* Data, int Size) 
     }
 }
 
+uint32_t Station::refreshMsBetween(double lastBlockTime, double now) {
+    double days = now - lastBlockTime;
+    // A block just after midnight follows one just before it: it came a second later, not almost a day
+    // earlier.
+    if (days < -0.5) {
+        days += 1.0;
+    }
+    // Whole milliseconds as fractions of a day are not exact: without the margin, 1000 ms between two
+    // times of day would come out a hair short and show as 999 for most of the day.
+    return uint32_t(std::fabs(days) * 86400000.0 + 1e-6);
+}
+
 void Station::ACMIBufferFull(TACMIn* /*Sender*/, const void* Data, int Size) {
     trace("ACMIBufferFull");
     step(1);
@@ -428,7 +440,7 @@ void Station::ACMIBufferFull(TACMIn* /*Sender*/, const void* Data, int Size) {
     // measures and shows it, and sets the line capacity for the next run.
     LineCapacity = lineCapacity(settings_.upload);
     step(4);
-    RefreshMs = uint32_t(std::fabs(now - LastBlockTime) * 86400000.0 + 1e-6);
+    RefreshMs = refreshMsBetween(LastBlockTime, now);
     step(5);
     emit refreshShown(RefreshMs);
     step(6);

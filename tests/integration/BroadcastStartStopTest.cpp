@@ -378,6 +378,18 @@ TEST(BlockArrival, RefreshTimeIsTheTimeSinceThePreviousBlock) {
     EXPECT_LT(shown, 1500 + 5000);
     EXPECT_EQ(uint32_t(shown), StationProbe(w.station()).RefreshMs);
     w.Disconnectrbtn->click();
+
+    // The clock's times of day are whole milliseconds: blocks 999, 1000 and 1001 ms apart show so at any
+    // hour, also when midnight lies between them.
+    const double day = 86400000.0;
+    int wrong = 0;
+    for (int now = 1001; now < 86400000; now += 9973) {
+        for (const int apart : {999, 1000, 1001}) {
+            wrong += StationProbe::refreshMsBetween((now - apart) / day, now / day) != uint32_t(apart);
+        }
+    }
+    EXPECT_EQ(wrong, 0);
+    EXPECT_EQ(StationProbe::refreshMsBetween((86400000 - 400) / day, 600 / day), 1000u);
 }
 
 // A run shows the block's size and its line load before it sends: a failure of a send reports the

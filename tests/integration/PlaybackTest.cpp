@@ -293,6 +293,14 @@ TEST(Playback, RefusedFilesStartNothingAndTheNextFilePlaysInPlaceOfTheLiveSignal
     EXPECT_TRUE(s.dialogs.messages.isEmpty()) << s.dialogs.messages.join('|').toStdString();
     EXPECT_FALSE(w.station().status()->mode.playback);
     EXPECT_TRUE(s.broadcasting());
+    // Chunks that find no connection show no rate and no load.
+    w.Bytesvandorixclient->setText(QStringLiteral("7"));
+    w.Auslastung->setValue(5);
+    s.dialogs.fileAnswers = {vxtest::writeFile(dir, QStringLiteral("ungehoert.ktv"), good)};
+    w.Button3->click();
+    EXPECT_TRUE(s.dialogs.messages.isEmpty()) << s.dialogs.messages.join('|').toStdString();
+    EXPECT_EQ(w.Bytesvandorixclient->text(), QStringLiteral("0"));
+    EXPECT_EQ(w.Auslastung->value(), 0);
     w.Disconnectrbtn->click();
 
     // A live broadcast of another tone; the file's chunks take the place of its blocks, whole and in

@@ -4,12 +4,15 @@
 #include "net/TVXSocketData.h"
 #include "platform/wavein/SimulatedWaveIn.h"
 #include "support/StationProbe.h"
+#include "ui/ListenerListModel.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 
 #include <QLabel>
+
+#include <sys/socket.h>
 
 namespace {
 
@@ -59,6 +62,35 @@ TEST(StalledListener, ListenerThatTakesNothingForTheLimitIsClosedOneThatReadsIsK
     EXPECT_EQ(w.Hoerer->text().toStdString(), "1");
     EXPECT_FALSE(reader->closedByServer());
     EXPECT_TRUE(stalled->waitForClose());
+    EXPECT_TRUE(s.dialogs.messages.isEmpty()) << s.dialogs.messages.join('|').toStdString();
+}
+
+// A listener whose host went away without a word (no FIN, no reset) is heard of only when a send to it
+// fails; the connection test after that failure lists it no more. Loopback always says goodbye, so the
+// station's own end of the connection is shut for sending instead: the peer sends nothing, the station
+// is told nothing, and its next send fails.
+TEST(StalledListener, AListenerGoneWithoutACloseLeavesTheListAfterTheFirstFailedSend) {
+    auto capture = std::make_shared<vx::wavein::SimulatedWaveIn>();
+    vxtest::LiveStation s(capture, std::make_shared<vx::acm::SimulatedAcm>());
+    TMainform& w = s.w();
+    w.Connectrbtn->click();
+    ASSERT_TRUE(s.broadcasting());
+    auto gone = vxtest::listenerProgram(s.port());
+    ASSERT_TRUE(vxtest::waitUntil([&] { return w.station().GetUseranzahl() == 1; }));
+    auto stays = vxtest::listenerProgram(s.port());
+    ASSERT_TRUE(vxtest::waitUntil([&] { return w.station().GetUseranzahl() == 2; }));
+    TServerSocket& port = *StationProbe(w.station()).ServerVandorixClient;
+    ASSERT_EQ(::shutdown(port.ConnectionAt(0)->SocketHandle(), SHUT_WR), 0);
+
+    StationProbe(w.station()).ConnectionTestTimer();
+    EXPECT_EQ(w.Hoerer->text().toStdString(), "2") << "nothing told the station yet";
+    ASSERT_TRUE(s.oneBlock(*capture));
+    ASSERT_TRUE(vxtest::waitUntil([&] { return port.ConnectionCount() == 1; }))
+        << "the failed send left the connection open";
+    StationProbe(w.station()).ConnectionTestTimer();
+    EXPECT_EQ(w.Hoerer->text().toStdString(), "1");
+    EXPECT_EQ(w.ClientslistRows->rowCount(), 1);
+    EXPECT_FALSE(stays->closedByServer());
     EXPECT_TRUE(s.dialogs.messages.isEmpty()) << s.dialogs.messages.join('|').toStdString();
 }
 

@@ -78,8 +78,12 @@ struct StationProbe {
     void StatsTimerTimer() { station.StatsTimerTimer(); }
     void DirectoryOffAir() { station.DirectoryOffAir(); }
     void ConnectionTestTimer() { station.ConnectionTestTimer(); }
+    static uint32_t refreshMsBetween(double last, double now) { return Station::refreshMsBetween(last, now); }
     void ServerVandorixClientClientRead(const std::shared_ptr<TServerClientWinSocket>& socket) {
         station.ServerVandorixClientClientRead(socket);
+    }
+    void RemoteControlClientRead(const std::shared_ptr<TServerClientWinSocket>& socket) {
+        station.RemoteControlClientRead(socket);
     }
     // Puts the station in a mode that no command reaches alone (a playback without its file, record
     // mode without its start).

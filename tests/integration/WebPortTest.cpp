@@ -134,6 +134,11 @@ public:
         return take(buffer_.indexOf("\r\n\r\n") + 4);
     }
     void drop() { buffer_.clear(); }
+    // Nothing has arrived, not even the station's close.
+    bool silent() const {
+        char c;
+        return ::recv(fd_, &c, 1, MSG_DONTWAIT | MSG_PEEK) < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+    }
     QByteArray untilClose() {
         fill(std::numeric_limits<qsizetype>::max());
         return std::exchange(buffer_, {});
@@ -349,6 +354,13 @@ TEST(WebPort, RefusalsAndTheSharedLimit) {
     web.drop();
     EXPECT_TRUE(web.fill(4500)) << "the listener's stream stopped";
     EXPECT_TRUE(vxtest::waitUntil([&] { return statusOf(get(station.webPort, "/now.json")) == 200; }));
+
+    // A request whose head has not ended is no listener yet: the blocks pass it by.
+    Client halfway(station.webPort);
+    ASSERT_TRUE(halfway.send("GET /stream HTTP/1.1\r\nHost: x\r\n"));
+    web.drop();
+    ASSERT_TRUE(web.fill(4500));
+    EXPECT_TRUE(halfway.silent());
 }
 
 // Every address means IPv6 and IPv4; "off" opens nothing; a port in use is reported once and the

@@ -405,6 +405,8 @@ private:
     void RemoteControlClientError(const std::shared_ptr<TServerClientWinSocket>& Socket, int& ErrorCode);
     void remoteCommand(const QByteArray& command, const std::shared_ptr<TServerClientWinSocket>& socket);
 
+    // Throws, naming what holds the station, where no playback can run (step 6, the start's).
+    void refuseUnplayableState(const StationMode& mode);
     int readPlaybackHeader(RecordingReader& file, TAudioFormat& format, TAudioFormat& decodeFormat);
     void playPasses(RecordingReader& file);
     bool playPass(RecordingReader& file, int chunk, qint64& dueMs);

@@ -13,6 +13,8 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <stdexcept>
+#include <string>
 #include <utility>
 
 namespace {
@@ -112,9 +114,11 @@ bool Station::AfterPlayback(std::function<void()> action) {
 
 void Station::PlayfromFile(const QString& FileName) {
     trace(kPlaybackTrace);
-    if (mode_.load().playback) {
+    const StationMode mode = mode_.load();
+    if (mode.playback) {
         return;  // one playback at a time; its buttons are disabled meanwhile
     }
+    refuseUnplayableState(mode);
     step(5);
     RecordingReader file(FileName);
     // Whatever refuses the file does so before anything starts.
@@ -139,7 +143,8 @@ void Station::PlayfromFile(const QString& FileName) {
     });
 
     step(6);
-    // The start's callers make sure that no broadcast runs yet.
+    // From a stopped station the playback starts the broadcast; on the air it takes the live signal's
+    // place.
     if (state() == StationState::Stopped) {
         Start();
         DebugStr = QString::fromLatin1(kPlaybackTrace);
@@ -149,6 +154,23 @@ void Station::PlayfromFile(const QString& FileName) {
     step(7);
     playPasses(file);
     step(27);
+}
+
+void Station::refuseUnplayableState(const StationMode& mode) {
+    // A playback needs the listener port: open already, or opened by an ordinary start. Anywhere else
+    // it would end at once, having shown nothing, or its start would open the record mode's capture.
+    const char* reason = nullptr;
+    if (mode.state == StationState::RecordOnly) {
+        reason = "the record mode's capture is running; \"Stoppe Server\" ends it";
+    } else if (mode.state == StationState::Stopped && mode.recordArmed) {
+        reason = "record mode is armed, and a start would only capture; \"Stop\" ends it";
+    } else if (mode.state == StationState::Starting || mode.state == StationState::Stopping) {
+        reason = "the broadcast is starting or stopping; play the file once it has";
+    }
+    if (reason != nullptr) {
+        step(6);
+        throw std::runtime_error(std::string("No playback now: ") + reason);
+    }
 }
 
 int Station::readPlaybackHeader(RecordingReader& file, TAudioFormat& format, TAudioFormat& decodeFormat) {
@@ -193,7 +215,9 @@ bool Station::playPass(RecordingReader& file, int chunk, qint64& dueMs) {
     step(13);
     while (file.left() > 0 && broadcasting() && !playbackEnding_) {
         step(14);
-        emit refreshShown(1000);
+        // A chunk is a second: the refresh time reads so wherever it is shown, the status included.
+        RefreshMs = uint32_t(kChunkMs);
+        emit refreshShown(RefreshMs);
         step(15);
         // Late by more than a chunk (the station was held, by a modal dialog say): start the clock
         // afresh rather than send what was missed in one burst.

@@ -230,6 +230,59 @@ TEST(Playback, ListenersReceiveOneSecondOfSoundEachSecond) {
     EXPECT_TRUE(s.dialogs.messages.isEmpty()) << s.dialogs.messages.join('|').toStdString();
 }
 
+// A stream without MPEG frames goes out by its declared rate, a second a chunk, and the pass ends with
+// the file's tail rather than leave it unsent; the refresh time reads a second in the window and in the
+// status alike.
+TEST(Playback, ADeclaredRateStreamGoesOutSecondBySecondWithItsTail) {
+    LiveStation s(vx::wavein::createWaveIn(QStringLiteral("tone:1000")));
+    TMainform& w = s.w();
+    QByteArray stream(20000, '\0');  // 8,000 bytes a second: two chunks and a half
+    for (qsizetype i = 0; i < stream.size(); ++i) {
+        stream[i] = char(i * 7);
+    }
+    const QByteArray file = vx::acm::pcmFormat(8000, 8, 1).toBytes() + stream;
+
+    std::unique_ptr<vxtest::LoopbackPeer> listener;
+    std::vector<qsizetype> chunks;
+    qsizetype seen = kHeaderSize;
+    qint64 lastArrival = -1000;
+    QStringList refreshShown;
+    QElapsedTimer clock;
+    clock.start();
+    auto observe = [&] {
+        const qsizetype got = listener ? listener->received().size() : 0;
+        if (got <= seen) {
+            return;
+        }
+        // Bytes within half a second of the last ones belong to the same chunk.
+        if (clock.elapsed() - lastArrival > 500) {
+            chunks.push_back(0);
+            refreshShown.append(
+                QStringLiteral("%1/%2").arg(w.Refreshedit->text()).arg(w.station().status()->refreshMs));
+        }
+        chunks.back() += got - seen;
+        seen = got;
+        lastArrival = clock.elapsed();
+    };
+    Ticker script([&] {
+        if (w.station().status()->mode.playback && !listener) {
+            listener = vxtest::listenerProgram(s.port());
+        }
+        observe();
+    });
+    s.dialogs.fileAnswers = {vxtest::writeFile(s.dir.path(), QStringLiteral("pcm.ktv"), file)};
+    w.Button3->click();
+    ASSERT_TRUE(listener);
+    // The tail left as the playback ended.
+    EXPECT_TRUE(listener->waitForBytes(kHeaderSize + stream.size(), 3000));
+    observe();
+    EXPECT_TRUE(listener->received().mid(kHeaderSize) == stream)
+        << listener->received().size() - kHeaderSize << " of " << stream.size();
+    EXPECT_EQ(chunks, (std::vector<qsizetype>{8000, 8000, 4000}));
+    EXPECT_EQ(refreshShown.join(QLatin1Char(' ')).toStdString(), "1000/1000 1000/1000 1000/1000");
+    EXPECT_TRUE(s.dialogs.messages.isEmpty()) << s.dialogs.messages.join('|').toStdString();
+}
+
 TEST(Playback, RefusedFilesStartNothingAndTheNextFilePlaysInPlaceOfTheLiveSignal) {
     LiveStation s(vx::wavein::createWaveIn(QStringLiteral("tone:1000")));
     TMainform& w = s.w();
@@ -319,6 +372,49 @@ TEST(Playback, RefusedFilesStartNothingAndTheNextFilePlaysInPlaceOfTheLiveSignal
     EXPECT_GE(listener->received().indexOf(good.mid(kFormatSize)), kHeaderSize)
         << "the file did not reach the listener whole, or live blocks came between its chunks";
     EXPECT_TRUE(listener->waitForBytes(afterPlayback + 1000, 15000)) << "the live signal did not come back";
+    w.Disconnectrbtn->click();
+}
+
+// A playback needs the listener port: it starts the broadcast from a stopped station or takes the live
+// signal's place. While record mode captures, or is armed so that a start would only capture, "Play" is
+// refused with its reason and leaves the recording's capture alone.
+TEST(Playback, RecordModeRefusesThePlaybackUntilItHasEnded) {
+    LiveStation s(vx::wavein::createWaveIn(QStringLiteral("tone:1000")));
+    TMainform& w = s.w();
+    const QString header = vxtest::writeFile(s.dir.path(), QStringLiteral("kopf.ktv"),
+                                             StationProbe(w.station()).ACMC->FormatOut.toBytes());
+    auto play = [&] {
+        s.dialogs.messages.clear();
+        s.dialogs.fileAnswers = {header};
+        w.Button3->click();
+        EXPECT_FALSE(w.station().status()->mode.playback);
+    };
+    s.dialogs.fileAnswers = {s.path(QStringLiteral("aufnahme.ktv"))};
+    w.RecordtoFileBtn->click();
+    ASSERT_EQ(w.station().state(), StationState::RecordOnly);
+
+    play();
+    ASSERT_EQ(s.dialogs.messages.size(), 1);
+    EXPECT_TRUE(s.dialogs.messages[0].contains(QStringLiteral("Stoppe Server")))
+        << s.dialogs.messages[0].toStdString();
+    EXPECT_TRUE(s.dialogs.messages[0].endsWith(QStringLiteral("DebugStr: Button3Click\n\rDebugNum: 6")));
+    EXPECT_EQ(w.station().state(), StationState::RecordOnly);
+    EXPECT_TRUE(StationProbe(w.station()).ACMC->Active()) << "the recording's capture was closed";
+    EXPECT_FALSE(s.broadcasting());
+
+    // Stopped, record mode stays armed: a start would open the capture again, not the listener port.
+    w.Disconnectrbtn->click();
+    play();
+    ASSERT_EQ(s.dialogs.messages.size(), 1);
+    EXPECT_TRUE(s.dialogs.messages[0].contains(QStringLiteral("\"Stop\"")))
+        << s.dialogs.messages[0].toStdString();
+    EXPECT_EQ(w.station().state(), StationState::Stopped);
+    EXPECT_FALSE(StationProbe(w.station()).ACMC->Active());
+
+    w.Button2->click();  // ends record mode (and says no file was open)
+    play();
+    EXPECT_TRUE(s.dialogs.messages.isEmpty()) << s.dialogs.messages.join('|').toStdString();
+    EXPECT_TRUE(s.broadcasting()) << "the playback did not start the broadcast";
     w.Disconnectrbtn->click();
 }
 

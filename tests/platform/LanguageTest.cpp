@@ -98,6 +98,19 @@ TEST(LanguageFiles, EnglishThatIsMissingOrIncompleteFallsBackToGermanWithOneLine
     }
 }
 
+// An index outside the languages must not reach past the table of files: it loads the program's own
+// texts and answers their index.
+TEST(LanguageFiles, AnIndexOutsideTheLanguagesLoadsGermanAndSaysSo) {
+    LanguageLibrary german(QStringLiteral(VX_BIN_DIR "/lang"));
+    german.InitLanguage(kGerman);
+    for (const int index : {kEnglish + 1, -1}) {
+        SCOPED_TRACE(index);
+        LanguageLibrary library(QStringLiteral(VX_BIN_DIR "/lang"));
+        EXPECT_EQ(library.InitLanguage(index), kGerman);
+        EXPECT_EQ(*library.GetLanguagelist(), *german.GetLanguagelist());
+    }
+}
+
 TEST(LanguageChoice, FirstSetLocaleVariableDecidesAndTheOptionOverridesIt) {
     const struct {
         LocaleVariables locale;

@@ -306,6 +306,26 @@ TEST(BroadcastStop, DifferentPasswordsShowMessage30SendNoSetoffButStillTheCountZ
     }
 }
 
+// A peer still in its handshake is no listener: the directory, the history and the list agree.
+TEST(BroadcastDirectory, TheListenerCountIsTheListedListeners) {
+    vxtest::LocalHttpServer directory;
+    directory.answerWith("E100");
+    LiveStation s(simulatedCapture(), std::make_shared<vx::acm::SimulatedAcm>(),
+                  directory.origin() + QStringLiteral("/vdb/"));
+    TMainform& w = s.w();
+    w.Connectrbtn->click();
+    ASSERT_TRUE(s.broadcasting());
+    auto listener = vxtest::listenerProgram(s.port());
+    vxtest::LoopbackPeer handshaking(s.port());
+    ASSERT_TRUE(vxtest::waitUntil([&] { return w.station().status()->listenerCount() == 1; }));
+    const int before = directory.requestCount();
+    StationProbe(w.station()).StatsTimerTimer();
+    ASSERT_TRUE(vxtest::waitUntil([&] { return directory.requestCount() == before + 1; }));
+    const QByteArray target = directory.requests().back().target();
+    EXPECT_TRUE(target.contains("action=hoererupdate&hoerer=1&")) << target.toStdString();
+    EXPECT_EQ(w.station().status()->history, std::vector<int>{1});
+}
+
 TEST(BroadcastStop, WaitsForARunStillConvertingBeforeItClosesTheCodecStream) {
     auto capture = simulatedCapture();
     auto codecs = std::make_shared<vxtest::GatedAcm>();

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Starts the real executable headless, as the README does.
 #include "settings/TOptionsRecord.h"
+#include "support/StationProcess.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -35,7 +36,7 @@ TEST(Executable, HeadlessStationSavesItsSettingsOnSigtermAndSighup) {
         vxtest::writeFile(dir.path(), "Server.ini", "http://127.0.0.1:9/db/\n");
         QProcess station;
         station.setProcessEnvironment(vxtest::headlessEnvironment());
-        station.start(QStringLiteral(VX_BIN_DIR "/vandorixserver"),
+        station.start(vxtest::binPath(QStringLiteral("vandorixserver")),
                       {"/WO", "--data-dir", dir.path(), "--remote-port", "0"});
         ASSERT_TRUE(station.waitForStarted());
         ASSERT_TRUE(vxtest::waitUntil([&] { return catchesSignal(station.processId(), signal); }));
@@ -68,7 +69,7 @@ TEST(Executable, AnOptionWithoutItsValueOrItsPartnerIsRefused) {
         QTemporaryDir dir;  // the executable's folder holds no "Server.ini": a start would end too
         QProcess station;
         station.setProcessEnvironment(vxtest::headlessEnvironment());
-        station.start(QStringLiteral(VX_BIN_DIR "/vandorixserver"), r.args);
+        station.start(vxtest::binPath(QStringLiteral("vandorixserver")), r.args);
         ASSERT_TRUE(station.waitForFinished(10000));
         EXPECT_EQ(station.exitCode(), 2);
         const QString err = QString::fromUtf8(station.readAllStandardError());
@@ -84,7 +85,7 @@ TEST(Executable, SigtermEndsTheStationWhenItsSettingsCannotBeSaved) {
     vxtest::writeFile(dir, "Server.ini", "http://127.0.0.1:9/db/\n");
     QProcess station;
     station.setProcessEnvironment(vxtest::headlessEnvironment());
-    station.start(QStringLiteral(VX_BIN_DIR "/vandorixserver"),
+    station.start(vxtest::binPath(QStringLiteral("vandorixserver")),
                   {"/WO", "--data-dir", dir, "--remote-port", "0"});
     ASSERT_TRUE(station.waitForStarted());
     ASSERT_TRUE(vxtest::waitUntil([&] { return catchesSignal(station.processId()); }));
@@ -130,7 +131,7 @@ TEST(Executable, MissingServerFileEndsWithOneLineInTheChosenLanguageAndNoFiles) 
         }
         QProcess station;
         station.setProcessEnvironment(env);
-        station.start(QStringLiteral(VX_BIN_DIR "/vandorixserver"),
+        station.start(vxtest::binPath(QStringLiteral("vandorixserver")),
                       QStringList{"--data-dir", dir.path()} + c.options);
         ASSERT_TRUE(station.waitForFinished(10000));
         EXPECT_EQ(station.exitCode(), c.exitCode);

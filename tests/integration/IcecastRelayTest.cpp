@@ -124,18 +124,11 @@ TEST(IcecastRelay, RefusalsAreReportedOnceAndAServerThatNeverAnswersSlowsNoListe
     IcecastServer icecast;
     ASSERT_TRUE(icecast.running()) << icecast.diagnostics();
     // Takes connections (the kernel does) and never reads them.
-    const int silent = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(silent, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::listen(silent, 8);
-    socklen_t len = sizeof a;
-    ::getsockname(silent, reinterpret_cast<sockaddr*>(&a), &len);
+    const vxtest::LoopbackListener silent;
     const QString live = icecast.target(QStringLiteral("/live"));
     LiveStation s(vx::wavein::createWaveIn(QStringLiteral("tone:440")), nullptr, QString(),
                   {live, live, icecast.target(QStringLiteral("/other"), QStringLiteral("not-the-password")),
-                   QStringLiteral("icecast://source:pw@127.0.0.1:%1/silent").arg(ntohs(a.sin_port))});
+                   QStringLiteral("icecast://source:pw@127.0.0.1:%1/silent").arg(silent.port())});
     TMainform& w = s.w();
     w.Mp3Aufz->setChecked(true);
     LostBlocks lost(w);
@@ -173,7 +166,6 @@ TEST(IcecastRelay, RefusalsAreReportedOnceAndAServerThatNeverAnswersSlowsNoListe
     for (std::size_t i = 0; i < 4; ++i) {
         EXPECT_EQ(relayAt(w, i).status().state, IcecastRelay::State::Stopped);
     }
-    ::close(silent);
 }
 
 }  // namespace

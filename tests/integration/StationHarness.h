@@ -1,14 +1,17 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-// The whole station in the test process: the window with real or simulated capture and codec layers,
-// listener clients on loopback, and the remote-control peer.
+// The whole station in the test process, with or without its window, on real or simulated capture and
+// codec layers; listener clients on loopback, and the remote-control peer.
 #include "app/TMainform.h"
 #include "audio/TACMConvertor.h"
 #include "audio/TACMIn.h"
+#include "platform/StationConstants.h"
 #include "platform/acm/SimulatedAcm.h"
 #include "platform/wavein/AlsaWaveIn.h"
+#include "platform/wavein/SimulatedWaveIn.h"
 #include "platform/wavein/WaveIn.h"
+#include "station/Station.h"
 #include "support/ChildProcess.h"
 #include "support/LoopbackPeer.h"
 #include "support/MainformFixture.h"
@@ -145,24 +148,80 @@ private:
     std::thread feeder_;
 };
 
-// The window on a temporary program directory, offline (/WO) unless a directory URL is given, with a
-// radio name, a free listener port and no listener limit. Its codecs are the station's own (LAME) unless
-// the test gives others.
+// The parts a test station is given, offline (/WO) unless a directory URL is given. Its codecs are the
+// station's own (LAME) unless the test gives others.
+inline void useParts(StationFixture& f, std::shared_ptr<vx::wavein::WaveIn> capture,
+                     std::shared_ptr<vx::acm::Acm> codecs, const QString& directoryUrl,
+                     const QStringList& icecastTargets) {
+    f.env.waveIn = std::move(capture);
+    if (codecs) {
+        f.env.acm = std::move(codecs);
+    }
+    f.env.icecastTargets = icecastTargets;
+    if (directoryUrl.isEmpty()) {
+        f.env.arguments = {QStringLiteral("vandorixserver"), QStringLiteral("/WO")};
+    } else {
+        writeFile(f.dir.path(), QStringLiteral("Server.ini"), directoryUrl.toUtf8() + "\r\n");
+    }
+}
+
+// One block of the simulated capture through the worker; true once its run has ended.
+inline bool oneBlock(Station& station, vx::wavein::SimulatedWaveIn& capture) {
+    const int buffers = capture.queued();
+    return capture.fillNext(QByteArray(StationProbe(station).ACMC->InputBufferSize(), 'A')) && waitUntil([&] {
+               return capture.queued() == buffers && StationProbe(station).Thread->State() == tsIdle;
+           });
+}
+
+inline QStringList mp3CopiesIn(const QString& dir) {
+    return QDir(dir).entryList({QStringLiteral("*.mp3")}, QDir::Files);
+}
+
+// The station without a window, on the parts above, started up as a front end starts it and driven with
+// its own commands: a radio name, a free listener port and no listener limit. What the window would show
+// in a message box (messages and error reports) is recorded in `dialogs`.
+class CoreStation : public StationFixture {
+public:
+    explicit CoreStation(std::shared_ptr<vx::wavein::WaveIn> capture,
+                         std::shared_ptr<vx::acm::Acm> codecs = nullptr,
+                         const QString& directoryUrl = QString(), const QStringList& icecastTargets = {}) {
+        useParts(*this, std::move(capture), std::move(codecs), directoryUrl, icecastTargets);
+        station_ = std::make_unique<Station>(env);
+        const QString caption = QString::fromLatin1(vx::kStationTitle);
+        QObject::connect(station_.get(), &Station::message,
+                         [this, caption](const QString& text) { dialogs.showMessage(caption, text); });
+        QObject::connect(station_.get(), &Station::errorReport,
+                         [this, caption](const QString& what, const QString& name, int num) {
+                             dialogs.showMessage(caption, Station::reportText(what, name, num));
+                         });
+        station_->Guarded([this] { station_->startUp(); });
+        station_->startupFinished();
+        station_->editSettings([](StationSettings& s) {
+            s.radioName = QStringLiteral("Testradio");
+            s.port = freeTcpPort();
+            s.limitListeners = false;
+        });
+    }
+
+    Station& station() { return *station_; }
+    int port() const { return station_->settings().port; }
+    bool broadcasting() const { return StationProbe(*station_).ServerVandorixClient->Active(); }
+    bool oneBlock(vx::wavein::SimulatedWaveIn& c) { return vxtest::oneBlock(*station_, c); }
+    // The MP3 copies in the program directory.
+    QStringList mp3Copies() const { return mp3CopiesIn(dir.path()); }
+
+private:
+    std::unique_ptr<Station> station_;
+};
+
+// The window around the station on the parts above, with a radio name, a free listener port and no
+// listener limit: for what the window shows and its buttons.
 class LiveStation : public MainformFixture {
 public:
     explicit LiveStation(std::shared_ptr<vx::wavein::WaveIn> capture,
                          std::shared_ptr<vx::acm::Acm> codecs = nullptr,
                          const QString& directoryUrl = QString(), const QStringList& icecastTargets = {}) {
-        env.waveIn = std::move(capture);
-        if (codecs) {
-            env.acm = std::move(codecs);
-        }
-        env.icecastTargets = icecastTargets;
-        if (directoryUrl.isEmpty()) {
-            env.arguments = {QStringLiteral("vandorixserver"), QStringLiteral("/WO")};
-        } else {
-            writeFile(dir.path(), QStringLiteral("Server.ini"), directoryUrl.toUtf8() + "\r\n");
-        }
+        useParts(*this, std::move(capture), std::move(codecs), directoryUrl, icecastTargets);
         TMainform& f = create();
         f.RadioName->setText(QStringLiteral("Testradio"));
         f.VandorixClientport->setValue(freeTcpPort());
@@ -180,19 +239,8 @@ public:
         return form->Connectrbtn->isEnabled() && !form->Disconnectrbtn->isEnabled() &&
                form->VandorixClientport->isEnabled() && form->OutpForm->isEnabled();
     }
-    // The MP3 copies in the program directory.
-    // One block of the simulated capture through the worker; true once its run has ended.
-    bool oneBlock(vx::wavein::SimulatedWaveIn& capture) {
-        const int buffers = capture.queued();
-        return capture.fillNext(QByteArray(StationProbe(form->station()).ACMC->InputBufferSize(), 'A')) &&
-               waitUntil([&] {
-                   return capture.queued() == buffers &&
-                          StationProbe(form->station()).Thread->State() == tsIdle;
-               });
-    }
-    QStringList mp3Copies() const {
-        return QDir(dir.path()).entryList({QStringLiteral("*.mp3")}, QDir::Files);
-    }
+    bool oneBlock(vx::wavein::SimulatedWaveIn& c) { return vxtest::oneBlock(form->station(), c); }
+    QStringList mp3Copies() const { return mp3CopiesIn(dir.path()); }
 };
 
 // A client that plays the listener program: its agent, then the 514-byte station header, then audio.

@@ -19,7 +19,7 @@
 #include <algorithm>
 
 using vxtest::IcecastServer;
-using vxtest::LiveStation;
+using vxtest::CoreStation;
 using vxtest::LoopbackPeer;
 
 namespace {
@@ -92,16 +92,16 @@ QStringList parsedMetrics(const QByteArray& text) {
 class StatusPort : public ::testing::Test {
 protected:
     void startStation(const QStringList& relays = {}) {
-        station = std::make_unique<LiveStation>(capture, nullptr, QString(), relays);
-        Station& st = station->w().station();
+        station = std::make_unique<CoreStation>(capture, nullptr, QString(), relays);
+        Station& st = station->station();
         st.editSettings([](StationSettings& s) { s.password = QString::fromLatin1(kDirectoryPassword); });
         service = std::make_unique<vx::status::StatusService>(st);
         QString error;
         ASSERT_TRUE(service->listen(QStringLiteral("127.0.0.1"), 0, &error)) << error.toStdString();
-        station->w().Connectrbtn->click();
+        st.Start();
         ASSERT_TRUE(station->broadcasting()) << station->dialogs.messages.join('|').toStdString();
     }
-    Station& st() { return station->w().station(); }
+    Station& st() { return station->station(); }
     int port() const { return service->port(); }
     // A captured second goes out. It waits for the previous block's run, which would drop it otherwise.
     void captureSecond(const QByteArray& pcm) {
@@ -110,7 +110,7 @@ protected:
     }
 
     std::shared_ptr<vx::wavein::SimulatedWaveIn> capture = std::make_shared<vx::wavein::SimulatedWaveIn>();
-    std::unique_ptr<LiveStation> station;
+    std::unique_ptr<CoreStation> station;
     std::unique_ptr<vx::status::StatusService> service;
 };
 

@@ -2,9 +2,9 @@
 // The block's road: capture hands each block to the worker on its own thread, so neither a busy main
 // thread nor a disk that stalls under the MP3 copy holds a listener's block.
 #include "StationHarness.h"
-#include "support/StationProbe.h"
 #include "audio/QueuedFileWriter.h"
 #include "status/StatusService.h"
+#include "support/StationProbe.h"
 
 #include <gtest/gtest.h>
 
@@ -118,7 +118,7 @@ TEST(BlockRoad, AStallingCopyAndTheStatusAskedTwentyTimesASecondCostTheListenerN
     Station& st = s.station();
     st.editSettings([](StationSettings& settings) { settings.mp3Copy = true; });
     vx::status::StatusService status(st);
-    st.Start();
+    s.start();
     ASSERT_TRUE(s.broadcasting()) << s.dialogs.messages.join('|').toStdString();
     StallingDisk disk(s.dir.path());
     StationProbe(st).Mp3File->create(disk.path(), 1 << 20);
@@ -146,7 +146,7 @@ TEST(BlockRoad, AStallingCopyAndTheStatusAskedTwentyTimesASecondCostTheListenerN
     EXPECT_GE(StationProbe(st).Mp3File->bytesWritten(), 1) << "the copy's disk took nothing";
     asking.stop();
     disk.flow();
-    st.Stop();
+    s.stop();
     EXPECT_TRUE(s.dialogs.messages.isEmpty()) << s.dialogs.messages.join('|').toStdString();
 }
 

@@ -32,7 +32,7 @@ int openCalls(const SimulatedWaveIn& capture) {
 struct SimulatedBroadcast {
     SimulatedBroadcast() { StationProbe(s.station()).CaptureRetry->setInterval(10); }
     bool start() {
-        s.station().Start();
+        s.start();
         listener = vxtest::listenerProgram(s.port());
         return s.broadcasting() && waitUntil([&] { return s.station().GetUseranzahl() == 1; });
     }
@@ -81,7 +81,7 @@ TEST(CaptureLoss, ALostDeviceIsReportedOnceListenersStayBlocksFlowWhenItIsBackAn
     // Lost again after a block: a new outage. A stop during it ends the retries.
     ASSERT_TRUE(b.unplug());
     EXPECT_EQ(b.reports(), 2);
-    st.Stop();
+    b.s.stop();
     EXPECT_FALSE(StationProbe(st).CaptureRetry->isActive());
     EXPECT_EQ(st.state(), StationState::Stopped);
     EXPECT_TRUE(b.listener->waitForClose());
@@ -91,7 +91,7 @@ TEST(CaptureLoss, ALostDeviceIsReportedOnceListenersStayBlocksFlowWhenItIsBackAn
     ASSERT_TRUE(b.unplug());
     EXPECT_EQ(b.reports(), 3);
     ASSERT_TRUE(b.plugIn(true));
-    st.Stop();
+    b.s.stop();
 }
 
 // A PulseAudio server of the test's own with a null sink; the station records its monitor through
@@ -148,7 +148,7 @@ TEST(CaptureLoss, ARestartedSoundServerIsReportedOnceAndTheListenersHearTheBroad
     CoreStation s(server.capture());  // the station's own codecs: LAME
     Station& st = s.station();
     StationProbe(st).CaptureRetry->setInterval(100);
-    st.Start();
+    s.start();
     ASSERT_TRUE(s.broadcasting()) << s.dialogs.messages.join('|').toStdString();
     auto listener = vxtest::listenerProgram(s.port());
     ASSERT_TRUE(listener->waitForBytes(kHeaderSize + 1000));
@@ -160,16 +160,14 @@ TEST(CaptureLoss, ARestartedSoundServerIsReportedOnceAndTheListenersHearTheBroad
 
     ASSERT_TRUE(server.start());
     // Whatever arrives from now on was recorded after the restart.
-    ASSERT_TRUE(waitUntil([&] {
-        return StationProbe(st).ACMI->Active() &&
-               StationProbe(st).Thread->State() == tsIdle;
-    }));
+    ASSERT_TRUE(waitUntil(
+        [&] { return StationProbe(st).ACMI->Active() && StationProbe(st).Thread->State() == tsIdle; }));
     const qsizetype before = listener->received().size();
     ASSERT_TRUE(listener->waitForBytes(before + 2000));
     EXPECT_TRUE(vxtest::decodeMp3(listener->received().mid(before)).ok);
     EXPECT_EQ(s.dialogs.messages.size(), 1) << s.dialogs.messages.join('|').toStdString();
     EXPECT_FALSE(listener->closedByServer());
-    st.Stop();
+    s.stop();
     EXPECT_TRUE(listener->waitForClose());
 }
 

@@ -53,7 +53,7 @@ TEST(IcecastRelay, PlayersOfTheMountHearTheToneUnderTheStationsNameAndInfoText) 
     Station& st = s.station();
     st.editSettings(
         [](StationSettings& settings) { settings.extRadioName = QStringLiteral("Töne aus dem Test"); });
-    st.Start();
+    s.start();
     ASSERT_TRUE(s.broadcasting()) << s.dialogs.messages.join('|').toStdString();
     IcecastRelay& relay = relayAt(st, 0);
     ASSERT_TRUE(vxtest::waitUntil([&] { return onAir(relay); }))
@@ -86,7 +86,7 @@ TEST(IcecastRelay, PlayersOfTheMountHearTheToneUnderTheStationsNameAndInfoText) 
     EXPECT_TRUE(vxtest::waitUntil(
         [&] { return icecast.mount(QStringLiteral("/live"))["title"].toString() == news; }));
 
-    st.Stop();
+    s.stop();
     EXPECT_EQ(relay.status().state, IcecastRelay::State::Stopped);
     EXPECT_TRUE(vxtest::waitUntil([&] { return icecast.mount(QStringLiteral("/live")).isEmpty(); }))
         << "the source stayed on the mount after the stop";
@@ -100,7 +100,7 @@ TEST(IcecastRelay, IcecastGoneAndBackCostsTheListenersNothingAndTheRelayReturnsW
     Station& st = s.station();
     st.editSettings([](StationSettings& settings) { settings.mp3Copy = true; });
     LostBlocks lost(st);
-    st.Start();
+    s.start();
     ASSERT_TRUE(s.broadcasting());
     auto listener = vxtest::listenerProgram(s.port());
     IcecastRelay& relay = relayAt(st, 0);
@@ -116,7 +116,7 @@ TEST(IcecastRelay, IcecastGoneAndBackCostsTheListenersNothingAndTheRelayReturnsW
     // The listener's stream spans the outage: from a block before it to one after the relay's return.
     ASSERT_TRUE(listener->waitForBytes(listener->received().size() + 1500));
 
-    st.Stop();
+    s.stop();
     expectUnbroken(s, *listener, 2 * 1500);
     EXPECT_EQ(lost.count(), 0u);
     EXPECT_EQ(st.status()->errorCount, 0u);

@@ -165,7 +165,7 @@ TEST(RemoteControl, ListeAnswersOneElementPerListenerOfTheClientList) {
     CoreStation s(vx::wavein::createWaveIn(QStringLiteral("tone")));
     Station& st = s.station();
     EXPECT_TRUE(command(s, "Liste" + vxtest::kTerminator).isEmpty()) << "an empty list answers nothing";
-    st.Start();
+    s.start();
     ASSERT_TRUE(s.broadcasting());
     std::vector<std::unique_ptr<vxtest::LoopbackPeer>> listeners;
     for (int i = 0; i < 3; ++i) {

@@ -32,7 +32,7 @@ TEST(StalledListener, ListenerThatTakesNothingForTheLimitIsClosedOneThatReadsIsK
     vxtest::CoreStation s(capture, codecs);
     Station& st = s.station();
     StationProbe(st).StalledListenerLimitMs = 50;
-    st.Start();
+    s.start();
     ASSERT_TRUE(s.broadcasting());
     auto stalled = vxtest::listenerProgram(s.port());  // never reads
     ASSERT_TRUE(vxtest::waitUntil([&] { return st.GetUseranzahl() == 1; }));
@@ -64,7 +64,7 @@ TEST(StalledListener, ListenerThatCatchesUpAfterRefusingStartsAfresh) {
     codecs->outputSize = codecs->convertedBytes = 256 * 1024;
     vxtest::CoreStation s(capture, codecs);
     Station& st = s.station();
-    st.Start();
+    s.start();
     ASSERT_TRUE(s.broadcasting());
     auto peer = vxtest::listenerProgram(s.port());
     ASSERT_TRUE(vxtest::waitUntil([&] { return st.GetUseranzahl() == 1; }));
@@ -92,7 +92,7 @@ TEST(StalledListener, APeerSilentFor30SecondsIsClosedOneThatSpokeStays) {
     Station& st = s.station();
     TServerSocket& port = *StationProbe(st).ServerVandorixClient;
     port.Clock = [&] { return start + passed; };
-    st.Start();
+    s.start();
     ASSERT_TRUE(s.broadcasting());
     vxtest::LoopbackPeer silent(s.port());
     ASSERT_TRUE(vxtest::waitUntil([&] { return port.ConnectionCount() == 1; }));
@@ -110,7 +110,7 @@ TEST(StalledListener, APeerSilentFor30SecondsIsClosedOneThatSpokeStays) {
     port.CheckDeadlines();
     EXPECT_EQ(st.GetUseranzahl(), 1);
     EXPECT_FALSE(listener->closedByServer());
-    st.Stop();
+    s.stop();
 }
 
 }  // namespace

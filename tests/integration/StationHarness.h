@@ -204,6 +204,13 @@ public:
     }
 
     Station& station() { return *station_; }
+    // "Starte Server" and "Stoppe Server" as a front end gives them: what fails ends in the error report.
+    void start() {
+        station_->Guarded([this] { station_->Start(); });
+    }
+    void stop() {
+        station_->Guarded([this] { station_->Stop(); });
+    }
     int port() const { return station_->settings().port; }
     bool broadcasting() const { return StationProbe(*station_).ServerVandorixClient->Active(); }
     bool oneBlock(vx::wavein::SimulatedWaveIn& c) { return vxtest::oneBlock(*station_, c); }

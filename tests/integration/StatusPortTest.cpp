@@ -18,8 +18,8 @@
 
 #include <algorithm>
 
-using vxtest::IcecastServer;
 using vxtest::CoreStation;
+using vxtest::IcecastServer;
 using vxtest::LoopbackPeer;
 
 namespace {
@@ -98,7 +98,7 @@ protected:
         service = std::make_unique<vx::status::StatusService>(st);
         QString error;
         ASSERT_TRUE(service->listen(QStringLiteral("127.0.0.1"), 0, &error)) << error.toStdString();
-        st.Start();
+        station->start();
         ASSERT_TRUE(station->broadcasting()) << station->dialogs.messages.join('|').toStdString();
     }
     Station& st() { return station->station(); }

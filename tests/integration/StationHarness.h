@@ -204,13 +204,13 @@ public:
     }
 
     Station& station() { return *station_; }
-    // "Starte Server" and "Stoppe Server" as a front end gives them: what fails ends in the error report.
-    void start() {
-        station_->Guarded([this] { station_->Start(); });
+    // A command as a front end gives it: what fails ends in the error report.
+    template <class... Params, class... Args>
+    void command(void (Station::*what)(Params...), Args&&... args) {
+        station_->Guarded([&] { ((*station_).*what)(std::forward<Args>(args)...); });
     }
-    void stop() {
-        station_->Guarded([this] { station_->Stop(); });
-    }
+    void start() { command(&Station::Start); }
+    void stop() { command(&Station::Stop); }
     int port() const { return station_->settings().port; }
     bool broadcasting() const { return StationProbe(*station_).ServerVandorixClient->Active(); }
     bool oneBlock(vx::wavein::SimulatedWaveIn& c) { return vxtest::oneBlock(*station_, c); }

@@ -14,20 +14,6 @@
 
 namespace {
 
-// The station has installed its handler once the kernel reports the signal as caught.
-bool catchesSignal(qint64 pid, int signal = SIGTERM) {
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly)) {
-        return false;
-    }
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("SigCgt:")) {
-            return (line.mid(7).trimmed().toULongLong(nullptr, 16) >> (signal - 1)) & 1;
-        }
-    }
-    return false;
-}
-
 // A hang-up, too, is the end of a session, not a crash.
 TEST(Executable, HeadlessStationSavesItsSettingsOnSigtermAndSighup) {
     for (const int signal : {SIGTERM, SIGHUP}) {
@@ -39,7 +25,7 @@ TEST(Executable, HeadlessStationSavesItsSettingsOnSigtermAndSighup) {
         station.start(vxtest::binPath(QStringLiteral("vandorixserver")),
                       {"/WO", "--data-dir", dir.path(), "--remote-port", "0"});
         ASSERT_TRUE(station.waitForStarted());
-        ASSERT_TRUE(vxtest::waitUntil([&] { return catchesSignal(station.processId(), signal); }));
+        ASSERT_TRUE(vxtest::waitUntil([&] { return vxtest::catchesSignal(station.processId(), signal); }));
         ::kill(pid_t(station.processId()), signal);
         ASSERT_TRUE(station.waitForFinished(10000));
         EXPECT_EQ(station.exitStatus(), QProcess::NormalExit);
@@ -88,7 +74,7 @@ TEST(Executable, SigtermEndsTheStationWhenItsSettingsCannotBeSaved) {
     station.start(vxtest::binPath(QStringLiteral("vandorixserver")),
                   {"/WO", "--data-dir", dir, "--remote-port", "0"});
     ASSERT_TRUE(station.waitForStarted());
-    ASSERT_TRUE(vxtest::waitUntil([&] { return catchesSignal(station.processId()); }));
+    ASSERT_TRUE(vxtest::waitUntil([&] { return vxtest::catchesSignal(station.processId()); }));
     ASSERT_TRUE(QDir(dir).removeRecursively());  // nowhere to write "Optionen.ini"
     ::kill(pid_t(station.processId()), SIGTERM);
     ASSERT_TRUE(station.waitForFinished(10000)) << "the station ignored the signal";

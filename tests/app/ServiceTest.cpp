@@ -46,20 +46,6 @@ Finished runToEnd(const QString& program, const QStringList& args) {
     return r;
 }
 
-// The station has installed its handler once the kernel reports SIGTERM as caught.
-bool catchesSigterm(qint64 pid) {
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly)) {
-        return false;
-    }
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("SigCgt:")) {
-            return (line.mid(7).trimmed().toULongLong(nullptr, 16) >> (SIGTERM - 1)) & 1;
-        }
-    }
-    return false;
-}
-
 TEST(Service, HelpAndVersionGoToStandardOutputAndAnUnknownOptionIsRefused) {
     QTemporaryDir dir;
     const Finished help = runToEnd(kServer, {"--data-dir", dir.path(), "--help"});
@@ -117,7 +103,7 @@ TEST(Service, TheFileAndTheCommandLineReachTheSavedSettingsAndABadValueChangesNo
                             "--radio-name", "FromCommandLine", "--port", "7100"});
     ASSERT_TRUE(station.waitForStarted());
     // The close saves; the station catches SIGTERM once its start-up is through.
-    ASSERT_TRUE(vxtest::waitUntil([&] { return catchesSigterm(station.processId()); }));
+    ASSERT_TRUE(vxtest::waitUntil([&] { return vxtest::catchesSignal(station.processId()); }));
     ::kill(pid_t(station.processId()), SIGTERM);
     ASSERT_TRUE(station.waitForFinished(10000));
     EXPECT_EQ(station.exitCode(), 0) << station.readAllStandardError().toStdString();

@@ -4,6 +4,7 @@
 #include "settings/TOptionsRecord.h"
 
 #include <QDir>
+#include <QFile>
 
 namespace vxtest {
 
@@ -50,6 +51,19 @@ std::unique_ptr<ChildProcess> startStation(const QString& dataDir, int remotePor
         QStringLiteral("/bin/sh"),
         QStringList{QStringLiteral("-c"), QStringLiteral("exec \"$0\" \"$@\" 2>&1")} + args,
         QStringList{childSanitizerOptions()}, noDisplayVariables());
+}
+
+bool catchesSignal(qint64 pid, int signal) {
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly)) {
+        return false;
+    }
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("SigCgt:")) {
+            return (line.mid(7).trimmed().toULongLong(nullptr, 16) >> (signal - 1)) & 1;
+        }
+    }
+    return false;
 }
 
 int runVandorixctl(const QStringList& args, QByteArray* out) {

@@ -10,6 +10,7 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <csignal>
 #include <memory>
 
 namespace vxtest {
@@ -36,6 +37,9 @@ std::unique_ptr<ChildProcess> startStation(const QString& dataDir, int remotePor
                                            const QStringList& more = {},
                                            StationErrors errors = StationErrors::Own,
                                            const QString& capture = QStringLiteral("tone"));
+
+// The process has installed its handler of `signal` once the kernel reports the signal as caught.
+bool catchesSignal(qint64 pid, int signal = SIGTERM);
 
 // vandorixctl with these arguments; its exit code, -1 when it did not end. `out` takes its output.
 int runVandorixctl(const QStringList& args, QByteArray* out = nullptr);

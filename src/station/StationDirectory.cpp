@@ -130,7 +130,9 @@ void Station::DBTimerTimer() {
 
 void Station::StatsTimerTimer() {
     trace("StatsTimerTimer");
-    const int listeners = GetUseranzahl();
+    // The count the views show: the directory, the history and the list never disagree, and the
+    // servers' connection lists are not walked again for it.
+    const int listeners = status()->listenerCount();
     if (history_.size() == kHistorySize) {
         history_.erase(history_.begin());
     }

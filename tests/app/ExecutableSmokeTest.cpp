@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Starts the real executable headless, as the README does.
 #include "settings/TOptionsRecord.h"
+#include "support/StationProcess.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -13,20 +14,6 @@
 
 namespace {
 
-// The station has installed its handler once the kernel reports the signal as caught.
-bool catchesSignal(qint64 pid, int signal = SIGTERM) {
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly)) {
-        return false;
-    }
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("SigCgt:")) {
-            return (line.mid(7).trimmed().toULongLong(nullptr, 16) >> (signal - 1)) & 1;
-        }
-    }
-    return false;
-}
-
 // A hang-up, too, is the end of a session, not a crash.
 TEST(Executable, HeadlessStationSavesItsSettingsOnSigtermAndSighup) {
     for (const int signal : {SIGTERM, SIGHUP}) {
@@ -35,10 +22,10 @@ TEST(Executable, HeadlessStationSavesItsSettingsOnSigtermAndSighup) {
         vxtest::writeFile(dir.path(), "Server.ini", "http://127.0.0.1:9/db/\n");
         QProcess station;
         station.setProcessEnvironment(vxtest::headlessEnvironment());
-        station.start(QStringLiteral(VX_BIN_DIR "/vandorixserver"),
+        station.start(vxtest::binPath(QStringLiteral("vandorixserver")),
                       {"/WO", "--data-dir", dir.path(), "--remote-port", "0"});
         ASSERT_TRUE(station.waitForStarted());
-        ASSERT_TRUE(vxtest::waitUntil([&] { return catchesSignal(station.processId(), signal); }));
+        ASSERT_TRUE(vxtest::waitUntil([&] { return vxtest::catchesSignal(station.processId(), signal); }));
         ::kill(pid_t(station.processId()), signal);
         ASSERT_TRUE(station.waitForFinished(10000));
         EXPECT_EQ(station.exitStatus(), QProcess::NormalExit);
@@ -68,7 +55,7 @@ TEST(Executable, AnOptionWithoutItsValueOrItsPartnerIsRefused) {
         QTemporaryDir dir;  // the executable's folder holds no "Server.ini": a start would end too
         QProcess station;
         station.setProcessEnvironment(vxtest::headlessEnvironment());
-        station.start(QStringLiteral(VX_BIN_DIR "/vandorixserver"), r.args);
+        station.start(vxtest::binPath(QStringLiteral("vandorixserver")), r.args);
         ASSERT_TRUE(station.waitForFinished(10000));
         EXPECT_EQ(station.exitCode(), 2);
         const QString err = QString::fromUtf8(station.readAllStandardError());
@@ -84,10 +71,10 @@ TEST(Executable, SigtermEndsTheStationWhenItsSettingsCannotBeSaved) {
     vxtest::writeFile(dir, "Server.ini", "http://127.0.0.1:9/db/\n");
     QProcess station;
     station.setProcessEnvironment(vxtest::headlessEnvironment());
-    station.start(QStringLiteral(VX_BIN_DIR "/vandorixserver"),
+    station.start(vxtest::binPath(QStringLiteral("vandorixserver")),
                   {"/WO", "--data-dir", dir, "--remote-port", "0"});
     ASSERT_TRUE(station.waitForStarted());
-    ASSERT_TRUE(vxtest::waitUntil([&] { return catchesSignal(station.processId()); }));
+    ASSERT_TRUE(vxtest::waitUntil([&] { return vxtest::catchesSignal(station.processId()); }));
     ASSERT_TRUE(QDir(dir).removeRecursively());  // nowhere to write "Optionen.ini"
     ::kill(pid_t(station.processId()), SIGTERM);
     ASSERT_TRUE(station.waitForFinished(10000)) << "the station ignored the signal";
@@ -130,7 +117,7 @@ TEST(Executable, MissingServerFileEndsWithOneLineInTheChosenLanguageAndNoFiles) 
         }
         QProcess station;
         station.setProcessEnvironment(env);
-        station.start(QStringLiteral(VX_BIN_DIR "/vandorixserver"),
+        station.start(vxtest::binPath(QStringLiteral("vandorixserver")),
                       QStringList{"--data-dir", dir.path()} + c.options);
         ASSERT_TRUE(station.waitForFinished(10000));
         EXPECT_EQ(station.exitCode(), c.exitCode);

@@ -3,6 +3,8 @@
 // command line, a --start that fails, and the notices a Type=notify service sends.
 #include "settings/TOptionsRecord.h"
 #include "support/LocalHttpServer.h"
+#include "support/LoopbackPeer.h"
+#include "support/StationProcess.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -23,7 +25,7 @@
 
 namespace {
 
-const QString kServer = QStringLiteral(VX_BIN_DIR "/vandorixserver");
+const QString kServer = vxtest::binPath(QStringLiteral("vandorixserver"));
 
 struct Finished {
     int exitCode = -1;
@@ -42,20 +44,6 @@ Finished runToEnd(const QString& program, const QStringList& args) {
     r.out = QString::fromUtf8(p.readAllStandardOutput());
     r.err = QString::fromUtf8(p.readAllStandardError());
     return r;
-}
-
-// The station has installed its handler once the kernel reports SIGTERM as caught.
-bool catchesSigterm(qint64 pid) {
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly)) {
-        return false;
-    }
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("SigCgt:")) {
-            return (line.mid(7).trimmed().toULongLong(nullptr, 16) >> (SIGTERM - 1)) & 1;
-        }
-    }
-    return false;
 }
 
 TEST(Service, HelpAndVersionGoToStandardOutputAndAnUnknownOptionIsRefused) {
@@ -77,7 +65,7 @@ TEST(Service, HelpAndVersionGoToStandardOutputAndAnUnknownOptionIsRefused) {
     EXPECT_TRUE(unknown.err.contains(QStringLiteral("Unknown option 'x'"))) << unknown.err.toStdString();
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList());  // nothing started, nothing written
 
-    const QString ctl = QStringLiteral(VX_BIN_DIR "/vandorixctl");
+    const QString ctl = vxtest::binPath(QStringLiteral("vandorixctl"));
     const Finished ctlHelp = runToEnd(ctl, {"--help"});
     EXPECT_EQ(ctlHelp.exitCode, 0);
     EXPECT_TRUE(ctlHelp.out.contains(QStringLiteral("Exit codes"))) << ctlHelp.out.toStdString();
@@ -115,7 +103,7 @@ TEST(Service, TheFileAndTheCommandLineReachTheSavedSettingsAndABadValueChangesNo
                             "--radio-name", "FromCommandLine", "--port", "7100"});
     ASSERT_TRUE(station.waitForStarted());
     // The close saves; the station catches SIGTERM once its start-up is through.
-    ASSERT_TRUE(vxtest::waitUntil([&] { return catchesSigterm(station.processId()); }));
+    ASSERT_TRUE(vxtest::waitUntil([&] { return vxtest::catchesSignal(station.processId()); }));
     ::kill(pid_t(station.processId()), SIGTERM);
     ASSERT_TRUE(station.waitForFinished(10000));
     EXPECT_EQ(station.exitCode(), 0) << station.readAllStandardError().toStdString();
@@ -191,7 +179,7 @@ TEST(Service, ASignalDuringTheStopLetsTheStopShowItsMessages) {
     station.setProcessEnvironment(vxtest::headlessEnvironment());
     station.start(kServer, onlineStart(dir, directory, remotePort));
     ASSERT_TRUE(vxtest::waitUntil([&] { return directory.requestCount() >= 1; }, 20000));
-    ASSERT_EQ(runToEnd(QStringLiteral(VX_BIN_DIR "/vandorixctl"),
+    ASSERT_EQ(runToEnd(vxtest::binPath(QStringLiteral("vandorixctl")),
                        {"--no-check", "--port", QString::number(remotePort), "Stop"})
                   .exitCode,
               0);
@@ -227,14 +215,9 @@ TEST(Service, AStartThatFailsEndsTheProgramWithItsReportAndExitCode1) {
 TEST(Service, APortAnotherProgramHoldsIsNamedOnceAndFailsAStart) {
     QTemporaryDir dir;
     vxtest::writeFile(dir.path(), "Server.ini", "http://127.0.0.1:9/db/\n");
-    const int holder = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    socklen_t size = sizeof a;
-    ASSERT_EQ(::bind(holder, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    ASSERT_EQ(::listen(holder, 1), 0);
-    ASSERT_EQ(::getsockname(holder, reinterpret_cast<sockaddr*>(&a), &size), 0);
-    const QString taken = QString::number(ntohs(a.sin_port));
+    const vxtest::LoopbackListener holder(0, 1);
+    ASSERT_NE(holder.port(), 0);
+    const QString taken = QString::number(holder.port());
     const QStringList common = {"/WO",  "--data-dir",   dir.path(), "--status-listen",
                                 "off",  "--web-listen", "off",      "--capture-device",
                                 "tone", "--radio-name", "Test",     "--start"};
@@ -255,7 +238,6 @@ TEST(Service, APortAnotherProgramHoldsIsNamedOnceAndFailsAStart) {
         QStringLiteral("KT VandorixServer: Listener port %1: address already in use\n").arg(taken)))
         << listener.err.toStdString();
     EXPECT_FALSE(listener.err.contains(QStringLiteral("Windows socket error"))) << listener.err.toStdString();
-    ::close(holder);
 }
 
 // A datagram socket of our own stands in for systemd's.

@@ -4,6 +4,7 @@
 #include "settings/TOptionsRecord.h"
 #include "support/MainformFixture.h"
 #include "support/StationProbe.h"
+#include "support/StationProcess.h"
 
 #include <gtest/gtest.h>
 #include <QCheckBox>
@@ -199,7 +200,7 @@ TEST(ReplaceStr, ReplacesOnlyTheFirstOccurrence) {
 }
 
 TEST(Language, MessagesComeFromTheFileAndFallBackToTheBuiltInTexts) {
-    LanguageLibrary file(QStringLiteral(VX_BIN_DIR "/lang"));
+    LanguageLibrary file(vxtest::binPath(QStringLiteral("lang")));
     file.InitLanguage(0);
     const QStringList fromFile = *file.GetLanguagelist();
     LanguageLibrary fallback(QStringLiteral("/nonexistent"));

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // vandorixctl as a real process against a plain loopback server standing in for the station.
 #include "support/LocalHttpServer.h"
+#include "support/LoopbackPeer.h"
+#include "support/StationProcess.h"
 
 #include <QFile>
 #include <QProcess>
@@ -26,32 +28,20 @@ const std::string kTerm("\xFF\xFF\xFF\xFF", 4);
 
 class FakeStation {
 public:
-    FakeStation() {
-        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        ::listen(fd_, 4);
-        socklen_t len = sizeof a;
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
-        port_ = ntohs(a.sin_port);
-    }
     ~FakeStation() {
         if (peer_ >= 0) {
             ::close(peer_);
         }
-        ::close(fd_);
     }
-    int port() const { return port_; }
+    int port() const { return listener_.port(); }
 
     // Accepts the client and reads until its terminator arrives; returns everything it sent.
     std::string receiveCommand() {
-        pollfd p{fd_, POLLIN, 0};
+        pollfd p{listener_.fd(), POLLIN, 0};
         if (::poll(&p, 1, 10000) != 1) {
             return {};
         }
-        peer_ = ::accept(fd_, nullptr, nullptr);
+        peer_ = ::accept(listener_.fd(), nullptr, nullptr);
         std::string got;
         char buf[256];
         while (got.find(kTerm) == std::string::npos) {
@@ -74,13 +64,12 @@ public:
     }
 
 private:
-    int fd_ = -1;
+    vxtest::LoopbackListener listener_{0, 4};
     int peer_ = -1;
-    int port_ = 0;
 };
 
 QString ctlPath() {
-    return QStringLiteral(VX_BIN_DIR "/vandorixctl");
+    return vxtest::binPath(QStringLiteral("vandorixctl"));
 }
 
 // The stand-in has no status port: these tests look at the sending alone.

@@ -2,9 +2,9 @@
 // The block's road: capture hands each block to the worker on its own thread, so neither a busy main
 // thread nor a disk that stalls under the MP3 copy holds a listener's block.
 #include "StationHarness.h"
-#include "support/StationProbe.h"
 #include "audio/QueuedFileWriter.h"
 #include "status/StatusService.h"
+#include "support/StationProbe.h"
 
 #include <gtest/gtest.h>
 
@@ -16,7 +16,7 @@
 #include <algorithm>
 #include <atomic>
 
-using vxtest::LiveStation;
+using vxtest::CoreStation;
 
 namespace {
 
@@ -114,12 +114,11 @@ private:
 };
 
 TEST(BlockRoad, AStallingCopyAndTheStatusAskedTwentyTimesASecondCostTheListenerNoBlock) {
-    LiveStation s(vx::wavein::createWaveIn(QStringLiteral("tone:440")));
-    TMainform& w = s.w();
-    Station& st = w.station();
-    w.Mp3Aufz->setChecked(true);
+    CoreStation s(vx::wavein::createWaveIn(QStringLiteral("tone:440")));
+    Station& st = s.station();
+    st.editSettings([](StationSettings& settings) { settings.mp3Copy = true; });
     vx::status::StatusService status(st);
-    w.Connectrbtn->click();
+    s.start();
     ASSERT_TRUE(s.broadcasting()) << s.dialogs.messages.join('|').toStdString();
     StallingDisk disk(s.dir.path());
     StationProbe(st).Mp3File->create(disk.path(), 1 << 20);
@@ -147,7 +146,7 @@ TEST(BlockRoad, AStallingCopyAndTheStatusAskedTwentyTimesASecondCostTheListenerN
     EXPECT_GE(StationProbe(st).Mp3File->bytesWritten(), 1) << "the copy's disk took nothing";
     asking.stop();
     disk.flow();
-    w.Disconnectrbtn->click();
+    s.stop();
     EXPECT_TRUE(s.dialogs.messages.isEmpty()) << s.dialogs.messages.join('|').toStdString();
 }
 

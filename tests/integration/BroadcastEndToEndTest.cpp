@@ -14,6 +14,7 @@
 
 #include <QStandardPaths>
 
+using vxtest::CoreStation;
 using vxtest::LiveStation;
 
 namespace {
@@ -154,20 +155,20 @@ TEST(EndToEnd, ListenersHearTheCapturedToneAndTheMp3CopyHoldsTheSameBlocks) {
 
 TEST(EndToEnd, AListenerThatStopsReadingLosesBlocksAndStaysWhileTheOthersLoseNothing) {
     // A fast stream (320 kb/s) fills the stalled listener's buffers within a few blocks.
-    LiveStation s(vx::wavein::createWaveIn(QStringLiteral("tone:1000")));
-    TMainform& w = s.w();
-    StationProbe(w.station()).ACMC->FormatIn = vx::acm::pcmFormat(44100, 16, 1);
-    StationProbe(w.station()).ACMC->FormatOut = vx::acm::mp3Format(44100, 1, 320);
-    w.Mp3Aufz->setChecked(true);
-    w.Connectrbtn->click();
+    CoreStation s(vx::wavein::createWaveIn(QStringLiteral("tone:1000")));
+    Station& st = s.station();
+    StationProbe(st).ACMC->FormatIn = vx::acm::pcmFormat(44100, 16, 1);
+    StationProbe(st).ACMC->FormatOut = vx::acm::mp3Format(44100, 1, 320);
+    st.editSettings([](StationSettings& settings) { settings.mp3Copy = true; });
+    s.start();
     ASSERT_TRUE(s.broadcasting()) << s.dialogs.messages.join('|').toStdString();
 
     auto reader = vxtest::listenerProgram(s.port());
     StalledListener stalled(s.port());
-    ASSERT_TRUE(vxtest::waitUntil([&] { return w.station().GetUseranzahl() == 2; }));
+    ASSERT_TRUE(vxtest::waitUntil([&] { return st.GetUseranzahl() == 2; }));
     // A slow line to that listener: the station's side of it buffers little, as over a real network.
     bool shrunk = false;
-    for (const auto& c : StationProbe(w.station()).ServerVandorixClient->Connections()) {
+    for (const auto& c : StationProbe(st).ServerVandorixClient->Connections()) {
         sockaddr_in peer{};
         socklen_t len = sizeof peer;
         if (::getpeername(c->SocketHandle(), reinterpret_cast<sockaddr*>(&peer), &len) == 0 &&
@@ -181,9 +182,9 @@ TEST(EndToEnd, AListenerThatStopsReadingLosesBlocksAndStaysWhileTheOthersLoseNot
     ASSERT_TRUE(
         vxtest::waitUntil([&] { return reader->received().size() >= kHeaderSize + 5 * 40000; }, 30000));
     EXPECT_TRUE(stalled.open()) << "a slow listener was thrown out";
-    EXPECT_EQ(w.station().GetUseranzahl(), 2);
+    EXPECT_EQ(st.GetUseranzahl(), 2);
 
-    w.Disconnectrbtn->click();
+    s.stop();
     ASSERT_TRUE(reader->waitForClose());
     QByteArray stalledReceived;
     ASSERT_TRUE(stalled.readUntilClosed(stalledReceived));  // what it was sent, then the close
@@ -195,36 +196,36 @@ TEST(EndToEnd, AListenerThatStopsReadingLosesBlocksAndStaysWhileTheOthersLoseNot
     EXPECT_EQ(copy.mid(at, whole.size()), whole) << "the reading listener lost bytes";
     EXPECT_LE(lossy.size() + 40000, whole.size()) << "the stalled listener lost no block";
     EXPECT_GT(lossy.size(), 0);
-    EXPECT_EQ(w.Errorsvandorixclient->text(), QStringLiteral("0"));
+    EXPECT_EQ(st.status()->errorCount, 0u);
 }
 
 TEST(EndToEnd, AFullDiskEndsTheMp3CopyWithOneReportAndTheListenersKeepTheTone) {
-    LiveStation s(vx::wavein::createWaveIn(QStringLiteral("tone:440")));
-    TMainform& w = s.w();
-    w.Mp3Aufz->setChecked(true);
-    w.Connectrbtn->click();
+    CoreStation s(vx::wavein::createWaveIn(QStringLiteral("tone:440")));
+    Station& st = s.station();
+    st.editSettings([](StationSettings& settings) { settings.mp3Copy = true; });
+    s.start();
     ASSERT_TRUE(s.broadcasting()) << s.dialogs.messages.join('|').toStdString();
-    ASSERT_TRUE(w.station().status()->mode.mp3Copy);
+    ASSERT_TRUE(st.status()->mode.mp3Copy);
     // The copy now lies on a device that is always full: its next write fails as on a full disk.
-    StationProbe(w.station()).Mp3File->create(QStringLiteral("/dev/full"), 1 << 20);
+    StationProbe(st).Mp3File->create(QStringLiteral("/dev/full"), 1 << 20);
     auto program = vxtest::listenerProgram(s.port());
     ASSERT_TRUE(vxtest::waitUntil([&] { return !s.dialogs.messages.isEmpty(); }, 10000));
     EXPECT_TRUE(s.dialogs.messages[0].contains(QStringLiteral("Disk full")))
         << s.dialogs.messages[0].toStdString();
     EXPECT_TRUE(s.dialogs.messages[0].endsWith(QStringLiteral("DebugStr: ThreadExecute\n\rDebugNum: 3")))
         << s.dialogs.messages[0].toStdString();
-    EXPECT_FALSE(w.station().status()->mode.mp3Copy);
-    EXPECT_FALSE(StationProbe(w.station()).Mp3File->isOpen());
+    EXPECT_FALSE(st.status()->mode.mp3Copy);
+    EXPECT_FALSE(StationProbe(st).Mp3File->isOpen());
 
     // Four more blocks reach the listener after the failure, and nothing more is reported.
     const qsizetype before = program->received().size();
     ASSERT_TRUE(vxtest::waitUntil([&] { return program->received().size() >= before + 4 * 1500; }, 15000));
     EXPECT_EQ(s.dialogs.messages.size(), 1);
-    EXPECT_EQ(w.Errorsvandorixclient->text(), QStringLiteral("1"));
+    EXPECT_EQ(st.status()->errorCount, 1u);
     const vxtest::Decoded heard = vxtest::decodeMp3(program->received().mid(kHeaderSize));
     ASSERT_TRUE(heard.ok);
     EXPECT_NEAR(toneOf(heard.samples, heard.rate), 440.0, 1.0);
-    w.Disconnectrbtn->click();
+    s.stop();
 }
 
 }  // namespace

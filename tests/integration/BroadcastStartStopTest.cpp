@@ -17,6 +17,7 @@
 #include <csignal>
 #include <thread>
 
+using vxtest::CoreStation;
 using vxtest::LiveStation;
 using vxtest::LocalHttpServer;
 
@@ -28,70 +29,71 @@ std::shared_ptr<vx::wavein::SimulatedWaveIn> simulatedCapture() {
 
 TEST(BroadcastStart, EmptyRadioNameShowsMessage28AndChangesNothing) {
     auto capture = simulatedCapture();
-    LiveStation s(capture, std::make_shared<vx::acm::SimulatedAcm>());
-    TMainform& w = s.w();
-    w.RadioName->clear();
-    w.Mp3Aufz->setChecked(true);
-    StationProbe(w.station()).ErrorCount = 5;
-    w.Connectrbtn->click();
-    EXPECT_EQ(s.dialogs.messages, QStringList{w.Msg(28)});
-    EXPECT_TRUE(s.settingsUnlocked());
+    CoreStation s(capture, std::make_shared<vx::acm::SimulatedAcm>());
+    Station& st = s.station();
+    st.editSettings([](StationSettings& settings) {
+        settings.radioName.clear();
+        settings.mp3Copy = true;
+    });
+    StationProbe(st).ErrorCount = 5;
+    s.start();
+    EXPECT_EQ(s.dialogs.messages, QStringList{st.Msg(28)});
+    EXPECT_EQ(st.state(), StationState::Stopped);
     EXPECT_FALSE(s.broadcasting());
-    EXPECT_FALSE(StationProbe(w.station()).ACMC->Active());
-    EXPECT_FALSE(StationProbe(w.station()).ACMI->Active());
+    EXPECT_FALSE(StationProbe(st).ACMC->Active());
+    EXPECT_FALSE(StationProbe(st).ACMI->Active());
     EXPECT_EQ(capture->opens, 0);
-    EXPECT_FALSE(StationProbe(w.station()).DBTimer->isActive());
-    EXPECT_FALSE(StationProbe(w.station()).StatsTimer->isActive());
-    EXPECT_EQ(StationProbe(w.station()).ErrorCount, 5u);
+    EXPECT_FALSE(StationProbe(st).DBTimer->isActive());
+    EXPECT_FALSE(StationProbe(st).StatsTimer->isActive());
+    EXPECT_EQ(StationProbe(st).ErrorCount, 5u);
     EXPECT_TRUE(s.mp3Copies().isEmpty());
 }
 
 // Copies are named to the second: one started within the second of an earlier one keeps both.
 TEST(BroadcastStart, AnMp3CopyNeverEmptiesAnEarlierOneOfTheSameName) {
-    LiveStation s(simulatedCapture(), std::make_shared<vx::acm::SimulatedAcm>());
-    TMainform& w = s.w();
+    CoreStation s(simulatedCapture(), std::make_shared<vx::acm::SimulatedAcm>());
+    Station& st = s.station();
     const QDateTime now = QDateTime::currentDateTime();
     QStringList earlier;
     for (int i = 0; i < 30; ++i) {  // whichever second the start falls into
-        earlier << vxtest::writeFile(s.dir.path(), w.station().DateTimetoFilename(now.addSecs(i)) + ".mp3",
-                                     "earlier");
+        earlier << vxtest::writeFile(s.dir.path(), st.DateTimetoFilename(now.addSecs(i)) + ".mp3", "earlier");
     }
-    w.Mp3Aufz->setChecked(true);
-    w.Connectrbtn->click();
+    st.editSettings([](StationSettings& settings) { settings.mp3Copy = true; });
+    s.start();
     ASSERT_TRUE(s.broadcasting()) << s.dialogs.messages.join('|').toStdString();
-    EXPECT_TRUE(StationProbe(w.station()).Mp3File->fileName().endsWith(QStringLiteral(" (2).mp3")))
-        << StationProbe(w.station()).Mp3File->fileName().toStdString();
-    EXPECT_TRUE(QFile::exists(StationProbe(w.station()).Mp3File->fileName()));
+    EXPECT_TRUE(StationProbe(st).Mp3File->fileName().endsWith(QStringLiteral(" (2).mp3")))
+        << StationProbe(st).Mp3File->fileName().toStdString();
+    EXPECT_TRUE(QFile::exists(StationProbe(st).Mp3File->fileName()));
     for (const QString& path : earlier) {
         EXPECT_EQ(vxtest::readFile(path), "earlier") << path.toStdString();
     }
-    w.Disconnectrbtn->click();
+    s.stop();
 }
 
 // "Mp3Aufz" is read at the start only; a copy that cannot be created fails the start at its step with
 // the run-time I/O error's text.
 TEST(BroadcastStart, TheMp3CheckBoxCountsAtTheStartOnlyAndACopyThatCannotBeMadeFailsAtStep12) {
     auto capture = simulatedCapture();
-    LiveStation s(capture, std::make_shared<vx::acm::SimulatedAcm>());  // 7 bytes a block
-    TMainform& w = s.w();
-    w.Connectrbtn->click();
-    w.Mp3Aufz->setChecked(true);
+    CoreStation s(capture, std::make_shared<vx::acm::SimulatedAcm>());  // 7 bytes a block
+    Station& st = s.station();
+    s.start();
+    st.editSettings([](StationSettings& settings) { settings.mp3Copy = true; });
     ASSERT_TRUE(s.oneBlock(*capture));
-    w.Disconnectrbtn->click();
+    s.stop();
     EXPECT_TRUE(s.mp3Copies().isEmpty()) << "checking the box during a broadcast started a copy";
 
-    w.Connectrbtn->click();
+    s.start();
     ASSERT_EQ(s.mp3Copies().size(), 1);
-    w.Mp3Aufz->setChecked(false);
+    st.editSettings([](StationSettings& settings) { settings.mp3Copy = false; });
     ASSERT_TRUE(s.oneBlock(*capture));
     ASSERT_TRUE(s.oneBlock(*capture));
-    w.Disconnectrbtn->click();
+    s.stop();
     EXPECT_EQ(vxtest::readFile(s.path(s.mp3Copies().value(0))), QByteArray(14, '\xAB'))
         << "unchecking the box during a broadcast ended the copy";
 
-    w.Mp3Aufz->setChecked(true);
+    st.editSettings([](StationSettings& settings) { settings.mp3Copy = true; });
     ASSERT_TRUE(QDir(s.dir.path()).removeRecursively());
-    w.Connectrbtn->click();
+    s.start();
     EXPECT_EQ(s.dialogs.messages, QStringList{Station::reportText(QStringLiteral("File not found"),
                                                                   QStringLiteral("ConnectrbtnClick"), 12)});
     EXPECT_FALSE(s.broadcasting());
@@ -124,106 +126,107 @@ TEST(BroadcastStart, ANewStartCountsErrorsAfreshAndTheLabelKeepsItsTextUntilTheN
 
 TEST(BroadcastStart, PortInUseFailsTheStartWhichUndoesItselfAndTheNextStartWorks) {
     auto capture = simulatedCapture();
-    LiveStation s(capture, std::make_shared<vx::acm::SimulatedAcm>());
-    TMainform& w = s.w();
-    w.Mp3Aufz->setChecked(true);
+    CoreStation s(capture, std::make_shared<vx::acm::SimulatedAcm>());
+    Station& st = s.station();
+    st.editSettings([](StationSettings& settings) { settings.mp3Copy = true; });
     {
         // Something else listens on the station's port.
         vxtest::LocalHttpServer blocker;
-        w.VandorixClientport->setValue(blocker.port());
-        w.Connectrbtn->click();
+        st.editSettings([&](StationSettings& settings) { settings.port = blocker.port(); });
+        s.start();
         ASSERT_EQ(s.dialogs.messages.size(), 1);
         EXPECT_TRUE(
             s.dialogs.messages[0].endsWith(QStringLiteral("DebugStr: ConnectrbtnClick\n\rDebugNum: 20")))
             << s.dialogs.messages[0].toStdString();
-        EXPECT_TRUE(s.settingsUnlocked());
+        EXPECT_EQ(st.state(), StationState::Stopped);
         EXPECT_FALSE(s.broadcasting());
-        EXPECT_FALSE(StationProbe(w.station()).ACMC->Active()) << "the codec stream stayed open";
-        EXPECT_FALSE(StationProbe(w.station()).ACMI->Active()) << "the capture stayed open";
+        EXPECT_FALSE(StationProbe(st).ACMC->Active()) << "the codec stream stayed open";
+        EXPECT_FALSE(StationProbe(st).ACMI->Active()) << "the capture stayed open";
         EXPECT_FALSE(capture->isOpen());
-        EXPECT_FALSE(w.station().status()->mode.mp3Copy);
-        EXPECT_FALSE(StationProbe(w.station()).Mp3File->isOpen());
+        EXPECT_FALSE(st.status()->mode.mp3Copy);
+        EXPECT_FALSE(StationProbe(st).Mp3File->isOpen());
         EXPECT_TRUE(s.mp3Copies().isEmpty()) << "the failed start left its empty MP3 copy";
-        EXPECT_FALSE(StationProbe(w.station()).DBTimer->isActive());
+        EXPECT_FALSE(StationProbe(st).DBTimer->isActive());
     }
     // The port is free again: the same start now goes through.
-    w.Connectrbtn->click();
+    s.start();
     EXPECT_EQ(s.dialogs.messages.size(), 1) << s.dialogs.messages.last().toStdString();
     EXPECT_TRUE(s.broadcasting());
-    EXPECT_TRUE(s.settingsLocked());
-    EXPECT_TRUE(StationProbe(w.station()).ACMC->Active());
+    EXPECT_EQ(st.state(), StationState::OnAir);
+    EXPECT_TRUE(StationProbe(st).ACMC->Active());
     EXPECT_TRUE(capture->isOpen());
-    EXPECT_TRUE(w.station().status()->mode.mp3Copy);
-    EXPECT_TRUE(StationProbe(w.station()).StatsTimer->isActive());
-    w.Disconnectrbtn->click();
-    EXPECT_TRUE(s.settingsUnlocked());
+    EXPECT_TRUE(st.status()->mode.mp3Copy);
+    EXPECT_TRUE(StationProbe(st).StatsTimer->isActive());
+    s.stop();
+    EXPECT_EQ(st.state(), StationState::Stopped);
     EXPECT_FALSE(capture->isOpen());
-    EXPECT_FALSE(StationProbe(w.station()).Mp3File->isOpen());
+    EXPECT_FALSE(StationProbe(st).Mp3File->isOpen());
 }
 
 TEST(BroadcastStart, FailedCaptureOpenKeepsTheStepInTheReportAndClosesTheCodecStream) {
     auto capture = simulatedCapture();
     capture->setResult("open", 4);  // the device is in use
     auto codecs = std::make_shared<vx::acm::SimulatedAcm>();
-    LiveStation s(capture, codecs);
-    TMainform& w = s.w();
-    w.Connectrbtn->click();
+    CoreStation s(capture, codecs);
+    Station& st = s.station();
+    s.start();
     ASSERT_EQ(s.dialogs.messages.size(), 1);
     EXPECT_TRUE(s.dialogs.messages[0].startsWith(QStringLiteral("WaveIn-Open")));
     EXPECT_TRUE(s.dialogs.messages[0].endsWith(QStringLiteral("DebugStr: ConnectrbtnClick\n\rDebugNum: 17")));
-    EXPECT_FALSE(StationProbe(w.station()).ACMC->Active());
+    EXPECT_FALSE(StationProbe(st).ACMC->Active());
     EXPECT_EQ(codecs->closes, 1);
     // Without the undo, this start would fail at step 14: "You cannot change the buffer size while active."
     capture->clearResults();
-    w.Connectrbtn->click();
+    s.start();
     EXPECT_EQ(s.dialogs.messages.size(), 1) << s.dialogs.messages.last().toStdString();
     EXPECT_TRUE(s.broadcasting());
 }
 
 TEST(BroadcastStart, RecordModeOpensOnlyTheAudioPath) {
     auto capture = simulatedCapture();
-    LiveStation s(capture, std::make_shared<vx::acm::SimulatedAcm>());
-    TMainform& w = s.w();
-    w.RadioName->clear();  // not checked in record mode
-    w.Mp3Aufz->setChecked(true);
-    StationProbe(w.station()).changeMode(StationEvent::RecordArmed);
-    w.Connectrbtn->click();
+    CoreStation s(capture, std::make_shared<vx::acm::SimulatedAcm>());
+    Station& st = s.station();
+    st.editSettings([](StationSettings& settings) {
+        settings.radioName.clear();  // not checked in record mode
+        settings.mp3Copy = true;
+    });
+    StationProbe(st).changeMode(StationEvent::RecordArmed);
+    s.start();
     EXPECT_TRUE(s.dialogs.messages.isEmpty()) << s.dialogs.messages.join('|').toStdString();
-    EXPECT_TRUE(StationProbe(w.station()).ACMC->Active());
-    EXPECT_EQ(StationProbe(w.station()).ACMC->InputBufferSize(),
-              int(StationProbe(w.station()).ACMC->FormatIn.avgBytesPerSec()));
-    EXPECT_EQ(StationProbe(w.station()).ACMI->BufferSize(),
-              StationProbe(w.station()).ACMC->InputBufferSize());
+    EXPECT_TRUE(StationProbe(st).ACMC->Active());
+    EXPECT_EQ(StationProbe(st).ACMC->InputBufferSize(),
+              int(StationProbe(st).ACMC->FormatIn.avgBytesPerSec()));
+    EXPECT_EQ(StationProbe(st).ACMI->BufferSize(), StationProbe(st).ACMC->InputBufferSize());
     EXPECT_TRUE(capture->isOpen());
     EXPECT_FALSE(s.broadcasting());
-    EXPECT_TRUE(s.settingsLocked());
-    EXPECT_TRUE(StationProbe(w.station()).StatsTimer->isActive());
-    EXPECT_FALSE(StationProbe(w.station()).DBTimer->isActive());
+    EXPECT_EQ(st.state(), StationState::RecordOnly);
+    EXPECT_TRUE(StationProbe(st).StatsTimer->isActive());
+    EXPECT_FALSE(StationProbe(st).DBTimer->isActive());
     EXPECT_TRUE(s.mp3Copies().isEmpty());
-    w.Disconnectrbtn->click();
-    EXPECT_FALSE(StationProbe(w.station()).ACMC->Active());
+    s.stop();
+    EXPECT_FALSE(StationProbe(st).ACMC->Active());
     EXPECT_FALSE(capture->isOpen());
-    EXPECT_TRUE(s.settingsUnlocked());
+    EXPECT_EQ(st.state(), StationState::Stopped);
 }
 
 // A start while record mode captures (the remote "Start" while no port listens) is no start: it neither
 // fails on the open audio path nor closes it.
 TEST(BroadcastStart, AStartDuringRecordModeLeavesItsAudioPathAlone) {
     auto capture = simulatedCapture();
-    LiveStation s(capture, std::make_shared<vx::acm::SimulatedAcm>());
-    TMainform& w = s.w();
-    StationProbe(w.station()).changeMode(StationEvent::RecordArmed);
-    w.Connectrbtn->click();
+    CoreStation s(capture, std::make_shared<vx::acm::SimulatedAcm>());
+    Station& st = s.station();
+    StationProbe(st).changeMode(StationEvent::RecordArmed);
+    s.start();
     ASSERT_TRUE(s.dialogs.messages.isEmpty()) << s.dialogs.messages.join('|').toStdString();
-    ASSERT_EQ(w.station().state(), StationState::RecordOnly);
-    w.Guarded(&w, [&] { w.ConnectrbtnClick(w.Connectrbtn); });
+    ASSERT_EQ(st.state(), StationState::RecordOnly);
+    s.start();
     EXPECT_TRUE(s.dialogs.messages.isEmpty()) << s.dialogs.messages.join('|').toStdString();
-    EXPECT_TRUE(StationProbe(w.station()).ACMC->Active());
+    EXPECT_TRUE(StationProbe(st).ACMC->Active());
     EXPECT_TRUE(capture->isOpen());
-    w.Disconnectrbtn->click();
-    EXPECT_FALSE(StationProbe(w.station()).ACMC->Active());
+    s.stop();
+    EXPECT_FALSE(StationProbe(st).ACMC->Active());
     EXPECT_FALSE(capture->isOpen());
-    EXPECT_EQ(w.station().state(), StationState::Stopped);
+    EXPECT_EQ(st.state(), StationState::Stopped);
 }
 
 // The start waits for the directory's answer to its status report, and events are handled meanwhile: a
@@ -283,20 +286,22 @@ TEST(BroadcastStart, AStopWhileTheStartWaitsForTheDirectoryLeavesTheStoppedState
 TEST(BroadcastStop, DifferentPasswordsShowMessage30SendNoSetoffButStillTheCountZero) {
     vxtest::LocalHttpServer directory;
     directory.answerWith("E100");
-    LiveStation s(simulatedCapture(), std::make_shared<vx::acm::SimulatedAcm>(),
+    CoreStation s(simulatedCapture(), std::make_shared<vx::acm::SimulatedAcm>(),
                   directory.origin() + QStringLiteral("/vdb/"));
-    TMainform& w = s.w();
-    w.Passwort1->setText(QStringLiteral("geheim"));
-    w.Passwort2->setText(QStringLiteral("anders"));
-    w.Connectrbtn->click();
+    Station& st = s.station();
+    st.editSettings([](StationSettings& settings) {
+        settings.password = QStringLiteral("geheim");
+        settings.passwordConfirm = QStringLiteral("anders");
+    });
+    s.start();
     ASSERT_TRUE(s.broadcasting());
     const qsizetype messagesAtStart = s.dialogs.messages.size();
     const int requestsAtStart = directory.requestCount();
 
-    w.Disconnectrbtn->click();
+    s.stop();
     ASSERT_EQ(s.dialogs.messages.size(), messagesAtStart + 1);
-    EXPECT_EQ(s.dialogs.messages.last(), w.Msg(30));
-    EXPECT_TRUE(s.settingsUnlocked());
+    EXPECT_EQ(s.dialogs.messages.last(), st.Msg(30));
+    EXPECT_EQ(st.state(), StationState::Stopped);
     EXPECT_FALSE(s.broadcasting());
     ASSERT_TRUE(vxtest::waitUntil([&] { return directory.requestCount() == requestsAtStart + 1; }));
     const QByteArray target = directory.requests().back().target();
@@ -306,40 +311,60 @@ TEST(BroadcastStop, DifferentPasswordsShowMessage30SendNoSetoffButStillTheCountZ
     }
 }
 
+// A peer still in its handshake is no listener: the directory, the history and the list agree.
+TEST(BroadcastDirectory, TheListenerCountIsTheListedListeners) {
+    vxtest::LocalHttpServer directory;
+    directory.answerWith("E100");
+    CoreStation s(simulatedCapture(), std::make_shared<vx::acm::SimulatedAcm>(),
+                  directory.origin() + QStringLiteral("/vdb/"));
+    Station& st = s.station();
+    s.start();
+    ASSERT_TRUE(s.broadcasting());
+    auto listener = vxtest::listenerProgram(s.port());
+    vxtest::LoopbackPeer handshaking(s.port());
+    ASSERT_TRUE(vxtest::waitUntil([&] { return st.status()->listenerCount() == 1; }));
+    const int before = directory.requestCount();
+    StationProbe(st).StatsTimerTimer();
+    ASSERT_TRUE(vxtest::waitUntil([&] { return directory.requestCount() == before + 1; }));
+    const QByteArray target = directory.requests().back().target();
+    EXPECT_TRUE(target.contains("action=hoererupdate&hoerer=1&")) << target.toStdString();
+    EXPECT_EQ(st.status()->history, std::vector<int>{1});
+}
+
 TEST(BroadcastStop, WaitsForARunStillConvertingBeforeItClosesTheCodecStream) {
     auto capture = simulatedCapture();
     auto codecs = std::make_shared<vxtest::GatedAcm>();
-    LiveStation s(capture, codecs);
-    TMainform& w = s.w();
-    w.Connectrbtn->click();
+    CoreStation s(capture, codecs);
+    Station& st = s.station();
+    s.start();
     ASSERT_TRUE(s.broadcasting());
-    ASSERT_TRUE(capture->fillNext(QByteArray(StationProbe(w.station()).ACMC->InputBufferSize(), 'A')));
+    ASSERT_TRUE(capture->fillNext(QByteArray(StationProbe(st).ACMC->InputBufferSize(), 'A')));
     ASSERT_TRUE(vxtest::waitUntil([&] { return codecs->conversions() == 1; }));
 
     // The run is inside Convert. It may go on once the stop has asked it to end.
     std::thread releaser([&] {
-        while (!StationProbe(w.station()).Thread->Terminated()) {
+        while (!StationProbe(st).Thread->Terminated()) {
             std::this_thread::yield();
         }
         codecs->openGate();
     });
-    w.Disconnectrbtn->click();
+    s.stop();
     releaser.join();
     EXPECT_FALSE(codecs->closedDuringConversion());
-    EXPECT_FALSE(StationProbe(w.station()).ACMC->Active());
-    EXPECT_EQ(StationProbe(w.station()).Thread->State(), tsIdle);
-    EXPECT_TRUE(s.settingsUnlocked());
+    EXPECT_FALSE(StationProbe(st).ACMC->Active());
+    EXPECT_EQ(StationProbe(st).Thread->State(), tsIdle);
+    EXPECT_EQ(st.state(), StationState::Stopped);
     EXPECT_TRUE(s.dialogs.messages.isEmpty()) << s.dialogs.messages.join('|').toStdString();
 }
 
 TEST(BlockArrival, ABlockArrivingWhileTheRunConvertsIsDroppedBeforeItIsCopied) {
     auto capture = simulatedCapture();
     auto codecs = std::make_shared<vxtest::GatedAcm>();
-    LiveStation s(capture, codecs);
-    TMainform& w = s.w();
-    w.Connectrbtn->click();
+    CoreStation s(capture, codecs);
+    Station& st = s.station();
+    s.start();
     ASSERT_TRUE(s.broadcasting());
-    const int size = StationProbe(w.station()).ACMC->InputBufferSize();
+    const int size = StationProbe(st).ACMC->InputBufferSize();
     const int buffers = capture->queued();
     ASSERT_TRUE(capture->fillNext(QByteArray(size, 'A')));
     ASSERT_TRUE(vxtest::waitUntil([&] { return codecs->conversions() == 1; }));
@@ -347,38 +372,36 @@ TEST(BlockArrival, ABlockArrivingWhileTheRunConvertsIsDroppedBeforeItIsCopied) {
     ASSERT_TRUE(capture->fillNext(QByteArray(size, 'B')));
     // The capture gets its buffer back once the handler has returned.
     ASSERT_TRUE(vxtest::waitUntil([&] { return capture->queued() == buffers; }));
-    EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(StationProbe(w.station()).ACMC->BufferIn()), size),
+    EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(StationProbe(st).ACMC->BufferIn()), size),
               QByteArray(size, 'A'))
         << "the second block overwrote the input of the running conversion";
     codecs->openGate();
-    ASSERT_TRUE(vxtest::waitUntil([&] { return StationProbe(w.station()).Thread->State() == tsIdle; }));
+    ASSERT_TRUE(vxtest::waitUntil([&] { return StationProbe(st).Thread->State() == tsIdle; }));
     EXPECT_EQ(codecs->conversions(), 1);
     EXPECT_EQ(codecs->input(0), QByteArray(size, 'A'));
-    EXPECT_EQ(StationProbe(w.station()).DroppedBlocks.load(), 1u) << "the dropped block was not counted";
+    EXPECT_EQ(StationProbe(st).DroppedBlocks.load(), 1u) << "the dropped block was not counted";
 
     // The next block after the run is converted.
     ASSERT_TRUE(capture->fillNext(QByteArray(size, 'C')));
     ASSERT_TRUE(vxtest::waitUntil([&] { return codecs->conversions() == 2; }));
     EXPECT_EQ(codecs->input(1), QByteArray(size, 'C'));
-    w.Disconnectrbtn->click();
+    s.stop();
 }
 
 TEST(BlockArrival, RefreshTimeIsTheTimeSinceThePreviousBlock) {
     auto capture = simulatedCapture();
-    LiveStation s(capture, std::make_shared<vx::acm::SimulatedAcm>());
-    TMainform& w = s.w();
-    w.Connectrbtn->click();
+    CoreStation s(capture, std::make_shared<vx::acm::SimulatedAcm>());
+    Station& st = s.station();
+    s.start();
     ASSERT_TRUE(s.broadcasting());
     // The first block measures from the start: pretend the start was 1.5 s ago.
-    StationProbe(w.station()).LastBlockTime = StationProbe(w.station()).LastBlockTime - 1500.0 / 86400000.0;
-    ASSERT_TRUE(capture->fillNext(QByteArray(StationProbe(w.station()).ACMC->InputBufferSize(), 'x')));
-    ASSERT_TRUE(vxtest::waitUntil([&] { return w.Refreshedit->text() != QLatin1String("0"); }));
-    const int shown = w.Refreshedit->text().toInt();
-    EXPECT_GE(shown, 1500);
-    EXPECT_LT(shown, 1500 + 5000);
-    EXPECT_EQ(uint32_t(shown), StationProbe(w.station()).RefreshMs);
-    w.Disconnectrbtn->click();
-
+    StationProbe(st).LastBlockTime = StationProbe(st).LastBlockTime - 1500.0 / 86400000.0;
+    ASSERT_TRUE(capture->fillNext(QByteArray(StationProbe(st).ACMC->InputBufferSize(), 'x')));
+    ASSERT_TRUE(vxtest::waitUntil([&] { return st.status()->refreshMs != 0; }));
+    const uint32_t shown = st.status()->refreshMs;
+    EXPECT_GE(shown, 1500u);
+    EXPECT_LT(shown, 1500u + 5000u);
+    s.stop();
     // The clock's times of day are whole milliseconds: blocks 999, 1000 and 1001 ms apart show so at any
     // hour, also when midnight lies between them.
     const double day = 86400000.0;

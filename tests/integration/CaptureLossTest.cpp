@@ -14,7 +14,7 @@
 #include <algorithm>
 
 using vx::wavein::SimulatedWaveIn;
-using vxtest::LiveStation;
+using vxtest::CoreStation;
 using vxtest::waitUntil;
 
 namespace {
@@ -30,11 +30,11 @@ int openCalls(const SimulatedWaveIn& capture) {
 
 // A station on the simulated device and codec with one listener program.
 struct SimulatedBroadcast {
-    SimulatedBroadcast() { StationProbe(s.w().station()).CaptureRetry->setInterval(10); }
+    SimulatedBroadcast() { StationProbe(s.station()).CaptureRetry->setInterval(10); }
     bool start() {
-        s.w().Connectrbtn->click();
+        s.start();
         listener = vxtest::listenerProgram(s.port());
-        return s.broadcasting() && waitUntil([&] { return s.w().station().GetUseranzahl() == 1; });
+        return s.broadcasting() && waitUntil([&] { return s.station().GetUseranzahl() == 1; });
     }
     // The device is unplugged and cannot be opened; the station has noticed and tried again twice.
     bool unplug() {
@@ -47,19 +47,19 @@ struct SimulatedBroadcast {
     bool plugIn(bool record) {
         capture->clearResults();
         const qsizetype expected = listener->received().size() + kSimulatedBlock;
-        return waitUntil([&] { return StationProbe(s.w().station()).ACMI->Active(); }) &&
+        return waitUntil([&] { return StationProbe(s.station()).ACMI->Active(); }) &&
                (!record || (capture->fillNext(kSecond) && listener->waitForBytes(expected)));
     }
     int reports() const { return int(s.dialogs.messages.size()); }
 
     std::shared_ptr<SimulatedWaveIn> capture = std::make_shared<SimulatedWaveIn>();
-    LiveStation s{capture, std::make_shared<vx::acm::SimulatedAcm>()};
+    CoreStation s{capture, std::make_shared<vx::acm::SimulatedAcm>()};
     std::unique_ptr<vxtest::LoopbackPeer> listener;
 };
 
 TEST(CaptureLoss, ALostDeviceIsReportedOnceListenersStayBlocksFlowWhenItIsBackAndAStopEndsTheRetries) {
     SimulatedBroadcast b;
-    TMainform& w = b.s.w();
+    Station& st = b.s.station();
     ASSERT_TRUE(b.start());
     ASSERT_TRUE(b.capture->fillNext(kSecond));
     ASSERT_TRUE(b.listener->waitForBytes(kHeaderSize + kSimulatedBlock));
@@ -68,22 +68,22 @@ TEST(CaptureLoss, ALostDeviceIsReportedOnceListenersStayBlocksFlowWhenItIsBackAn
     ASSERT_EQ(b.reports(), 1);
     EXPECT_TRUE(b.s.dialogs.messages[0].startsWith(kLost)) << b.s.dialogs.messages[0].toStdString();
     EXPECT_TRUE(b.s.dialogs.messages[0].contains(QStringLiteral("DebugStr: ACMIError")));
-    EXPECT_TRUE(b.s.settingsLocked());
+    EXPECT_EQ(st.state(), StationState::OnAir);
     // Back for a moment and lost again before its first block: still the same outage.
     ASSERT_TRUE(b.plugIn(false));
     ASSERT_TRUE(b.unplug());
     ASSERT_TRUE(b.plugIn(true));
-    EXPECT_FALSE(StationProbe(w.station()).CaptureRetry->isActive());
+    EXPECT_FALSE(StationProbe(st).CaptureRetry->isActive());
     EXPECT_EQ(b.reports(), 1) << b.s.dialogs.messages.join('|').toStdString();
     EXPECT_EQ(b.listener->received().size(), kHeaderSize + 2 * kSimulatedBlock);
-    EXPECT_EQ(w.station().GetUseranzahl(), 1);
+    EXPECT_EQ(st.GetUseranzahl(), 1);
 
     // Lost again after a block: a new outage. A stop during it ends the retries.
     ASSERT_TRUE(b.unplug());
     EXPECT_EQ(b.reports(), 2);
-    w.Disconnectrbtn->click();
-    EXPECT_FALSE(StationProbe(w.station()).CaptureRetry->isActive());
-    EXPECT_TRUE(b.s.settingsUnlocked());
+    b.s.stop();
+    EXPECT_FALSE(StationProbe(st).CaptureRetry->isActive());
+    EXPECT_EQ(st.state(), StationState::Stopped);
     EXPECT_TRUE(b.listener->waitForClose());
     b.capture->clearResults();
     ASSERT_TRUE(b.start());
@@ -91,7 +91,7 @@ TEST(CaptureLoss, ALostDeviceIsReportedOnceListenersStayBlocksFlowWhenItIsBackAn
     ASSERT_TRUE(b.unplug());
     EXPECT_EQ(b.reports(), 3);
     ASSERT_TRUE(b.plugIn(true));
-    w.Disconnectrbtn->click();
+    b.s.stop();
 }
 
 // A PulseAudio server of the test's own with a null sink; the station records its monitor through
@@ -145,10 +145,10 @@ TEST(CaptureLoss, ARestartedSoundServerIsReportedOnceAndTheListenersHearTheBroad
     QTemporaryDir dir;
     PulseServer server(dir.path());
     ASSERT_TRUE(server.start());
-    LiveStation s(server.capture());  // the station's own codecs: LAME
-    TMainform& w = s.w();
-    StationProbe(w.station()).CaptureRetry->setInterval(100);
-    w.Connectrbtn->click();
+    CoreStation s(server.capture());  // the station's own codecs: LAME
+    Station& st = s.station();
+    StationProbe(st).CaptureRetry->setInterval(100);
+    s.start();
     ASSERT_TRUE(s.broadcasting()) << s.dialogs.messages.join('|').toStdString();
     auto listener = vxtest::listenerProgram(s.port());
     ASSERT_TRUE(listener->waitForBytes(kHeaderSize + 1000));
@@ -156,20 +156,18 @@ TEST(CaptureLoss, ARestartedSoundServerIsReportedOnceAndTheListenersHearTheBroad
     server.crash();
     ASSERT_TRUE(waitUntil([&] { return !s.dialogs.messages.isEmpty(); }));
     EXPECT_TRUE(s.dialogs.messages[0].startsWith(kLost)) << s.dialogs.messages[0].toStdString();
-    EXPECT_TRUE(StationProbe(w.station()).CaptureRetry->isActive());
+    EXPECT_TRUE(StationProbe(st).CaptureRetry->isActive());
 
     ASSERT_TRUE(server.start());
     // Whatever arrives from now on was recorded after the restart.
-    ASSERT_TRUE(waitUntil([&] {
-        return StationProbe(w.station()).ACMI->Active() &&
-               StationProbe(w.station()).Thread->State() == tsIdle;
-    }));
+    ASSERT_TRUE(waitUntil(
+        [&] { return StationProbe(st).ACMI->Active() && StationProbe(st).Thread->State() == tsIdle; }));
     const qsizetype before = listener->received().size();
     ASSERT_TRUE(listener->waitForBytes(before + 2000));
     EXPECT_TRUE(vxtest::decodeMp3(listener->received().mid(before)).ok);
     EXPECT_EQ(s.dialogs.messages.size(), 1) << s.dialogs.messages.join('|').toStdString();
     EXPECT_FALSE(listener->closedByServer());
-    w.Disconnectrbtn->click();
+    s.stop();
     EXPECT_TRUE(listener->waitForClose());
 }
 

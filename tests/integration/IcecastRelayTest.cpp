@@ -9,6 +9,7 @@
 
 #include <QStandardPaths>
 
+using vxtest::CoreStation;
 using vxtest::IcecastServer;
 using vxtest::LiveStation;
 
@@ -16,8 +17,8 @@ namespace {
 
 constexpr int kHeaderSize = 514;
 
-IcecastRelay& relayAt(TMainform& w, std::size_t i) {
-    return *StationProbe(w.station()).RelayStates->entries.at(i).relay;
+IcecastRelay& relayAt(Station& st, std::size_t i) {
+    return *StationProbe(st).RelayStates->entries.at(i).relay;
 }
 
 bool onAir(const IcecastRelay& relay) {
@@ -26,7 +27,7 @@ bool onAir(const IcecastRelay& relay) {
 
 // The captured blocks that found the previous run still busy, and so never went out, since it was made.
 struct LostBlocks {
-    explicit LostBlocks(TMainform& w) : station(w.station()), before(StationProbe(station).DroppedBlocks) {}
+    explicit LostBlocks(Station& st) : station(st), before(StationProbe(station).DroppedBlocks) {}
     uint64_t count() const { return StationProbe(station).DroppedBlocks - before; }
     Station& station;
     uint64_t before;
@@ -34,9 +35,9 @@ struct LostBlocks {
 
 // After the stop: the listener program's audio is one unbroken stretch of the MP3 copy, which holds
 // every block the station encoded.
-void expectUnbroken(LiveStation& s, vxtest::LoopbackPeer& listener, int atLeastBytes) {
+void expectUnbroken(const vxtest::StationFixture& s, vxtest::LoopbackPeer& listener, int atLeastBytes) {
     ASSERT_TRUE(listener.waitForClose());
-    const QByteArray copy = vxtest::readFile(s.path(s.mp3Copies().value(0)));
+    const QByteArray copy = vxtest::readFile(s.path(vxtest::mp3CopiesIn(s.dir.path()).value(0)));
     const QByteArray audio = listener.received().mid(kHeaderSize);
     ASSERT_GE(audio.size(), atLeastBytes);
     const qsizetype at = copy.indexOf(audio.left(256));
@@ -47,13 +48,14 @@ void expectUnbroken(LiveStation& s, vxtest::LoopbackPeer& listener, int atLeastB
 TEST(IcecastRelay, PlayersOfTheMountHearTheToneUnderTheStationsNameAndInfoText) {
     IcecastServer icecast;
     ASSERT_TRUE(icecast.running()) << icecast.diagnostics();
-    LiveStation s(vx::wavein::createWaveIn(QStringLiteral("tone:440")), nullptr, QString(),
+    CoreStation s(vx::wavein::createWaveIn(QStringLiteral("tone:440")), nullptr, QString(),
                   {icecast.target(QStringLiteral("/live"))});
-    TMainform& w = s.w();
-    w.ExtRadioname->setText(QStringLiteral("Töne aus dem Test"));
-    w.Connectrbtn->click();
+    Station& st = s.station();
+    st.editSettings(
+        [](StationSettings& settings) { settings.extRadioName = QStringLiteral("Töne aus dem Test"); });
+    s.start();
     ASSERT_TRUE(s.broadcasting()) << s.dialogs.messages.join('|').toStdString();
-    IcecastRelay& relay = relayAt(w, 0);
+    IcecastRelay& relay = relayAt(st, 0);
     ASSERT_TRUE(vxtest::waitUntil([&] { return onAir(relay); }))
         << relay.status().reason.toStdString() << icecast.diagnostics();
 
@@ -68,7 +70,7 @@ TEST(IcecastRelay, PlayersOfTheMountHearTheToneUnderTheStationsNameAndInfoText) 
                 440.0, 1.0);
 
     // Icecast shows a new title once the next block has come in.
-    const QString welcome = w.AktInfo->text();
+    const QString welcome = st.settings().infoText;
     ASSERT_TRUE(vxtest::waitUntil(
         [&] { return icecast.mount(QStringLiteral("/live"))["title"].toString() == welcome; }));
     const QJsonObject mount = icecast.mount(QStringLiteral("/live"));
@@ -79,12 +81,12 @@ TEST(IcecastRelay, PlayersOfTheMountHearTheToneUnderTheStationsNameAndInfoText) 
     EXPECT_EQ(mount["channels"].toInt(), 1);
 
     const QString news = QStringLiteral("Jetzt: 440 Hz & Töne");
-    w.AktInfo->setText(news);
-    w.Update->click();
+    st.editSettings([&](StationSettings& settings) { settings.infoText = news; });
+    st.UpdateInfo();
     EXPECT_TRUE(vxtest::waitUntil(
         [&] { return icecast.mount(QStringLiteral("/live"))["title"].toString() == news; }));
 
-    w.Disconnectrbtn->click();
+    s.stop();
     EXPECT_EQ(relay.status().state, IcecastRelay::State::Stopped);
     EXPECT_TRUE(vxtest::waitUntil([&] { return icecast.mount(QStringLiteral("/live")).isEmpty(); }))
         << "the source stayed on the mount after the stop";
@@ -93,15 +95,15 @@ TEST(IcecastRelay, PlayersOfTheMountHearTheToneUnderTheStationsNameAndInfoText) 
 TEST(IcecastRelay, IcecastGoneAndBackCostsTheListenersNothingAndTheRelayReturnsWithItsTitleWithinTenSeconds) {
     IcecastServer icecast;
     ASSERT_TRUE(icecast.running()) << icecast.diagnostics();
-    LiveStation s(vx::wavein::createWaveIn(QStringLiteral("tone:440")), nullptr, QString(),
+    CoreStation s(vx::wavein::createWaveIn(QStringLiteral("tone:440")), nullptr, QString(),
                   {icecast.target(QStringLiteral("/live"))});
-    TMainform& w = s.w();
-    w.Mp3Aufz->setChecked(true);
-    LostBlocks lost(w);
-    w.Connectrbtn->click();
+    Station& st = s.station();
+    st.editSettings([](StationSettings& settings) { settings.mp3Copy = true; });
+    LostBlocks lost(st);
+    s.start();
     ASSERT_TRUE(s.broadcasting());
     auto listener = vxtest::listenerProgram(s.port());
-    IcecastRelay& relay = relayAt(w, 0);
+    IcecastRelay& relay = relayAt(st, 0);
     ASSERT_TRUE(vxtest::waitUntil([&] { return onAir(relay); })) << icecast.diagnostics();
     ASSERT_TRUE(listener->waitForBytes(kHeaderSize + 1500));
 
@@ -118,56 +120,50 @@ TEST(IcecastRelay, IcecastGoneAndBackCostsTheListenersNothingAndTheRelayReturnsW
     // The listener's stream spans the outage: from a block before it to one after the relay's return.
     ASSERT_TRUE(listener->waitForBytes(listener->received().size() + 1500));
 
-    w.Disconnectrbtn->click();
+    s.stop();
     expectUnbroken(s, *listener, 2 * 1500);
     EXPECT_EQ(lost.count(), 0u);
-    EXPECT_EQ(w.Errorsvandorixclient->text(), QStringLiteral("0"));
+    EXPECT_EQ(st.status()->errorCount, 0u);
 }
 
 TEST(IcecastRelay, RefusalsAreReportedOnceAndAServerThatNeverAnswersSlowsNoListener) {
     IcecastServer icecast;
     ASSERT_TRUE(icecast.running()) << icecast.diagnostics();
     // Takes connections (the kernel does) and never reads them.
-    const int silent = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(silent, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::listen(silent, 8);
-    socklen_t len = sizeof a;
-    ::getsockname(silent, reinterpret_cast<sockaddr*>(&a), &len);
+    const vxtest::LoopbackListener silent;
     const QString live = icecast.target(QStringLiteral("/live"));
     LiveStation s(vx::wavein::createWaveIn(QStringLiteral("tone:440")), nullptr, QString(),
                   {live, live, icecast.target(QStringLiteral("/other"), QStringLiteral("not-the-password")),
-                   QStringLiteral("icecast://source:pw@127.0.0.1:%1/silent").arg(ntohs(a.sin_port))});
+                   QStringLiteral("icecast://source:pw@127.0.0.1:%1/silent").arg(silent.port())});
     TMainform& w = s.w();
+    Station& st = w.station();
     w.Mp3Aufz->setChecked(true);
-    LostBlocks lost(w);
+    LostBlocks lost(st);
     w.Connectrbtn->click();
     ASSERT_TRUE(s.broadcasting());
     auto listener = vxtest::listenerProgram(s.port());
 
     // Both relays of /live race for the mount; one of them wins it.
     ASSERT_TRUE(vxtest::waitUntil([&] {
-        return (onAir(relayAt(w, 0)) || onAir(relayAt(w, 1))) &&
-               relayAt(w, 2).status().state == IcecastRelay::State::Error;
+        return (onAir(relayAt(st, 0)) || onAir(relayAt(st, 1))) &&
+               relayAt(st, 2).status().state == IcecastRelay::State::Error;
     })) << icecast.diagnostics();
-    const std::size_t loser = onAir(relayAt(w, 0)) ? 1 : 0;
+    const std::size_t loser = onAir(relayAt(st, 0)) ? 1 : 0;
     ASSERT_TRUE(
-        vxtest::waitUntil([&] { return relayAt(w, loser).status().state == IcecastRelay::State::Error; }));
+        vxtest::waitUntil([&] { return relayAt(st, loser).status().state == IcecastRelay::State::Error; }));
     // A few blocks later nothing has been tried again, and nothing more reported.
     ASSERT_TRUE(listener->waitForBytes(kHeaderSize + 4 * 2000, 15000));
-    const auto& entries = StationProbe(w.station()).RelayStates->entries;
+    const auto& entries = StationProbe(st).RelayStates->entries;
     EXPECT_TRUE(entries[loser].status.reason.contains(QStringLiteral("Mountpoint in use")))
         << entries[loser].status.reason.toStdString();
     EXPECT_TRUE(entries[2].status.reason.contains(QStringLiteral("wrong user name or password")))
         << entries[2].status.reason.toStdString();
     for (const std::size_t refused : {loser, std::size_t(2)}) {
-        EXPECT_EQ(relayAt(w, refused).connectAttempts(), 1);
+        EXPECT_EQ(relayAt(st, refused).connectAttempts(), 1);
         EXPECT_LE(entries[refused].reports, 2) << "connecting, then the refusal, once";
         EXPECT_EQ(entries[refused].status.state, IcecastRelay::State::Error);
     }
-    EXPECT_EQ(relayAt(w, 3).status().state, IcecastRelay::State::Connecting);
+    EXPECT_EQ(relayAt(st, 3).status().state, IcecastRelay::State::Connecting);
     EXPECT_TRUE(w.toolTip().contains(QStringLiteral("Mountpoint in use")));
     EXPECT_FALSE(w.toolTip().contains(QLatin1String(IcecastServer::kPassword)));
 
@@ -175,9 +171,8 @@ TEST(IcecastRelay, RefusalsAreReportedOnceAndAServerThatNeverAnswersSlowsNoListe
     expectUnbroken(s, *listener, 4 * 2000);
     EXPECT_EQ(lost.count(), 0u);
     for (std::size_t i = 0; i < 4; ++i) {
-        EXPECT_EQ(relayAt(w, i).status().state, IcecastRelay::State::Stopped);
+        EXPECT_EQ(relayAt(st, i).status().state, IcecastRelay::State::Stopped);
     }
-    ::close(silent);
 }
 
 }  // namespace

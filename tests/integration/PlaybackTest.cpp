@@ -13,6 +13,7 @@
 
 #include <sys/stat.h>
 
+using vxtest::CoreStation;
 using vxtest::LiveStation;
 
 namespace {
@@ -179,10 +180,9 @@ TEST(Playback, ARecordingPlaysToMpg123AndListenerProgramsInChunksOfOneSecondPass
 // LAME's ABR makes about 1,570 of the 2,250 bytes a second that the default format declares: sent by the
 // declared rate, a recording played 1.4 times too fast.
 TEST(Playback, ListenersReceiveOneSecondOfSoundEachSecond) {
-    LiveStation s(vx::wavein::createWaveIn(QStringLiteral("tone:1000")));
-    TMainform& w = s.w();
-    const QByteArray file =
-        makeRecording(defaultInputFormat(), StationProbe(w.station()).ACMC->FormatOut, 8, 440.0);
+    CoreStation s(vx::wavein::createWaveIn(QStringLiteral("tone:1000")));
+    Station& st = s.station();
+    const QByteArray file = makeRecording(defaultInputFormat(), StationProbe(st).ACMC->FormatOut, 8, 440.0);
     const QByteArray stream = file.mid(kFormatSize);
     const double recorded = double(vxtest::decodeMp3(stream).frameCount()) / 11025.0;
     ASSERT_GT(recorded, 3.5);
@@ -208,13 +208,12 @@ TEST(Playback, ListenersReceiveOneSecondOfSoundEachSecond) {
         heard.back() = double(vxtest::decodeMp3(got.mid(kHeaderSize)).frameCount()) / 11025.0;
     };
     Ticker script([&] {
-        if (w.station().status()->mode.playback && !listener) {
+        if (st.status()->mode.playback && !listener) {
             listener = vxtest::listenerProgram(s.port());
         }
         observe();
     });
-    s.dialogs.fileAnswers = {vxtest::writeFile(s.dir.path(), QStringLiteral("lang.ktv"), file)};
-    w.Button3->click();
+    s.command(&Station::PlayfromFile, vxtest::writeFile(s.dir.path(), QStringLiteral("lang.ktv"), file));
     ASSERT_TRUE(listener);
     // The last chunk left as the playback ended.
     EXPECT_TRUE(listener->waitForBytes(kHeaderSize + stream.size(), 5000));

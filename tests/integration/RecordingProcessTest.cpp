@@ -2,6 +2,7 @@
 // A headless station records and plays from its command line and ends with a complete file.
 #include "StationHarness.h"
 #include "settings/TOptionsRecord.h"
+#include "support/StationProcess.h"
 
 #include <gtest/gtest.h>
 
@@ -9,34 +10,17 @@
 
 namespace {
 
-const QString kBin = QStringLiteral(VX_BIN_DIR);
-const QString kSourceDir = QDir::cleanPath(QStringLiteral(VX_TEST_DATA_DIR "/../.."));
-const QStringList kNoDisplay = {QStringLiteral("DISPLAY"), QStringLiteral("WAYLAND_DISPLAY"),
-                                QStringLiteral("QT_QPA_PLATFORM")};
-// Qt's own pooled threads in a child process read as races under ThreadSanitizer (see
-// StationProcessTest.cpp).
-const QString kChildSanitizer = QStringLiteral("TSAN_OPTIONS=report_bugs=0");
-
 std::unique_ptr<vxtest::ChildProcess> station(const QTemporaryDir& dir, int remotePort,
                                               const QStringList& more) {
-    return std::make_unique<vxtest::ChildProcess>(
-        kBin + QStringLiteral("/vandorixserver"),
-        QStringList{QStringLiteral("/WO"), QStringLiteral("--data-dir"), dir.path(),
-                    QStringLiteral("--capture-device"), QStringLiteral("tone"),
-                    QStringLiteral("--remote-port"), QString::number(remotePort)} +
-            more,
-        QStringList{kChildSanitizer}, kNoDisplay);
+    return vxtest::startStation(dir.path(), remotePort, more);
 }
 
 TEST(StationProcess, RecordEndsWithACompleteFileOnSigtermAndPlayLoopsItUntilEnde) {
     QTemporaryDir dir;
     const int listenerPort = vxtest::freeTcpPort();
     const int remotePort = vxtest::freeTcpPort();
-    vxtest::writeFile(dir.path(), QStringLiteral("Server.ini"), "http://127.0.0.1:9/vandorixdb/\n");
-    TOptionsRecord demo =
-        TOptionsRecord::fromBytes(vxtest::readFile(kSourceDir + "/scripts/demo/Optionen.ini"));
-    demo.Port = listenerPort;
-    vxtest::writeFile(dir.path(), QStringLiteral("Optionen.ini"), demo.toBytes());
+    const TOptionsRecord demo =
+        TOptionsRecord::fromBytes(vxtest::readFile(vxtest::writeDemoSettings(dir.path(), listenerPort)));
     const QString path = dir.path() + QStringLiteral("/aufnahme.ktv");
 
     auto recorder = station(dir, remotePort, {QStringLiteral("--record"), path});

@@ -9,6 +9,7 @@
 
 #include <QFileInfo>
 
+using vxtest::CoreStation;
 using vxtest::LiveStation;
 
 namespace {
@@ -33,51 +34,49 @@ void expectTone(const QByteArray& stream) {
 }
 
 TEST(Recording, RecordModeWritesTheFormatThenTheEncodedToneAndOpensNoListenerPort) {
-    LiveStation s(vx::wavein::createWaveIn(QStringLiteral("tone:440")));
-    TMainform& w = s.w();
+    CoreStation s(vx::wavein::createWaveIn(QStringLiteral("tone:440")));
+    Station& st = s.station();
     const QString path = s.path(QStringLiteral("aufnahme.ktv"));
-    s.dialogs.fileAnswers = {path};
-    w.RecordtoFileBtn->click();
-    ASSERT_TRUE(w.station().status()->mode.recordArmed);
-    ASSERT_TRUE(StationProbe(w.station()).ACMC->Active()) << s.dialogs.messages.join('|').toStdString();
-    EXPECT_TRUE(s.settingsLocked());
+    s.command(&Station::RecordtoFile, path);
+    ASSERT_TRUE(st.status()->mode.recordArmed);
+    ASSERT_TRUE(StationProbe(st).ACMC->Active()) << s.dialogs.messages.join('|').toStdString();
+    EXPECT_EQ(st.state(), StationState::RecordOnly);
     EXPECT_FALSE(s.broadcasting());
     EXPECT_FALSE(vxtest::LoopbackPeer(s.port()).connected()) << "record mode opened the listener port";
 
-    w.Button1->click();
+    s.command(&Station::StartRecording);
     ASSERT_EQ(s.dialogs.messages, QStringList{path});  // "Start" names the file first
-    ASSERT_TRUE(w.station().status()->mode.recording);
+    ASSERT_TRUE(st.status()->mode.recording);
     ASSERT_TRUE(waitForBlocks(path, 3));
-    w.Button2->click();
-    EXPECT_FALSE(w.station().status()->mode.recording);
-    EXPECT_FALSE(w.station().status()->mode.recordArmed);
+    s.command(&Station::StopRecording);
+    EXPECT_FALSE(st.status()->mode.recording);
+    EXPECT_FALSE(st.status()->mode.recordArmed);
     EXPECT_EQ(s.dialogs.messages.size(), 1) << s.dialogs.messages.join('|').toStdString();
 
     const QByteArray file = vxtest::readFile(path);
-    EXPECT_EQ(file.left(kFormatSize), StationProbe(w.station()).ACMC->FormatOut.toBytes());
+    EXPECT_EQ(file.left(kFormatSize), StationProbe(st).ACMC->FormatOut.toBytes());
     expectTone(file.mid(kFormatSize));
-    w.Disconnectrbtn->click();
-    EXPECT_TRUE(s.settingsUnlocked());
+    s.stop();
+    EXPECT_EQ(st.state(), StationState::Stopped);
 }
 
 TEST(Recording, StartDuringABroadcastDivertsTheBlocksFromTheListenersToTheFileUntilStop) {
-    LiveStation s(vx::wavein::createWaveIn(QStringLiteral("tone:440")));
-    TMainform& w = s.w();
-    w.Connectrbtn->click();
+    CoreStation s(vx::wavein::createWaveIn(QStringLiteral("tone:440")));
+    Station& st = s.station();
+    s.start();
     ASSERT_TRUE(s.broadcasting());
     auto listener = vxtest::listenerProgram(s.port());
     ASSERT_TRUE(listener->waitForBytes(kHeaderSize + 1000, 15000));
 
-    // The broadcast captures already: choosing the file starts nothing a second time.
+    // The broadcast captures already: record mode starts nothing a second time.
     const QString path = s.path(QStringLiteral("mitschnitt.ktv"));
-    s.dialogs.fileAnswers = {path};
-    w.RecordtoFileBtn->click();
+    s.command(&Station::RecordtoFile, path);
     EXPECT_TRUE(s.dialogs.messages.isEmpty()) << s.dialogs.messages.join('|').toStdString();
-    w.Button1->click();
+    s.command(&Station::StartRecording);
     const qsizetype atStart = listener->received().size();
     ASSERT_TRUE(waitForBlocks(path, 3));
     const qsizetype atStop = listener->received().size();
-    w.Button2->click();
+    s.command(&Station::StopRecording);
     // A run that was sending when "Start" came may finish its block.
     EXPECT_LE(atStop - atStart, 3500) << "listeners received blocks while they went to the file";
     EXPECT_TRUE(listener->waitForBytes(atStop + 3000, 15000)) << "the listeners get no blocks after Stop";
@@ -85,9 +84,9 @@ TEST(Recording, StartDuringABroadcastDivertsTheBlocksFromTheListenersToTheFileUn
     EXPECT_EQ(s.dialogs.messages, QStringList{path});
 
     const QByteArray file = vxtest::readFile(path);
-    EXPECT_EQ(file.left(kFormatSize), StationProbe(w.station()).ACMC->FormatOut.toBytes());
+    EXPECT_EQ(file.left(kFormatSize), StationProbe(st).ACMC->FormatOut.toBytes());
     expectTone(file.mid(kFormatSize));
-    w.Disconnectrbtn->click();
+    s.stop();
 }
 
 // "RecordtoFile" cancelled starts nothing; "Start" leaves the file with its header alone until the first

@@ -5,7 +5,6 @@
 #include "platform/wavein/SimulatedWaveIn.h"
 #include "support/LocalHttpServer.h"
 #include "support/StationProbe.h"
-#include "ui/ListenerListModel.h"
 
 #include <gtest/gtest.h>
 
@@ -13,27 +12,27 @@
 
 #include <algorithm>
 
-using vxtest::LiveStation;
+using vxtest::CoreStation;
 using vxtest::RemotePeer;
 
 namespace {
 
 // Sends one command as the only read of a fresh connection and waits until the station has handled it
 // (it releases the connection after reading everything before the end). Returns the answer.
-QByteArray command(LiveStation& s, const QByteArray& bytes) {
-    RemotePeer peer(StationProbe(s.w().station()).RemoteControl->LocalPort());
+QByteArray command(CoreStation& s, const QByteArray& bytes) {
+    RemotePeer peer(StationProbe(s.station()).RemoteControl->LocalPort());
     EXPECT_TRUE(peer.connected());
     peer.sendLast(bytes);
     QByteArray answer;
     EXPECT_TRUE(peer.readUntilClosed(answer));
-    EXPECT_TRUE(vxtest::waitUntil(
-        [&] { return StationProbe(s.w().station()).RemoteControl->ConnectionCount() == 0; }));
+    EXPECT_TRUE(
+        vxtest::waitUntil([&] { return StationProbe(s.station()).RemoteControl->ConnectionCount() == 0; }));
     return answer;
 }
 
 TEST(RemoteControl, PeersOutsideTheLocalNetworksAreClosedAtOnce) {
-    LiveStation s(std::make_shared<vx::wavein::SimulatedWaveIn>(), std::make_shared<vx::acm::SimulatedAcm>());
-    const int port = StationProbe(s.w().station()).RemoteControl->LocalPort();
+    CoreStation s(std::make_shared<vx::wavein::SimulatedWaveIn>(), std::make_shared<vx::acm::SimulatedAcm>());
+    const int port = StationProbe(s.station()).RemoteControl->LocalPort();
     ASSERT_GT(port, 0);
 
     RemotePeer foreign(port, "127.0.0.2");
@@ -45,8 +44,8 @@ TEST(RemoteControl, PeersOutsideTheLocalNetworksAreClosedAtOnce) {
     RemotePeer local(port);
     ASSERT_TRUE(local.connected());
     ASSERT_TRUE(vxtest::waitUntil([&] {
-        const auto c = StationProbe(s.w().station()).RemoteControl->ConnectionAt(0);
-        return StationProbe(s.w().station()).RemoteControl->ConnectionCount() == 1 && c && c->IsOpen() &&
+        const auto c = StationProbe(s.station()).RemoteControl->ConnectionAt(0);
+        return StationProbe(s.station()).RemoteControl->ConnectionCount() == 1 && c && c->IsOpen() &&
                c->PeerAddress() == QLatin1String("127.0.0.1");
     }));
     // The local peer is obeyed: its "Start" starts the broadcast.
@@ -59,11 +58,11 @@ TEST(RemoteControl, StartWhileRunningAndStopWhileStoppedDoNothing) {
     directory.setHandler([](const vxtest::LocalHttpServer::Request& r) -> std::optional<QByteArray> {
         return vxtest::LocalHttpServer::response(r.target().contains("action=setoff") ? "E108" : "E100");
     });
-    LiveStation s(std::make_shared<vx::wavein::SimulatedWaveIn>(), std::make_shared<vx::acm::SimulatedAcm>(),
+    CoreStation s(std::make_shared<vx::wavein::SimulatedWaveIn>(), std::make_shared<vx::acm::SimulatedAcm>(),
                   directory.origin() + QStringLiteral("/vdb/"));
-    TMainform& w = s.w();
-    w.Passwort1->setText(QStringLiteral("pw"));
-    w.Passwort2->setText(QStringLiteral("pw"));
+    s.station().editSettings([](StationSettings& settings) {
+        settings.password = settings.passwordConfirm = QStringLiteral("pw");
+    });
     auto actions = [&] {
         QStringList out;
         for (const auto& r : directory.requests()) {
@@ -81,7 +80,7 @@ TEST(RemoteControl, StartWhileRunningAndStopWhileStoppedDoNothing) {
     EXPECT_TRUE(s.broadcasting());
     command(s, "Stop" + vxtest::kTerminator);
     EXPECT_FALSE(s.broadcasting());
-    EXPECT_TRUE(s.settingsUnlocked());
+    EXPECT_EQ(s.station().state(), StationState::Stopped);
     ASSERT_TRUE(vxtest::waitUntil([&] { return directory.requestCount() == 3; }));
     command(s, "Stop" + vxtest::kTerminator);
     EXPECT_EQ(actions(), (QStringList{"setstatus", "setoff", "hoererupdate"}));
@@ -89,7 +88,7 @@ TEST(RemoteControl, StartWhileRunningAndStopWhileStoppedDoNothing) {
 }
 
 TEST(RemoteControl, AnythingButOneWholeCommandIsIgnored) {
-    LiveStation s(std::make_shared<vx::wavein::SimulatedWaveIn>(), std::make_shared<vx::acm::SimulatedAcm>());
+    CoreStation s(std::make_shared<vx::wavein::SimulatedWaveIn>(), std::make_shared<vx::acm::SimulatedAcm>());
     const QByteArray T = vxtest::kTerminator;
     const QByteArray ignored[] = {
         "Start\r\n" + T, "Start",         "start" + T,     "Start" + T + "Liste" + T,
@@ -116,18 +115,16 @@ TEST(RemoteControl, AnythingButOneWholeCommandIsIgnored) {
 
 // Any local program can reset its connections by the thousand: each costs that connection, no report.
 TEST(RemoteControl, ResetConnectionsCloseQuietly) {
-    LiveStation s(std::make_shared<vx::wavein::SimulatedWaveIn>(), std::make_shared<vx::acm::SimulatedAcm>());
-    TServerSocket& remote = *StationProbe(s.w().station()).RemoteControl;
-    // Errors that escape a handler end in the window's error report, as in the station.
+    CoreStation s(std::make_shared<vx::wavein::SimulatedWaveIn>(), std::make_shared<vx::acm::SimulatedAcm>());
+    TServerSocket& remote = *StationProbe(s.station()).RemoteControl;
+    // Errors that escape a handler end in the station's error report, as in the program.
     struct Report {
-        explicit Report(TMainform& w) {
-            app()->OnException = [&w](QObject* sender, const std::exception& e) {
-                w.AppException(sender, e);
-            };
+        explicit Report(Station& st) {
+            app()->OnException = [&st](QObject*, const std::exception& e) { st.AppException(e); };
         }
         ~Report() { app()->OnException = nullptr; }
         static StationApplication* app() { return static_cast<StationApplication*>(qApp); }
-    } report(s.w());
+    } report(s.station());
     for (int i = 0; i < 20; ++i) {
         vxtest::LoopbackPeer peer(remote.LocalPort());
         ASSERT_TRUE(vxtest::waitUntil([&] { return remote.ConnectionCount() == 1; }));
@@ -144,8 +141,8 @@ TEST(RemoteControl, ResetConnectionsCloseQuietly) {
 
 // Peers sending half a command, or nothing, must not hold the port's descriptors for good.
 TEST(RemoteControl, ConnectionsWithoutAWholeCommandTimeOutAndThoseBeyondTheMostAreRefused) {
-    LiveStation s(std::make_shared<vx::wavein::SimulatedWaveIn>(), std::make_shared<vx::acm::SimulatedAcm>());
-    TServerSocket& remote = *StationProbe(s.w().station()).RemoteControl;
+    CoreStation s(std::make_shared<vx::wavein::SimulatedWaveIn>(), std::make_shared<vx::acm::SimulatedAcm>());
+    TServerSocket& remote = *StationProbe(s.station()).RemoteControl;
     remote.RequestTimeoutMs = 1000;
     remote.MaxConnections = 2;
     const int port = remote.LocalPort();
@@ -175,10 +172,10 @@ TEST(RemoteControl, ConnectionsWithoutAWholeCommandTimeOutAndThoseBeyondTheMostA
 }
 
 TEST(RemoteControl, ListeAnswersOneElementPerListenerOfTheClientList) {
-    LiveStation s(vx::wavein::createWaveIn(QStringLiteral("tone")));
-    TMainform& w = s.w();
+    CoreStation s(vx::wavein::createWaveIn(QStringLiteral("tone")));
+    Station& st = s.station();
     EXPECT_TRUE(command(s, "Liste" + vxtest::kTerminator).isEmpty()) << "an empty list answers nothing";
-    w.Connectrbtn->click();
+    s.start();
     ASSERT_TRUE(s.broadcasting());
     std::vector<std::unique_ptr<vxtest::LoopbackPeer>> listeners;
     for (int i = 0; i < 3; ++i) {
@@ -186,8 +183,7 @@ TEST(RemoteControl, ListeAnswersOneElementPerListenerOfTheClientList) {
     }
     vxtest::LoopbackPeer info(s.port());  // not a listener: not in the list
     info.write("KT-VandorixClient v40-Info");
-    ASSERT_TRUE(vxtest::waitUntil([&] { return w.Hoerer->text() == QLatin1String("3"); }));
-    ASSERT_EQ(w.ClientslistRows->rowCount(), 3);
+    ASSERT_TRUE(vxtest::waitUntil([&] { return st.status()->listenerCount() == 3; }));
 
     const QByteArray element = "127.0.0.1" + vxtest::kTerminator;
     EXPECT_EQ(command(s, "Liste" + vxtest::kTerminator), element + element + element);

@@ -34,32 +34,28 @@ TEST(StalledListener, ListenerThatTakesNothingForTheLimitIsClosedOneThatReadsIsK
     auto capture = std::make_shared<vx::wavein::SimulatedWaveIn>();
     auto codecs = std::make_shared<vx::acm::SimulatedAcm>();
     codecs->outputSize = codecs->convertedBytes = 256 * 1024;  // fills a peer's buffers in a few blocks
-    vxtest::LiveStation s(capture, codecs);
-    TMainform& w = s.w();
-    StationProbe(w.station()).StalledListenerLimitMs = 50;
-    w.Connectrbtn->click();
+    vxtest::CoreStation s(capture, codecs);
+    Station& st = s.station();
+    StationProbe(st).StalledListenerLimitMs = 50;
+    s.start();
     ASSERT_TRUE(s.broadcasting());
     auto stalled = vxtest::listenerProgram(s.port());  // never reads
-    ASSERT_TRUE(vxtest::waitUntil([&] { return w.station().GetUseranzahl() == 1; }));
-    const auto stalledConnection = StationProbe(w.station()).ServerVandorixClient->ConnectionAt(0);
+    ASSERT_TRUE(vxtest::waitUntil([&] { return st.GetUseranzahl() == 1; }));
+    const auto stalledConnection = StationProbe(st).ServerVandorixClient->ConnectionAt(0);
     auto reader = vxtest::listenerProgram(s.port());
-    ASSERT_TRUE(vxtest::waitUntil([&] { return w.station().GetUseranzahl() == 2; }));
+    ASSERT_TRUE(vxtest::waitUntil([&] { return st.GetUseranzahl() == 2; }));
 
-    const int buffers = capture->queued();
     // Blocks go out until the stalled listener has refused them for the limit: a matter of time, not of
     // their number, since a fast machine hands out hundreds of blocks in those 50 ms.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (stalledConnection->IsOpen() && std::chrono::steady_clock::now() < deadline) {
-        ASSERT_TRUE(capture->fillNext(QByteArray(StationProbe(w.station()).ACMC->InputBufferSize(), 'A')));
-        ASSERT_TRUE(vxtest::waitUntil([&] {
-            return capture->queued() == buffers && StationProbe(w.station()).Thread->State() == tsIdle;
-        }));
+        ASSERT_TRUE(s.oneBlock(*capture));
         reader->received();
         reader->clearReceived();
-        StationProbe(w.station()).ConnectionTestTimer();
+        StationProbe(st).ConnectionTestTimer();
     }
     EXPECT_FALSE(stalledConnection->IsOpen()) << "the stalled listener kept its slot";
-    EXPECT_EQ(w.Hoerer->text().toStdString(), "1");
+    EXPECT_EQ(st.status()->listenerCount(), 1);
     EXPECT_FALSE(reader->closedByServer());
     EXPECT_TRUE(stalled->waitForClose());
     EXPECT_TRUE(s.dialogs.messages.isEmpty()) << s.dialogs.messages.join('|').toStdString();
@@ -100,30 +96,22 @@ TEST(StalledListener, ListenerThatCatchesUpAfterRefusingStartsAfresh) {
     auto capture = std::make_shared<vx::wavein::SimulatedWaveIn>();
     auto codecs = std::make_shared<vx::acm::SimulatedAcm>();
     codecs->outputSize = codecs->convertedBytes = 256 * 1024;
-    vxtest::LiveStation s(capture, codecs);
-    TMainform& w = s.w();
-    w.Connectrbtn->click();
+    vxtest::CoreStation s(capture, codecs);
+    Station& st = s.station();
+    s.start();
     ASSERT_TRUE(s.broadcasting());
     auto peer = vxtest::listenerProgram(s.port());
-    ASSERT_TRUE(vxtest::waitUntil([&] { return w.station().GetUseranzahl() == 1; }));
-    const TVXSocketData* session =
-        listenerSession(*StationProbe(w.station()).ServerVandorixClient->ConnectionAt(0));
-    const int buffers = capture->queued();
-    auto oneBlock = [&] {
-        return capture->fillNext(QByteArray(StationProbe(w.station()).ACMC->InputBufferSize(), 'A')) &&
-               vxtest::waitUntil([&] {
-                   return capture->queued() == buffers && StationProbe(w.station()).Thread->State() == tsIdle;
-               });
-    };
+    ASSERT_TRUE(vxtest::waitUntil([&] { return st.GetUseranzahl() == 1; }));
+    const TVXSocketData* session = listenerSession(*StationProbe(st).ServerVandorixClient->ConnectionAt(0));
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (session->stalledFor() == 0ms && std::chrono::steady_clock::now() < deadline) {
-        ASSERT_TRUE(oneBlock());
+        ASSERT_TRUE(s.oneBlock(*capture));
     }
     ASSERT_GT(session->stalledFor(), 0ms) << "the listener never refused a block";
     while (session->stalledFor() > 0ms && std::chrono::steady_clock::now() < deadline) {
         peer->received();
         peer->clearReceived();
-        ASSERT_TRUE(oneBlock());
+        ASSERT_TRUE(s.oneBlock(*capture));
     }
     EXPECT_EQ(session->stalledFor(), 0ms);
 }
@@ -133,18 +121,18 @@ TEST(StalledListener, ListenerThatCatchesUpAfterRefusingStartsAfresh) {
 TEST(StalledListener, APeerSilentFor30SecondsIsClosedOneThatSpokeStays) {
     const auto start = std::chrono::steady_clock::now();
     std::chrono::milliseconds passed{0};
-    vxtest::LiveStation s(std::make_shared<vx::wavein::SimulatedWaveIn>(),
+    vxtest::CoreStation s(std::make_shared<vx::wavein::SimulatedWaveIn>(),
                           std::make_shared<vx::acm::SimulatedAcm>());
-    TMainform& w = s.w();
-    TServerSocket& port = *StationProbe(w.station()).ServerVandorixClient;
+    Station& st = s.station();
+    TServerSocket& port = *StationProbe(st).ServerVandorixClient;
     port.Clock = [&] { return start + passed; };
-    w.Connectrbtn->click();
+    s.start();
     ASSERT_TRUE(s.broadcasting());
     vxtest::LoopbackPeer silent(s.port());
     ASSERT_TRUE(vxtest::waitUntil([&] { return port.ConnectionCount() == 1; }));
     const auto silentConnection = port.ConnectionAt(0);
     auto listener = vxtest::listenerProgram(s.port());
-    ASSERT_TRUE(vxtest::waitUntil([&] { return w.station().GetUseranzahl() == 1; }));
+    ASSERT_TRUE(vxtest::waitUntil([&] { return st.GetUseranzahl() == 1; }));
 
     passed = 29999ms;
     port.CheckDeadlines();
@@ -154,9 +142,9 @@ TEST(StalledListener, APeerSilentFor30SecondsIsClosedOneThatSpokeStays) {
     EXPECT_TRUE(silent.waitForClose()) << "a silent peer kept its descriptor beyond 30 s";
     passed = 1h;
     port.CheckDeadlines();
-    EXPECT_EQ(w.station().GetUseranzahl(), 1);
+    EXPECT_EQ(st.GetUseranzahl(), 1);
     EXPECT_FALSE(listener->closedByServer());
-    w.Disconnectrbtn->click();
+    s.stop();
 }
 
 }  // namespace

@@ -1,14 +1,18 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-// The whole station in the test process: the window with real or simulated capture and codec layers,
-// listener clients on loopback, and the remote-control peer.
+// The whole station in the test process, with or without its window, on real or simulated capture and
+// codec layers; listener clients on loopback, and the remote-control peer.
 #include "app/TMainform.h"
 #include "audio/TACMConvertor.h"
 #include "audio/TACMIn.h"
+#include "platform/StationConstants.h"
 #include "platform/acm/SimulatedAcm.h"
 #include "platform/wavein/AlsaWaveIn.h"
+#include "platform/wavein/SimulatedWaveIn.h"
 #include "platform/wavein/WaveIn.h"
+#include "station/Station.h"
+#include "support/ChildProcess.h"
 #include "support/LoopbackPeer.h"
 #include "support/MainformFixture.h"
 #include "support/SignalTools.h"
@@ -86,111 +90,6 @@ inline double dominantFrequency(const std::vector<int16_t>& s, long rate, std::s
     return best;
 }
 
-// A child program started with fork and exec. (QProcess starts children with a vfork-like clone that
-// shares memory with the parent, and ThreadSanitizer's runtime takes what the child does for the parent:
-// the next thread the parent starts makes it die.) Standard output comes through a pipe; standard error
-// is the test's own.
-class ChildProcess {
-public:
-    ChildProcess(const QString& program, const QStringList& args, const QStringList& setEnv = {},
-                 const QStringList& unsetEnv = {}) {
-        std::vector<QByteArray> argBytes{QFile::encodeName(program)};
-        for (const QString& a : args) {
-            argBytes.push_back(a.toLocal8Bit());
-        }
-        std::vector<QByteArray> envBytes;
-        for (char** e = environ; *e != nullptr; ++e) {
-            const QByteArray entry(*e);
-            const QByteArray name = entry.left(entry.indexOf('='));
-            bool replaced = unsetEnv.contains(QString::fromLocal8Bit(name));
-            for (const QString& kv : setEnv) {
-                replaced |= kv.startsWith(QString::fromLocal8Bit(name) + QLatin1Char('='));
-            }
-            if (!replaced) {
-                envBytes.push_back(entry);
-            }
-        }
-        for (const QString& kv : setEnv) {
-            envBytes.push_back(kv.toLocal8Bit());
-        }
-        std::vector<char*> argv;
-        for (QByteArray& a : argBytes) {
-            argv.push_back(a.data());
-        }
-        argv.push_back(nullptr);
-        std::vector<char*> envp;
-        for (QByteArray& e : envBytes) {
-            envp.push_back(e.data());
-        }
-        envp.push_back(nullptr);
-        int out[2];
-        if (::pipe2(out, O_CLOEXEC) != 0) {
-            return;
-        }
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::dup2(out[1], 1);
-            ::execvpe(argv[0], argv.data(), envp.data());
-            ::_exit(127);
-        }
-        ::close(out[1]);
-        out_ = out[0];
-        ::fcntl(out_, F_SETFL, O_NONBLOCK);
-    }
-    ~ChildProcess() {
-        if (pid_ > 0 && !finished_) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, &status_, 0);
-        }
-        if (out_ >= 0) {
-            ::close(out_);
-        }
-    }
-    ChildProcess(const ChildProcess&) = delete;
-    ChildProcess& operator=(const ChildProcess&) = delete;
-
-    bool started() const { return pid_ > 0; }
-    pid_t pid() const { return pid_; }
-    // What the child has written to its standard output since the last call.
-    QByteArray readOutput() {
-        QByteArray got;
-        char buffer[65536];
-        ssize_t n = 0;
-        while (out_ >= 0 && (n = ::read(out_, buffer, sizeof buffer)) > 0) {
-            got.append(buffer, n);
-        }
-        output_ += got;
-        return got;
-    }
-    // Everything it wrote so far.
-    const QByteArray& output() {
-        readOutput();
-        return output_;
-    }
-    // Waits (running the event loop) until the child has ended.
-    bool waitForFinished(int timeoutMs = 10000) {
-        return waitUntil(
-            [&] {
-                readOutput();
-                if (!finished_ && pid_ > 0 && ::waitpid(pid_, &status_, WNOHANG) == pid_) {
-                    finished_ = true;
-                }
-                return finished_;
-            },
-            timeoutMs);
-    }
-    bool normalExit() const { return finished_ && WIFEXITED(status_); }
-    int exitCode() const { return normalExit() ? WEXITSTATUS(status_) : -1; }
-    int termSignal() const { return finished_ && WIFSIGNALED(status_) ? WTERMSIG(status_) : 0; }
-
-private:
-    pid_t pid_ = -1;
-    int out_ = -1;
-    int status_ = 0;
-    bool finished_ = false;
-    QByteArray output_;
-};
-
 // A capture PCM "vxtone" of ALSA's file plugin whose input is a FIFO fed with a sine at the pace of real
 // time (ALSA's null device, the plugin's slave, keeps no time of its own), so the real ALSA backend
 // records a known signal live, without a sound card. Declare it before the station that records it.
@@ -249,24 +148,87 @@ private:
     std::thread feeder_;
 };
 
-// The window on a temporary program directory, offline (/WO) unless a directory URL is given, with a
-// radio name, a free listener port and no listener limit. Its codecs are the station's own (LAME) unless
-// the test gives others.
+// The parts a test station is given, offline (/WO) unless a directory URL is given. Its codecs are the
+// station's own (LAME) unless the test gives others.
+inline void useParts(StationFixture& f, std::shared_ptr<vx::wavein::WaveIn> capture,
+                     std::shared_ptr<vx::acm::Acm> codecs, const QString& directoryUrl,
+                     const QStringList& icecastTargets) {
+    f.env.waveIn = std::move(capture);
+    if (codecs) {
+        f.env.acm = std::move(codecs);
+    }
+    f.env.icecastTargets = icecastTargets;
+    if (directoryUrl.isEmpty()) {
+        f.env.arguments = {QStringLiteral("vandorixserver"), QStringLiteral("/WO")};
+    } else {
+        writeFile(f.dir.path(), QStringLiteral("Server.ini"), directoryUrl.toUtf8() + "\r\n");
+    }
+}
+
+// One block of the simulated capture through the worker; true once its run has ended.
+inline bool oneBlock(Station& station, vx::wavein::SimulatedWaveIn& capture) {
+    const int buffers = capture.queued();
+    return capture.fillNext(QByteArray(StationProbe(station).ACMC->InputBufferSize(), 'A')) && waitUntil([&] {
+               return capture.queued() == buffers && StationProbe(station).Thread->State() == tsIdle;
+           });
+}
+
+inline QStringList mp3CopiesIn(const QString& dir) {
+    return QDir(dir).entryList({QStringLiteral("*.mp3")}, QDir::Files);
+}
+
+// The station without a window, on the parts above, started up as a front end starts it and driven with
+// its own commands: a radio name, a free listener port and no listener limit. What the window would show
+// in a message box (messages and error reports) is recorded in `dialogs`.
+class CoreStation : public StationFixture {
+public:
+    explicit CoreStation(std::shared_ptr<vx::wavein::WaveIn> capture,
+                         std::shared_ptr<vx::acm::Acm> codecs = nullptr,
+                         const QString& directoryUrl = QString(), const QStringList& icecastTargets = {}) {
+        useParts(*this, std::move(capture), std::move(codecs), directoryUrl, icecastTargets);
+        station_ = std::make_unique<Station>(env);
+        const QString caption = QString::fromLatin1(vx::kStationTitle);
+        QObject::connect(station_.get(), &Station::message,
+                         [this, caption](const QString& text) { dialogs.showMessage(caption, text); });
+        QObject::connect(station_.get(), &Station::errorReport,
+                         [this, caption](const QString& what, const QString& name, int num) {
+                             dialogs.showMessage(caption, Station::reportText(what, name, num));
+                         });
+        station_->Guarded([this] { station_->startUp(); });
+        station_->startupFinished();
+        station_->editSettings([](StationSettings& s) {
+            s.radioName = QStringLiteral("Testradio");
+            s.port = freeTcpPort();
+            s.limitListeners = false;
+        });
+    }
+
+    Station& station() { return *station_; }
+    // A command as a front end gives it: what fails ends in the error report.
+    template <class... Params, class... Args>
+    void command(void (Station::*what)(Params...), Args&&... args) {
+        station_->Guarded([&] { ((*station_).*what)(std::forward<Args>(args)...); });
+    }
+    void start() { command(&Station::Start); }
+    void stop() { command(&Station::Stop); }
+    int port() const { return station_->settings().port; }
+    bool broadcasting() const { return StationProbe(*station_).ServerVandorixClient->Active(); }
+    bool oneBlock(vx::wavein::SimulatedWaveIn& c) { return vxtest::oneBlock(*station_, c); }
+    // The MP3 copies in the program directory.
+    QStringList mp3Copies() const { return mp3CopiesIn(dir.path()); }
+
+private:
+    std::unique_ptr<Station> station_;
+};
+
+// The window around the station on the parts above, with a radio name, a free listener port and no
+// listener limit: for what the window shows and its buttons.
 class LiveStation : public MainformFixture {
 public:
     explicit LiveStation(std::shared_ptr<vx::wavein::WaveIn> capture,
                          std::shared_ptr<vx::acm::Acm> codecs = nullptr,
                          const QString& directoryUrl = QString(), const QStringList& icecastTargets = {}) {
-        env.waveIn = std::move(capture);
-        if (codecs) {
-            env.acm = std::move(codecs);
-        }
-        env.icecastTargets = icecastTargets;
-        if (directoryUrl.isEmpty()) {
-            env.arguments = {QStringLiteral("vandorixserver"), QStringLiteral("/WO")};
-        } else {
-            writeFile(dir.path(), QStringLiteral("Server.ini"), directoryUrl.toUtf8() + "\r\n");
-        }
+        useParts(*this, std::move(capture), std::move(codecs), directoryUrl, icecastTargets);
         TMainform& f = create();
         f.RadioName->setText(QStringLiteral("Testradio"));
         f.VandorixClientport->setValue(freeTcpPort());
@@ -284,19 +246,8 @@ public:
         return form->Connectrbtn->isEnabled() && !form->Disconnectrbtn->isEnabled() &&
                form->VandorixClientport->isEnabled() && form->OutpForm->isEnabled();
     }
-    // The MP3 copies in the program directory.
-    // One block of the simulated capture through the worker; true once its run has ended.
-    bool oneBlock(vx::wavein::SimulatedWaveIn& capture) {
-        const int buffers = capture.queued();
-        return capture.fillNext(QByteArray(StationProbe(form->station()).ACMC->InputBufferSize(), 'A')) &&
-               waitUntil([&] {
-                   return capture.queued() == buffers &&
-                          StationProbe(form->station()).Thread->State() == tsIdle;
-               });
-    }
-    QStringList mp3Copies() const {
-        return QDir(dir.path()).entryList({QStringLiteral("*.mp3")}, QDir::Files);
-    }
+    bool oneBlock(vx::wavein::SimulatedWaveIn& c) { return vxtest::oneBlock(form->station(), c); }
+    QStringList mp3Copies() const { return mp3CopiesIn(dir.path()); }
 };
 
 // A client that plays the listener program: its agent, then the 514-byte station header, then audio.

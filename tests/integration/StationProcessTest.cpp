@@ -4,6 +4,7 @@
 #include "StationHarness.h"
 #include "settings/TOptionsRecord.h"
 #include "support/LocalHttpServer.h"
+#include "support/StationProcess.h"
 
 #include <gtest/gtest.h>
 
@@ -13,37 +14,16 @@
 
 namespace {
 
-const QString kBin = QStringLiteral(VX_BIN_DIR);
-const QString kSourceDir = QDir::cleanPath(QStringLiteral(VX_TEST_DATA_DIR "/../.."));
-
-// Without a display, as on a server: the station picks Qt's offscreen platform itself.
-const QStringList kNoDisplay = {QStringLiteral("DISPLAY"), QStringLiteral("WAYLAND_DISPLAY"),
-                                QStringLiteral("QT_QPA_PLATFORM")};
-// A station process shows its window, and Qt then hands image work to its own pooled threads, which
-// synchronise inside the uninstrumented Qt libraries: under ThreadSanitizer that reads as races between
-// Qt's threads. These tests check what the process does; the station's threads are checked in-process.
-const QString kChildSanitizer = QStringLiteral("TSAN_OPTIONS=report_bugs=0");
-
 // Runs vandorixctl to its end; returns its standard output, or a null array when it failed.
 QByteArray ctl(int remotePort, const QString& command) {
     // These stations' status ports are not known here (several tests share the default one).
-    vxtest::ChildProcess p(
-        kBin + QStringLiteral("/vandorixctl"),
-        {QStringLiteral("--no-check"), QStringLiteral("--port"), QString::number(remotePort), command});
-    if (!p.waitForFinished(15000) || p.exitCode() != 0) {
+    QByteArray out;
+    if (vxtest::runVandorixctl(
+            {QStringLiteral("--no-check"), QStringLiteral("--port"), QString::number(remotePort), command},
+            &out) != 0) {
         return QByteArray();
     }
-    const QByteArray out = p.output();
     return out.isNull() ? QByteArray("") : out;
-}
-
-// A data folder like the demo's, on free ports.
-QString prepareDataDir(const QTemporaryDir& dir, int listenerPort) {
-    vxtest::writeFile(dir.path(), QStringLiteral("Server.ini"), "http://127.0.0.1:9/vandorixdb/\n");
-    TOptionsRecord demo =
-        TOptionsRecord::fromBytes(vxtest::readFile(kSourceDir + "/scripts/demo/Optionen.ini"));
-    demo.Port = listenerPort;
-    return vxtest::writeFile(dir.path(), QStringLiteral("Optionen.ini"), demo.toBytes());
 }
 
 ino_t inodeOf(const QString& path) {
@@ -52,7 +32,8 @@ ino_t inodeOf(const QString& path) {
 }
 
 TEST(StationProcess, TheDemoSettingsGiveARadioNameAndTheStationsFormats) {
-    const QByteArray bytes = vxtest::readFile(kSourceDir + "/scripts/demo/Optionen.ini");
+    const QByteArray bytes =
+        vxtest::readFile(vxtest::sourcePath(QStringLiteral("scripts/demo/Optionen.ini")));
     ASSERT_EQ(bytes.size(), TOptionsRecord::kSize);
     const TOptionsRecord r = TOptionsRecord::fromBytes(bytes);
     EXPECT_EQ(r.Radioname, QStringLiteral("Demoradio"));
@@ -65,14 +46,10 @@ TEST(StationProcess, EndeStopsTheBroadcastAndEndsTheProcessWithoutTheCloseHandli
     QTemporaryDir dir;
     const int listenerPort = vxtest::freeTcpPort();
     const int remotePort = vxtest::freeTcpPort();
-    const QString options = prepareDataDir(dir, listenerPort);
+    const QString options = vxtest::writeDemoSettings(dir.path(), listenerPort);
     const ino_t optionsFile = inodeOf(options);
-    vxtest::ChildProcess station(
-        kBin + QStringLiteral("/vandorixserver"),
-        {QStringLiteral("/WO"), QStringLiteral("--data-dir"), dir.path(), QStringLiteral("--capture-device"),
-         QStringLiteral("tone"), QStringLiteral("--remote-port"), QString::number(remotePort)},
-        {kChildSanitizer}, kNoDisplay);
-    ASSERT_TRUE(station.started());
+    const auto station = vxtest::startStation(dir.path(), remotePort);
+    ASSERT_TRUE(station->started());
     ASSERT_TRUE(vxtest::waitUntil([&] { return !ctl(remotePort, QStringLiteral("Start")).isNull(); }, 20000));
     ASSERT_TRUE(vxtest::waitUntil([&] { return vxtest::accepts(listenerPort); }, 20000));
     auto listener = vxtest::listenerProgram(listenerPort);
@@ -80,9 +57,9 @@ TEST(StationProcess, EndeStopsTheBroadcastAndEndsTheProcessWithoutTheCloseHandli
 
     ASSERT_FALSE(ctl(remotePort, QStringLiteral("Ende")).isNull());
     EXPECT_TRUE(listener->waitForClose(10000)) << "the stop did not close the listener";
-    ASSERT_TRUE(station.waitForFinished(20000));
-    EXPECT_TRUE(station.normalExit());
-    EXPECT_EQ(station.exitCode(), 0);
+    ASSERT_TRUE(station->waitForFinished(20000));
+    EXPECT_TRUE(station->normalExit());
+    EXPECT_EQ(station->exitCode(), 0);
     // The close handling would have written the settings anew (a new file replaces the old one).
     EXPECT_EQ(inodeOf(options), optionsFile) << "the window's close handling ran";
     EXPECT_FALSE(QDir(dir.path()).entryList({QStringLiteral("*.mp3")}).size() > 0);
@@ -94,15 +71,16 @@ TEST(StationProcess, OfflineSwitchAfterTheProgramsOwnOptionsKeepsTheDirectoryOut
     QTemporaryDir dir;
     const int listenerPort = vxtest::freeTcpPort();
     const int remotePort = vxtest::freeTcpPort();
-    TOptionsRecord settings = TOptionsRecord::fromBytes(vxtest::readFile(prepareDataDir(dir, listenerPort)));
+    TOptionsRecord settings =
+        TOptionsRecord::fromBytes(vxtest::readFile(vxtest::writeDemoSettings(dir.path(), listenerPort)));
     settings.Passwort = QStringLiteral("pw");  // online, the start would report the station on the air
     vxtest::writeFile(dir.path(), QStringLiteral("Optionen.ini"), settings.toBytes());
     vxtest::writeFile(dir.path(), QStringLiteral("Server.ini"), directory.origin().toUtf8() + "/vdb/\n");
     vxtest::ChildProcess station(
-        kBin + QStringLiteral("/vandorixserver"),
+        vxtest::binPath(QStringLiteral("vandorixserver")),
         {QStringLiteral("--data-dir"), dir.path(), QStringLiteral("--capture-device"), QStringLiteral("tone"),
          QStringLiteral("--remote-port"), QString::number(remotePort), QStringLiteral("/WO")},
-        {kChildSanitizer}, kNoDisplay);
+        {vxtest::childSanitizerOptions()}, vxtest::noDisplayVariables());
     ASSERT_TRUE(station.started());
     ASSERT_TRUE(vxtest::waitUntil([&] { return !ctl(remotePort, QStringLiteral("Start")).isNull(); }, 20000));
     ASSERT_TRUE(vxtest::waitUntil([&] { return vxtest::accepts(listenerPort); }, 20000));
@@ -116,21 +94,18 @@ TEST(StationProcess, OfflineSwitchAfterTheProgramsOwnOptionsKeepsTheDirectoryOut
 TEST(StationProcess, ARelaysMountCannotForgeAStatusLineAndAnUnknownHostIsNamedSo) {
     QTemporaryDir dir;
     const int remotePort = vxtest::freeTcpPort();
-    prepareDataDir(dir, vxtest::freeTcpPort());
-    vxtest::ChildProcess station(  // its standard error on the standard output the test reads
-        QStringLiteral("/bin/sh"),
-        {QStringLiteral("-c"), QStringLiteral("exec \"$0\" \"$@\" 2>&1"),
-         kBin + QStringLiteral("/vandorixserver"), QStringLiteral("/WO"), QStringLiteral("--data-dir"),
-         dir.path(), QStringLiteral("--capture-device"), QStringLiteral("tone"),
-         QStringLiteral("--remote-port"), QString::number(remotePort), QStringLiteral("--icecast"),
+    vxtest::writeDemoSettings(dir.path(), vxtest::freeTcpPort());
+    const auto station = vxtest::startStation(
+        dir.path(), remotePort,
+        {QStringLiteral("--icecast"),
          QStringLiteral("icecast://source:pw@nonexistent.invalid:8000/live%0D%0AIcecast%20relay%20forged")},
-        {kChildSanitizer}, kNoDisplay);
-    ASSERT_TRUE(station.started());
+        vxtest::StationErrors::InOutput);
+    ASSERT_TRUE(station->started());
     ASSERT_TRUE(vxtest::waitUntil([&] { return !ctl(remotePort, QStringLiteral("Start")).isNull(); }, 20000));
-    EXPECT_TRUE(vxtest::waitUntil([&] { return station.output().contains("resolved"); }, 20000));
+    EXPECT_TRUE(vxtest::waitUntil([&] { return station->output().contains("resolved"); }, 20000));
     ASSERT_FALSE(ctl(remotePort, QStringLiteral("Ende")).isNull());
-    ASSERT_TRUE(station.waitForFinished(20000));
-    const QString out = QString::fromUtf8(station.output());
+    ASSERT_TRUE(station->waitForFinished(20000));
+    const QString out = QString::fromUtf8(station->output());
     EXPECT_FALSE(out.contains(QStringLiteral("\nIcecast relay forged"))) << out.toStdString();
     EXPECT_TRUE(
         out.contains(QStringLiteral("/live\\r\\nIcecast relay forged: error: the name "
@@ -143,13 +118,13 @@ TEST(StationProcess, TheReadmeRunCommandBroadcastsHeadlessAndListsAConnectedMpg1
     QTemporaryDir dir;
     const int listenerPort = vxtest::freeTcpPort();
     const int remotePort = vxtest::freeTcpPort();
-    prepareDataDir(dir, listenerPort);
+    vxtest::writeDemoSettings(dir.path(), listenerPort);
     vxtest::ChildProcess run(
-        QStringLiteral("bash"), {kSourceDir + QStringLiteral("/scripts/run-station.sh")},
-        {QStringLiteral("VX_SKIP_BUILD=1"), QStringLiteral("VX_BIN=") + kBin,
+        QStringLiteral("bash"), {vxtest::sourcePath(QStringLiteral("scripts/run-station.sh"))},
+        {QStringLiteral("VX_SKIP_BUILD=1"), QStringLiteral("VX_BIN=") + vxtest::binPath(QString()),
          QStringLiteral("VX_DATA_DIR=") + dir.path(),
-         QStringLiteral("VX_REMOTE_PORT=") + QString::number(remotePort), kChildSanitizer},
-        kNoDisplay);
+         QStringLiteral("VX_REMOTE_PORT=") + QString::number(remotePort), vxtest::childSanitizerOptions()},
+        vxtest::noDisplayVariables());
     ASSERT_TRUE(run.started());
     // The station runs in the script's background: whatever happens below, it is ended at the end.
     struct EndStation {

@@ -4,10 +4,10 @@
 // status against a station process.
 #include "IcecastServer.h"
 #include "platform/wavein/SimulatedWaveIn.h"
-#include "settings/TOptionsRecord.h"
 #include "station/RelayBoard.h"
 #include "status/StatusService.h"
 #include "support/StationProbe.h"
+#include "support/StationProcess.h"
 
 #include <gtest/gtest.h>
 
@@ -18,8 +18,8 @@
 
 #include <algorithm>
 
+using vxtest::CoreStation;
 using vxtest::IcecastServer;
-using vxtest::LiveStation;
 using vxtest::LoopbackPeer;
 
 namespace {
@@ -28,7 +28,6 @@ constexpr int kHeaderSize = 514;
 constexpr uint32_t kRate = 11025;  // the station's default input: 11025 Hz mono, 16 bits
 const QByteArray kSilence(int(kRate * 2), '\0');
 const QByteArray kDirectoryPassword = "dir-secret-7";
-const QString kBin = QStringLiteral(VX_BIN_DIR);
 
 QByteArray toneSecond() {
     return vxtest::sine16(kRate, 1, 440.0, kRate);
@@ -93,16 +92,16 @@ QStringList parsedMetrics(const QByteArray& text) {
 class StatusPort : public ::testing::Test {
 protected:
     void startStation(const QStringList& relays = {}) {
-        station = std::make_unique<LiveStation>(capture, nullptr, QString(), relays);
-        Station& st = station->w().station();
+        station = std::make_unique<CoreStation>(capture, nullptr, QString(), relays);
+        Station& st = station->station();
         st.editSettings([](StationSettings& s) { s.password = QString::fromLatin1(kDirectoryPassword); });
         service = std::make_unique<vx::status::StatusService>(st);
         QString error;
         ASSERT_TRUE(service->listen(QStringLiteral("127.0.0.1"), 0, &error)) << error.toStdString();
-        station->w().Connectrbtn->click();
+        station->start();
         ASSERT_TRUE(station->broadcasting()) << station->dialogs.messages.join('|').toStdString();
     }
-    Station& st() { return station->w().station(); }
+    Station& st() { return station->station(); }
     int port() const { return service->port(); }
     // A captured second goes out. It waits for the previous block's run, which would drop it otherwise.
     void captureSecond(const QByteArray& pcm) {
@@ -111,7 +110,7 @@ protected:
     }
 
     std::shared_ptr<vx::wavein::SimulatedWaveIn> capture = std::make_shared<vx::wavein::SimulatedWaveIn>();
-    std::unique_ptr<LiveStation> station;
+    std::unique_ptr<CoreStation> station;
     std::unique_ptr<vx::status::StatusService> service;
 };
 
@@ -262,61 +261,19 @@ TEST_F(StatusPort, HostileClientsGetTheirAnswersAndTheListenerEveryBlock) {
     EXPECT_EQ(get(port(), "/").status, 200) << "the port stopped answering";
 }
 
-// A headless station process with the demo settings, its standard error on the output the test reads.
-struct StationProcess {
-    explicit StationProcess(const QString& capture, int statusPortToUse = vxtest::freeTcpPort())
-        : statusPort(statusPortToUse) {
-        const QString sourceDir = QDir::cleanPath(QStringLiteral(VX_TEST_DATA_DIR "/../.."));
-        vxtest::writeFile(dir.path(), QStringLiteral("Server.ini"), "http://127.0.0.1:9/vandorixdb/\n");
-        TOptionsRecord demo =
-            TOptionsRecord::fromBytes(vxtest::readFile(sourceDir + "/scripts/demo/Optionen.ini"));
-        demo.Port = listenerPort;
-        vxtest::writeFile(dir.path(), QStringLiteral("Optionen.ini"), demo.toBytes());
-        process = std::make_unique<vxtest::ChildProcess>(
-            QStringLiteral("/bin/sh"),
-            QStringList{QStringLiteral("-c"), QStringLiteral("exec \"$0\" \"$@\" 2>&1"),
-                        kBin + QStringLiteral("/vandorixserver"), QStringLiteral("/WO"),
-                        QStringLiteral("--data-dir"), dir.path(), QStringLiteral("--capture-device"), capture,
-                        QStringLiteral("--remote-port"), QString::number(remotePort),
-                        QStringLiteral("--status-listen"), QStringLiteral("127.0.0.1:%1").arg(statusPort),
-                        QStringLiteral("--silence-after"), QStringLiteral("1")},
-            QStringList{QStringLiteral("TSAN_OPTIONS=report_bugs=0")},
-            QStringList{QStringLiteral("DISPLAY"), QStringLiteral("WAYLAND_DISPLAY"),
-                        QStringLiteral("QT_QPA_PLATFORM")});
+// The station process these tests watch: dead air is reported after a second of silence.
+struct StatusStation : vxtest::StationProcess {
+    explicit StatusStation(const QString& capture, int statusPortToUse = vxtest::freeTcpPort())
+        : StationProcess(capture, {QStringLiteral("--silence-after"), QStringLiteral("1")}, statusPortToUse) {
     }
-    // vandorixctl with these arguments; its exit code, -1 when it did not end.
-    static int ctl(const QStringList& args, QByteArray* out = nullptr) {
-        vxtest::ChildProcess p(kBin + QStringLiteral("/vandorixctl"), args);
-        const bool done = p.waitForFinished(15000);
-        if (out != nullptr) {
-            *out = p.output();
-        }
-        return done ? p.exitCode() : -1;
-    }
-    int remote(const char* command) const {
-        return ctl({QStringLiteral("--port"), QString::number(remotePort), QStringLiteral("--status-port"),
-                    QString::number(statusPort), QString::fromLatin1(command)});
-    }
-    int status(QByteArray* out = nullptr, const QStringList& more = {}) const {
-        return ctl(QStringList{QStringLiteral("status"), QStringLiteral("--status-port"),
-                               QString::number(statusPort)} +
-                       more,
-                   out);
-    }
-    QByteArray output() { return process->output(); }
-
-    QTemporaryDir dir;
-    int remotePort = vxtest::freeTcpPort();
-    int listenerPort = vxtest::freeTcpPort();
-    int statusPort;
-    std::unique_ptr<vxtest::ChildProcess> process;
+    int remote(const char* command) const { return ctl({QString::fromLatin1(command)}); }
 };
 
 // vandorixctl status against a station process: 3 while it runs stopped, 0 on air (here with a silent
 // tone, which it reports as dead air), 1 once it is gone. A second station on the same status port says
 // so once and runs on.
 TEST(StatusProcess, VandorixctlStatusFollowsTheStationAndASecondStationRunsWithoutThePort) {
-    StationProcess station(QStringLiteral("tone:0"));
+    StatusStation station(QStringLiteral("tone:0"));
     ASSERT_TRUE(vxtest::waitUntil([&] { return station.status() == 3; }, 20000))
         << station.output().toStdString();
     ASSERT_EQ(station.remote("Start"), 0);
@@ -332,7 +289,7 @@ TEST(StatusProcess, VandorixctlStatusFollowsTheStationAndASecondStationRunsWitho
     EXPECT_EQ(station.status(&json, {QStringLiteral("--json")}), 0);
     EXPECT_EQ(QJsonDocument::fromJson(json)["capture"]["device"].toString(), QLatin1String("tone:0"));
 
-    StationProcess second(QStringLiteral("tone"), station.statusPort);
+    StatusStation second(QStringLiteral("tone"), station.statusPort);
     const QByteArray refused = QStringLiteral(
                                    "The status port 127.0.0.1:%1 cannot be opened (Address already in "
                                    "use); the station runs without it")
@@ -353,16 +310,15 @@ TEST(StatusProcess, VandorixctlStatusFollowsTheStationAndASecondStationRunsWitho
 // list and graph follow a listener who joins and leaves, without a console error.
 TEST(StatusProcess, ThePageFollowsAListenerInARealBrowser) {
     ASSERT_TRUE(QFile::exists(QStringLiteral("/usr/bin/chromedriver"))) << "chromium-driver is missing";
-    StationProcess station(QStringLiteral("tone"));
+    StatusStation station(QStringLiteral("tone"));
     ASSERT_TRUE(vxtest::waitUntil([&] { return station.status() == 3; }, 20000))
         << station.output().toStdString();
     ASSERT_EQ(station.remote("Start"), 0);
     ASSERT_TRUE(vxtest::waitUntil([&] { return station.status() == 0; }, 20000));
-    vxtest::ChildProcess check(
-        QStringLiteral("/usr/bin/python3"),
-        {QDir::cleanPath(QStringLiteral(VX_TEST_DATA_DIR "/../integration/status_page_check.py")),
-         QStringLiteral("http://127.0.0.1:%1/").arg(station.statusPort),
-         QString::number(station.listenerPort), QStringLiteral("Demoradio")});
+    vxtest::ChildProcess check(QStringLiteral("/usr/bin/python3"),
+                               {vxtest::sourcePath(QStringLiteral("tests/integration/status_page_check.py")),
+                                QStringLiteral("http://127.0.0.1:%1/").arg(station.statusPort),
+                                QString::number(station.listenerPort), QStringLiteral("Demoradio")});
     ASSERT_TRUE(check.waitForFinished(100000));
     EXPECT_EQ(check.exitCode(), 0) << "see the reason above";
     EXPECT_EQ(station.remote("Ende"), 0);

@@ -4,7 +4,7 @@
 // the listener port, and what hostile or mistaken requests get.
 #include "StationHarness.h"
 #include "audio/MpegFrames.h"
-#include "settings/TOptionsRecord.h"
+#include "support/StationProcess.h"
 
 #include <gtest/gtest.h>
 
@@ -20,60 +20,23 @@ using vxtest::LoopbackPeer;
 
 namespace {
 
-const QString kBin = QStringLiteral(VX_BIN_DIR);
 constexpr int kMetaInt = 16000;
 
 // A headless station process with the demo settings, its web port on `webListen` (%1 is the port).
-struct WebStation {
+struct WebStation : vxtest::StationProcess {
     explicit WebStation(const QString& webListen = QStringLiteral("127.0.0.1:%1"),
-                        const QStringList& more = {}) {
-        const QString sourceDir = QDir::cleanPath(QStringLiteral(VX_TEST_DATA_DIR "/../.."));
-        vxtest::writeFile(dir.path(), QStringLiteral("Server.ini"), "http://127.0.0.1:9/vandorixdb/\n");
-        TOptionsRecord demo =
-            TOptionsRecord::fromBytes(vxtest::readFile(sourceDir + "/scripts/demo/Optionen.ini"));
-        demo.Port = listenerPort;
-        vxtest::writeFile(dir.path(), QStringLiteral("Optionen.ini"), demo.toBytes());
-        process = std::make_unique<vxtest::ChildProcess>(
-            QStringLiteral("/bin/sh"),
-            QStringList{QStringLiteral("-c"), QStringLiteral("exec \"$0\" \"$@\" 2>&1"),
-                        kBin + QStringLiteral("/vandorixserver"), QStringLiteral("/WO"),
-                        QStringLiteral("--data-dir"), dir.path(), QStringLiteral("--capture-device"),
-                        QStringLiteral("tone"), QStringLiteral("--remote-port"), QString::number(remotePort),
-                        QStringLiteral("--status-listen"), QStringLiteral("127.0.0.1:%1").arg(statusPort),
-                        QStringLiteral("--info"), QStringLiteral("First title"),
-                        QStringLiteral("--web-listen"),
-                        webListen.contains(QLatin1String("%1")) ? webListen.arg(webPort) : webListen} +
-                more,
-            QStringList{QStringLiteral("TSAN_OPTIONS=report_bugs=0")},
-            QStringList{QStringLiteral("DISPLAY"), QStringLiteral("WAYLAND_DISPLAY"),
-                        QStringLiteral("QT_QPA_PLATFORM")});
-    }
-    ~WebStation() {
-        if (ctl({QStringLiteral("Ende")}) == 0) {
-            process->waitForFinished(20000);
-        }
-    }
-    int ctl(const QStringList& args, QByteArray* out = nullptr) const {
-        vxtest::ChildProcess p(kBin + QStringLiteral("/vandorixctl"),
-                               QStringList{QStringLiteral("--port"), QString::number(remotePort),
-                                           QStringLiteral("--status-port"), QString::number(statusPort)} +
-                                   args);
-        const bool done = p.waitForFinished(15000);
-        if (out != nullptr) {
-            *out = p.output();
-        }
-        return done ? p.exitCode() : -1;
-    }
+                        const QStringList& more = {}, int webPortToUse = vxtest::freeTcpPort())
+        : StationProcess(
+              QStringLiteral("tone"),
+              QStringList{QStringLiteral("--info"), QStringLiteral("First title"),
+                          QStringLiteral("--web-listen"),
+                          webListen.contains(QLatin1String("%1")) ? webListen.arg(webPortToUse) : webListen} +
+                  more),
+          webPort(webPortToUse) {}
     // Waits until the station answers on its web port, then starts the broadcast.
     bool start();
-    QByteArray output() { return process->output(); }
 
-    QTemporaryDir dir;
-    int remotePort = vxtest::freeTcpPort();
-    int listenerPort = vxtest::freeTcpPort();
-    int statusPort = vxtest::freeTcpPort();
-    int webPort = vxtest::freeTcpPort();
-    std::unique_ptr<vxtest::ChildProcess> process;
+    int webPort;
 };
 
 // A blocking client with a deadline on every read: the station is another process.
@@ -275,8 +238,8 @@ TEST(WebPort, StreamWithTitleForEveryPlayerBesideTheListenerPort) {
     ASSERT_EQ(station.ctl({QStringLiteral("Liste")}, &list), 0);
     EXPECT_EQ(list.count("127.0.0.1\n"), 3) << list.toStdString();
     // The status port answers only for its own names.
-    const QByteArray status = bodyOf(
-        request(station.statusPort, "GET /status.json HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"));
+    const QByteArray status =
+        bodyOf(request(station.statusPort, "GET /status.json HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"));
     const QJsonArray clients = QJsonDocument::fromJson(status)["listeners"]["clients"].toArray();
     QStringList seen;
     for (const auto& c : clients) {
@@ -487,9 +450,9 @@ TEST_F(WebPlayers, ChromiumPlaysThePageAndFollowsTheTitle) {
     }
     vxtest::ChildProcess check(
         QStringLiteral("/usr/bin/python3"),
-        {QDir::cleanPath(QStringLiteral(VX_TEST_DATA_DIR "/../integration/web_page_check.py")),
-         QStringLiteral("http://127.0.0.1:%1/").arg(station.webPort), kBin + QStringLiteral("/vandorixctl"),
-         QString::number(station.remotePort)});
+        {vxtest::sourcePath(QStringLiteral("tests/integration/web_page_check.py")),
+         QStringLiteral("http://127.0.0.1:%1/").arg(station.webPort),
+         vxtest::binPath(QStringLiteral("vandorixctl")), QString::number(station.remotePort)});
     ASSERT_TRUE(check.waitForFinished(100000));
     EXPECT_EQ(check.exitCode(), 0) << check.output().toStdString();
 }

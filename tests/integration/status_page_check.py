@@ -7,30 +7,18 @@ Exit status 0 when the page behaved, 1 with the reason on standard error otherwi
 """
 import socket
 import sys
-import tempfile
 
-from selenium import webdriver
-from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.support.ui import WebDriverWait
+
+import browser_check
 
 
 def main():
     url, listener_port, radio_name = sys.argv[1], int(sys.argv[2]), sys.argv[3]
-    options = webdriver.ChromeOptions()
-    options.binary_location = "/usr/bin/chromium"
-    for arg in ("--headless", "--no-sandbox", "--disable-gpu", "--disable-background-networking",
-                "--no-first-run", "--disable-dev-shm-usage"):
-        options.add_argument(arg)
-    profile = tempfile.TemporaryDirectory()
-    options.add_argument("--user-data-dir=" + profile.name)
-    options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
-    driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
-    try:
-        driver.get(url)
-        wait = WebDriverWait(driver, 20)
-        text = lambda element_id: driver.find_element("id", element_id).text
-        graph_last = lambda: driver.find_element("id", "graph").get_attribute("data-last")
 
+    def check(driver, text):
+        wait = WebDriverWait(driver, 20)
+        graph_last = lambda: driver.find_element("id", "graph").get_attribute("data-last")
         wait.until(lambda d: text("name") == radio_name)
         wait.until(lambda d: text("state") == "On air" and text("count") == "0" and graph_last() == "0")
         listener = socket.create_connection(("127.0.0.1", listener_port))
@@ -41,16 +29,8 @@ def main():
             raise AssertionError("the listener list shows " + repr([r.text for r in rows]))
         listener.close()
         wait.until(lambda d: text("count") == "0" and graph_last() == "0")
-        errors = [e for e in driver.get_log("browser") if e["level"] == "SEVERE"]
-        if errors:
-            raise AssertionError("console errors: " + repr(errors))
-    except Exception as e:  # the reason goes to the test's output
-        print("status page: %s: %s" % (type(e).__name__, e), file=sys.stderr)
-        print(driver.page_source[:3000], file=sys.stderr)
-        return 1
-    finally:
-        driver.quit()
-    return 0
+
+    return browser_check.run("status page", url, check)
 
 
 if __name__ == "__main__":

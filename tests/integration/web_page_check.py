@@ -9,30 +9,18 @@ errors. Exit status 0 when the page behaved, 1 with the reason on standard error
 """
 import subprocess
 import sys
-import tempfile
 import time
 
-from selenium import webdriver
-from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.support.ui import WebDriverWait
+
+import browser_check
 
 
 def main():
     url, ctl, remote_port = sys.argv[1], sys.argv[2], sys.argv[3]
-    options = webdriver.ChromeOptions()
-    options.binary_location = "/usr/bin/chromium"
-    for arg in ("--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
-                "--disable-background-networking", "--disable-component-update", "--disable-sync",
-                "--disable-dev-shm-usage", "--autoplay-policy=no-user-gesture-required"):
-        options.add_argument(arg)
-    profile = tempfile.TemporaryDirectory()
-    options.add_argument("--user-data-dir=" + profile.name)
-    options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
-    driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
-    try:
-        driver.get(url)
+
+    def check(driver, text):
         wait = WebDriverWait(driver, 20)
-        text = lambda element_id: driver.find_element("id", element_id).text
         wait.until(lambda d: text("state") == "On air")
         driver.find_element("id", "play").click()
         pressed = time.monotonic()
@@ -46,16 +34,10 @@ def main():
         WebDriverWait(driver, 20).until(lambda d: current() > first + 1.0)
         subprocess.run([ctl, "--no-check", "--port", remote_port, "info", "Now the news"], check=True)
         wait.until(lambda d: text("now") == "Now the news")
-        errors = [e for e in driver.get_log("browser") if e["level"] == "SEVERE"]
-        if errors:
-            raise AssertionError("console errors: " + repr(errors))
-    except Exception as e:  # the reason goes to the test's output
-        print("web page: %s: %s" % (type(e).__name__, e), file=sys.stderr)
-        print(driver.page_source[:3000], file=sys.stderr)
-        return 1
-    finally:
-        driver.quit()
-    return 0
+
+    return browser_check.run("web page", url, check,
+                             ("--disable-component-update", "--disable-sync",
+                              "--autoplay-policy=no-user-gesture-required"))
 
 
 if __name__ == "__main__":

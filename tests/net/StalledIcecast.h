@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "support/LoopbackPeer.h"
+
 #include <QByteArray>
 
 #include <arpa/inet.h>
@@ -22,17 +24,6 @@ namespace vxtest {
 class StalledIcecast {
 public:
     StalledIcecast() {
-        listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        const int small = 4096;
-        ::setsockopt(listen_, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);  // inherited when accepted
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(listen_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        ::listen(listen_, 8);
-        socklen_t len = sizeof a;
-        ::getsockname(listen_, reinterpret_cast<sockaddr*>(&a), &len);
-        port_ = ntohs(a.sin_port);
         thread_ = std::thread([this] { serve(); });
     }
     ~StalledIcecast() {
@@ -41,12 +32,11 @@ public:
         if (client_ >= 0) {
             ::close(client_);
         }
-        ::close(listen_);
     }
     StalledIcecast(const StalledIcecast&) = delete;
     StalledIcecast& operator=(const StalledIcecast&) = delete;
 
-    int port() const { return port_; }
+    int port() const { return listener_.port(); }
     int sources() const { return sources_; }
     // From now on everything the source sends after its request is read and kept.
     void readFromNowOn() { reading_ = true; }
@@ -60,13 +50,13 @@ public:
 private:
     void serve() {
         while (!stop_) {
-            pollfd p[2] = {{listen_, POLLIN, 0}, {client_, POLLIN, 0}};
+            pollfd p[2] = {{listener_.fd(), POLLIN, 0}, {client_, POLLIN, 0}};
             const nfds_t watched = client_ >= 0 && reading_ ? 2 : 1;
             if (::poll(p, watched, 20) <= 0) {
                 continue;
             }
             if (p[0].revents & POLLIN) {
-                answer(::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC));
+                answer(::accept4(listener_.fd(), nullptr, nullptr, SOCK_CLOEXEC));
             }
             if (watched == 2 && (p[1].revents & (POLLIN | POLLHUP))) {
                 char buffer[65536];
@@ -110,9 +100,8 @@ private:
         ::close(fd);
     }
 
-    int listen_ = -1;
+    LoopbackListener listener_{4096};  // a small window, inherited when accepted
     int client_ = -1;
-    int port_ = 0;
     std::atomic<int> sources_{0};
     std::atomic<bool> reading_{false};
     std::atomic<bool> stop_{false};

@@ -3,6 +3,7 @@
 #include "platform/Ansi.h"
 #include "platform/language/Language.h"
 #include "platform/language/LanguageChoice.h"
+#include "support/StationProcess.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -45,8 +46,8 @@ QString standardErrorOf(F&& f) {
 // blank a directory answer is appended to, shows a broken text; one outside Windows-1252 reaches the
 // listeners as '?'.
 TEST(LanguageFiles, EnglishHasEveryGermanMessageWithItsPlaceholdersInTheWireCodePage) {
-    LanguageLibrary german(QStringLiteral(VX_BIN_DIR "/lang"));
-    LanguageLibrary english(QStringLiteral(VX_BIN_DIR "/lang"));
+    LanguageLibrary german(vxtest::binPath(QStringLiteral("lang")));
+    LanguageLibrary english(vxtest::binPath(QStringLiteral("lang")));
     EXPECT_EQ(german.InitLanguage(kGerman), kGerman);
     // Loaded only with a text for every German message.
     ASSERT_EQ(english.InitLanguage(kEnglish), kEnglish) << "english.txt was not loaded";
@@ -65,12 +66,13 @@ TEST(LanguageFiles, EnglishHasEveryGermanMessageWithItsPlaceholdersInTheWireCode
 
 TEST(LanguageFiles, EnglishThatIsMissingOrIncompleteFallsBackToGermanWithOneLine) {
     QTemporaryDir dir;
-    QFile::copy(QStringLiteral(VX_BIN_DIR "/lang/deutsch.txt"), dir.filePath(QStringLiteral("deutsch.txt")));
+    QFile::copy(vxtest::binPath(QStringLiteral("lang/deutsch.txt")),
+                dir.filePath(QStringLiteral("deutsch.txt")));
     LanguageLibrary german(dir.path());
     german.InitLanguage(kGerman);
     const QStringList de = *german.GetLanguagelist();
 
-    const QByteArray english = vxtest::readFile(QStringLiteral(VX_BIN_DIR "/lang/english.txt"));
+    const QByteArray english = vxtest::readFile(vxtest::binPath(QStringLiteral("lang/english.txt")));
     const struct {
         const char* what;
         std::optional<QByteArray> file;

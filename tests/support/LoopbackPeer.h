@@ -97,4 +97,35 @@ private:
     QByteArray received_;
 };
 
+// A listening socket on 127.0.0.1 at a port the kernel picks. The kernel takes connections into its
+// queue whether or not the test accepts them: a server that never answers, or a port another program
+// holds. A receive buffer given here is inherited by the accepted connections, whose window stays small.
+class LoopbackListener {
+public:
+    explicit LoopbackListener(int receiveBufferBytes = 0, int backlog = 8) {
+        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (receiveBufferBytes > 0) {
+            ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBufferBytes, sizeof receiveBufferBytes);
+        }
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        if (::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && ::listen(fd_, backlog) == 0 &&
+            ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len) == 0) {
+            port_ = ntohs(a.sin_port);
+        }
+    }
+    ~LoopbackListener() { ::close(fd_); }
+    LoopbackListener(const LoopbackListener&) = delete;
+    LoopbackListener& operator=(const LoopbackListener&) = delete;
+
+    int fd() const { return fd_; }
+    int port() const { return port_; }  // 0 when it could not listen
+
+private:
+    int fd_ = -1;
+    int port_ = 0;
+};
+
 }  // namespace vxtest

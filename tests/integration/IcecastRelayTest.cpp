@@ -98,7 +98,11 @@ TEST(IcecastRelay, IcecastGoneAndBackCostsTheListenersNothingAndTheRelayReturnsW
     CoreStation s(vx::wavein::createWaveIn(QStringLiteral("tone:440")), nullptr, QString(),
                   {icecast.target(QStringLiteral("/live"))});
     Station& st = s.station();
-    st.editSettings([](StationSettings& settings) { settings.mp3Copy = true; });
+    const QString title = QStringLiteral("Vor und nach dem Ausfall");
+    st.editSettings([&](StationSettings& settings) {
+        settings.mp3Copy = true;
+        settings.infoText = title;
+    });
     LostBlocks lost(st);
     s.start();
     ASSERT_TRUE(s.broadcasting());
@@ -115,7 +119,7 @@ TEST(IcecastRelay, IcecastGoneAndBackCostsTheListenersNothingAndTheRelayReturnsW
     ASSERT_TRUE(vxtest::waitUntil([&] { return !icecast.mount(QStringLiteral("/live")).isEmpty(); }));
     // The restarted server knows no title: the relay tells it the unchanged info text again.
     EXPECT_TRUE(vxtest::waitUntil([&] {
-        return icecast.mount(QStringLiteral("/live"))["title"].toString() == w.AktInfo->text();
+        return icecast.mount(QStringLiteral("/live"))["title"].toString() == title;
     })) << icecast.mount(QStringLiteral("/live"))["title"].toString().toStdString();
     // The listener's stream spans the outage: from a block before it to one after the relay's return.
     ASSERT_TRUE(listener->waitForBytes(listener->received().size() + 1500));

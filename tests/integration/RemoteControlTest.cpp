@@ -99,10 +99,10 @@ TEST(RemoteControl, AnythingButOneWholeCommandIsIgnored) {
         EXPECT_FALSE(s.broadcasting()) << bytes.toHex().toStdString();
     }
     // A read notice that delivers nothing is no command either, and no end of the connection.
-    TServerSocket& remote = *StationProbe(s.w().station()).RemoteControl;
+    TServerSocket& remote = *StationProbe(s.station()).RemoteControl;
     vxtest::LoopbackPeer quiet(remote.LocalPort());
     ASSERT_TRUE(vxtest::waitUntil([&] { return remote.ConnectionCount() == 1; }));
-    StationProbe(s.w().station()).RemoteControlClientRead(remote.ConnectionAt(0));
+    StationProbe(s.station()).RemoteControlClientRead(remote.ConnectionAt(0));
     EXPECT_TRUE(remote.ConnectionAt(0)->IsOpen());
     EXPECT_FALSE(quiet.closedByServer());
     EXPECT_TRUE(quiet.received().isEmpty());

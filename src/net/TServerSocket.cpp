@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "net/TServerSocket.h"
 
+#include "platform/AddressText.h"
+
 #include <QObject>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -26,23 +28,6 @@ constexpr int kAcceptPauseMs = 100;
 // Deadlines of silent peers closer together than this are handled in one wake-up: a crowd that arrived
 // within seconds would otherwise wake the thread once for each of them.
 constexpr int kSilenceBatchMs = 250;
-
-// The peer as the lists show it: an IPv4 peer of a dual-stack socket in its dotted form, so that it
-// reads as it would on an IPv4 socket.
-QString peerText(const sockaddr_storage& addr) {
-    char text[INET6_ADDRSTRLEN] = {};
-    if (addr.ss_family == AF_INET6) {
-        const auto& a6 = reinterpret_cast<const sockaddr_in6&>(addr);
-        if (IN6_IS_ADDR_V4MAPPED(&a6.sin6_addr)) {
-            ::inet_ntop(AF_INET, &a6.sin6_addr.s6_addr[12], text, sizeof text);
-        } else {
-            ::inet_ntop(AF_INET6, &a6.sin6_addr, text, sizeof text);
-        }
-    } else {
-        ::inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in&>(addr).sin_addr, text, sizeof text);
-    }
-    return QString::fromLatin1(text);
-}
 
 }  // namespace
 
@@ -274,7 +259,7 @@ void TServerSocket::acceptAll() {
             ::close(fd);  // refused: the peer sees its connection end at once
             continue;
         }
-        const QString peer = peerText(addr);
+        const QString peer = QString::fromStdString(vx::addressText(addr));
         if (peerFull(peer)) {
             ::close(fd);
             continue;

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "status/StatusHttpServer.h"
 
+#include "platform/AddressText.h"
+
 #include <microhttpd.h>
 
 #include <arpa/inet.h>
@@ -53,18 +55,7 @@ std::string reachedAddress(int fd) {
     if (fd < 0 || ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
         return {};
     }
-    char text[INET6_ADDRSTRLEN] = {};
-    if (address.ss_family == AF_INET6) {
-        const auto* a6 = reinterpret_cast<const sockaddr_in6*>(&address);
-        if (IN6_IS_ADDR_V4MAPPED(&a6->sin6_addr)) {
-            ::inet_ntop(AF_INET, &a6->sin6_addr.s6_addr[12], text, sizeof text);
-        } else {
-            ::inet_ntop(AF_INET6, &a6->sin6_addr, text, sizeof text);
-        }
-    } else {
-        ::inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(&address)->sin_addr, text, sizeof text);
-    }
-    return text;
+    return vx::addressText(address);
 }
 
 int connectionFd(MHD_Connection* connection) {

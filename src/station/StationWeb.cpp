@@ -27,7 +27,10 @@ constexpr int kMaxWaiting = 1024;
 constexpr int kMaxWaitingPerPeer = 64;
 // Ids of the web port's connections lie above the listener port's, so one list shows both in order.
 constexpr uint64_t kWebIdBase = uint64_t(1) << 40;
-const char kRetryAfterSeconds[] = "10";
+// In every answer: nothing caches what changes from block to block, and pages elsewhere may read the
+// stream and now.json.
+constexpr char kOpenHeaders[] = "Cache-Control: no-cache, no-store\r\nAccess-Control-Allow-Origin: *\r\n";
+constexpr char kRetryAfter[] = "Retry-After: 10\r\n";
 
 QByteArray statusLine(int code) {
     switch (code) {
@@ -52,9 +55,8 @@ QByteArray statusLine(int code) {
 QByteArray answer(int code, const QByteArray& type, const QByteArray& body, bool head,
                   const QByteArray& extra = {}) {
     QByteArray out = statusLine(code) + "Content-Type: " + type +
-                     "\r\nContent-Length: " + QByteArray::number(body.size()) +
-                     "\r\nCache-Control: no-cache, no-store\r\nAccess-Control-Allow-Origin: *\r\n" + extra +
-                     "Connection: close\r\n\r\n";
+                     "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n" + kOpenHeaders +
+                     extra + "Connection: close\r\n\r\n";
     if (!head) {
         out += body;
     }
@@ -233,8 +235,7 @@ void Station::answerStream(const std::shared_ptr<TServerClientWinSocket>& socket
                            const WebRequest& request) {
     const bool head = request.method == "HEAD";
     if (!onAir(state())) {
-        sendAndClose(*socket, text(503, "The station is off the air.", head,
-                                   QByteArray("Retry-After: ") + kRetryAfterSeconds + "\r\n"));
+        sendAndClose(*socket, text(503, "The station is off the air.", head, kRetryAfter));
         return;
     }
     const TAudioFormat& format = announcedFormatOut();
@@ -244,15 +245,12 @@ void Station::answerStream(const std::shared_ptr<TServerClientWinSocket>& socket
     }
     QByteArray name;
     if (!admitsOneMore(name)) {
-        sendAndClose(*socket, text(503, "The station is full: every listener place is taken.", head,
-                                   QByteArray("Retry-After: ") + kRetryAfterSeconds + "\r\n"));
+        sendAndClose(*socket,
+                     text(503, "The station is full: every listener place is taken.", head, kRetryAfter));
         return;
     }
-    QByteArray reply = statusLine(200) +
-                       "Content-Type: audio/mpeg\r\nCache-Control: no-cache, no-store\r\n"
-                       "Access-Control-Allow-Origin: *\r\nConnection: close\r\n"
-                       "icy-name: " +
-                       headerValue(settings_.radioName) +
+    QByteArray reply = statusLine(200) + "Content-Type: audio/mpeg\r\n" + kOpenHeaders +
+                       "Connection: close\r\nicy-name: " + headerValue(settings_.radioName) +
                        "\r\nicy-description: " + headerValue(settings_.extRadioName) +
                        "\r\nicy-br: " + QByteArray::number(format.avgBytesPerSec() / 125) +
                        "\r\nicy-sr: " + QByteArray::number(format.samplesPerSec()) + "\r\nicy-pub: 0\r\n";

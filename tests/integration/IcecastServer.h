@@ -93,6 +93,8 @@ public:
         running_ = false;
     }
     bool running() const { return running_; }
+    // It ended on its own (the crash that start() describes).
+    bool died() const { return process_ && process_->waitForFinished(0); }
     int port() const { return port_; }
     QString target(const QString& mount, const QString& password = QLatin1String(kPassword)) const {
         return QStringLiteral("icecast://source:%1@127.0.0.1:%2%3").arg(password).arg(port_).arg(mount);

@@ -3,7 +3,7 @@
 # Installs the Debian packages the station needs to build, run and test. Safe to run again.
 set -euo pipefail
 packages=(
-    build-essential cmake ninja-build pkg-config clang clang-format ccache
+    build-essential cmake ninja-build pkg-config clang clang-format clang-tidy ccache
     qt6-base-dev libgl-dev
     libasound2-dev alsa-utils libasound2-plugins
     libpulse-dev pulseaudio pulseaudio-utils

@@ -13,8 +13,11 @@ scripts/build.sh plain
 ctest --test-dir build --output-on-failure -j "$jobs"
 [ "${1:-}" = "--quick" ] && exit 0
 
-# The core under clang's thread-safety analysis: an access to a guarded member without its mutex fails.
+# The libraries and programs under clang's thread-safety analysis: an access to a guarded member without
+# its mutex fails.
 scripts/build.sh clang
+# clang-tidy's checks (.clang-tidy) on the files changed against the merge base: a few seconds a file.
+scripts/tidy.sh
 
 # The package under a systemd booted in namespaces of its own: install, run, upgrade, remove, purge.
 # Skipped, with the reason, where the machine cannot boot systemd that way.

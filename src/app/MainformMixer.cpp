@@ -100,10 +100,7 @@ void TMainform::AudioQuelleChange(QObject* /*Sender*/) {
     } else {
         step(3);
         const int32_t connection = item - 2;
-        int32_t left = -1;
-        int32_t right = -1;
-        int32_t mute = -1;
-        station_->recordingVolume(connection, left, right, mute);
+        const int32_t left = station_->recordingVolume(connection).Left;
         setVolumeSlider({.maximum = kVolumeMax, .position = left});
         // Both channels alike, and the line switched on: for a source, that makes it the one recorded.
         station_->setRecordingVolume(connection, left);
@@ -133,14 +130,11 @@ void TMainform::AutoDetectBtnClick(QObject* /*Sender*/) {
 }
 
 bool TMainform::chooseRecordingInputItself() {
-    int32_t left = -1;
-    int32_t right = -1;
-    int32_t mute = -1;
-    station_->recordingVolume(-1, left, right, mute);
+    const int32_t left = station_->recordingVolume(-1).Left;
     step(2);
     station_->setRecordingVolume(-1, left);
     step(3);
-    station_->recordingVolume(-1, left, right, mute);
+    const int32_t mute = station_->recordingVolume(-1).Mute;
     step(4);
     if (mute != 1) {
         return false;

@@ -80,14 +80,17 @@ void TMainform::RelayDialogShow() {
         relayDialog_->setAttribute(Qt::WA_DeleteOnClose);
         relayDialog_->setFileTargets(station_->status()->relayFileTargets);
         relayDialog_->OnSave = [this](const std::vector<IcecastTarget>& targets) -> QString {
-            bool appliedNow = false;
-            const QString error = station_->saveRelayTargets(targets, appliedNow);
-            if (error.isEmpty() && relayDialog_) {
-                relayDialog_->setNote(
-                    appliedNow ? QStringLiteral("Gespeichert.")
-                               : QStringLiteral("Gespeichert; gilt ab dem nächsten Start der Übertragung."));
+            const auto saved = station_->saveRelayTargets(targets);
+            if (!saved) {
+                return QString::fromStdString(saved.error().message());
             }
-            return error;
+            if (relayDialog_) {
+                relayDialog_->setNote(
+                    *saved == Station::RelayTargetsTakeEffect::Now
+                        ? QStringLiteral("Gespeichert.")
+                        : QStringLiteral("Gespeichert; gilt ab dem nächsten Start der Übertragung."));
+            }
+            return QString();
         };
         showRelayStates();
     }

@@ -18,7 +18,7 @@ FileDestination::~FileDestination() {
 }
 
 void FileDestination::create(const QString& path) {
-    std::lock_guard lock(mutex_);
+    vx::MutexLock lock(mutex_);
     if (fd_ >= 0) {
         ::close(fd_);
         fd_ = -1;
@@ -32,7 +32,7 @@ void FileDestination::create(const QString& path) {
 }
 
 QString FileDestination::createNew(const QString& path) {
-    std::lock_guard lock(mutex_);
+    vx::MutexLock lock(mutex_);
     if (fd_ >= 0) {
         ::close(fd_);
         fd_ = -1;
@@ -61,7 +61,7 @@ QString FileDestination::createNew(const QString& path) {
 }
 
 void FileDestination::write(const char* data, int size) {
-    std::lock_guard lock(mutex_);
+    vx::MutexLock lock(mutex_);
     if (fd_ < 0) {
         return;
     }
@@ -87,7 +87,7 @@ void FileDestination::write(const char* data, int size) {
 }
 
 void FileDestination::close() {
-    std::lock_guard lock(mutex_);
+    vx::MutexLock lock(mutex_);
     if (fd_ >= 0) {
         ::close(fd_);
         fd_ = -1;
@@ -95,7 +95,7 @@ void FileDestination::close() {
 }
 
 void FileDestination::closeRemovingIfEmpty() {
-    std::lock_guard lock(mutex_);
+    vx::MutexLock lock(mutex_);
     if (fd_ < 0) {
         return;
     }
@@ -110,7 +110,7 @@ void FileDestination::closeRemovingIfEmpty() {
 }
 
 void FileDestination::discard() {
-    std::lock_guard lock(mutex_);
+    vx::MutexLock lock(mutex_);
     if (fd_ >= 0) {
         ::close(fd_);
         fd_ = -1;
@@ -119,11 +119,11 @@ void FileDestination::discard() {
 }
 
 bool FileDestination::isOpen() const {
-    std::lock_guard lock(mutex_);
+    vx::MutexLock lock(mutex_);
     return fd_ >= 0;
 }
 
 QString FileDestination::fileName() const {
-    std::lock_guard lock(mutex_);
+    vx::MutexLock lock(mutex_);
     return path_;
 }

@@ -2,10 +2,9 @@
 #pragma once
 
 #include "platform/BlockDestination.h"
+#include "platform/ThreadSafety.h"
 
 #include <QString>
-
-#include <mutex>
 
 #include <sys/types.h>
 
@@ -37,8 +36,8 @@ public:
     QString fileName() const;
 
 private:
-    mutable std::mutex mutex_;
-    int fd_ = -1;
-    QString path_;
-    off_t whole_ = 0;  // the file's length up to the end of its last whole block
+    mutable vx::Mutex mutex_;
+    int fd_ GUARDED_BY(mutex_) = -1;
+    QString path_ GUARDED_BY(mutex_);
+    off_t whole_ GUARDED_BY(mutex_) = 0;  // the file's length up to the end of its last whole block
 };

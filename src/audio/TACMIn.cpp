@@ -62,7 +62,7 @@ void TACMIn::Open(TAudioFormat Format) {
         if (OnBlockCaptured) {
             check("WaveIn-Open", device_->setFilledHook(
                                      handle_, [this, opening](const WAVEHDR& h) { handOver(opening, h); }));
-            std::lock_guard lock(deliveryMutex_);
+            vx::MutexLock lock(deliveryMutex_);
             deliveringOpening_ = opening;
         }
         check("WaveIn-Start", device_->start(handle_));
@@ -161,12 +161,12 @@ void TACMIn::bufferDone(uint64_t opening, WAVEHDR* h, uint32_t error) {
 }
 
 void TACMIn::StopDelivery() {
-    std::lock_guard lock(deliveryMutex_);
+    vx::MutexLock lock(deliveryMutex_);
     deliveringOpening_ = 0;
 }
 
 void TACMIn::handOver(uint64_t opening, const WAVEHDR& h) {
-    std::lock_guard lock(deliveryMutex_);
+    vx::MutexLock lock(deliveryMutex_);
     if (opening != deliveringOpening_) {
         return;  // stopped, or a capture thread of an earlier opening finishing its last buffer
     }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "platform/TAudioFormat.h"
+#include "platform/ThreadSafety.h"
 #include "platform/wavein/WaveIn.h"
 
 #include <QObject>
@@ -9,7 +10,6 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <stdexcept>
 #include <vector>
 
@@ -96,6 +96,6 @@ private:
     uint64_t opening_ = 0;
     bool destroying_ = false;
     // Held by the capture thread while it hands a block over, so that the stop can wait for it.
-    std::mutex deliveryMutex_;
-    uint64_t deliveringOpening_ = 0;  // guarded by deliveryMutex_; 0: none is handed over
+    vx::Mutex deliveryMutex_;
+    uint64_t deliveringOpening_ GUARDED_BY(deliveryMutex_) = 0;  // 0: none is handed over
 };

@@ -117,18 +117,11 @@ uint32_t TAudioMixer::writeDetails(Details& d) {
     return api_->setControlDetails(handle_, &d.request, MIXER_SETCONTROLDETAILSF_VALUE);
 }
 
-bool TAudioMixer::GetVolume(int32_t DestIndex, int32_t ConnIndex, int32_t& Left, int32_t& Right,
-                            int32_t& Mute, bool& VolDisabled, bool& MuteDisabled) {
-    Left = -1;
-    Right = -1;
-    Mute = -1;
-    VolDisabled = false;
-    MuteDisabled = false;
+vx::Result<TLineVolume> TAudioMixer::GetVolume(int32_t DestIndex, int32_t ConnIndex) {
     if (!destinations_) {
-        VolDisabled = true;
-        MuteDisabled = true;
-        return false;
+        return vx::Error(vx::Error::Kind::Unavailable, vx::Error::Step::Query, "no mixer device is open");
     }
+    TLineVolume v{.VolDisabled = false, .MuteDisabled = false};
     const TMixerDestination& dest = destinations_->Items(DestIndex);
     const bool ofDestination = ConnIndex == -1;
     const TMixerConnection* conn = ofDestination ? nullptr : &dest.Connections().Items(ConnIndex);
@@ -136,24 +129,24 @@ bool TAudioMixer::GetVolume(int32_t DestIndex, int32_t ConnIndex, int32_t& Left,
     const TMixerControls& controls = ofDestination ? dest.Controls() : conn->Controls();
 
     Details d;
-    for (int i = 0; i < controls.Count() && (Left == -1 || Mute == -1); ++i) {
+    for (int i = 0; i < controls.Count() && (v.Left == -1 || v.Mute == -1); ++i) {
         const MIXERCONTROL& c = controls.Items(i);
         if (!isValueControl(c) || !readDetails(c, line.cChannels, d)) {
             continue;
         }
         const bool disabled = hasFlag(c, MIXERCONTROL_CONTROLF_DISABLED);
-        if (c.dwControlType == MIXERCONTROL_CONTROLTYPE_VOLUME && Left == -1) {
-            VolDisabled = disabled;
+        if (c.dwControlType == MIXERCONTROL_CONTROLTYPE_VOLUME && v.Left == -1) {
+            v.VolDisabled = disabled;
             if (!disabled) {
-                Left = int32_t(d.values[0]);
+                v.Left = int32_t(d.values[0]);
                 if (d.request.cChannels > 1) {
-                    Right = int32_t(d.values[1]);
+                    v.Right = int32_t(d.values[1]);
                 }
             }
-        } else if (c.dwControlType == MIXERCONTROL_CONTROLTYPE_MUTE && Mute == -1) {
-            MuteDisabled = disabled;
+        } else if (c.dwControlType == MIXERCONTROL_CONTROLTYPE_MUTE && v.Mute == -1) {
+            v.MuteDisabled = disabled;
             if (!disabled) {
-                Mute = d.values[0] != 0 ? 1 : 0;
+                v.Mute = d.values[0] != 0 ? 1 : 0;
             }
         }
     }
@@ -161,22 +154,22 @@ bool TAudioMixer::GetVolume(int32_t DestIndex, int32_t ConnIndex, int32_t& Left,
     // A source without a mute control is on while its entry in the destination's list is selected. A list
     // without an entry at the source's position says nothing of it: the buffer there holds no value the
     // device gave.
-    if (Mute == -1 && !ofDestination) {
-        for (int i = 0; i < dest.Controls().Count() && Mute == -1; ++i) {
+    if (v.Mute == -1 && !ofDestination) {
+        for (int i = 0; i < dest.Controls().Count() && v.Mute == -1; ++i) {
             const MIXERCONTROL& c = dest.Controls().Items(i);
             if (isListControl(c) && readDetails(c, dest.Line().cChannels, d) &&
                 uint32_t(ConnIndex) < d.entries) {
-                Mute = int32_t(d.values[ConnIndex]);
+                v.Mute = int32_t(d.values[ConnIndex]);
             }
         }
     }
-    if (Left == -1) {
-        VolDisabled = true;
+    if (v.Left == -1) {
+        v.VolDisabled = true;
     }
-    if (Mute == -1) {
-        MuteDisabled = true;
+    if (v.Mute == -1) {
+        v.MuteDisabled = true;
     }
-    return true;
+    return v;
 }
 
 bool TAudioMixer::SetVolume(int32_t DestIndex, int32_t ConnIndex, int32_t Left, int32_t Right, int32_t Mute) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "mixer/TMixerDestinations.h"
+#include "platform/Result.h"
 #include "platform/mixerapi/MixerApi.h"
 
 #include <QObject>
@@ -11,6 +12,16 @@
 #include <memory>
 
 class TAudioMixer;
+
+// A line's volume and on/off state as its controls give them; -1 means "none", which is also what a line
+// without the control, or with it disabled, reads.
+struct TLineVolume {
+    int32_t Left = -1;
+    int32_t Right = -1;
+    int32_t Mute = -1;
+    bool VolDisabled = true;
+    bool MuteDisabled = true;
+};
 
 // Sender, the device handle of the notice and the changed line's or control's ID.
 using TMixerChange = std::function<void(TAudioMixer* Sender, int32_t MixerH, int32_t ID)>;
@@ -38,10 +49,9 @@ public:
     uint32_t DeviceCount() const { return deviceCount_; }
     const vx::mixerapi::MIXERCAPS& DeviceCaps() const { return caps_; }
 
-    // ConnIndex -1 is destination DestIndex itself, 0 or more that connection of it. -1 in Left, Right
-    // or Mute means "none". True once the line is found; false while no device is open.
-    bool GetVolume(int32_t DestIndex, int32_t ConnIndex, int32_t& Left, int32_t& Right, int32_t& Mute,
-                   bool& VolDisabled, bool& MuteDisabled);
+    // ConnIndex -1 is destination DestIndex itself, 0 or more that connection of it. Fails Unavailable
+    // while no device is open.
+    vx::Result<TLineVolume> GetVolume(int32_t DestIndex, int32_t ConnIndex);
     bool SetVolume(int32_t DestIndex, int32_t ConnIndex, int32_t Left, int32_t Right, int32_t Mute);
 
     TMixerChange OnLineChange;

@@ -1,12 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "platform/ThreadSafety.h"
+
 #include <QByteArray>
 #include <QString>
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
 
 // The ICY metadata that players which ask for it ("Icy-MetaData: 1") find in the audio: after every
 // kMetaInterval bytes of audio one block, a length byte in units of 16, then the text, zero-padded.
@@ -35,7 +36,7 @@ public:
     // The same title again changes nothing: listeners are not sent it twice.
     void set(const QString& title) {
         auto next = std::make_shared<Title>(Title{title, titleBlock(title), 0});
-        std::lock_guard lock(mutex_);
+        vx::MutexLock lock(mutex_);
         if (current_ && current_->text == title) {
             return;
         }
@@ -43,13 +44,13 @@ public:
         current_ = std::move(next);
     }
     std::shared_ptr<const Title> current() const {
-        std::lock_guard lock(mutex_);
+        vx::MutexLock lock(mutex_);
         return current_;
     }
 
 private:
-    mutable std::mutex mutex_;
-    std::shared_ptr<const Title> current_;
+    mutable vx::Mutex mutex_;
+    std::shared_ptr<const Title> current_ GUARDED_BY(mutex_);
 };
 
 // `audio` as a metadata listener receives it, the metadata blocks inserted where `untilMeta` (the audio

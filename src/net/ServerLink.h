@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "platform/ThreadSafety.h"
+
 #include <cstdint>
-#include <mutex>
 #include <vector>
 
 class TServerSocket;
@@ -14,8 +15,10 @@ class TServerSocket;
 // wakeFd; the server releases it on its own thread. The queue is a plain mutex, not a queued Qt call,
 // so the hand-over is visible to ThreadSanitizer as well.
 struct ServerLink {
-    std::mutex mutex;
-    TServerSocket* server = nullptr;        // guarded by mutex; null once the server is gone
-    int wakeFd = -1;                        // an eventfd in the server's epoll set
-    std::vector<uint64_t> pendingReleases;  // guarded by mutex
+    vx::Mutex mutex;
+    TServerSocket* server GUARDED_BY(mutex) = nullptr;  // null once the server is gone
+    // An eventfd in the server's epoll set, made with the server and closed after `server` is null: a
+    // connection writes it only under mutex while `server` is set, the server reads it on its own thread.
+    int wakeFd = -1;
+    std::vector<uint64_t> pendingReleases GUARDED_BY(mutex);
 };

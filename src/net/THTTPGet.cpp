@@ -3,6 +3,7 @@
 
 #include "platform/Ansi.h"
 #include "platform/Posting.h"
+#include "platform/ThreadSafety.h"
 
 #include <QEventLoop>
 #include <QObject>
@@ -19,20 +20,21 @@
 // abort wakes, so that a waiting transfer notices at once instead of at its next timeout; and the
 // outcome and progress figures, handed over under the lock rather than inside the posted calls.
 struct THTTPGet::Shared {
-    std::mutex mutex;
-    bool abort = false;
-    CURLM* multi = nullptr;
-    bool success = false;
-    QByteArray body;
-    int64_t total = 0;
-    int64_t count = 0;
-    bool progressPending = false;  // a progress notice is on its way; later chunks only update the figures
+    vx::Mutex mutex;
+    bool abort GUARDED_BY(mutex) = false;
+    CURLM* multi GUARDED_BY(mutex) = nullptr;
+    bool success GUARDED_BY(mutex) = false;
+    QByteArray body GUARDED_BY(mutex);
+    int64_t total GUARDED_BY(mutex) = 0;
+    int64_t count GUARDED_BY(mutex) = 0;
+    // A progress notice is on its way; later chunks only update the figures.
+    bool progressPending GUARDED_BY(mutex) = false;
     // This request's answer (or failure text), set on the creating thread when it ends: a request made
     // during the wait (a stop's report) must not hand its answer to the one that waited.
     QString result;
 
     bool aborted() {
-        std::lock_guard lock(mutex);
+        vx::MutexLock lock(mutex);
         return abort;
     }
 };
@@ -318,7 +320,7 @@ bool perform(const Settings& s, THTTPGet::Shared& shared, Transfer& t) {
         return false;
     }
     {
-        std::lock_guard lock(shared.mutex);
+        vx::MutexLock lock(shared.mutex);
         shared.multi = r.multi;  // from now on an abort wakes the transfer
     }
     r.headers = requestHeaders(s);
@@ -329,7 +331,7 @@ bool perform(const Settings& s, THTTPGet::Shared& shared, Transfer& t) {
     setRequestOptions(s, *endpoint, r, t);
     followRedirects(s, r, shared, t);
     {
-        std::lock_guard lock(shared.mutex);
+        vx::MutexLock lock(shared.mutex);
         shared.multi = nullptr;  // before the handle goes
     }
     return !shared.aborted() && !t.failed && !t.body.isEmpty();
@@ -417,7 +419,7 @@ bool THTTPGet::startRequest(std::shared_ptr<Shared>* started) {
         Transfer t;
         if (reportProgress) {
             t.progress = [this, context, &request](int64_t total, int64_t count) {
-                std::lock_guard lock(request->mutex);
+                vx::MutexLock lock(request->mutex);
                 request->total = total;
                 request->count = count;
                 if (!request->progressPending) {
@@ -428,7 +430,7 @@ bool THTTPGet::startRequest(std::shared_ptr<Shared>* started) {
         }
         const bool success = perform(s, *request, t);
         {
-            std::lock_guard lock(request->mutex);
+            vx::MutexLock lock(request->mutex);
             request->success = success;
             request->body = std::move(t.body);
         }
@@ -485,7 +487,7 @@ void THTTPGet::AbortRequest() {
     if (!running_ || !request_) {
         return;
     }
-    std::lock_guard lock(request_->mutex);
+    vx::MutexLock lock(request_->mutex);
     request_->abort = true;
     if (request_->multi != nullptr) {
         curl_multi_wakeup(request_->multi);
@@ -499,7 +501,7 @@ void THTTPGet::Progress() {
     int64_t total = 0;
     int64_t count = 0;
     {
-        std::lock_guard lock(request_->mutex);
+        vx::MutexLock lock(request_->mutex);
         total = request_->total;
         count = request_->count;
         request_->progressPending = false;
@@ -526,7 +528,7 @@ void THTTPGet::RequestDone() {
     } finish{this};
     QByteArray body;
     {
-        std::lock_guard lock(request->mutex);
+        vx::MutexLock lock(request->mutex);
         success_ = request->success && !request->abort;
         body = std::move(request->body);
     }

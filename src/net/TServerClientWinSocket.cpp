@@ -35,17 +35,17 @@ int TServerClientWinSocket::SocketHandle() const {
 }
 
 std::shared_ptr<TSocketUserData> TServerClientWinSocket::UserData() const {
-    std::lock_guard lock(userMutex_);
+    vx::MutexLock lock(userMutex_);
     return userData_;
 }
 
 void TServerClientWinSocket::SetUserData(std::shared_ptr<TSocketUserData> data) {
-    std::lock_guard lock(userMutex_);
+    vx::MutexLock lock(userMutex_);
     userData_ = std::move(data);
 }
 
 int TServerClientWinSocket::available() const {
-    std::lock_guard lock(mutex_);
+    vx::MutexLock lock(mutex_);
     int count = 0;
     if (!IsOpen() || ::ioctl(fd_, FIONREAD, &count) != 0) {
         return 0;
@@ -57,7 +57,7 @@ QByteArray TServerClientWinSocket::ReadAvailableText() {
     int error = 0;
     const char* api = "recv";
     {
-        std::lock_guard lock(mutex_);
+        vx::MutexLock lock(mutex_);
         if (!IsOpen()) {
             return {};
         }
@@ -91,7 +91,7 @@ int TServerClientWinSocket::SendBytes(const void* buffer, int count) {
     ssize_t n = 0;
     int error = 0;
     {
-        std::lock_guard lock(mutex_);
+        vx::MutexLock lock(mutex_);
         if (!IsOpen()) {
             return 0;
         }
@@ -119,7 +119,7 @@ void TServerClientWinSocket::failed(TErrorEvent kind, int code, const char* api)
     TSocketErrorEvent handler;
     TServerSocket* server = nullptr;
     {
-        std::lock_guard lock(link_->mutex);
+        vx::MutexLock lock(link_->mutex);
         server = link_->server;
         if (server != nullptr) {
             handler = server->OnClientError;
@@ -136,7 +136,7 @@ void TServerClientWinSocket::failed(TErrorEvent kind, int code, const char* api)
 }
 
 bool TServerClientWinSocket::closeSocket() {
-    std::lock_guard lock(mutex_);
+    vx::MutexLock lock(mutex_);
     if (!open_.exchange(false, std::memory_order_acq_rel)) {
         return false;
     }
@@ -152,7 +152,7 @@ void TServerClientWinSocket::CloseConnection() {
         return;
     }
     // The release happens on the server's thread, as a close notice would be handled there.
-    std::lock_guard lock(link_->mutex);
+    vx::MutexLock lock(link_->mutex);
     if (link_->server != nullptr) {
         link_->pendingReleases.push_back(id_);
         const uint64_t one = 1;

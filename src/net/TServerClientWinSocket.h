@@ -2,6 +2,7 @@
 #pragma once
 
 #include "net/ESocketError.h"
+#include "platform/ThreadSafety.h"
 
 #include <QByteArray>
 #include <QString>
@@ -10,7 +11,6 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 
 #include <sys/types.h>
 
@@ -88,7 +88,8 @@ private:
     int available() const;
     void failed(TErrorEvent kind, int code, const char* api);
 
-    mutable std::mutex mutex_;  // serialises send, receive and close
+    // Serialises send, receive and close on fd_; it guards no field (the descriptor itself is constant).
+    mutable vx::Mutex mutex_;
     const int fd_;
     const int epollFd_;
     std::atomic<bool> open_{true};
@@ -99,6 +100,6 @@ private:
     std::chrono::steady_clock::time_point requestDoneAt_{};  // the last completed request; the same
     const std::shared_ptr<TSocketUserData> session_;
 
-    mutable std::mutex userMutex_;
-    std::shared_ptr<TSocketUserData> userData_;
+    mutable vx::Mutex userMutex_;
+    std::shared_ptr<TSocketUserData> userData_ GUARDED_BY(userMutex_);
 };

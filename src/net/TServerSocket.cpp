@@ -65,14 +65,14 @@ TServerSocket::TServerSocket()
     silenceCheck_ = new QTimer(context_.get());
     silenceCheck_->setSingleShot(true);
     QObject::connect(silenceCheck_, &QTimer::timeout, context_.get(), [this] { CheckDeadlines(); });
-    std::lock_guard lock(link_->mutex);
+    vx::MutexLock lock(link_->mutex);
     link_->server = this;
     link_->wakeFd = wakeFd;
 }
 
 TServerSocket::~TServerSocket() {
     {
-        std::lock_guard lock(link_->mutex);
+        vx::MutexLock lock(link_->mutex);
         link_->server = nullptr;
         link_->pendingReleases.clear();
     }
@@ -428,7 +428,7 @@ void TServerSocket::releasePending() {
     [[maybe_unused]] const ssize_t n = ::read(link_->wakeFd, &count, sizeof count);
     std::vector<uint64_t> ids;
     {
-        std::lock_guard lock(link_->mutex);
+        vx::MutexLock lock(link_->mutex);
         ids.swap(link_->pendingReleases);
     }
     for (const uint64_t id : ids) {

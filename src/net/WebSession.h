@@ -3,6 +3,7 @@
 
 #include "net/IcyMetadata.h"
 #include "net/TVXSocketData.h"
+#include "platform/ThreadSafety.h"
 
 #include <QByteArray>
 #include <QString>
@@ -11,7 +12,6 @@
 #include <cstdint>
 #include <map>
 #include <memory>
-#include <mutex>
 
 // Bounds the web port's connections that are not (yet) listeners, in all and per peer address, so that
 // idle or dribbling peers hold a bounded number of descriptors and one host cannot take them all.
@@ -22,7 +22,7 @@ public:
     // True when one more waiting connection from `peer` is let in; it is then counted until leave().
     // `anyNumber`: the peer stands for many (a reverse proxy on this machine): the bound in all only.
     bool enter(const QString& peer, bool anyNumber = false) {
-        std::lock_guard lock(mutex_);
+        vx::MutexLock lock(mutex_);
         int& mine = byPeer_[peer];
         if (count_ >= total_ || (!anyNumber && mine >= perPeer_)) {
             if (mine == 0) {
@@ -35,7 +35,7 @@ public:
         return true;
     }
     void leave(const QString& peer) {
-        std::lock_guard lock(mutex_);
+        vx::MutexLock lock(mutex_);
         const auto it = byPeer_.find(peer);
         if (it == byPeer_.end()) {
             return;
@@ -46,16 +46,16 @@ public:
         }
     }
     int waiting() const {
-        std::lock_guard lock(mutex_);
+        vx::MutexLock lock(mutex_);
         return count_;
     }
 
 private:
-    mutable std::mutex mutex_;
+    mutable vx::Mutex mutex_;
     const int total_;
     const int perPeer_;
-    int count_ = 0;
-    std::map<QString, int> byPeer_;
+    int count_ GUARDED_BY(mutex_) = 0;
+    std::map<QString, int> byPeer_ GUARDED_BY(mutex_);
 };
 
 // One piece of what a metadata listener is sent in one call, in order.

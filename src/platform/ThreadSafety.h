@@ -51,6 +51,11 @@ public:
     bool waitUntil(std::condition_variable& cv, const TimePoint& deadline) {
         return cv.wait_until(lock_, deadline) == std::cv_status::no_timeout;
     }
+    // False when the time passed.
+    template <class Duration>
+    bool waitFor(std::condition_variable& cv, const Duration& duration) {
+        return cv.wait_for(lock_, duration) == std::cv_status::no_timeout;
+    }
     // Lets go of the mutex for a moment of work outside it, and takes it again.
     void unlock() RELEASE() { lock_.unlock(); }
     void relock() ACQUIRE() { lock_.lock(); }

@@ -22,68 +22,72 @@ enum class Access { Default, OwnerOnly };
 // would still fit. A larger file is refused rather than read into memory whole.
 constexpr qint64 kMaxTextFile = 64 * 1024;
 
-// The run-time I/O error's text for a file call that just failed, from the code the system gave it (the
+// The run-time I/O error's code for a file call that just failed, from the code the system gave it (the
 // caller clears errno first). Qt refuses a folder in the file's place itself, without a code.
-std::string ioFailure(const QString& path) {
+int ioFailureCode(const QString& path) {
     const int error = errno;
     if (error != 0) {
-        return vx::ioErrorText(error);
+        return error;
     }
-    return vx::ioErrorText(QFileInfo(path).isDir() ? EISDIR : EIO);
+    return QFileInfo(path).isDir() ? EISDIR : EIO;
 }
 
-// Opens an existing file for reading: Missing, CannotOpen (with the reason) or Read (the file open).
-template <typename T>
-SettingsRead<T> openForReading(QFile& file) {
-    SettingsRead<T> read;
+std::string ioFailure(const QString& path) {
+    return vx::ioErrorText(ioFailureCode(path));
+}
+
+vx::Error ioError(vx::Error::Step step, const QString& path) {
+    const int code = ioFailureCode(path);  // before anything else may touch errno
+    return vx::Error::fromErrno(step, code, path.toStdString());
+}
+
+// Opens an existing file for reading: fails NotFound or Refused (with the reason).
+vx::Result<void> openForReading(QFile& file) {
     if (!file.exists()) {
-        return read;
+        return vx::Error(vx::Error::Kind::NotFound, vx::Error::Step::Open, vx::ioErrorText(ENOENT),
+                         file.fileName().toStdString(), ENOENT);
     }
     errno = 0;
     if (!file.open(QIODevice::ReadOnly)) {
-        read.result = SettingsRead<T>::Result::CannotOpen;
-        read.problem = ioFailure(file.fileName());
-        return read;
+        return ioError(vx::Error::Step::Open, file.fileName());
     }
-    read.result = SettingsRead<T>::Result::Read;
-    return read;
+    return {};
 }
 
-// The whole of an open text file; false, with the reason, when it is larger than kMaxTextFile or cannot be
-// read.
-bool readText(QFile& file, QByteArray& bytes, std::string& problem) {
+// The whole of an open text file; fails TooLarge (the text naming the file) beyond kMaxTextFile, or
+// Refused when it cannot be read.
+vx::Result<QByteArray> readText(QFile& file) {
     errno = 0;
-    bytes = file.read(kMaxTextFile + 1);
+    QByteArray bytes = file.read(kMaxTextFile + 1);
     if (bytes.size() > kMaxTextFile) {
-        bytes.clear();
-        problem = "Cannot read " + file.fileName().toStdString() + ": it is larger than " +
-                  std::to_string(kMaxTextFile / 1024) + " KiB, which no settings file is";
-        return false;
+        return vx::Error(vx::Error::Kind::TooLarge, vx::Error::Step::Read,
+                         "Cannot read " + file.fileName().toStdString() + ": it is larger than " +
+                             std::to_string(kMaxTextFile / 1024) + " KiB, which no settings file is",
+                         file.fileName().toStdString());
     }
     if (file.error() != QFileDevice::NoError) {
-        problem = ioFailure(file.fileName());
-        return false;
+        return ioError(vx::Error::Step::Read, file.fileName());
     }
-    return true;
+    return bytes;
 }
 
-// The first `size` bytes of the file: CannotRead when the system refuses them, TooShort when it holds
+// The first `size` bytes of the file: fails Refused when the system refuses them, TooShort when it holds
 // fewer.
-template <typename T>
-SettingsRead<T> readRecord(const QString& path, int size, QByteArray& bytes) {
+vx::Result<QByteArray> readRecord(const QString& path, int size) {
     QFile file(path);
-    SettingsRead<T> read = openForReading<T>(file);
-    if (read.result == SettingsRead<T>::Result::Read) {
-        errno = 0;
-        bytes = file.read(size);
-        if (file.error() != QFileDevice::NoError) {
-            read.result = SettingsRead<T>::Result::CannotRead;
-            read.problem = ioFailure(path);
-        } else if (bytes.size() < size) {
-            read.result = SettingsRead<T>::Result::TooShort;
-        }
+    if (vx::Result<void> opened = openForReading(file); !opened) {
+        return opened.error();
     }
-    return read;
+    errno = 0;
+    QByteArray bytes = file.read(size);
+    if (file.error() != QFileDevice::NoError) {
+        return ioError(vx::Error::Step::Read, path);
+    }
+    if (bytes.size() < size) {
+        return vx::Error(vx::Error::Kind::TooShort, vx::Error::Step::Read, "Read beyond end of file",
+                         path.toStdString());
+    }
+    return bytes;
 }
 
 void writeWhole(const QString& path, const QByteArray& bytes, Access access,
@@ -131,33 +135,31 @@ QString SettingsStore::path(const QString& fileName) const {
     return folder_ + QLatin1Char('/') + fileName;
 }
 
-SettingsRead<QString> SettingsStore::loadServerUrl() const {
+vx::Result<QString> SettingsStore::loadServerUrl() const {
     QFile file(path(kServerFile));
-    SettingsRead<QString> read = openForReading<QString>(file);
-    QByteArray line;
-    if (read.result == SettingsRead<QString>::Result::Read && !readText(file, line, read.problem)) {
-        read.result = SettingsRead<QString>::Result::CannotRead;
+    if (vx::Result<void> opened = openForReading(file); !opened) {
+        return opened.error();
     }
-    if (read.result == SettingsRead<QString>::Result::Read) {
-        if (const qsizetype end = line.indexOf('\n'); end >= 0) {
-            line.truncate(end);
-        }
-        while (line.endsWith('\n') || line.endsWith('\r')) {
-            line.chop(1);
-        }
-        read.value = vx::fromAnsi(line);
+    vx::Result<QByteArray> read = readText(file);
+    if (!read) {
+        return read.error();
     }
-    return read;
+    QByteArray line = std::move(read).value();
+    if (const qsizetype end = line.indexOf('\n'); end >= 0) {
+        line.truncate(end);
+    }
+    while (line.endsWith('\n') || line.endsWith('\r')) {
+        line.chop(1);
+    }
+    return vx::fromAnsi(line);
 }
 
-SettingsRead<TOptionsRecord> SettingsStore::loadOptions() const {
-    QByteArray bytes;
-    SettingsRead<TOptionsRecord> read =
-        readRecord<TOptionsRecord>(path(kOptionsFile), TOptionsRecord::kSize, bytes);
-    if (read.result == SettingsRead<TOptionsRecord>::Result::Read) {
-        read.value = TOptionsRecord::fromBytes(bytes);
+vx::Result<TOptionsRecord> SettingsStore::loadOptions() const {
+    const vx::Result<QByteArray> bytes = readRecord(path(kOptionsFile), TOptionsRecord::kSize);
+    if (!bytes) {
+        return bytes.error();
     }
-    return read;
+    return TOptionsRecord::fromBytes(*bytes);
 }
 
 void SettingsStore::saveOptions(const TOptionsRecord& record, const SettingsWriteTrace& stage) const {
@@ -177,14 +179,15 @@ void SettingsStore::setOptionsAside() const {
     }
 }
 
-SettingsRead<VolumeChoice> SettingsStore::loadVolumeChoice() const {
-    QByteArray bytes;
-    SettingsRead<VolumeChoice> read = readRecord<VolumeChoice>(path(kVolumeFile), VolumeChoice::kSize, bytes);
-    if (read.result == SettingsRead<VolumeChoice>::Result::Read) {
-        read.value.item = qFromLittleEndian<int32_t>(bytes.constData());
-        read.value.volume = qFromLittleEndian<int32_t>(bytes.constData() + 4);
+vx::Result<VolumeChoice> SettingsStore::loadVolumeChoice() const {
+    const vx::Result<QByteArray> bytes = readRecord(path(kVolumeFile), VolumeChoice::kSize);
+    if (!bytes) {
+        return bytes.error();
     }
-    return read;
+    VolumeChoice choice;
+    choice.item = qFromLittleEndian<int32_t>(bytes->constData());
+    choice.volume = qFromLittleEndian<int32_t>(bytes->constData() + 4);
+    return choice;
 }
 
 void SettingsStore::saveVolumeChoice(const VolumeChoice& choice, const SettingsWriteTrace& stage) const {
@@ -208,16 +211,15 @@ std::vector<IcecastTarget> SettingsStore::loadRelayTargets(QStringList& problems
         problems << QStringLiteral("%1: %2").arg(file.fileName(), file.errorString());
         return targets;
     }
-    QByteArray text;
-    std::string problem;
-    if (!readText(file, text, problem)) {
+    const vx::Result<QByteArray> text = readText(file);
+    if (!text) {
         // A file too large names itself; the system's refusal does not.
         const QString name =
-            file.error() != QFileDevice::NoError ? file.fileName() + QStringLiteral(": ") : QString();
-        problems << name + QString::fromStdString(problem);
+            text.failedWith(vx::Error::Kind::Refused) ? file.fileName() + QStringLiteral(": ") : QString();
+        problems << name + QString::fromStdString(text.error().message());
         return targets;
     }
-    const QList<QByteArray> lines = text.split('\n');
+    const QList<QByteArray> lines = text->split('\n');
     for (qsizetype i = 0; i < lines.size(); ++i) {
         const QString line = QString::fromUtf8(lines[i]).trimmed();
         if (line.isEmpty() || line.startsWith(QLatin1Char('#'))) {

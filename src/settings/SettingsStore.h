@@ -3,6 +3,7 @@
 
 #include "platform/IcecastTarget.h"
 #include "platform/IoError.h"
+#include "platform/Result.h"
 #include "settings/TOptionsRecord.h"
 
 #include <QString>
@@ -13,39 +14,24 @@
 #include <string>
 #include <vector>
 
-// What reading one settings file found. The caller decides what a missing or short file means: the
-// same short file is an error in one place and a choice to ignore in another.
-template <typename T>
-struct SettingsRead {
-    enum class Result { Missing, CannotOpen, CannotRead, TooShort, Read };
-    Result result = Result::Missing;
-    T value{};
-    // CannotOpen, CannotRead: the run-time I/O error's text ("File access denied", "I/O error 5", ...),
-    // or why a text file is refused (naming it).
-    std::string problem;
-};
-
-// The one mapping from a read's result to the user's text: throws EInOutError (the text, then `suffix`;
-// the file apart) for a file that could not be opened or read, and for a short one where `shortFails`.
-// `opened` runs between the open's check and the read's, so a caller that traces its steps names the
-// operation that failed. A missing file, a short one otherwise, and a read one return.
+// The one mapping from a read's failure to the user's text: raises the error (the text, then `suffix`;
+// the file apart) for a file that could not be opened or read, and for a short one where `shortFile` says
+// it fails. `opened` runs between the open's check and the read's, so a caller that traces its steps
+// names the operation that failed. A missing file, a short one otherwise, and a read one return.
 enum class ShortFile { Ignored, Fails };
 template <typename T>
-void throwIfUnreadable(const SettingsRead<T>& read, const QString& file,
-                       const std::function<void()>& opened = {}, ShortFile shortFile = ShortFile::Ignored,
-                       const std::string& suffix = {}) {
-    using Result = typename SettingsRead<T>::Result;
-    if (read.result == Result::CannotOpen) {
-        throw EInOutError(read.problem + suffix, file.toStdString());
+void throwIfUnreadable(const vx::Result<T>& read, const std::function<void()>& opened = {},
+                       ShortFile shortFile = ShortFile::Ignored, const std::string& suffix = {}) {
+    using Kind = vx::Error::Kind;
+    const bool failed = !read.ok() && !read.failedWith(Kind::NotFound);
+    if (failed && read.error().step() == vx::Error::Step::Open) {
+        vx::throwError(read.error(), suffix);
     }
     if (opened) {
         opened();
     }
-    if (read.result == Result::CannotRead) {
-        throw EInOutError(read.problem + suffix, file.toStdString());
-    }
-    if (read.result == Result::TooShort && shortFile == ShortFile::Fails) {
-        throw EInOutError("Read beyond end of file" + suffix, file.toStdString());
+    if (failed && (!read.failedWith(Kind::TooShort) || shortFile == ShortFile::Fails)) {
+        vx::throwError(read.error(), suffix);
     }
 }
 
@@ -76,12 +62,16 @@ public:
     explicit SettingsStore(QString folder);
     QString path(const QString& fileName) const;
 
+    // A read fails NotFound for a missing file, Refused at its open or read (with the run-time I/O error's
+    // text: "File access denied", "I/O error 5", ...), TooShort ("Read beyond end of file") for a record
+    // file with fewer bytes than the record; the error carries the file's path apart from its text.
+
     // "Server.ini": its first line without the line end, decoded as Windows-1252; only read, never
-    // written (the installer ships it). A file larger than 64 KiB is refused as CannotRead, naming it.
-    SettingsRead<QString> loadServerUrl() const;
+    // written (the installer ships it). A file larger than 64 KiB fails TooLarge, its text naming it.
+    vx::Result<QString> loadServerUrl() const;
 
     // "Optionen.ini": the first TOptionsRecord::kSize bytes; the rest of a longer file is not read.
-    SettingsRead<TOptionsRecord> loadOptions() const;
+    vx::Result<TOptionsRecord> loadOptions() const;
     // Mode 0600: the record holds the directory password.
     void saveOptions(const TOptionsRecord& record, const SettingsWriteTrace& stage = {}) const;
     // Renames "Optionen.ini" to "Optionen.ini.bad", replacing an older one, so that a file start-up
@@ -89,7 +79,7 @@ public:
     void setOptionsAside() const;
 
     // "LautstOptions.ini": the first VolumeChoice::kSize bytes.
-    SettingsRead<VolumeChoice> loadVolumeChoice() const;
+    vx::Result<VolumeChoice> loadVolumeChoice() const;
     void saveVolumeChoice(const VolumeChoice& choice, const SettingsWriteTrace& stage = {}) const;
     // A removal that fails is silent: a file that stays is harmless, the window's check box decides
     // at the next start whether it is applied.

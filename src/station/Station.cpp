@@ -192,7 +192,7 @@ void Station::transition(StationEvent event) {
 }
 
 ListenerSnapshot Station::listeners() const {
-    std::lock_guard lock(listenersMutex_);
+    vx::MutexLock lock(listenersMutex_);
     return listeners_;
 }
 
@@ -257,28 +257,27 @@ bool Station::loadSettings() {
 bool Station::loadServerFile() {
     step(22);
     const SettingsStore store(ProgramDir());
-    const SettingsRead<QString> server = store.loadServerUrl();
-    if (server.result == SettingsRead<QString>::Result::Missing) {
+    const vx::Result<QString> server = store.loadServerUrl();
+    if (server.failedWith(vx::Error::Kind::NotFound)) {
         return false;
     }
     // The store has opened, read and closed the file in one go; the steps name the operation that failed.
     step(23);
     step(24);
     step(25);
-    throwIfUnreadable(server, store.path(SettingsStore::kServerFile), [this] { step(26); });
+    throwIfUnreadable(server, [this] { step(26); });
     step(27);
-    settings_.directoryUrl = server.value;
+    settings_.directoryUrl = *server;
     emit settingsLoaded();
     step(28);
     return true;
 }
 
 void Station::loadOptionsFile() {
-    using Result = SettingsRead<TOptionsRecord>::Result;
     step(31);
     const SettingsStore store(ProgramDir());
-    const SettingsRead<TOptionsRecord> options = store.loadOptions();
-    if (options.result == Result::Missing) {
+    const vx::Result<TOptionsRecord> options = store.loadOptions();
+    if (options.failedWith(vx::Error::Kind::NotFound)) {
         return;
     }
     // An unreadable file may hold settings worth rescuing: the close must not write over it.
@@ -287,15 +286,14 @@ void Station::loadOptionsFile() {
     step(34);
     try {
         throwIfUnreadable(
-            options, store.path(SettingsStore::kOptionsFile), [this] { step(35); }, ShortFile::Fails,
-            kKeptAsBad);
+            options, [this] { step(35); }, ShortFile::Fails, kKeptAsBad);
     } catch (const EInOutError&) {
         keepBadOptions_ = true;
         throw;
     }
     step(36);
     step(37);
-    applyOptions(options.value);
+    applyOptions(*options);
 }
 
 void Station::applyOptions(const TOptionsRecord& record) {

@@ -7,8 +7,10 @@
 #include "net/IcecastRelay.h"
 #include "net/THTTPGet.h"
 #include "net/TServerSocket.h"
+#include "platform/Result.h"
 #include "platform/StationConstants.h"
 #include "platform/TAudioFormat.h"
+#include "platform/ThreadSafety.h"
 #include "platform/language/Language.h"
 #include "station/ListenerSnapshot.h"
 #include "station/StationEnvironment.h"
@@ -180,13 +182,15 @@ public:
     void Unregister();  // "Abmeldung"
     // The sound server's recording input and its sources, for the window's list; null without one.
     const TMixerDestinations* recordingLines() const;
-    // The volume of a source of the recording input (-1: the input itself), left, right and its switch.
-    void recordingVolume(int32_t connection, int32_t& left, int32_t& right, int32_t& mute);
+    // The volume of a source of the recording input (-1: the input itself), left, right and its switch;
+    // all "none" without a sound server.
+    TLineVolume recordingVolume(int32_t connection);
     // Sets both channels alike and switches the line on: for a source, that makes it the one recorded.
     void setRecordingVolume(int32_t connection, int32_t volume);
     // Saves the targets of "Icecast.txt"; they replace the relays at once when no block can be under way,
-    // else at the next stop. Returns an error text, empty on success; `appliedNow` says which.
-    QString saveRelayTargets(const std::vector<IcecastTarget>& targets, bool& appliedNow);
+    // else at the next stop. The error is the file's write failing.
+    enum class RelayTargetsTakeEffect { Now, AtNextStart };
+    vx::Result<RelayTargetsTakeEffect> saveRelayTargets(const std::vector<IcecastTarget>& targets);
 
 signals:
     // A new snapshot was published; emitted on the station's thread after every change.
@@ -430,8 +434,9 @@ private:
     std::vector<std::pair<QByteArray, std::shared_ptr<TServerClientWinSocket>>> earlyCommands_;
     // The worker's conversion failed for the blocks since the last one that succeeded.
     std::atomic<bool> convertFailing_{false};
-    mutable std::mutex listenersMutex_;  // listeners_ is read from any thread
-    ListenerSnapshot listeners_ = std::make_shared<const std::vector<ListenerRow>>();
+    mutable vx::Mutex listenersMutex_;  // listeners_ is read from any thread
+    ListenerSnapshot listeners_ GUARDED_BY(listenersMutex_) =
+        std::make_shared<const std::vector<ListenerRow>>();
     std::vector<int> history_;
     std::vector<QDateTime> historyTimes_;
     InputLevel inputLevel_;
@@ -442,8 +447,8 @@ private:
     // The recording failed and has been closed: its "Stop" has nothing left to report.
     bool recordingFailed_ = false;
     // The snapshot readers take; the mutex guards the pointer only.
-    mutable std::mutex statusMutex_;
-    std::shared_ptr<const StationStatus> status_;
+    mutable vx::Mutex statusMutex_;
+    std::shared_ptr<const StationStatus> status_ GUARDED_BY(statusMutex_);
     // The error count starts again with each broadcast; the total counts on.
     uint64_t errorsTotal_ = 0;
     uint32_t errorsSeen_ = 0;

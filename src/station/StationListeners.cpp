@@ -286,7 +286,7 @@ void Station::refreshListeners(const TServerSocket::ConnectionSnapshot& snapshot
         return;  // nobody joined, left or was renamed
     }
     {
-        std::lock_guard lock(listenersMutex_);
+        vx::MutexLock lock(listenersMutex_);
         listeners_ = std::move(rows);
     }
     step(11);
@@ -295,7 +295,7 @@ void Station::refreshListeners(const TServerSocket::ConnectionSnapshot& snapshot
 
 void Station::clearListeners() {
     {
-        std::lock_guard lock(listenersMutex_);
+        vx::MutexLock lock(listenersMutex_);
         if (listeners_->empty()) {
             return;
         }

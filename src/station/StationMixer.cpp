@@ -48,20 +48,19 @@ void Station::restoreRecordingSource() {
 
     step(5);
     const SettingsStore store(ProgramDir());
-    const SettingsRead<VolumeChoice> stored = store.loadVolumeChoice();
+    const vx::Result<VolumeChoice> stored = store.loadVolumeChoice();
     // The store has opened, read and closed the file in one go; the steps name the operation that failed.
     step(6);
     step(7);
     step(8);
-    throwIfUnreadable(stored, store.path(SettingsStore::kVolumeFile), [this] { step(9); });
+    throwIfUnreadable(stored, [this] { step(9); });
     // A short file, or a choice the list does not have (another sound server, a source gone), is not
     // applied: the station starts as without a file and leaves the file as it is. One that is applied is
     // left as it is too: it already says what the controls show.
     const int items = int(source.lines.size()) + 1;  // "own settings" first
-    if (stored.result == SettingsRead<VolumeChoice>::Result::Read && stored.value.item >= 0 &&
-        stored.value.item < items) {
-        source.item = stored.value.item;
-        source.volume = std::clamp<int32_t>(stored.value.volume, 0, kVolumeMax);
+    if (stored && stored->item >= 0 && stored->item < items) {
+        source.item = stored->item;
+        source.volume = std::clamp<int32_t>(stored->volume, 0, kVolumeMax);
         source.kept = true;
         if (source.item > kOwnSettings) {
             step(10);
@@ -80,10 +79,8 @@ const TMixerDestinations* Station::recordingLines() const {
     return AudioMixer->Destinations();
 }
 
-void Station::recordingVolume(int32_t connection, int32_t& left, int32_t& right, int32_t& mute) {
-    bool volumeDisabled = false;
-    bool muteDisabled = false;
-    AudioMixer->GetVolume(kRecording, connection, left, right, mute, volumeDisabled, muteDisabled);
+TLineVolume Station::recordingVolume(int32_t connection) {
+    return AudioMixer->GetVolume(kRecording, connection).valueOr({});
 }
 
 void Station::setRecordingVolume(int32_t connection, int32_t volume) {

@@ -11,7 +11,7 @@
 #include <algorithm>
 
 std::shared_ptr<const StationStatus> Station::status() const {
-    std::lock_guard lock(statusMutex_);
+    vx::MutexLock lock(statusMutex_);
     return status_;
 }
 
@@ -85,7 +85,7 @@ void Station::publishStatus() {
 
     std::shared_ptr<const StationStatus> published = std::move(s);
     {
-        std::lock_guard lock(statusMutex_);
+        vx::MutexLock lock(statusMutex_);
         status_ = published;
     }
     emit statusChanged(published);

@@ -114,19 +114,20 @@ void Station::RelayStop() {
     }
 }
 
-QString Station::saveRelayTargets(const std::vector<IcecastTarget>& targets, bool& appliedNow) {
-    appliedNow = false;
+vx::Result<Station::RelayTargetsTakeEffect> Station::saveRelayTargets(
+    const std::vector<IcecastTarget>& targets) {
     try {
         SettingsStore(ProgramDir()).saveRelayTargets(targets);
-    } catch (const std::exception& e) {
-        return QString::fromUtf8(e.what());
+    } catch (const EInOutError& e) {
+        return vx::Error(vx::Error::Kind::Refused, vx::Error::Step::Write, e.what(), e.file());
     }
     RelayStates->pending = targets;
+    auto effect = RelayTargetsTakeEffect::AtNextStart;
     // Relays is read by every block's run: it changes only while no block can be under way.
     if (state() == StationState::Stopped && !ACMC->Active() && !mode_.load().playback) {
         applyRelayTargets();
-        appliedNow = true;
+        effect = RelayTargetsTakeEffect::Now;
     }
     publishStatus();
-    return {};
+    return effect;
 }

@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "platform/ThreadSafety.h"
+
 #include <QString>
 
 #include <atomic>
-#include <mutex>
 
 // The window's trace field DebugStr: the name of the handler that runs. Written by the window thread and
 // by the worker, read by the error report, hence guarded. The text is copied in and out whole, so no
@@ -13,16 +14,16 @@
 class TraceName {
 public:
     TraceName& operator=(const QString& name) {
-        std::lock_guard lock(mutex_);
+        vx::MutexLock lock(mutex_);
         name_ = QString(name.constData(), name.size());
         return *this;
     }
     QString value() const {
-        std::lock_guard lock(mutex_);
+        vx::MutexLock lock(mutex_);
         return QString(name_.constData(), name_.size());
     }
 
 private:
-    mutable std::mutex mutex_;
-    QString name_;
+    mutable vx::Mutex mutex_;
+    QString name_ GUARDED_BY(mutex_);
 };

@@ -189,7 +189,7 @@ bool StatusHttpServer::start(const QString& host, int port, QString* error) {
     }
     port_ = bound;
     {
-        std::lock_guard lock(headsMutex_);
+        vx::MutexLock lock(headsMutex_);
         sweeping_ = true;
     }
     sweeper_ = std::thread([this] { sweep(); });
@@ -214,17 +214,17 @@ bool StatusHttpServer::hostAccepted(MHD_Connection* connection) const {
 }
 
 void StatusHttpServer::connectionOpened(MHD_Connection* connection) {
-    std::lock_guard lock(headsMutex_);
+    vx::MutexLock lock(headsMutex_);
     heads_[connection] = Head{connectionFd(connection), std::chrono::steady_clock::now(), false, false};
 }
 
 void StatusHttpServer::connectionClosed(MHD_Connection* connection) {
-    std::lock_guard lock(headsMutex_);
+    vx::MutexLock lock(headsMutex_);
     heads_.erase(connection);
 }
 
 void StatusHttpServer::headArrived(MHD_Connection* connection) {
-    std::lock_guard lock(headsMutex_);
+    vx::MutexLock lock(headsMutex_);
     if (const auto it = heads_.find(connection); it != heads_.end()) {
         it->second.arrived = true;
     }
@@ -232,7 +232,7 @@ void StatusHttpServer::headArrived(MHD_Connection* connection) {
 
 void StatusHttpServer::requestEnded(MHD_Connection* connection) {
     // A kept-alive connection's next request gets a deadline of its own.
-    std::lock_guard lock(headsMutex_);
+    vx::MutexLock lock(headsMutex_);
     if (const auto it = heads_.find(connection); it != heads_.end()) {
         it->second.arrived = false;
         it->second.since = std::chrono::steady_clock::now();
@@ -241,9 +241,9 @@ void StatusHttpServer::requestEnded(MHD_Connection* connection) {
 
 void StatusHttpServer::sweep() {
     const auto period = std::max(headDeadline_ / 5, std::chrono::milliseconds(50));
-    std::unique_lock lock(headsMutex_);
+    vx::MutexLock lock(headsMutex_);
     while (sweeping_) {
-        sweepWake_.wait_for(lock, period);
+        lock.waitFor(sweepWake_, period);
         const auto now = std::chrono::steady_clock::now();
         for (auto& [connection, head] : heads_) {
             if (!head.arrived && !head.cut && now - head.since >= headDeadline_) {
@@ -259,7 +259,7 @@ void StatusHttpServer::sweep() {
 void StatusHttpServer::stop() {
     if (sweeper_.joinable()) {
         {
-            std::lock_guard lock(headsMutex_);
+            vx::MutexLock lock(headsMutex_);
             sweeping_ = false;
         }
         sweepWake_.notify_all();

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "platform/ThreadSafety.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -10,7 +12,6 @@
 #include <condition_variable>
 #include <functional>
 #include <map>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <utility>
@@ -88,10 +89,10 @@ private:
     int port_ = 0;
     // The connections whose head is awaited. The library tells of a close before it closes the
     // descriptor, so a descriptor found here under the lock is still the connection's own.
-    std::mutex headsMutex_;
+    vx::Mutex headsMutex_;
     std::condition_variable sweepWake_;
-    bool sweeping_ = false;
-    std::map<MHD_Connection*, Head> heads_;
+    bool sweeping_ GUARDED_BY(headsMutex_) = false;
+    std::map<MHD_Connection*, Head> heads_ GUARDED_BY(headsMutex_);
     std::thread sweeper_;
 };
 

@@ -23,7 +23,7 @@ TThreadComp::TThreadComp(TNotifyEvent onCreate) : OnCreate(std::move(onCreate)),
 TThreadComp::~TThreadComp() {
     {
         // A run that still waits to start (or is held suspended) would never end by itself.
-        std::lock_guard lock(mutex_);
+        vx::MutexLock lock(mutex_);
         if (run_ && !run_->threadDone) {
             run_->terminated = true;
             run_->suspended = false;
@@ -54,12 +54,12 @@ int TThreadComp::niceFor(TThreadPriority priority, int inheritedNice) {
 }
 
 TThreadPriority TThreadComp::ThreadPriority() const {
-    std::lock_guard lock(mutex_);
+    vx::MutexLock lock(mutex_);
     return priority_;
 }
 
 void TThreadComp::SetThreadPriority(TThreadPriority value) {
-    std::lock_guard lock(mutex_);
+    vx::MutexLock lock(mutex_);
     priority_ = value;
     if (state_ != tsIdle && run_) {
         run_->priority = value;
@@ -76,12 +76,12 @@ void TThreadComp::applyPriority(const Run& run) {
 }
 
 TThreadState TThreadComp::State() const {
-    std::lock_guard lock(mutex_);
+    vx::MutexLock lock(mutex_);
     return state_;
 }
 
 bool TThreadComp::Terminated() const {
-    std::lock_guard lock(mutex_);
+    vx::MutexLock lock(mutex_);
     return run_ && run_->terminated;
 }
 
@@ -96,27 +96,29 @@ void TThreadComp::startCarrier() {
 // Asks the carrier to end and waits for it; only called while no run is under way or waiting for it.
 void TThreadComp::stopCarrier() {
     {
-        std::lock_guard lock(mutex_);
+        vx::MutexLock lock(mutex_);
         carrierLeaving_ = true;
         changed_.notify_all();
     }
     if (carrier_.joinable()) {
         carrier_.join();
     }
-    std::lock_guard lock(mutex_);
+    vx::MutexLock lock(mutex_);
     carrierLeaving_ = false;
     carrierTid_ = 0;
 }
 
 void TThreadComp::carry() {
     ::pthread_setname_np(::pthread_self(), "worker");
-    std::unique_lock lock(mutex_);
+    vx::MutexLock lock(mutex_);
     carrierTid_ = ::gettid();
     errno = 0;
     const int nice = ::getpriority(PRIO_PROCESS, id_t(carrierTid_));
     inheritedNice_ = errno == 0 ? nice : 0;
     for (;;) {
-        changed_.wait(lock, [this] { return handed_ != nullptr || carrierLeaving_; });
+        while (handed_ == nullptr && !carrierLeaving_) {
+            lock.wait(changed_);
+        }
         if (handed_ == nullptr) {
             return;
         }
@@ -124,21 +126,21 @@ void TThreadComp::carry() {
         applyPriority(*run);
         lock.unlock();
         runThread(run);
-        lock.lock();
+        lock.relock();
     }
 }
 
 void TThreadComp::DoAction(TThreadAction action) {
     bool announceKill = false;
     {
-        std::unique_lock lock(mutex_);
+        vx::MutexLock lock(mutex_);
         switch (action) {
             case taRun:
                 if (state_ == tsIdle) {
                     if (carrierLeaving_ || !carrier_.joinable()) {
                         lock.unlock();
                         stopCarrier();  // one that leaves after its last run is gone in a moment
-                        lock.lock();
+                        lock.relock();
                         startCarrier();
                     }
                     // The last run's thread is done with it: the state is idle.
@@ -195,8 +197,10 @@ void TThreadComp::DoAction(TThreadAction action) {
 void TThreadComp::runThread(Run* run) {
     bool skip = false;
     {
-        std::unique_lock lock(mutex_);
-        changed_.wait(lock, [run] { return !run->suspended || run->terminated; });
+        vx::MutexLock lock(mutex_);
+        while (run->suspended && !run->terminated) {
+            lock.wait(changed_);
+        }
         skip = run->terminated;
     }
     if (!skip && OnExecute) {
@@ -209,8 +213,10 @@ void TThreadComp::runThread(Run* run) {
 
     bool announce = false;
     {
-        std::unique_lock lock(mutex_);
-        changed_.wait(lock, [run] { return !run->suspended || run->terminated; });
+        vx::MutexLock lock(mutex_);
+        while (run->suspended && !run->terminated) {
+            lock.wait(changed_);
+        }
         if (!run->noticeDone && !run->announce) {
             run->noticeDone = true;  // nobody to tell: the run ends without the creating thread
         } else if (!run->noticeDone) {
@@ -221,11 +227,13 @@ void TThreadComp::runThread(Run* run) {
     }
     if (announce) {
         vx::postTo(context_.get(), [this] { carryOutNotice(); });
-        std::unique_lock lock(mutex_);
-        changed_.wait(lock, [run] { return run->noticeDone; });
+        vx::MutexLock lock(mutex_);
+        while (!run->noticeDone) {
+            lock.wait(changed_);
+        }
     }
 
-    std::lock_guard lock(mutex_);
+    vx::MutexLock lock(mutex_);
     // The next run begins at the inherited priority, as on a fresh thread. A lowered priority cannot be
     // raised again without privileges: then this thread leaves and the next run starts a new one.
     if (::setpriority(PRIO_PROCESS, id_t(carrierTid_), inheritedNice_) != 0) {
@@ -241,7 +249,7 @@ void TThreadComp::runThread(Run* run) {
 void TThreadComp::carryOutNotice() {
     bool fire = false;
     {
-        std::lock_guard lock(mutex_);
+        vx::MutexLock lock(mutex_);
         if (!run_ || !run_->noticeWanted || run_->noticeDone) {
             return;  // carried out already (by a waiting caller or a kill)
         }
@@ -251,7 +259,7 @@ void TThreadComp::carryOutNotice() {
     struct Release {
         TThreadComp* self;
         ~Release() {
-            std::lock_guard lock(self->mutex_);
+            vx::MutexLock lock(self->mutex_);
             self->run_->noticeDone = true;
             self->changed_.notify_all();
         }
@@ -266,7 +274,7 @@ void TThreadComp::carryOutNotice() {
 bool TThreadComp::WaitForRun(int timeoutMs) {
     const auto deadline =
         std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
-    std::unique_lock lock(mutex_);
+    vx::MutexLock lock(mutex_);
     for (;;) {
         if (!run_ || run_->threadDone) {
             return true;
@@ -274,12 +282,12 @@ bool TThreadComp::WaitForRun(int timeoutMs) {
         if (run_->noticeWanted && !run_->noticeDone) {
             lock.unlock();
             carryOutNotice();
-            lock.lock();
+            lock.relock();
             continue;
         }
         if (timeoutMs < 0) {
-            changed_.wait(lock);
-        } else if (changed_.wait_until(lock, deadline) == std::cv_status::timeout) {
+            lock.wait(changed_);
+        } else if (!lock.waitUntil(changed_, deadline)) {
             return !run_ || run_->threadDone;
         }
     }

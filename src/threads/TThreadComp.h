@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "platform/ThreadSafety.h"
+
 #include <QObject>
 
 #include <sys/types.h>
@@ -9,7 +11,6 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <stdexcept>
 #include <thread>
 
@@ -109,22 +110,25 @@ private:
     void carry();
     void runThread(Run* run);
     void carryOutNotice();
-    void applyPriority(const Run& run);
+    void applyPriority(const Run& run) REQUIRES(mutex_);
     void startCarrier();
     void stopCarrier();
 
-    mutable std::mutex mutex_;
+    mutable vx::Mutex mutex_;
     std::condition_variable changed_;
-    std::unique_ptr<Run> run_;
-    // The thread that carries out the runs, and the run handed to it that it has not taken yet.
+    // A run's fields are read and written under mutex_ too, also through the pointer its thread holds.
+    std::unique_ptr<Run> run_ GUARDED_BY(mutex_);
+    // The thread that carries out the runs (started and joined by the owner's thread), and the run handed
+    // to it that it has not taken yet.
     std::thread carrier_;
-    Run* handed_ = nullptr;
-    bool carrierLeaving_ = false;  // asked to end, or ends because it cannot return to its priority
-    pid_t carrierTid_ = 0;         // 0 until the carrier has started
-    int inheritedNice_ = 0;
-    TThreadPriority priority_ = tpNormal;
-    TThreadState state_ = tsIdle;
-    bool NotifyPending = false;  // guarded by mutex_
+    Run* handed_ GUARDED_BY(mutex_) = nullptr;
+    // Asked to end, or ends because it cannot return to its priority.
+    bool carrierLeaving_ GUARDED_BY(mutex_) = false;
+    pid_t carrierTid_ GUARDED_BY(mutex_) = 0;  // 0 until the carrier has started
+    int inheritedNice_ GUARDED_BY(mutex_) = 0;
+    TThreadPriority priority_ GUARDED_BY(mutex_) = tpNormal;
+    TThreadState state_ GUARDED_BY(mutex_) = tsIdle;
+    bool NotifyPending GUARDED_BY(mutex_) = false;
     // Receives the queued end notices on the creating thread.
     std::unique_ptr<QObject> context_;
 };

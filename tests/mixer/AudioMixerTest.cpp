@@ -48,12 +48,10 @@ DeviceTree recordingCard(const MIXERCONTROL& chooser, int sources = 3) {
 struct Read {
     int32_t left = 0, right = 0, mute = 0;
     bool volDisabled = false, muteDisabled = false;
-    bool found = false;
 };
 Read get(TAudioMixer& m, int dest, int conn) {
-    Read r;
-    r.found = m.GetVolume(dest, conn, r.left, r.right, r.mute, r.volDisabled, r.muteDisabled);
-    return r;
+    const TLineVolume v = m.GetVolume(dest, conn).valueOr({});
+    return Read{v.Left, v.Right, v.Mute, v.VolDisabled, v.MuteDisabled};
 }
 
 QString nameOf(const MIXERLINE& l) {
@@ -69,8 +67,7 @@ TEST(MixerTree, WithoutDevicesTheMixerStaysClosedAndAnIdBeyondTheLastOpensTheLas
     EXPECT_EQ(closed.MixerID(), -1);
     EXPECT_EQ(closed.Destinations(), nullptr);
     EXPECT_TRUE(none->calls.empty());
-    Read r = get(closed, 1, 0);
-    EXPECT_FALSE(r.found);
+    EXPECT_TRUE(closed.GetVolume(1, 0).failedWith(vx::Error::Kind::Unavailable));
 
     auto two = std::make_shared<SimulatedMixer>();
     two->addDevice(recordingCard(list(MIXERCONTROL_CONTROLTYPE_MUX, 3)));

@@ -47,28 +47,28 @@ unsigned modeOf(const QString& path) {
 TEST(SettingsStore, ACutShortRecordIsTooShortAndALongerFileGivesOnlyItsRecord) {
     QTemporaryDir dir;
     const SettingsStore store(dir.path());
-    EXPECT_EQ(store.loadOptions().result, SettingsRead<TOptionsRecord>::Result::Missing);
-    EXPECT_EQ(store.loadVolumeChoice().result, SettingsRead<VolumeChoice>::Result::Missing);
+    EXPECT_TRUE(store.loadOptions().failedWith(vx::Error::Kind::NotFound));
+    EXPECT_TRUE(store.loadVolumeChoice().failedWith(vx::Error::Kind::NotFound));
 
     const QByteArray options = sampleOptions().toBytes();
     store.saveVolumeChoice({.item = 3, .volume = 700});
     const QByteArray volume = readFile(store.path(SettingsStore::kVolumeFile));
     writeFile(dir.path(), SettingsStore::kOptionsFile, options.left(TOptionsRecord::kSize - 1));
     writeFile(dir.path(), SettingsStore::kVolumeFile, volume.left(VolumeChoice::kSize - 1));
-    EXPECT_EQ(store.loadOptions().result, SettingsRead<TOptionsRecord>::Result::TooShort);
-    EXPECT_EQ(store.loadVolumeChoice().result, SettingsRead<VolumeChoice>::Result::TooShort);
+    EXPECT_TRUE(store.loadOptions().failedWith(vx::Error::Kind::TooShort));
+    EXPECT_TRUE(store.loadVolumeChoice().failedWith(vx::Error::Kind::TooShort));
 
     writeFile(dir.path(), SettingsStore::kOptionsFile, options + QByteArray(1 << 20, '\xFF'));
     writeFile(dir.path(), SettingsStore::kVolumeFile, volume + QByteArray(100, '\x7F'));
-    const SettingsRead<TOptionsRecord> o = store.loadOptions();
-    ASSERT_EQ(o.result, SettingsRead<TOptionsRecord>::Result::Read);
-    EXPECT_EQ(o.value.Radioname, QStringLiteral("Welle"));
-    EXPECT_EQ(o.value.Passwort, QStringLiteral("geheim"));
-    EXPECT_EQ(o.value.Upload, 128);
-    const SettingsRead<VolumeChoice> v = store.loadVolumeChoice();
-    ASSERT_EQ(v.result, SettingsRead<VolumeChoice>::Result::Read);
-    EXPECT_EQ(v.value.item, 3);
-    EXPECT_EQ(v.value.volume, 700);
+    const vx::Result<TOptionsRecord> o = store.loadOptions();
+    ASSERT_TRUE(o.ok());
+    EXPECT_EQ(o->Radioname, QStringLiteral("Welle"));
+    EXPECT_EQ(o->Passwort, QStringLiteral("geheim"));
+    EXPECT_EQ(o->Upload, 128);
+    const vx::Result<VolumeChoice> v = store.loadVolumeChoice();
+    ASSERT_TRUE(v.ok());
+    EXPECT_EQ(v->item, 3);
+    EXPECT_EQ(v->volume, 700);
 }
 
 TEST(SettingsStore, AFileThatCannotBeOpenedIsNamedWithTheReason) {
@@ -78,12 +78,17 @@ TEST(SettingsStore, AFileThatCannotBeOpenedIsNamedWithTheReason) {
                                 SettingsStore::kVolumeFile, SettingsStore::kRelayTargetsFile}) {
         ASSERT_TRUE(QDir(dir.path()).mkdir(name));  // exists, but no file can be read from it
     }
-    // The run-time I/O error's text; the caller knows which file it asked for.
-    EXPECT_EQ(store.loadServerUrl().result, SettingsRead<QString>::Result::CannotOpen);
-    EXPECT_EQ(store.loadServerUrl().problem, "Invalid filename");
-    EXPECT_EQ(store.loadOptions().result, SettingsRead<TOptionsRecord>::Result::CannotOpen);
-    EXPECT_EQ(store.loadOptions().problem, "Invalid filename");
-    EXPECT_EQ(store.loadVolumeChoice().result, SettingsRead<VolumeChoice>::Result::CannotOpen);
+    // The run-time I/O error's text, and the file apart from it; the open is the step that failed.
+    auto expectRefusedOpen = [&](const vx::Error& e, const QString& name) {
+        EXPECT_EQ(e.kind(), vx::Error::Kind::Refused);
+        EXPECT_EQ(e.step(), vx::Error::Step::Open);
+        EXPECT_EQ(e.message(), "Invalid filename");
+        EXPECT_NE(e.errnoValue(), 0);
+        EXPECT_EQ(e.path(), store.path(name).toStdString());
+    };
+    expectRefusedOpen(store.loadServerUrl().error(), SettingsStore::kServerFile);
+    expectRefusedOpen(store.loadOptions().error(), SettingsStore::kOptionsFile);
+    expectRefusedOpen(store.loadVolumeChoice().error(), SettingsStore::kVolumeFile);
     QStringList problems;
     EXPECT_TRUE(store.loadRelayTargets(problems).empty());
     EXPECT_EQ(problems.size(), 1);
@@ -100,17 +105,18 @@ TEST(SettingsStore, TextFilesLargerThan64KiBAreRefusedByName) {
     };
     writeFile(dir.path(), SettingsStore::kServerFile, padded(url, 64 * 1024));
     writeFile(dir.path(), SettingsStore::kRelayTargetsFile, padded(target, 64 * 1024));
-    EXPECT_EQ(store.loadServerUrl().value, QStringLiteral("http://db.example/vdb/"));
+    EXPECT_EQ(store.loadServerUrl().valueOr({}), QStringLiteral("http://db.example/vdb/"));
     QStringList problems;
     EXPECT_EQ(store.loadRelayTargets(problems).size(), 1u);
     EXPECT_TRUE(problems.isEmpty()) << problems.join('|').toStdString();
 
     writeFile(dir.path(), SettingsStore::kServerFile, padded(url, 64 * 1024 + 1));
     writeFile(dir.path(), SettingsStore::kRelayTargetsFile, padded(target, 64 * 1024 + 1));
-    const SettingsRead<QString> server = store.loadServerUrl();
-    EXPECT_EQ(server.result, SettingsRead<QString>::Result::CannotRead);
-    EXPECT_EQ(server.problem, "Cannot read " + store.path(SettingsStore::kServerFile).toStdString() +
-                                  ": it is larger than 64 KiB, which no settings file is");
+    const vx::Result<QString> server = store.loadServerUrl();
+    ASSERT_TRUE(server.failedWith(vx::Error::Kind::TooLarge));
+    EXPECT_EQ(server.error().message(), "Cannot read " +
+                                            store.path(SettingsStore::kServerFile).toStdString() +
+                                            ": it is larger than 64 KiB, which no settings file is");
     EXPECT_TRUE(store.loadRelayTargets(problems).empty());
     ASSERT_EQ(problems.size(), 1);
     EXPECT_TRUE(problems[0].startsWith(QStringLiteral("Cannot read ") +

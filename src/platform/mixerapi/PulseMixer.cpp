@@ -3,6 +3,7 @@
 
 #include "platform/Posting.h"
 #include "platform/StationConstants.h"
+#include "platform/ThreadSafety.h"
 #include "platform/mixerapi/MixerTree.h"
 
 #include <pulse/pulseaudio.h>
@@ -12,7 +13,6 @@
 #include <condition_variable>
 #include <functional>
 #include <map>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -145,13 +145,13 @@ struct PulseMixer::Impl {
 
     // pa_threaded_mainloop_wait has no deadline; callbacks count wakes here instead, so a server that
     // stops answering cannot hold the caller.
-    std::mutex wakeMutex;
+    vx::Mutex wakeMutex;
     std::condition_variable wake;
-    uint64_t wakes = 0;
+    uint64_t wakes GUARDED_BY(wakeMutex) = 0;
 
     void signal() {
         {
-            std::lock_guard guard(wakeMutex);
+            vx::MutexLock guard(wakeMutex);
             ++wakes;
         }
         wake.notify_all();
@@ -163,14 +163,16 @@ struct PulseMixer::Impl {
         while (!done()) {
             uint64_t seen = 0;
             {
-                std::lock_guard guard(wakeMutex);
+                vx::MutexLock guard(wakeMutex);
                 seen = wakes;
             }
             pa_threaded_mainloop_unlock(loop);
             bool woke = false;
             {
-                std::unique_lock guard(wakeMutex);
-                woke = wake.wait_until(guard, deadline, [&] { return wakes != seen; });
+                vx::MutexLock guard(wakeMutex);
+                while (wakes == seen && guard.waitUntil(wake, deadline)) {
+                }
+                woke = wakes != seen;
             }
             pa_threaded_mainloop_lock(loop);
             if (!woke) {

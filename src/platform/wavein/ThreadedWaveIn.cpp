@@ -1,20 +1,21 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/wavein/ThreadedWaveIn.h"
 
+#include "platform/ThreadSafety.h"
+
 #include <QMetaObject>
 #include <QObject>
 
 #include <condition_variable>
 #include <deque>
-#include <mutex>
 #include <thread>
 
 namespace vx::wavein {
 
 namespace {
 
-std::mutex& noticeLock() {
-    static std::mutex lock;
+vx::Mutex& noticeLock() {
+    static vx::Mutex lock;
     return lock;
 }
 
@@ -27,7 +28,7 @@ public:
     ~Stream() override { stopThread(); }
 
     void startThread() {
-        std::lock_guard lock(mutex_);
+        vx::MutexLock lock(mutex_);
         running_ = true;
         if (!thread_.joinable()) {
             stop_ = false;
@@ -39,7 +40,7 @@ public:
 
     void stopThread() {
         {
-            std::lock_guard lock(mutex_);
+            vx::MutexLock lock(mutex_);
             stop_ = true;
             running_ = false;
         }
@@ -51,7 +52,7 @@ public:
     }
 
     void enqueue(WAVEHDR* h) {
-        std::lock_guard lock(mutex_);
+        vx::MutexLock lock(mutex_);
         h->dwFlags = (h->dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
         h->dwBytesRecorded = 0;
         queue_.push_back(h);
@@ -60,7 +61,7 @@ public:
 
     // After the thread has stopped: every queued header goes back, front first.
     void returnAll() {
-        std::lock_guard lock(mutex_);
+        vx::MutexLock lock(mutex_);
         while (!queue_.empty()) {
             finish(queue_.front());
             queue_.pop_front();
@@ -68,35 +69,34 @@ public:
     }
 
     void setHook(FilledHook hook) {
-        std::lock_guard lock(mutex_);
+        vx::MutexLock lock(mutex_);
         hook_ = std::move(hook);
     }
 
     bool hasQueued() const {
-        std::lock_guard lock(mutex_);
+        vx::MutexLock lock(mutex_);
         return !queue_.empty();
     }
 
     std::unique_ptr<CaptureSource> source;
 
 private:
-    // Caller holds mutex_, so notices leave in queue order.
-    void finish(WAVEHDR* h) {
+    // Under mutex_, so notices leave in queue order.
+    void finish(WAVEHDR* h) REQUIRES(mutex_) {
         h->dwFlags = (h->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
         post(h, MMSYSERR_NOERROR);
     }
 
-    // Caller holds mutex_.
-    void post(WAVEHDR* h, uint32_t error) {
+    void post(WAVEHDR* h, uint32_t error) REQUIRES(mutex_) {
         // The notice is made here and runs on the owner's thread. Building and posting it under one lock
         // that the notice takes first orders everything this thread wrote (the header, the notice itself)
         // before the owner reads it, in a way the race checker sees too; the event queue's own locking
         // lives in uninstrumented Qt code.
-        std::lock_guard posting(noticeLock());
+        vx::MutexLock posting(noticeLock());
         QMetaObject::invokeMethod(
             target_,
             [notice = notice_, h, error] {
-                { std::lock_guard published(noticeLock()); }
+                { vx::MutexLock published(noticeLock()); }
                 notice(h, error);
             },
             Qt::QueuedConnection);
@@ -107,8 +107,10 @@ private:
         for (;;) {
             WAVEHDR* h = nullptr;
             {
-                std::unique_lock lock(mutex_);
-                wake_.wait(lock, [this] { return stop_.load() || (running_ && !queue_.empty()); });
+                vx::MutexLock lock(mutex_);
+                while (!stop_.load() && (!running_ || queue_.empty())) {
+                    lock.wait(wake_);
+                }
                 if (stop_) {
                     return;
                 }
@@ -122,7 +124,7 @@ private:
                 if (n < 0) {
                     // The device is gone: capture ends here, the queued buffers come back at reset. The
                     // owner learns it after the buffers filled before, unless a reset already stopped us.
-                    std::lock_guard lock(mutex_);
+                    vx::MutexLock lock(mutex_);
                     if (!stop_) {
                         post(nullptr, uint32_t(-int64_t(n)));
                     }
@@ -132,7 +134,7 @@ private:
             }
             FilledHook hook;
             {
-                std::lock_guard lock(mutex_);
+                vx::MutexLock lock(mutex_);
                 if (stop_) {
                     return;
                 }
@@ -143,7 +145,7 @@ private:
             if (hook) {
                 hook(*h);
             }
-            std::lock_guard lock(mutex_);
+            vx::MutexLock lock(mutex_);
             if (stop_) {
                 return;
             }
@@ -154,12 +156,12 @@ private:
 
     QObject* target_;
     DoneNotice notice_;
-    FilledHook hook_;  // guarded by mutex_
-    mutable std::mutex mutex_;
+    mutable vx::Mutex mutex_;
+    FilledHook hook_ GUARDED_BY(mutex_);
     std::condition_variable wake_;
-    std::deque<WAVEHDR*> queue_;
+    std::deque<WAVEHDR*> queue_ GUARDED_BY(mutex_);
     std::atomic<bool> stop_{false};
-    bool running_ = false;
+    bool running_ GUARDED_BY(mutex_) = false;
     std::thread thread_;
 };
 

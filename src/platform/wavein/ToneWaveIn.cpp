@@ -1,11 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/wavein/ToneWaveIn.h"
 
+#include "platform/ThreadSafety.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
-#include <mutex>
 #include <numbers>
 
 namespace vx::wavein {
@@ -24,13 +25,13 @@ public:
     void begin() override {
         start_ = std::chrono::steady_clock::now();
         produced_ = 0;
-        std::lock_guard lock(mutex_);
+        vx::MutexLock lock(mutex_);
         interrupted_ = false;
     }
 
     void interrupt() override {
         {
-            std::lock_guard lock(mutex_);
+            vx::MutexLock lock(mutex_);
             interrupted_ = true;
         }
         wake_.notify_all();
@@ -44,8 +45,9 @@ public:
             // wake-up per buffer. A reset interrupts the wait.
             const auto full = start_ + std::chrono::microseconds(wanted * 1000000 / rate_ + 1);
             {
-                std::unique_lock lock(mutex_);
-                wake_.wait_until(lock, full, [this] { return interrupted_; });
+                vx::MutexLock lock(mutex_);
+                while (!interrupted_ && lock.waitUntil(wake_, full)) {
+                }
             }
             due = dueFrames();
             if (due <= produced_ || stop.load()) {
@@ -95,9 +97,9 @@ private:
     double sin_ = 0.0;
     std::chrono::steady_clock::time_point start_;
     uint64_t produced_ = 0;
-    std::mutex mutex_;
+    vx::Mutex mutex_;
     std::condition_variable wake_;
-    bool interrupted_ = false;
+    bool interrupted_ GUARDED_BY(mutex_) = false;
 };
 
 }  // namespace

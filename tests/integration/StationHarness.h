@@ -4,6 +4,7 @@
 // The whole station in the test process, with or without its window, on real or simulated capture and
 // codec layers; listener clients on loopback, and the remote-control peer.
 #include "app/TMainform.h"
+#include "audio/QueuedFileWriter.h"
 #include "audio/TACMConvertor.h"
 #include "audio/TACMIn.h"
 #include "platform/StationConstants.h"

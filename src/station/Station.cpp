@@ -11,6 +11,8 @@
 #include "platform/wavein/WaveIn.h"
 #include "settings/SettingsStore.h"
 #include "station/EConvertError.h"
+#include "station/Playback.h"
+#include "station/Recorder.h"
 #include "station/RelayBoard.h"
 
 #include <QBuffer>
@@ -18,9 +20,14 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <atomic>
+#include <memory>
 #include <string>
 
 namespace {
+
+// How long the close waits for "Optionen.ini" to be written before it gives the disk up.
+constexpr int kSettingsSaveWaitMs = 2000;
 
 const char* const kKeptAsBad =
     ". \"Optionen.ini\" is kept as \"Optionen.ini.bad\" when the settings are saved.";
@@ -57,6 +64,7 @@ Station::Station(const StationEnvironment& env, QObject* parent)
     buildDirectory();
     buildBroadcast();
     buildRelays();
+    buildRecording();
     ConnectionTest->start();
     connect(this, &Station::errorsShown, this, [this](uint32_t count) {
         if (count > errorsSeen_) {
@@ -85,7 +93,7 @@ Station::Station(const StationEnvironment& env, QObject* parent)
     if (QCoreApplication* app = QCoreApplication::instance()) {
         connect(app, &QCoreApplication::aboutToQuit, this, [this] {
             if (mode_.load().playback) {
-                playbackEnding_ = true;
+                Player->requestEnd();
             }
         });
     }
@@ -349,23 +357,37 @@ void Station::saveSettingsAndStop() {
 
     step(2);
     const SettingsStore store(ProgramDir());
-    if (keepBadOptions_) {
-        store.setOptionsAside();
-        keepBadOptions_ = false;
-    }
-    store.saveOptions(record, [this](SettingsWriteStage stage) {
-        switch (stage) {
-            case SettingsWriteStage::Create:
-                step(3);
-                break;
-            case SettingsWriteStage::Write:
-                step(4);
-                break;
-            case SettingsWriteStage::Close:
-                step(5);
-                break;
+    // On a thread of its own: a disk that does not answer holds the close for kSettingsSaveWaitMs at
+    // most, and the write stays whole or not at all.
+    auto setAside = std::make_shared<std::atomic<bool>>(false);
+    const bool keepBad = keepBadOptions_;
+    const vx::ScopeGuard asideDone([this, setAside] {
+        if (*setAside) {
+            keepBadOptions_ = false;
         }
     });
+    writeWithin(
+        [store, record, keepBad, setAside](const SettingsWriteTrace& stage) {
+            if (keepBad) {
+                store.setOptionsAside();
+                *setAside = true;
+            }
+            store.saveOptions(record, stage);
+        },
+        kSettingsSaveWaitMs, store.path(SettingsStore::kOptionsFile),
+        [this](SettingsWriteStage stage) {
+            switch (stage) {
+                case SettingsWriteStage::Create:
+                    step(3);
+                    break;
+                case SettingsWriteStage::Write:
+                    step(4);
+                    break;
+                case SettingsWriteStage::Close:
+                    step(5);
+                    break;
+            }
+        });
     step(6);
     if (broadcasting()) {
         step(7);

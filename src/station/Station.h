@@ -9,6 +9,7 @@
 #include "net/TServerSocket.h"
 #include "platform/StationConstants.h"
 #include "platform/TAudioFormat.h"
+#include "platform/ThreadSafety.h"
 #include "platform/language/Language.h"
 #include "station/ListenerSnapshot.h"
 #include "station/StationEnvironment.h"
@@ -41,8 +42,9 @@ class WebSession;
 struct WebRequest;
 struct WebNow;
 class TVXSocketData;
-class RecordingReader;
 class QueuedFileWriter;
+class Recorder;
+class Playback;
 struct TOptionsRecord;
 struct RelayBoard;
 
@@ -85,8 +87,9 @@ public:
     void restoreRecordingSource();
     // Start-up has finished: remote commands that came meanwhile are carried out now.
     void startupFinished();
-    // Writes "Optionen.ini" from the settings (FormClose's steps); throws when it cannot. Then stops a
-    // broadcast that runs.
+    // Writes "Optionen.ini" from the settings (FormClose's steps); throws when it cannot, also when the
+    // disk has not finished the write within 2 s (the write then goes on alone, whole or not at all).
+    // Then stops a broadcast that runs.
     void saveSettingsAndStop();
     void releaseLanguage();
     // The close, whichever front end runs it: saves "Optionen.ini" (throws when it cannot, and the
@@ -234,7 +237,9 @@ private:
     QTimer* StatsTimer = nullptr;
     QTimer* CaptureRetry = nullptr;
     std::unique_ptr<QueuedFileWriter> Mp3File;
-    std::unique_ptr<QueuedFileWriter> RecordFile;
+    // The recording and the playback, each owning its file and state.
+    std::unique_ptr<Recorder> Recording;
+    std::unique_ptr<Playback> Player;
     std::unique_ptr<ListenerDestination> Listeners;
     std::vector<std::unique_ptr<IcecastRelay>> Relays;
     std::shared_ptr<RelayBoard> RelayStates;
@@ -248,9 +253,6 @@ private:
     std::atomic<uint32_t> ErrorCount{0};
     uint32_t RefreshMs = 0;
     double LastBlockTime = 0.0;
-    TAudioFormat PlaybackDecodeFormat;
-    TAudioFormat PlaybackFormat;
-    QString RecordFileName;
     int StalledListenerLimitMs = 60000;
     uint64_t ListedGeneration = ~uint64_t{0};
     int DirectoryDeadlineMs = 20000;
@@ -299,10 +301,6 @@ private:
         QString result;
     };
     DirectoryRequest LastDirectoryRequest;
-    // The file a playback plays and the bytes of it sent so far.
-    QString PlaybackFileName;
-    int64_t PlaybackBytes = 0;
-
     // The input is dead air once its RMS level has stayed below SilenceThresholdDb for
     // SilenceAfterSeconds of captured sound (a muted mixer, the wrong source, a player stopped).
     double SilenceThresholdDb = -50.0;
@@ -344,6 +342,11 @@ private:
     void buildDirectory();
     void buildBroadcast();
     void buildRelays();
+    void buildRecording();
+    // Where the worker sends a recording's blocks: the recording's writer, or null when no recording
+    // takes them. The one way the recording reaches the block's road.
+    void routeRecording(const std::shared_ptr<QueuedFileWriter>& writer);
+    std::shared_ptr<QueuedFileWriter> recordingWriter() const;
     // Every change of the state and of what goes with it. changeMode() on any thread, without a signal
     // (the worker's part: a file that failed); transition() on the station's thread, which tells it.
     bool changeMode(StationEvent event);
@@ -407,11 +410,8 @@ private:
 
     // Throws, naming what holds the station, where no playback can run (step 6, the start's).
     void refuseUnplayableState(const StationMode& mode);
-    int readPlaybackHeader(RecordingReader& file, TAudioFormat& format, TAudioFormat& decodeFormat);
-    void playPasses(RecordingReader& file);
-    bool playPass(RecordingReader& file, int chunk, qint64& dueMs);
-    bool playbackWait(qint64 dueMs);
-    void showPlaybackLoad(int chunkBytes);
+    // A chunk the playback read: to the displays and the audience (steps 17 to 25).
+    void playbackChunk(const char* chunk, int n);
 
     void registrationRequest(const QString& url, const QString& success, int okMessage, int failMessage);
     void applyRelayTargets();
@@ -421,10 +421,6 @@ private:
     StationSettings settings_;
     std::atomic<StationMode> mode_{StationMode{}};
     QDateTime stateSince_;
-    // Set when something dispatched by the playback's waits needs it to end; the actions run after it.
-    bool playbackEnding_ = false;
-    std::vector<std::function<void()>> afterPlayback_;
-    QElapsedTimer playbackClock_;
     // Remote commands that arrived before start-up finished, with the connection to answer on.
     bool startupDone_ = false;
     std::vector<std::pair<QByteArray, std::shared_ptr<TServerClientWinSocket>>> earlyCommands_;
@@ -439,8 +435,8 @@ private:
     QDateTime silentSince_;
     bool deadAir_ = false;
     bool keepBadOptions_ = false;
-    // The recording failed and has been closed: its "Stop" has nothing left to report.
-    bool recordingFailed_ = false;
+    mutable vx::Mutex recordingWriterMutex_;
+    std::shared_ptr<QueuedFileWriter> recordingWriter_ GUARDED_BY(recordingWriterMutex_);
     // The snapshot readers take; the mutex guards the pointer only.
     mutable std::mutex statusMutex_;
     std::shared_ptr<const StationStatus> status_;

@@ -34,6 +34,10 @@ constexpr int kRunEndWaitMs = 1000;
 // more often only costs a failed open each time.
 constexpr int kCaptureRetryMs = 3000;
 
+// How long the copy's writer may take to write what waited and close the file after the stop before the
+// disk counts as stuck.
+constexpr int kCopyCloseReportMs = 5000;
+
 // A network folder or a USB stick may stall for seconds; the copy waits in memory meanwhile, as much as
 // the relays do for their servers.
 constexpr int kFileQueueSeconds = 30;
@@ -68,18 +72,30 @@ void Station::buildBroadcast() {
     };
     Mp3File = std::make_unique<QueuedFileWriter>();
     Mp3File->setRemoveIfEmpty(true);
-    RecordFile = std::make_unique<QueuedFileWriter>();
-    // A recording has no listener to keep waiting: it waits for its disk rather than lose blocks.
-    RecordFile->setWaitWhenFull(true);
     // A disk fails on the file's own thread; the report names the step that handed the block over.
+    // The copy's writer makes the file; one that cannot be made is reported with the start's step that
+    // asked for it, and the broadcast goes on without it, as after a later failure of its disk.
+    Mp3File->OnOpened = [this](const QueuedFileWriter::Opened& opened) {
+        vx::postTo(this, [this, opened] {
+            if (opened.serial != Mp3File->serial()) {
+                return;  // a copy given up since
+            }
+            if (opened.error.empty()) {
+                mp3FileName_ = opened.created;
+                publishStatus();
+                return;
+            }
+            transition(StationEvent::CopyClosed);
+            Mp3File->close();
+            trace("ConnectrbtnClick");
+            step(12);
+            // The window shows the text, a console line the path.
+            AppException(EInOutError(opened.error, opened.created.toStdString()));
+        });
+    };
     Mp3File->OnFailure = [this](const std::string& message) {
         changeMode(StationEvent::CopyClosed);
         reportFromWorker(message, QStringLiteral("ThreadExecute"), 3);
-    };
-    RecordFile->OnFailure = [this](const std::string& message) {
-        changeMode(StationEvent::RecordingClosed);
-        reportFromWorker(message, QStringLiteral("ThreadExecute"), 5);
-        vx::postTo(this, [this] { Guarded([this] { endFailedRecording(); }); });
     };
     ACMI->OnBlockCaptured = [this](TACMIn* sender, const void* data, int size) {
         ACMIBlockCaptured(sender, data, size);
@@ -211,14 +227,9 @@ void Station::openMp3Copy(OpenedSteps& opened) {
         ProgramDir() + QLatin1Char('/') + DateTimetoFilename(QDateTime::currentDateTime()) + ".mp3";
     DebugStr = QStringLiteral("ConnectrbtnClick");
     step(12);
-    try {
-        // A copy started in the same second gets a name of its own.
-        mp3FileName_ = Mp3File->createNew(
-            path, kFileQueueSeconds * int64_t(std::max(ACMC->FormatOut.avgBytesPerSec(), 1u)));
-    } catch (const EInOutError& e) {
-        throw EInOutError(e.what(),
-                          path.toStdString());  // the window shows the text, a console line the path
-    }
+    // A copy started in the same second gets a name of its own; the writer tells which.
+    Mp3File->createNew(path, kFileQueueSeconds * int64_t(std::max(ACMC->FormatOut.avgBytesPerSec(), 1u)));
+    mp3FileName_ = path;
     transition(StationEvent::CopyOpened);
     opened.push_back([this] {
         // Nothing was written to it yet: an empty copy would only be litter.
@@ -320,13 +331,16 @@ void Station::Stop() {
         step(15);
         transition(StationEvent::CopyClosed);
     }
-    // Also one that failed and waits to be closed. A disk stuck in the kernel does not hold the stop:
-    // its writer is given up and closes the file when the kernel lets it go.
-    if (!Mp3File->finish() && !failure) {
-        failure = std::make_exception_ptr(EInOutError("The disk did not finish writing \"" +
-                                                      Mp3File->fileName().toStdString() +
-                                                      "\"; the copy was left to it"));
-    }
+    // Also one that failed and waits to be closed. The stop does not wait for the disk: the writer
+    // writes what waits and closes the file; a disk that has not let it by then is reported once.
+    const QString copyName = mp3FileName_;
+    QTimer::singleShot(kCopyCloseReportMs, this, [this, closed = Mp3File->finishLater(), copyName] {
+        if (!closed->load()) {
+            emit errorReport(QStringLiteral("The disk did not finish writing \"%1\"; the copy was left to it")
+                                 .arg(copyName),
+                             QStringLiteral("DisconnectrbtnClick"), 15);
+        }
+    });
     step(16);
     clearListeners();
     emit lineLoadShown(-1, 0);
@@ -345,7 +359,9 @@ bool Station::endRun() {
     if (Thread->WaitForRun(kRunEndWaitMs)) {
         return true;
     }
-    RecordFile->releaseWaiting();
+    if (const auto recording = recordingWriter()) {
+        recording->releaseWaiting();
+    }
     return Thread->WaitForRun(RunEndWaitMs);
 }
 
@@ -499,7 +515,9 @@ void Station::ThreadExecute(TThreadComp* /*Sender*/) {
     vx::postTo(this, [this, n] { emit blockShown(n); });
     if (mode.recording) {
         step(5);
-        deliver(*RecordFile, StationEvent::RecordingClosed, block, n);
+        if (const auto recording = recordingWriter()) {
+            deliver(*recording, StationEvent::RecordingClosed, block, n);
+        }
         return;
     }
     // The displays first, as the block's cost; then the sends, so a report of a send names its step.

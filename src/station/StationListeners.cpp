@@ -5,6 +5,7 @@
 #include "net/TVXSocketData.h"
 #include "platform/Ansi.h"
 #include "station/ListenerProtocol.h"
+#include "station/Playback.h"
 #include "station/Station.h"
 
 #include <QTimer>
@@ -127,7 +128,7 @@ bool Station::admitsOneMore(QByteArray& name) {
 
 // The stream's formats as the listeners are told them: the codec's, or during a playback the file's.
 const TAudioFormat& Station::announcedFormatOut() const {
-    return mode_.load().playback ? PlaybackFormat : ACMC->FormatOut;
+    return mode_.load().playback ? Player->format() : ACMC->FormatOut;
 }
 
 void Station::answerPlayer(TServerClientWinSocket& socket, TVXSocketData& session, const QByteArray& R) {
@@ -167,7 +168,7 @@ void Station::answerListenerProgram(TServerClientWinSocket& socket, TVXSocketDat
     step(9);
     QByteArray name;
     const bool admit = admitsOneMore(name);
-    const TAudioFormat& formatIn = mode_.load().playback ? PlaybackDecodeFormat : ACMC->FormatIn;
+    const TAudioFormat& formatIn = mode_.load().playback ? Player->decodeFormat() : ACMC->FormatIn;
     const QByteArray header = listener::stationHeader(name, formatIn, announcedFormatOut());
     step(10);
     if (!sendIfOpen(socket, header)) {

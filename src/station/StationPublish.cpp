@@ -5,6 +5,8 @@
 #include "audio/TACMConvertor.h"
 #include "audio/TACMIn.h"
 #include "platform/wavein/WaveIn.h"
+#include "station/Playback.h"
+#include "station/Recorder.h"
 #include "station/RelayBoard.h"
 #include "station/Station.h"
 
@@ -27,7 +29,7 @@ void Station::publishStatus() {
     s->settings = settings_;
     s->formatIn = ACMC->FormatIn;
     s->formatOut = ACMC->FormatOut;
-    s->streamFormat = mode.playback ? PlaybackFormat : ACMC->FormatOut;
+    s->streamFormat = mode.playback ? Player->format() : ACMC->FormatOut;
 
     s->clients = listeners();
     s->maxUser = MaxUser;
@@ -58,11 +60,11 @@ void Station::publishStatus() {
     if (mode.mp3Copy && Mp3File) {
         s->mp3File = StationStatus::File{mp3FileName_, Mp3File->bytesWritten()};
     }
-    if (mode.recording && RecordFile) {
-        s->recordFile = StationStatus::File{RecordFileName, RecordFile->bytesWritten()};
+    if (mode.recording && Recording) {
+        s->recordFile = StationStatus::File{Recording->fileName(), Recording->writer()->bytesWritten()};
     }
-    if (mode.playback) {
-        s->playback = StationStatus::File{PlaybackFileName, PlaybackBytes};
+    if (mode.playback && Player) {
+        s->playback = StationStatus::File{Player->fileName(), Player->bytes()};
     }
 
     if (RelayStates) {

@@ -5,6 +5,7 @@
 #include "platform/ErrorLine.h"
 #include "platform/Posting.h"
 #include "settings/SettingsStore.h"
+#include "station/Playback.h"
 #include "station/RelayBoard.h"
 #include "station/Station.h"
 
@@ -90,7 +91,7 @@ void Station::relayStatusChanged(uint32_t generation, uint32_t index) {
 }
 
 void Station::RelayStart() {
-    const TAudioFormat format = mode_.load().playback ? PlaybackFormat : ACMC->FormatOut;
+    const TAudioFormat format = mode_.load().playback ? Player->format() : ACMC->FormatOut;
     IcecastRelay::StreamInfo info;
     info.name = settings_.radioName;
     info.description = settings_.extRadioName;

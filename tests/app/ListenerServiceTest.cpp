@@ -338,15 +338,15 @@ TEST_F(ListenerServiceTest, StationNameOfFullLengthFillsTheHeadersNameField) {
 }
 
 TEST_F(ListenerServiceTest, HeaderCarriesThePlaybackFormatsWhilePlaying) {
-    StationProbe(form->station()).PlaybackDecodeFormat = defaultInputFormat();
-    StationProbe(form->station()).PlaybackDecodeFormat.setSamplesPerSec(22050);
-    StationProbe(form->station()).PlaybackFormat = defaultOutputFormat();
-    StationProbe(form->station()).PlaybackFormat.setAvgBytesPerSec(4000);
+    TAudioFormat decodeFormat = defaultInputFormat();
+    decodeFormat.setSamplesPerSec(22050);
+    TAudioFormat format = defaultOutputFormat();
+    format.setAvgBytesPerSec(4000);
+    StationProbe(form->station()).player().begin(QStringLiteral("played.ktv"), format, decodeFormat);
     StationProbe(form->station()).changeMode(StationEvent::PlaybackRequested);
     auto program = ask("KT-VandorixClient v30", 514);
     StationProbe(form->station()).changeMode(StationEvent::PlaybackEnded);
-    expectHeader(program->received(), station, StationProbe(form->station()).PlaybackDecodeFormat,
-                 StationProbe(form->station()).PlaybackFormat);
+    expectHeader(program->received(), station, decodeFormat, format);
     // Players are told the bit rate of the file they get, not the codec stream's.
     StationProbe(form->station()).changeMode(StationEvent::PlaybackRequested);
     QByteArray played = icyReply(station);

@@ -61,6 +61,7 @@ TEST(LineLoad, WithoutConnectionsTheBarShowsZeroAndTheMp3CopyStillGetsEveryBlock
     const QString copy = s.path(s.mp3Copies().value(0));
     ASSERT_TRUE(vxtest::waitUntil([&] { return vxtest::readFile(copy).size() > 4 * 2000; }, 20000));
     w.Disconnectrbtn->click();
+    ASSERT_TRUE(s.filesSettled());
     const vxtest::Decoded decoded = vxtest::decodeMp3(vxtest::readFile(copy));
     ASSERT_TRUE(decoded.ok);
     // The blocks follow each other in the copy as one stream of over three seconds.

@@ -3,6 +3,7 @@
 // ordinary broadcast, which diverts the blocks from the listeners to the file.
 #include "StationHarness.h"
 #include "audio/QueuedFileWriter.h"
+#include "station/Recorder.h"
 #include "support/StationProbe.h"
 
 #include <gtest/gtest.h>
@@ -16,6 +17,11 @@ namespace {
 
 constexpr int kHeaderSize = 514;
 constexpr int kFormatSize = TAudioFormat::kSize;
+
+// The recording's writer has closed every file it was given.
+bool closed(Station& st) {
+    return vxtest::waitUntil([&] { return !StationProbe(st).recording().writer()->busy(); }, 20000);
+}
 
 // Waits until the recording file holds its format and at least `blocks` encoded blocks.
 bool waitForBlocks(const QString& path, int blocks) {
@@ -46,11 +52,12 @@ TEST(Recording, RecordModeWritesTheFormatThenTheEncodedToneAndOpensNoListenerPor
 
     s.command(&Station::StartRecording);
     ASSERT_EQ(s.dialogs.messages, QStringList{path});  // "Start" names the file first
-    ASSERT_TRUE(st.status()->mode.recording);
+    ASSERT_TRUE(vxtest::waitUntil([&] { return st.status()->mode.recording; }));
     ASSERT_TRUE(waitForBlocks(path, 3));
     s.command(&Station::StopRecording);
     EXPECT_FALSE(st.status()->mode.recording);
     EXPECT_FALSE(st.status()->mode.recordArmed);
+    ASSERT_TRUE(closed(st));
     EXPECT_EQ(s.dialogs.messages.size(), 1) << s.dialogs.messages.join('|').toStdString();
 
     const QByteArray file = vxtest::readFile(path);
@@ -77,6 +84,7 @@ TEST(Recording, StartDuringABroadcastDivertsTheBlocksFromTheListenersToTheFileUn
     ASSERT_TRUE(waitForBlocks(path, 3));
     const qsizetype atStop = listener->received().size();
     s.command(&Station::StopRecording);
+    ASSERT_TRUE(closed(st));
     // A run that was sending when "Start" came may finish its block.
     EXPECT_LE(atStop - atStart, 3500) << "listeners received blocks while they went to the file";
     EXPECT_TRUE(listener->waitForBytes(atStop + 3000, 15000)) << "the listeners get no blocks after Stop";
@@ -108,8 +116,11 @@ TEST(Recording, TheFileHoldsItsHeaderAloneUntilTheFirstBlockAndAFailedRecordingE
     w.RecordtoFileBtn->click();
     ASSERT_TRUE(StationProbe(st).ACMC->Active());
     {
+        // The writer meets the limit on its own thread, after the click has returned.
         const vxtest::FileSizeLimit fullDisk(100);
         w.Button1->click();
+        ASSERT_TRUE(vxtest::waitUntil([&] { return s.dialogs.messages.size() == 2; }))
+            << s.dialogs.messages.join('|').toStdString();
     }
     ASSERT_EQ(s.dialogs.messages.size(), 2);
     EXPECT_EQ(s.dialogs.messages[1], Station::reportText("Disk full", "Button1Click", 5));
@@ -117,7 +128,7 @@ TEST(Recording, TheFileHoldsItsHeaderAloneUntilTheFirstBlockAndAFailedRecordingE
     EXPECT_FALSE(st.status()->mode.recordArmed) << "a failed recording left the record mode armed";
     EXPECT_FALSE(StationProbe(st).ACMC->Active()) << "the record-only capture went on encoding for no file";
     EXPECT_FALSE(capture->isOpen());
-    EXPECT_FALSE(StationProbe(st).RecordFile->isOpen());
+    EXPECT_FALSE(StationProbe(st).recording().writer()->isOpen());
     EXPECT_TRUE(s.settingsUnlocked());
     w.Button2->click();
     EXPECT_EQ(s.dialogs.messages.size(), 2) << s.dialogs.messages.join('|').toStdString();
@@ -125,6 +136,7 @@ TEST(Recording, TheFileHoldsItsHeaderAloneUntilTheFirstBlockAndAFailedRecordingE
     s.dialogs.fileAnswers = {path};
     w.RecordtoFileBtn->click();
     w.Button1->click();
+    ASSERT_TRUE(vxtest::waitUntil([&] { return st.status()->mode.recording; }));
     const QByteArray header = StationProbe(st).ACMC->FormatOut.toBytes();
     EXPECT_EQ(vxtest::readFile(path), header);
     ASSERT_TRUE(s.oneBlock(*capture));
@@ -144,7 +156,7 @@ TEST(Recording, TheFileHoldsItsHeaderAloneUntilTheFirstBlockAndAFailedRecordingE
     EXPECT_TRUE(s.dialogs.messages[3].startsWith(QStringLiteral("Disk full")))
         << s.dialogs.messages[3].toStdString();
     EXPECT_FALSE(st.status()->mode.recordArmed);
-    EXPECT_FALSE(StationProbe(st).RecordFile->isOpen());
+    EXPECT_FALSE(StationProbe(st).recording().writer()->isOpen());
     EXPECT_EQ(vxtest::readFile(path), oneBlock) << "the file does not end with its last whole block";
     w.Button2->click();
     EXPECT_EQ(s.dialogs.messages.size(), 4) << s.dialogs.messages.join('|').toStdString();

@@ -4,6 +4,7 @@
 // The whole station in the test process, with or without its window, on real or simulated capture and
 // codec layers; listener clients on loopback, and the remote-control peer.
 #include "app/TMainform.h"
+#include "audio/QueuedFileWriter.h"
 #include "audio/TACMConvertor.h"
 #include "audio/TACMIn.h"
 #include "platform/StationConstants.h"
@@ -215,7 +216,14 @@ public:
     bool broadcasting() const { return StationProbe(*station_).ServerVandorixClient->Active(); }
     bool oneBlock(vx::wavein::SimulatedWaveIn& c) { return vxtest::oneBlock(*station_, c); }
     // The MP3 copies in the program directory.
-    QStringList mp3Copies() const { return mp3CopiesIn(dir.path()); }
+    // The MP3 copy's writer has made or closed what it was asked to (it does so on its own thread).
+    bool filesSettled() const {
+        return waitUntil([&] { return StationProbe(*station_).Mp3File->settled(); });
+    }
+    QStringList mp3Copies() const {
+        filesSettled();
+        return mp3CopiesIn(dir.path());
+    }
 
 private:
     std::unique_ptr<Station> station_;
@@ -247,7 +255,13 @@ public:
                form->VandorixClientport->isEnabled() && form->OutpForm->isEnabled();
     }
     bool oneBlock(vx::wavein::SimulatedWaveIn& c) { return vxtest::oneBlock(form->station(), c); }
-    QStringList mp3Copies() const { return mp3CopiesIn(dir.path()); }
+    bool filesSettled() const {
+        return waitUntil([&] { return StationProbe(form->station()).Mp3File->settled(); });
+    }
+    QStringList mp3Copies() const {
+        filesSettled();
+        return mp3CopiesIn(dir.path());
+    }
 };
 
 // A client that plays the listener program: its agent, then the 514-byte station header, then audio.

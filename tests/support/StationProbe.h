@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "station/Playback.h"
+#include "station/Recorder.h"
 #include "station/Station.h"
 
 // The station's insides, for tests that inject a failure, a clock or a peer where no command reaches, or
@@ -18,7 +20,6 @@ struct StationProbe {
           StatsTimer(s.StatsTimer),
           CaptureRetry(s.CaptureRetry),
           Mp3File(s.Mp3File),
-          RecordFile(s.RecordFile),
           RelayStates(s.RelayStates),
           Thread(s.Thread),
           RemoteControl(s.RemoteControl),
@@ -27,8 +28,6 @@ struct StationProbe {
           ErrorCount(s.ErrorCount),
           RefreshMs(s.RefreshMs),
           LastBlockTime(s.LastBlockTime),
-          PlaybackDecodeFormat(s.PlaybackDecodeFormat),
-          PlaybackFormat(s.PlaybackFormat),
           StalledListenerLimitMs(s.StalledListenerLimitMs),
           DirectoryDeadlineMs(s.DirectoryDeadlineMs),
           OffAirDeadlineMs(s.OffAirDeadlineMs),
@@ -50,7 +49,6 @@ struct StationProbe {
     QTimer*& StatsTimer;
     QTimer*& CaptureRetry;
     std::unique_ptr<QueuedFileWriter>& Mp3File;
-    std::unique_ptr<QueuedFileWriter>& RecordFile;
     std::shared_ptr<RelayBoard>& RelayStates;
     std::unique_ptr<TThreadComp>& Thread;
     std::unique_ptr<TServerSocket>& RemoteControl;
@@ -59,8 +57,6 @@ struct StationProbe {
     std::atomic<uint32_t>& ErrorCount;
     uint32_t& RefreshMs;
     double& LastBlockTime;
-    TAudioFormat& PlaybackDecodeFormat;
-    TAudioFormat& PlaybackFormat;
     int& StalledListenerLimitMs;
     int& DirectoryDeadlineMs;
     int& OffAirDeadlineMs;
@@ -72,6 +68,10 @@ struct StationProbe {
     std::atomic<uint64_t>& DroppedBlocks;
     // How long the stop waits for a run still converting.
     int& RunEndWaitMs;
+
+    // The recording and the playback, through their own interfaces.
+    Recorder& recording() { return *station.Recording; }
+    Playback& player() { return *station.Player; }
 
     // The timers' and the listener port's handlers, called at once rather than waited for.
     void DBTimerTimer() { station.DBTimerTimer(); }

@@ -12,6 +12,7 @@
 #include "settings/SettingsStore.h"
 #include "station/EConvertError.h"
 #include "station/RelayBoard.h"
+#include "web/WebPort.h"
 
 #include <QBuffer>
 #include <QCoreApplication>

@@ -14,6 +14,7 @@
 #include "station/Playback.h"
 #include "station/Recorder.h"
 #include "station/RelayBoard.h"
+#include "web/WebPort.h"
 
 #include <QBuffer>
 #include <QCoreApplication>

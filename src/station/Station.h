@@ -37,10 +37,7 @@ class QTimer;
 class TACMConvertor;
 class TACMIn;
 class ListenerDestination;
-class WebGate;
-class WebSession;
-struct WebRequest;
-struct WebNow;
+class WebPort;
 class TVXSocketData;
 class QueuedFileWriter;
 class Recorder;
@@ -318,23 +315,17 @@ private:
     std::atomic<int32_t> DebugNum{0};
 
     // --- Web port (StationWeb.cpp) --------------------------------------------------------------------
-    // The web port: players, browsers and the public page. Null when off; inactive when it could not be
-    // bound. Its listeners are listeners like the listener port's: the same send table, count and list.
-    std::unique_ptr<TServerSocket> WebServer;
+    // The web port: players, browsers and the public page (src/web). Null when off; not listening when it
+    // could not be bound. Its listeners are listeners like the listener port's: the same send table,
+    // count and list.
+    std::unique_ptr<WebPort> Web;
     void buildWebPort();
-    void WebServerClientConnect(const std::shared_ptr<TServerClientWinSocket>& socket);
-    void WebServerClientRead(const std::shared_ptr<TServerClientWinSocket>& socket);
-    void answerWeb(const std::shared_ptr<TServerClientWinSocket>& socket, WebSession& session,
-                   const WebRequest& request);
-    void answerStream(const std::shared_ptr<TServerClientWinSocket>& socket, WebSession& session,
-                      const WebRequest& request);
-    // What the web port tells the public, read from the station in this one place.
-    WebNow webNow(const QByteArray& host) const;
+    // Its server, whose connections the send table and the list walk; null when off.
+    TServerSocket* webServer() const;
     // The web port's listeners leave with the broadcast; its page stays.
     void closeWebListeners();
     // Whether a peer of either port is connected at all.
     bool anyoneConnected() const;
-    std::shared_ptr<WebGate> webGate_;
     // --- End of the web port ------------------------------------------------------------------------
 
     void buildAudio();

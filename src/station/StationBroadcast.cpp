@@ -62,8 +62,8 @@ void Station::buildBroadcast() {
     Thread = std::make_unique<TThreadComp>();
     Thread->SetThreadPriority(tpHigher);
     Thread->OnExecute = [this](TThreadComp* sender) { ThreadExecute(sender); };
-    Listeners = std::make_unique<ListenerDestination>(*ServerVandorixClient, WebServer.get());
-    if (WebServer) {
+    Listeners = std::make_unique<ListenerDestination>(*ServerVandorixClient, webServer());
+    if (Web) {
         Listeners->setBurstBytes(env_.webBurstBytes);
     }
     Listeners->OnSendError = [this] {

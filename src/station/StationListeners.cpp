@@ -67,7 +67,7 @@ int Station::GetUseranzahl() {
     }
     // A snapshot of the list: the worker counts while the main thread accepts and releases. The web
     // port's listeners count against the one limit.
-    for (const TServerSocket* server : {ServerVandorixClient.get(), WebServer.get()}) {
+    for (const TServerSocket* server : {ServerVandorixClient.get(), webServer()}) {
         if (!server) {
             continue;
         }
@@ -224,7 +224,7 @@ void Station::ConnectionTestTimer() {
     try {
         step(2);
         const auto snapshot = ServerVandorixClient->Snapshot();
-        const auto webSnapshot = WebServer ? WebServer->Snapshot() : nullptr;
+        const auto webSnapshot = Web ? webServer()->Snapshot() : nullptr;
         // Both only ever rise: their sum changes whenever either list does.
         const uint64_t generation = snapshot->generation + (webSnapshot ? webSnapshot->generation : 0);
         if (!listUnchanged(generation)) {

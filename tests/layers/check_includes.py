@@ -17,8 +17,9 @@ ALLOWED = {
     "settings": {"platform"},
     "ctl": {"platform"},
     "audio": {"platform", "net"},
-    "station": {"platform", "mixer", "net", "threads", "settings", "audio"},
-    "status": {"platform", "audio", "station"},
+    "web": {"platform", "net"},
+    "station": {"platform", "mixer", "net", "threads", "settings", "audio", "web"},
+    "status": {"platform", "net", "audio", "station"},
     "ui": {"platform", "station"},
     "app": {"platform", "mixer", "net", "threads", "settings", "audio", "station", "status", "ui"},
 }

@@ -178,7 +178,13 @@ bool parseDirectoryOptions(const std::vector<std::string>& args, DirectoryOption
         }
         if (arg == "--admin") {
             o.admin.assign(args.begin() + std::ptrdiff_t(i) + 1, args.end());
-            if (o.admin.empty()) {
+            // Judged before the database is opened: a mistyped command creates no file.
+            const std::string verb = o.admin.empty() ? std::string() : o.admin[0];
+            const std::size_t want = verb == "list"                        ? 1
+                                     : verb == "ban"                       ? 3
+                                     : verb == "unban" || verb == "delete" ? 2
+                                                                           : 0;
+            if (want == 0 || o.admin.size() != want) {
                 error = "--admin needs a command: list, ban NAME REASON, unban NAME or delete NAME";
                 return false;
             }

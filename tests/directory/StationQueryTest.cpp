@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The station's requests as they arrive: values as typed, only blanks, controls and bytes above 126
 // percent-encoded, Windows-1252 text.
+#include "directory/DirectoryHttpServer.h"
 #include "directory/StationQuery.h"
 #include "directory/Windows1252.h"
 
@@ -76,6 +77,26 @@ TEST(StationQuery, Windows1252ConvertsBothWays) {
     EXPECT_FALSE(utf8ToWindows1252("\xE2\x82"));                        // cut short
     EXPECT_FALSE(utf8ToWindows1252("\xE2\x86\x92"));                    // an arrow: not in the code page
     EXPECT_EQ(foldCase1252("\xC4\x8A\x9FZ\xD7"), "\xE4\x9A\xFFz\xD7");  // Ä Š Ÿ Z fold, × stays
+}
+
+}  // namespace
+
+namespace {
+
+// Behind a trusted proxy the station's address is the right-most forwarded entry no trusted proxy
+// added; anything a client writes further left is its own claim and never believed.
+TEST(ForwardedFor, TheRightMostUntrustedEntryIsTheClient) {
+    using namespace vx::directory;
+    const std::vector<AddressRange> trusted = {*parseAddressRange("10.0.0.0/8"), *parseAddressRange("::1")};
+    EXPECT_EQ(forwardedClient("1.2.3.4, 81.2.69.160, 10.1.2.3", trusted), "81.2.69.160");
+    EXPECT_EQ(forwardedClient("81.2.69.160", trusted), "81.2.69.160");
+    EXPECT_EQ(forwardedClient("10.9.9.9, ::1", trusted), "10.9.9.9");  // all trusted: the left-most
+    EXPECT_EQ(forwardedClient("2001:db8::1,::ffff:81.2.69.160", trusted), "81.2.69.160");
+    EXPECT_EQ(forwardedClient("81.2.69.160, nonsense", trusted), "");
+    EXPECT_FALSE(parseAddressRange("10.0.0.0/33"));
+    EXPECT_TRUE(isPrivateAddress(*parseAddress("172.31.0.1")));
+    EXPECT_FALSE(isPrivateAddress(*parseAddress("172.217.0.1")));
+    EXPECT_TRUE(isPrivateAddress(*parseAddress("fd00::1")));
 }
 
 }  // namespace

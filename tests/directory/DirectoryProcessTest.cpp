@@ -4,6 +4,7 @@
 // can reach; a directory killed and started again.
 #include "app/TMainform.h"
 #include "platform/mixerapi/SimulatedMixer.h"
+#include "support/LoopbackPeer.h"
 #include "support/MainformFixture.h"
 #include "support/StationProcess.h"
 #include "support/TestSupport.h"
@@ -194,6 +195,17 @@ TEST_F(DirectoryProcessTest, AStationNobodyCanReachIsNeverListed) {
     EXPECT_TRUE(directory.process->output().contains("check Silent 127.0.0.1 port " + port + " not reached"));
     EXPECT_EQ(directory.get("/api/stations"), "{\"stations\":[]}\n");
     EXPECT_TRUE(directory.admin({QStringLiteral("list")}).contains("Silent\tunreachable\t127.0.0.1"));
+
+    // A port that takes the connection and never answers the name query: out after the check's 5 s.
+    vxtest::LoopbackListener mute;
+    const QByteArray mutePort = QByteArray::number(mute.port());
+    ASSERT_EQ(directory.get("/index.php?action=register&nic=Mute&pass=p&port=" + mutePort + "&email=a@b.c"),
+              "E105");
+    ASSERT_EQ(directory.get("/index.php?action=setstatus&nic=Mute&pass=p&port=" + mutePort), "E100");
+    ASSERT_TRUE(vxtest::waitUntil([&] { return directory.process->output().contains("check Mute"); }, 15000));
+    EXPECT_TRUE(
+        directory.process->output().contains("check Mute 127.0.0.1 port " + mutePort + " not reached"));
+    EXPECT_EQ(directory.get("/index.php?action=list"), QByteArray());
 }
 
 TEST_F(DirectoryProcessTest, AKilledDirectoryComesBackWithEveryStation) {

@@ -16,6 +16,7 @@ ALLOWED = {
     "threads": {"platform"},
     "settings": {"platform"},
     "ctl": {"platform"},
+    "directory": {"platform"},
     "audio": {"platform", "net"},
     "web": {"platform", "net"},
     "station": {"platform", "mixer", "net", "threads", "settings", "audio", "web"},

@@ -11,9 +11,6 @@ struct StationProbe {
           ACMC(s.ACMC),
           ACMI(s.ACMI),
           ServerVandorixClient(s.ServerVandorixClient),
-          HTTP(s.HTTP),
-          HTTPHoerer(s.HTTPHoerer),
-          DBTimer(s.DBTimer),
           ConnectionTest(s.ConnectionTest),
           StatsTimer(s.StatsTimer),
           CaptureRetry(s.CaptureRetry),
@@ -21,8 +18,6 @@ struct StationProbe {
           RecordFile(s.RecordFile),
           RelayStates(s.RelayStates),
           Thread(s.Thread),
-          RemoteControl(s.RemoteControl),
-          OfflineMode(s.OfflineMode),
           MaxUser(s.MaxUser),
           ErrorCount(s.ErrorCount),
           RefreshMs(s.RefreshMs),
@@ -30,8 +25,6 @@ struct StationProbe {
           PlaybackDecodeFormat(s.PlaybackDecodeFormat),
           PlaybackFormat(s.PlaybackFormat),
           StalledListenerLimitMs(s.StalledListenerLimitMs),
-          DirectoryDeadlineMs(s.DirectoryDeadlineMs),
-          OffAirDeadlineMs(s.OffAirDeadlineMs),
           EndProcess(s.EndProcess),
           Languagelist(s.Languagelist),
           DebugStr(s.DebugStr),
@@ -43,9 +36,6 @@ struct StationProbe {
     std::unique_ptr<TACMConvertor>& ACMC;
     std::unique_ptr<TACMIn>& ACMI;
     std::unique_ptr<TServerSocket>& ServerVandorixClient;
-    std::unique_ptr<THTTPGet>& HTTP;
-    std::unique_ptr<THTTPGet>& HTTPHoerer;
-    QTimer*& DBTimer;
     QTimer*& ConnectionTest;
     QTimer*& StatsTimer;
     QTimer*& CaptureRetry;
@@ -53,8 +43,6 @@ struct StationProbe {
     std::unique_ptr<QueuedFileWriter>& RecordFile;
     std::shared_ptr<RelayBoard>& RelayStates;
     std::unique_ptr<TThreadComp>& Thread;
-    std::unique_ptr<TServerSocket>& RemoteControl;
-    bool& OfflineMode;
     int32_t& MaxUser;
     std::atomic<uint32_t>& ErrorCount;
     uint32_t& RefreshMs;
@@ -62,8 +50,6 @@ struct StationProbe {
     TAudioFormat& PlaybackDecodeFormat;
     TAudioFormat& PlaybackFormat;
     int& StalledListenerLimitMs;
-    int& DirectoryDeadlineMs;
-    int& OffAirDeadlineMs;
     std::function<void()>& EndProcess;
     const QStringList*& Languagelist;
     TraceName& DebugStr;
@@ -74,17 +60,16 @@ struct StationProbe {
     int& RunEndWaitMs;
 
     // The timers' and the listener port's handlers, called at once rather than waited for.
-    void DBTimerTimer() { station.DBTimerTimer(); }
     void StatsTimerTimer() { station.StatsTimerTimer(); }
-    void DirectoryOffAir() { station.DirectoryOffAir(); }
+    // The directory client the station wired: its reports and deadlines.
+    DirectoryClient& directory() { return *station.directory_; }
     void ConnectionTestTimer() { station.ConnectionTestTimer(); }
     static uint32_t refreshMsBetween(double last, double now) { return Station::refreshMsBetween(last, now); }
     void ServerVandorixClientClientRead(const std::shared_ptr<TServerClientWinSocket>& socket) {
         station.ServerVandorixClientClientRead(socket);
     }
-    void RemoteControlClientRead(const std::shared_ptr<TServerClientWinSocket>& socket) {
-        station.RemoteControlClientRead(socket);
-    }
+    // The remote-control port the station wired.
+    RemoteControlService& remote() { return *station.remote_; }
     // Puts the station in a mode that no command reaches alone (a playback without its file, record
     // mode without its start).
     void changeMode(StationEvent event) { station.transition(event); }

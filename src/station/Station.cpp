@@ -53,8 +53,6 @@ void loadFormat(TACMConvertor& acm, void (TACMConvertor::*read)(QIODevice&), con
 
 Station::Station(const StationEnvironment& env, QObject* parent)
     : QObject(parent), env_(env), stateSince_(QDateTime::currentDateTimeUtc()) {
-    DBTimer = new QTimer(this);
-    DBTimer->setInterval(900000);
     ConnectionTest = new QTimer(this);
     ConnectionTest->setInterval(1000);
     StatsTimer = new QTimer(this);
@@ -244,8 +242,7 @@ void Station::initLanguage() {
 
 bool Station::loadSettings() {
     step(17);
-    OfflineMode = env_.arguments.size() > 1 && env_.arguments.at(1) == QStringLiteral("/WO");
-    settings_.offline = OfflineMode;
+    settings_.offline = env_.arguments.size() > 1 && env_.arguments.at(1) == QStringLiteral("/WO");
     settings_.infoText = Msg(10);
     step(21);
     MaxUser = 3;
@@ -334,13 +331,6 @@ void Station::applySettingsOverride() {
     MaxUser = (!ok || kbits == 0) ? 0 : upload / kbits;
     emit settingsLoaded();
     emit limitChanged(MaxUser);
-}
-
-void Station::startupFinished() {
-    startupDone_ = true;
-    for (auto& early : std::exchange(earlyCommands_, {})) {
-        Guarded([&] { remoteCommand(early.first, early.second); });
-    }
 }
 
 void Station::saveSettingsAndStop() {

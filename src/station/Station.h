@@ -5,13 +5,14 @@
 #include "audio/InputLevel.h"
 #include "mixer/TAudioMixer.h"
 #include "net/IcecastRelay.h"
-#include "net/THTTPGet.h"
 #include "net/TServerSocket.h"
 #include "platform/StationConstants.h"
 #include "platform/TAudioFormat.h"
 #include "platform/ThreadSafety.h"
 #include "platform/language/Language.h"
+#include "station/DirectoryClient.h"
 #include "station/ListenerSnapshot.h"
+#include "station/RemoteControlService.h"
 #include "station/StationEnvironment.h"
 #include "station/StationSettings.h"
 #include "station/StationState.h"
@@ -45,9 +46,10 @@ class Playback;
 struct TOptionsRecord;
 struct RelayBoard;
 
-// The station itself: capture, codec, the worker, the listener and remote-control ports, the block's
-// destinations, the playback, the directory and the capture retry. A window or a console reporter drives
-// it and shows what its signals say; it never reads or writes a widget.
+// The station itself: capture, codec, the worker, the listener port, the block's destinations, the
+// playback and the capture retry; the directory client and the remote control are parts it wires and
+// reaches only through their interfaces. A window or a console reporter drives it and shows what its
+// signals say; it never reads or writes a widget.
 // Thread contract: the thread that made it (Qt's main thread), except where a member says otherwise.
 class Station : public QObject {
     Q_OBJECT
@@ -61,7 +63,7 @@ public:
     explicit Station(const StationEnvironment& env, QObject* parent = nullptr);
     ~Station() override;
     // The remote-control port is open (a port taken by another program leaves it closed).
-    bool remoteControlListening() const { return RemoteControl && RemoteControl->Active(); }
+    bool remoteControlListening() const { return remote_ && remote_->listening(); }
     // The web port's port, 0 when it does not listen.
     int webPort() const;
     // The remote "Info": sets the info text and does what the window's "Update" does.
@@ -161,7 +163,6 @@ public:
     bool chooseFormatOut();
     // The MP3 copy's file name for a moment.
     QString DateTimetoFilename(const QDateTime& DateTime);
-    static bool CheckLocalAddress(const QString& Address);
 
     // --- Recording and playback -----------------------------------------------------------------------
     void RecordtoFile(const QString& FileName);
@@ -227,9 +228,6 @@ private:
     std::unique_ptr<TACMIn> ACMI;
     std::unique_ptr<TAudioMixer> AudioMixer;
     std::unique_ptr<TServerSocket> ServerVandorixClient;
-    std::unique_ptr<THTTPGet> HTTP;        // register, delete, status, off-air: waits for the answer
-    std::unique_ptr<THTTPGet> HTTPHoerer;  // listener count: fire and forget
-    QTimer* DBTimer = nullptr;
     QTimer* ConnectionTest = nullptr;
     QTimer* StatsTimer = nullptr;
     QTimer* CaptureRetry = nullptr;
@@ -242,18 +240,15 @@ private:
     std::shared_ptr<RelayBoard> RelayStates;
     // Declared after every component a run uses, so it goes first and waits for a run still under way.
     std::unique_ptr<TThreadComp> Thread;
-    std::unique_ptr<TServerSocket> RemoteControl;
+    std::unique_ptr<RemoteControlService> remote_;
 
     // --- Fields ---------------------------------------------------------------------------------------
-    bool OfflineMode = false;
     int32_t MaxUser = 0;
     std::atomic<uint32_t> ErrorCount{0};
     uint32_t RefreshMs = 0;
     double LastBlockTime = 0.0;
     int StalledListenerLimitMs = 60000;
     uint64_t ListedGeneration = ~uint64_t{0};
-    int DirectoryDeadlineMs = 20000;
-    int OffAirDeadlineMs = 5000;
     // How long the stop waits for a run that still converts before it leaves the codec stream to it.
     int RunEndWaitMs = 10000;
     std::atomic<int> LineCapacity{0};
@@ -269,9 +264,8 @@ private:
     std::atomic<uint64_t> DroppedBlocks{0};
 
     // --- Directory (StationDirectory.cpp) ---------------------------------------------------------------
-    void DBTimerTimer();
+    std::unique_ptr<DirectoryClient> directory_;
     void StatsTimerTimer();
-    void DirectoryOffAir();
 
     // --- Listener port (StationListeners.cpp) --------------------------------------------------------------
     void ServerVandorixClientClientRead(const std::shared_ptr<TServerClientWinSocket>& Socket);
@@ -290,14 +284,6 @@ private:
     // When each of those counts was taken (UTC), in the same order.
     std::vector<QDateTime> listenerHistoryTimes() const { return historyTimes_; }
     static constexpr std::size_t kHistorySize = 1440;
-    // What the directory was last asked ("setstatus", ...), when, and what came back; never the URL,
-    // which carries the password.
-    struct DirectoryRequest {
-        QString action;
-        QDateTime at;
-        QString result;
-    };
-    DirectoryRequest LastDirectoryRequest;
     // The input is dead air once its RMS level has stayed below SilenceThresholdDb for
     // SilenceAfterSeconds of captured sound (a muted mixer, the wrong source, a player stopped).
     double SilenceThresholdDb = -50.0;
@@ -365,7 +351,6 @@ private:
     void measureInput(const void* data, int size);
     void endSilence(const QString& why);
     void inputStopped();
-    void noteDirectoryRequest(const QString& action, const QString& result);
     void ACMIError(TACMIn* Sender, const std::exception& E);
     void CaptureRetryTimer();
     void ThreadExecute(TThreadComp* Sender);
@@ -394,17 +379,13 @@ private:
                           const TServerSocket::ConnectionSnapshot* webSnapshot);
     void clearListeners();
 
-    void RemoteControlClientConnect(const std::shared_ptr<TServerClientWinSocket>& Socket);
-    void RemoteControlClientRead(const std::shared_ptr<TServerClientWinSocket>& Socket);
-    void RemoteControlClientError(const std::shared_ptr<TServerClientWinSocket>& Socket, int& ErrorCode);
-    void remoteCommand(const QByteArray& command, const std::shared_ptr<TServerClientWinSocket>& socket);
+    void buildRemoteControl();
 
     // Throws, naming what holds the station, where no playback can run (step 6, the start's).
     void refuseUnplayableState(const StationMode& mode);
     // A chunk the playback read: to the displays and the audience (steps 17 to 25).
     void playbackChunk(const char* chunk, int n);
 
-    void registrationRequest(const QString& url, const QString& success, int okMessage, int failMessage);
     void applyRelayTargets();
     void relayStatusChanged(uint32_t generation, uint32_t index);
 
@@ -412,9 +393,6 @@ private:
     StationSettings settings_;
     std::atomic<StationMode> mode_{StationMode{}};
     QDateTime stateSince_;
-    // Remote commands that arrived before start-up finished, with the connection to answer on.
-    bool startupDone_ = false;
-    std::vector<std::pair<QByteArray, std::shared_ptr<TServerClientWinSocket>>> earlyCommands_;
     // The worker's conversion failed for the blocks since the last one that succeeded.
     std::atomic<bool> convertFailing_{false};
     mutable std::mutex listenersMutex_;  // listeners_ is read from any thread

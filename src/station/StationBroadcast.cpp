@@ -114,39 +114,7 @@ void Station::buildBroadcast() {
         std::fflush(nullptr);
         std::_Exit(0);
     };
-    RemoteControl = std::make_unique<TServerSocket>();
-    RemoteControl->Port = env_.remoteControlPort;
-    RemoteControl->Name = "Remote control";
-    RemoteControl->Address = env_.remoteControlAddress.toStdString();
-    // Any local program may connect: half a command must not hold a descriptor for good, nor may a
-    // flood of connections take every descriptor from the listeners.
-    RemoteControl->RequestTimeoutMs = vx::kRemoteCommandTimeoutMs;
-    RemoteControl->MaxConnections = vx::kRemoteMaxConnections;
-    RemoteControl->MaxConnectionsPerPeer = vx::kRemoteMaxConnectionsPerPeer;
-    RemoteControl->OnClientConnect = [this](TServerSocket*, const auto& socket) {
-        Guarded([&] { RemoteControlClientConnect(socket); });
-    };
-    RemoteControl->OnClientRead = [this](TServerSocket*, const auto& socket) {
-        Guarded([&] { RemoteControlClientRead(socket); });
-    };
-    RemoteControl->OnClientError = [this](TServerSocket*, const auto& socket, TErrorEvent, int& code) {
-        RemoteControlClientError(socket, code);
-    };
-    // A port in use leaves the station without remote control rather than not at all. Nobody listens to
-    // the station yet: the line goes out with start-up's messages, once.
-    try {
-        RemoteControl->SetActive(true);
-    } catch (const ESocketError& e) {
-        const std::string plain = e.plain();
-        startupMessages_ << QString::fromStdString(plain.empty() ? e.what() : plain) +
-                                QStringLiteral("; the station runs without remote control");
-    }
-    if (env_.remoteControlPort == 0 && RemoteControl->Active()) {
-        // A port the system chose is of use only to whoever is told which it is.
-        vx::writeErrorLine(
-            QStringLiteral("The remote control listens on port %1 (--remote-port 0: a free one)")
-                .arg(RemoteControl->LocalPort()));
-    }
+    buildRemoteControl();
 }
 
 void Station::Start() {
@@ -206,14 +174,14 @@ void Station::startBroadcast(OpenedSteps& opened) {
     opened.push_back([this] { ServerVandorixClient->SetActive(false); });
     step(21);
     const uint64_t stopsBefore = StopCount;
-    DBTimerTimer();
+    directory_->DBTimerTimer();
     DebugStr = QStringLiteral("ConnectrbtnClick");
     if (StopCount != stopsBefore) {
         opened.clear();  // a stop ran while the report waited and has closed what this start opened
         return;
     }
     step(22);
-    DBTimer->start();
+    directory_->startReports();
     step(23);
     transition(StationEvent::StartDone);
     step(24);
@@ -275,7 +243,7 @@ void Station::undoFailedStart(const OpenedSteps& opened) {
             // Already failing: the first error is the one to report.
         }
     }
-    DBTimer->stop();
+    directory_->stopReports();
     DebugStr = failedName;
     DebugNum = failedStep;
 }
@@ -300,9 +268,10 @@ void Station::Stop() {
             }
         }
     };
-    attempt([this] { DirectoryOffAir(); });  // steps 1-8; shows its messages while the broadcast still runs
+    // Steps 1-8; the messages show while the broadcast still runs.
+    attempt([this] { directory_->DirectoryOffAir(); });
     step(9);
-    DBTimer->stop();
+    directory_->stopReports();
     step(10);
     attempt([this] { ServerVandorixClient->SetActive(false); });
     attempt([this] { closeWebListeners(); });

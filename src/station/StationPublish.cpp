@@ -78,9 +78,9 @@ void Station::publishStatus() {
         s->relaysPending = board.pending.has_value();
     }
 
-    s->offline = OfflineMode;
-    s->lastDirectoryRequest = {LastDirectoryRequest.action, LastDirectoryRequest.at,
-                               LastDirectoryRequest.result};
+    s->offline = settings_.offline;
+    const DirectoryClient::Request last = directory_ ? directory_->lastRequest() : DirectoryClient::Request{};
+    s->lastDirectoryRequest = {last.action, last.at, last.result};
     s->recordingSource = recordingSource_;
     s->history = history_;
     s->historyTimes = historyTimes_;

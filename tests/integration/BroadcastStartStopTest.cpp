@@ -43,7 +43,7 @@ TEST(BroadcastStart, EmptyRadioNameShowsMessage28AndChangesNothing) {
     EXPECT_FALSE(StationProbe(st).ACMC->Active());
     EXPECT_FALSE(StationProbe(st).ACMI->Active());
     EXPECT_EQ(capture->opens, 0);
-    EXPECT_FALSE(StationProbe(st).DBTimer->isActive());
+    EXPECT_FALSE(StationProbe(st).directory().reportsRunning());
     EXPECT_FALSE(StationProbe(st).StatsTimer->isActive());
     EXPECT_EQ(StationProbe(st).ErrorCount, 5u);
     EXPECT_TRUE(s.mp3Copies().isEmpty());
@@ -150,7 +150,7 @@ TEST(BroadcastStart, PortInUseFailsTheStartWhichUndoesItselfAndTheNextStartWorks
         EXPECT_FALSE(st.status()->mode.mp3Copy);
         EXPECT_FALSE(StationProbe(st).Mp3File->isOpen());
         EXPECT_TRUE(s.mp3Copies().isEmpty()) << "the failed start left its empty MP3 copy";
-        EXPECT_FALSE(StationProbe(st).DBTimer->isActive());
+        EXPECT_FALSE(StationProbe(st).directory().reportsRunning());
     }
     // The port is free again: the same start now goes through.
     s.start();
@@ -205,7 +205,7 @@ TEST(BroadcastStart, RecordModeOpensOnlyTheAudioPath) {
     EXPECT_FALSE(s.broadcasting());
     EXPECT_EQ(st.state(), StationState::RecordOnly);
     EXPECT_TRUE(StationProbe(st).StatsTimer->isActive());
-    EXPECT_FALSE(StationProbe(st).DBTimer->isActive());
+    EXPECT_FALSE(StationProbe(st).directory().reportsRunning());
     EXPECT_TRUE(s.mp3Copies().isEmpty());
     s.stop();
     EXPECT_FALSE(StationProbe(st).ACMC->Active());
@@ -240,7 +240,7 @@ TEST(BroadcastStart, AStopWhileTheStartWaitsForTheDirectoryLeavesTheStoppedState
     const std::pair<const char*, std::function<void(LiveStation&)>> stops[] = {
         {"remote Stop",
          [](LiveStation& s) {
-             vxtest::RemotePeer peer(StationProbe(s.w().station()).RemoteControl->LocalPort());
+             vxtest::RemotePeer peer(StationProbe(s.w().station()).remote().localPort());
              peer.sendLast("Stop" + vxtest::kTerminator);
              QByteArray ignored;
              peer.readUntilClosed(ignored);
@@ -256,7 +256,7 @@ TEST(BroadcastStart, AStopWhileTheStartWaitsForTheDirectoryLeavesTheStoppedState
         TMainform& w = s.w();
         w.Passwort1->setText(QStringLiteral("pw"));
         w.Passwort2->setText(QStringLiteral("pw"));
-        SignalCloser closer([&w] { w.CloseOnSignal(); });
+        SignalCloser closer(w.station(), [&w] { return w.close(); });
         std::mutex mutex;
         std::condition_variable released;
         bool stopped = false;
@@ -280,7 +280,7 @@ TEST(BroadcastStart, AStopWhileTheStartWaitsForTheDirectoryLeavesTheStoppedState
         ASSERT_TRUE(stopped);
         EXPECT_FALSE(s.broadcasting());
         EXPECT_TRUE(s.settingsUnlocked());
-        EXPECT_FALSE(StationProbe(w.station()).DBTimer->isActive());
+        EXPECT_FALSE(StationProbe(w.station()).directory().reportsRunning());
         EXPECT_FALSE(StationProbe(w.station()).StatsTimer->isActive());
         EXPECT_FALSE(StationProbe(w.station()).ACMC->Active());
         EXPECT_FALSE(capture->isOpen());

@@ -178,25 +178,36 @@ inline QStringList mp3CopiesIn(const QString& dir) {
     return QDir(dir).entryList({QStringLiteral("*.mp3")}, QDir::Files);
 }
 
+// The station without a window, made of the fixture's parts and started up as a front end starts it,
+// nothing changed after. What the window would show in a message box (messages and error reports) is
+// recorded in the fixture's dialogs. `aborted`: start-up decided that the program ends (no "Server.ini").
+inline std::unique_ptr<Station> startStation(StationFixture& f, bool* aborted = nullptr) {
+    auto station = std::make_unique<Station>(f.env);
+    const QString caption = QString::fromLatin1(vx::kStationTitle);
+    QObject::connect(station.get(), &Station::message,
+                     [&f, caption](const QString& text) { f.dialogs.showMessage(caption, text); });
+    QObject::connect(station.get(), &Station::errorReport,
+                     [&f, caption](const QString& what, const QString& name, int num) {
+                         f.dialogs.showMessage(caption, Station::reportText(what, name, num));
+                     });
+    bool stop = false;
+    station->Guarded([&] { stop = !station->startUp(); });
+    station->startupFinished();
+    if (aborted != nullptr) {
+        *aborted = stop;
+    }
+    return station;
+}
+
 // The station without a window, on the parts above, started up as a front end starts it and driven with
-// its own commands: a radio name, a free listener port and no listener limit. What the window would show
-// in a message box (messages and error reports) is recorded in `dialogs`.
+// its own commands: a radio name, a free listener port and no listener limit.
 class CoreStation : public StationFixture {
 public:
     explicit CoreStation(std::shared_ptr<vx::wavein::WaveIn> capture,
                          std::shared_ptr<vx::acm::Acm> codecs = nullptr,
                          const QString& directoryUrl = QString(), const QStringList& icecastTargets = {}) {
         useParts(*this, std::move(capture), std::move(codecs), directoryUrl, icecastTargets);
-        station_ = std::make_unique<Station>(env);
-        const QString caption = QString::fromLatin1(vx::kStationTitle);
-        QObject::connect(station_.get(), &Station::message,
-                         [this, caption](const QString& text) { dialogs.showMessage(caption, text); });
-        QObject::connect(station_.get(), &Station::errorReport,
-                         [this, caption](const QString& what, const QString& name, int num) {
-                             dialogs.showMessage(caption, Station::reportText(what, name, num));
-                         });
-        station_->Guarded([this] { station_->startUp(); });
-        station_->startupFinished();
+        station_ = startStation(*this);
         station_->editSettings([](StationSettings& s) {
             s.radioName = QStringLiteral("Testradio");
             s.port = freeTcpPort();

@@ -132,7 +132,7 @@ protected:
     int listenerPort() const { return StationProbe(*station).ServerVandorixClient->LocalPort(); }
     // One command as the whole of a fresh connection, handled once the station has released it.
     void command(const char* name) {
-        vxtest::LoopbackPeer peer(StationProbe(*station).RemoteControl->LocalPort());
+        vxtest::LoopbackPeer peer(StationProbe(*station).remote().localPort());
         ASSERT_TRUE(peer.write(QByteArray(name) + kTerminator));
         ::shutdown(peer.fd(), SHUT_WR);
         ASSERT_TRUE(peer.waitForClose());
@@ -160,7 +160,7 @@ TEST_F(StationTest, RemoteCommandsBeforeStartUpWaitForItAndEndeDoesNot) {
     Station second(env);
     bool ended = false;
     StationProbe(second).EndProcess = [&] { ended = true; };
-    vxtest::LoopbackPeer peer(StationProbe(second).RemoteControl->LocalPort());
+    vxtest::LoopbackPeer peer(StationProbe(second).remote().localPort());
     ASSERT_TRUE(peer.write(QByteArray("Ende") + kTerminator));
     EXPECT_TRUE(waitUntil([&] { return ended; }, 10000)) << "Ende waits for no start-up";
 }

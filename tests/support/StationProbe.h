@@ -13,24 +13,17 @@ struct StationProbe {
           ACMC(s.ACMC),
           ACMI(s.ACMI),
           ServerVandorixClient(s.ServerVandorixClient),
-          HTTP(s.HTTP),
-          HTTPHoerer(s.HTTPHoerer),
-          DBTimer(s.DBTimer),
           ConnectionTest(s.ConnectionTest),
           StatsTimer(s.StatsTimer),
           CaptureRetry(s.CaptureRetry),
           Mp3File(s.Mp3File),
           RelayStates(s.RelayStates),
           Thread(s.Thread),
-          RemoteControl(s.RemoteControl),
-          OfflineMode(s.OfflineMode),
           MaxUser(s.MaxUser),
           ErrorCount(s.ErrorCount),
           RefreshMs(s.RefreshMs),
           LastBlockTime(s.LastBlockTime),
           StalledListenerLimitMs(s.StalledListenerLimitMs),
-          DirectoryDeadlineMs(s.DirectoryDeadlineMs),
-          OffAirDeadlineMs(s.OffAirDeadlineMs),
           EndProcess(s.EndProcess),
           Languagelist(s.Languagelist),
           DebugStr(s.DebugStr),
@@ -42,24 +35,17 @@ struct StationProbe {
     std::unique_ptr<TACMConvertor>& ACMC;
     std::unique_ptr<TACMIn>& ACMI;
     std::unique_ptr<TServerSocket>& ServerVandorixClient;
-    std::unique_ptr<THTTPGet>& HTTP;
-    std::unique_ptr<THTTPGet>& HTTPHoerer;
-    QTimer*& DBTimer;
     QTimer*& ConnectionTest;
     QTimer*& StatsTimer;
     QTimer*& CaptureRetry;
     std::unique_ptr<QueuedFileWriter>& Mp3File;
     std::shared_ptr<RelayBoard>& RelayStates;
     std::unique_ptr<TThreadComp>& Thread;
-    std::unique_ptr<TServerSocket>& RemoteControl;
-    bool& OfflineMode;
     int32_t& MaxUser;
     std::atomic<uint32_t>& ErrorCount;
     uint32_t& RefreshMs;
     double& LastBlockTime;
     int& StalledListenerLimitMs;
-    int& DirectoryDeadlineMs;
-    int& OffAirDeadlineMs;
     std::function<void()>& EndProcess;
     const QStringList*& Languagelist;
     TraceName& DebugStr;
@@ -74,17 +60,16 @@ struct StationProbe {
     Playback& player() { return *station.Player; }
 
     // The timers' and the listener port's handlers, called at once rather than waited for.
-    void DBTimerTimer() { station.DBTimerTimer(); }
     void StatsTimerTimer() { station.StatsTimerTimer(); }
-    void DirectoryOffAir() { station.DirectoryOffAir(); }
+    // The directory client the station wired: its reports and deadlines.
+    DirectoryClient& directory() { return *station.directory_; }
     void ConnectionTestTimer() { station.ConnectionTestTimer(); }
     static uint32_t refreshMsBetween(double last, double now) { return Station::refreshMsBetween(last, now); }
     void ServerVandorixClientClientRead(const std::shared_ptr<TServerClientWinSocket>& socket) {
         station.ServerVandorixClientClientRead(socket);
     }
-    void RemoteControlClientRead(const std::shared_ptr<TServerClientWinSocket>& socket) {
-        station.RemoteControlClientRead(socket);
-    }
+    // The remote-control port the station wired.
+    RemoteControlService& remote() { return *station.remote_; }
     // Puts the station in a mode that no command reaches alone (a playback without its file, record
     // mode without its start).
     void changeMode(StationEvent event) { station.transition(event); }

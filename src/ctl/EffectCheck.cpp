@@ -63,7 +63,7 @@ int startOrStop(const std::string& command, const EffectTarget& t) {
         if (!seen.answered) {
             return unverified(command, t);
         }
-        if (start ? vx::onAirStateName(seen.state) : seen.state == vx::kStateStopped) {
+        if (start ? vx::startedStateName(seen.state) : seen.state == vx::kStateStopped) {
             return 0;
         }
         if (Clock::now() >= deadline) {

@@ -20,4 +20,10 @@ constexpr bool onAirStateName(std::string_view state) {
     return state == kStateOnAir || state == kStatePlaying;
 }
 
+// Started: what a Start leads to. In record mode that is the capture into the file alone, which is the
+// start the user asked for even though nobody can hear it.
+constexpr bool startedStateName(std::string_view state) {
+    return onAirStateName(state) || state == kStateRecordOnly;
+}
+
 }  // namespace vx

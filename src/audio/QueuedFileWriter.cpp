@@ -76,11 +76,13 @@ struct QueuedFileWriter::Job {
 QueuedFileWriter::QueuedFileWriter() : hooks_(std::make_shared<Hooks>()) {}
 
 QueuedFileWriter::~QueuedFileWriter() {
-    {
-        vx::MutexLock lock(hooks_->mutex);
-        hooks_->silent = true;
-    }
+    silence();
     finish(0);
+}
+
+void QueuedFileWriter::silence() {
+    vx::MutexLock lock(hooks_->mutex);
+    hooks_->silent = true;
 }
 
 std::shared_ptr<QueuedFileWriter::Job> QueuedFileWriter::job() const {

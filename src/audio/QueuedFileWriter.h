@@ -51,6 +51,9 @@ public:
     // The disk refused a block.
     std::function<void(const std::string& message)> OnFailure;
 
+    // OnOpened and OnFailure are called no more, from now on: their receiver goes while a writer of
+    // this object may still run (one shares it, or a file was left to its writer).
+    void silence();
     // Ends the previous file (as finishLater() does), then makes this one on the writer's thread: created
     // or emptied, `header` written ahead of every block. Returns at once; OnOpened tells the outcome.
     // Blocks written meanwhile wait in the queue behind the header.

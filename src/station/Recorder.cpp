@@ -37,7 +37,10 @@ Recorder::Recorder(Hooks hooks, QObject* parent)
     file_->OnFailure = [this](const std::string& message) { hooks_.diskFailed(message); };
 }
 
-Recorder::~Recorder() = default;
+Recorder::~Recorder() {
+    // The block's road may hold the writer a moment longer; nothing it reports may reach this object.
+    file_->silence();
+}
 
 void Recorder::start(const TAudioFormat& format) {
     failed_ = false;

@@ -40,7 +40,7 @@ void Station::RecordtoFile(const QString& FileName) {
     step(4);
     // A broadcast or an armed record mode already captures and encodes; a second start would only fail
     // on the open codec stream.
-    if (state() == StationState::Stopped && !ACMC->Active()) {
+    if (state() == StationState::Stopped && !road_->codec().Active()) {
         Start();
     }
 }
@@ -60,17 +60,19 @@ void Station::StartRecording() {
     // A file that cannot be made or take its header is a failed recording, reported once (the throw).
     vx::ScopeGuard failed([this] { endFailedRecording(); });
     step(4);
-    RecordFile->create(RecordFileName,
-                       kRecordQueueSeconds * int64_t(std::max(ACMC->FormatOut.avgBytesPerSec(), 1u)));
+    RecordFile->create(RecordFileName, kRecordQueueSeconds *
+                                           int64_t(std::max(road_->codec().FormatOut.avgBytesPerSec(), 1u)));
     step(5);
-    const TAudioFormat format = ACMC->FormatOut;
+    const TAudioFormat format = road_->codec().FormatOut;
     RecordFile->writeNow(reinterpret_cast<const char*>(format.data()), TAudioFormat::kSize);
     failed.dismiss();
+    road_->setRecordingWriter(RecordFile);
     transition(StationEvent::RecordingBegun);
 }
 
 void Station::endFailedRecording() {
     transition(StationEvent::RecordingStopped);  // record mode ends with its file
+    road_->setRecordingWriter(nullptr);
     recordingFailed_ = true;
     // The writer has ended with its failure: closing the file waits for no disk.
     RecordFile->finish(0);
@@ -89,6 +91,7 @@ void Station::StopRecording() {
     trace("Button2Click");
     step(1);
     transition(StationEvent::RecordingStopped);
+    road_->setRecordingWriter(nullptr);
     step(2);
     step(3);
     // A recording that failed was reported and closed then; its "Stop" has nothing more to say.
@@ -177,7 +180,7 @@ int Station::readPlaybackHeader(RecordingReader& file, TAudioFormat& format, TAu
     step(10);
     format = file.readFormat();
     step(11);
-    ACMC->SuggestFormat(format, decodeFormat);
+    road_->codec().SuggestFormat(format, decodeFormat);
     step(12);
     return file.chunkSize(format);
 }
@@ -216,8 +219,8 @@ bool Station::playPass(RecordingReader& file, int chunk, qint64& dueMs) {
     while (file.left() > 0 && broadcasting() && !playbackEnding_) {
         step(14);
         // A chunk is a second: the refresh time reads so wherever it is shown, the status included.
-        RefreshMs = uint32_t(kChunkMs);
-        emit refreshShown(RefreshMs);
+        road_->setRefreshMs(uint32_t(kChunkMs));
+        emit refreshShown(uint32_t(kChunkMs));
         step(15);
         // Late by more than a chunk (the station was held, by a modal dialog say): start the clock
         // afresh rather than send what was missed in one burst.
@@ -235,7 +238,7 @@ bool Station::playPass(RecordingReader& file, int chunk, qint64& dueMs) {
         anyChunk = true;
         PlaybackBytes += n;
         step(17);
-        BytesLastBlock = n;
+        road_->setBytesLastBlock(n);
         emit blockShown(n);
         step(18);
         if (!anyoneConnected()) {
@@ -247,7 +250,7 @@ bool Station::playPass(RecordingReader& file, int chunk, qint64& dueMs) {
         step(19);
         showPlaybackLoad(n);
         step(20);
-        SendToAudience(buffer.data(), n);
+        road_->sendToAudience(buffer.data(), n);
     }
     return anyChunk;
 }
@@ -274,6 +277,6 @@ bool Station::playbackWait(qint64 dueMs) {
 void Station::showPlaybackLoad(int chunkBytes) {
     // As for a live block: an "Upload" that is no number is no capacity (the bar shows full), and the
     // chunk still goes out.
-    const int maximum = lineCapacity(settings_.upload);
+    const int maximum = BlockRoad::lineCapacity(settings_.upload);
     emit lineLoadShown(maximum, int(std::min<qint64>(qint64(GetUseranzahl()) * chunkBytes, maximum)));
 }

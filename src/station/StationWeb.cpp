@@ -266,13 +266,13 @@ void Station::answerStream(const std::shared_ptr<TServerClientWinSocket>& socket
     // call takes them whole. The kernel doubles the figure; the rest is the live stream's margin.
     const int room = int(reply.size()) + std::max(env_.webBurstBytes, 64 * 1024) * 2;
     ::setsockopt(socket->Handle(), SOL_SOCKET, SO_SNDBUF, &room, sizeof room);
-    if (!Listeners->titles().current()) {
-        Listeners->titles().set(settings_.infoText);  // after that, "Update" and "Info" change it
+    if (!road_->listeners().titles().current()) {
+        road_->listeners().titles().set(settings_.infoText);  // after that, "Update" and "Info" change it
     }
-    Listeners->admitWithBurst(true, [&](const QByteArray& recent) {
+    road_->listeners().admitWithBurst(true, [&](const QByteArray& recent) {
         QByteArray out = reply;
         if (request.icyMetadata) {
-            const auto title = Listeners->titles().current();
+            const auto title = road_->listeners().titles().current();
             out += icy::frame(recent, session.untilMeta, title.get(), session.titleSent);
         } else {
             out += recent;

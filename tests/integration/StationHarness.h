@@ -168,9 +168,8 @@ inline void useParts(StationFixture& f, std::shared_ptr<vx::wavein::WaveIn> capt
 // One block of the simulated capture through the worker; true once its run has ended.
 inline bool oneBlock(Station& station, vx::wavein::SimulatedWaveIn& capture) {
     const int buffers = capture.queued();
-    return capture.fillNext(QByteArray(StationProbe(station).ACMC->InputBufferSize(), 'A')) && waitUntil([&] {
-               return capture.queued() == buffers && StationProbe(station).Thread->State() == tsIdle;
-           });
+    return capture.fillNext(QByteArray(StationProbe(station).road.codec().InputBufferSize(), 'A')) &&
+           waitUntil([&] { return capture.queued() == buffers && StationProbe(station).road.idle(); });
 }
 
 inline QStringList mp3CopiesIn(const QString& dir) {

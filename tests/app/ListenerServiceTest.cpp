@@ -496,8 +496,8 @@ TEST_F(ListenerServiceTest, FocusLeavingUploadRunsItsExitHandlerButWindowDeactiv
 }
 
 TEST_F(ListenerServiceTest, LeavingUploadWhileTheCodecStreamRunsShowsMessage35Once) {
-    StationProbe(form->station())
-        .ACMC->SetInputBufferSize(int(StationProbe(form->station()).road.codec().FormatIn.avgBytesPerSec()));
+    TACMConvertor& codec = StationProbe(form->station()).road.codec();
+    codec.SetInputBufferSize(int(codec.FormatIn.avgBytesPerSec()));
     StationProbe(form->station()).road.codec().SetActive(true);
     StationProbe(form->station()).publish();
     QFocusEvent leave(QEvent::FocusOut, Qt::TabFocusReason);

@@ -2,7 +2,6 @@
 // The station's construction, its settings files, its state and its reports.
 #include "station/Station.h"
 
-#include "audio/ListenerDestination.h"
 #include "audio/QueuedFileWriter.h"
 #include "audio/TACMConvertor.h"
 #include "audio/TACMIn.h"
@@ -99,29 +98,15 @@ Station::Station(const StationEnvironment& env, QObject* parent)
 }
 
 Station::~Station() {
-    if (ACMI) {
-        ACMI->StopDelivery();  // capture starts no run on a worker that goes
-    }
-    if (Thread) {
-        Thread->DoAction(taTerminate);
-        Thread->WaitForRun(10000);
-    }
-    Thread.reset();
-    for (auto& relay : Relays) {
-        relay->stop();
-    }
+    // The road waits for its run and lets its listeners go while the ports they are on still exist.
+    road_.reset();
 }
 
 void Station::buildAudio() {
-    // The backends are main()'s or the test's choice; a missing one fails here, in the component.
-    ACMC = std::make_unique<TACMConvertor>(env_.acm);
-    ACMC->SetInputBufferSize(2048);
+    road_ = std::make_unique<BlockRoad>(env_.acm, env_.waveIn, DebugStr, DebugNum);
     // The formats stored with the station replace the component's built-in ones.
-    loadFormat(*ACMC, &TACMConvertor::ReadACMFormatIn, defaultInputFormat());
-    loadFormat(*ACMC, &TACMConvertor::ReadACMFormatOut, defaultOutputFormat());
-    ACMI = std::make_unique<TACMIn>(env_.waveIn);
-    ACMI->SetBufferSize(8192);
-    ACMI->SetNumBuffers(4);
+    loadFormat(road_->codec(), &TACMConvertor::ReadACMFormatIn, defaultInputFormat());
+    loadFormat(road_->codec(), &TACMConvertor::ReadACMFormatOut, defaultOutputFormat());
     AudioMixer = std::make_unique<TAudioMixer>(env_.mixer);
     AudioMixer->SetMixerID(0);
 }
@@ -204,27 +189,26 @@ ListenerSnapshot Station::listeners() const {
 }
 
 void Station::setSilenceRule(double thresholdDb, double afterSeconds) {
-    SilenceThresholdDb = thresholdDb;
-    SilenceAfterSeconds = afterSeconds;
+    road_->setSilenceRule(thresholdDb, afterSeconds);
     publishStatus();
 }
 
 bool Station::chooseFormatIn() {
-    const TAudioFormat before = ACMC->FormatIn;
+    const TAudioFormat before = road_->codec().FormatIn;
     step(2);
-    ACMC->ChooseFormatIn(true);
+    road_->codec().ChooseFormatIn(true);
     step(3);
     publishStatus();
-    return ACMC->FormatIn.avgBytesPerSec() != before.avgBytesPerSec();
+    return road_->codec().FormatIn.avgBytesPerSec() != before.avgBytesPerSec();
 }
 
 bool Station::chooseFormatOut() {
-    const TAudioFormat before = ACMC->FormatOut;
+    const TAudioFormat before = road_->codec().FormatOut;
     step(2);
-    ACMC->ChooseFormatOut(true);
+    road_->codec().ChooseFormatOut(true);
     step(3);
     publishStatus();
-    return ACMC->FormatOut.avgBytesPerSec() != before.avgBytesPerSec();
+    return road_->codec().FormatOut.avgBytesPerSec() != before.avgBytesPerSec();
 }
 
 // --- Start-up and the end -------------------------------------------------------------------------------
@@ -311,10 +295,10 @@ void Station::applyOptions(const TOptionsRecord& record) {
     settings_.email = record.EMail;
     settings_.password = record.Passwort;
     settings_.passwordConfirm = record.Passwort;
-    ACMC->FormatIn = record.FormatIn;
-    ACMC->FormatOut = record.FormatOut;
+    road_->codec().FormatIn = record.FormatIn;
+    road_->codec().FormatOut = record.FormatOut;
     settings_.upload = QString::number(record.Upload);
-    const int32_t kbits = int32_t(ACMC->FormatOut.avgBytesPerSec() / 125);
+    const int32_t kbits = int32_t(road_->codec().FormatOut.avgBytesPerSec() / 125);
     MaxUser = kbits == 0 ? 0 : record.Upload / kbits;
     settings_.limitListeners = record.Beschr;
     emit settingsLoaded();
@@ -327,7 +311,7 @@ void Station::applySettingsOverride() {
     env_.settingsOverride(settings_);
     bool ok = false;
     const int upload = settings_.upload.toInt(&ok, 10);
-    const int kbits = int(ACMC->FormatOut.avgBytesPerSec() / 125);
+    const int kbits = int(road_->codec().FormatOut.avgBytesPerSec() / 125);
     MaxUser = (!ok || kbits == 0) ? 0 : upload / kbits;
     emit settingsLoaded();
     emit limitChanged(MaxUser);
@@ -341,8 +325,8 @@ void Station::saveSettingsAndStop() {
     record.ExtRadioname = settings_.extRadioName;
     record.EMail = settings_.email;
     record.Passwort = settings_.password;
-    record.FormatIn = ACMC->FormatIn;
-    record.FormatOut = ACMC->FormatOut;
+    record.FormatIn = road_->codec().FormatIn;
+    record.FormatOut = road_->codec().FormatOut;
     record.Upload = parseDecimal(settings_.upload);
     record.Beschr = settings_.limitListeners;
 

@@ -128,7 +128,7 @@ bool Station::admitsOneMore(QByteArray& name) {
 
 // The stream's formats as the listeners are told them: the codec's, or during a playback the file's.
 const TAudioFormat& Station::announcedFormatOut() const {
-    return mode_.load().playback ? Player->format() : ACMC->FormatOut;
+    return mode_.load().playback ? Player->format() : road_->codec().FormatOut;
 }
 
 void Station::answerPlayer(TServerClientWinSocket& socket, TVXSocketData& session, const QByteArray& R) {
@@ -168,7 +168,7 @@ void Station::answerListenerProgram(TServerClientWinSocket& socket, TVXSocketDat
     step(9);
     QByteArray name;
     const bool admit = admitsOneMore(name);
-    const TAudioFormat& formatIn = mode_.load().playback ? Player->decodeFormat() : ACMC->FormatIn;
+    const TAudioFormat& formatIn = mode_.load().playback ? Player->decodeFormat() : road_->codec().FormatIn;
     const QByteArray header = listener::stationHeader(name, formatIn, announcedFormatOut());
     step(10);
     if (!sendIfOpen(socket, header)) {
@@ -185,7 +185,7 @@ void Station::uploadChanged() {
     step(2);
     bool ok = false;
     const int upload = settings_.upload.toInt(&ok, 10);
-    const int kbits = int(ACMC->FormatOut.avgBytesPerSec() / 125);
+    const int kbits = int(road_->codec().FormatOut.avgBytesPerSec() / 125);
     step(3);
     MaxUser = (!ok || kbits == 0) ? 0 : upload / kbits;
     step(4);
@@ -207,16 +207,13 @@ void Station::UpdateInfo() {
             socket->SendString(vx::toAnsi(settings_.infoText));
         }
     }
-    for (const auto& relay : Relays) {
-        relay->setTitle(settings_.infoText);
-    }
-    Listeners->titles().set(settings_.infoText);
+    road_->setTitle(settings_.infoText);
 }
 
 bool Station::listUnchanged(uint64_t generation) const {
     // Joins, leaves, admissions and a listener turning info channel all change the generation; a
     // listener stalls only by refusing.
-    return generation == ListedGeneration && (!Listeners || Listeners->refusingAtLastWrite() == 0);
+    return generation == ListedGeneration && road_->listeners().refusingAtLastWrite() == 0;
 }
 
 void Station::ConnectionTestTimer() {

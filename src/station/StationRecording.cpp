@@ -43,7 +43,7 @@ void Station::buildRecording() {
     // A disk fails on the file's own thread; the report names the step that handed the block over.
     hooks.diskFailed = [this](const std::string& message) {
         changeMode(StationEvent::RecordingClosed);
-        reportFromWorker(message, QStringLiteral("ThreadExecute"), 5);
+        road_->reportFromWorker(message, QStringLiteral("ThreadExecute"), 5);
         vx::postTo(this, [this] { Guarded([this] { endFailedRecording(); }); });
     };
     Recording = std::make_unique<Recorder>(std::move(hooks));
@@ -54,25 +54,19 @@ void Station::buildRecording() {
     play.step = [this](int n) { step(n); };
     play.retrace = [this] { DebugStr = QString::fromLatin1(kPlaybackTrace); };
     play.suggest = [this](const TAudioFormat& format, TAudioFormat& decodeFormat) {
-        ACMC->SuggestFormat(format, decodeFormat);
+        road_->codec().SuggestFormat(format, decodeFormat);
     };
     play.second = [this] {
         // A chunk is a second: the refresh time reads so wherever it is shown, the status included.
-        RefreshMs = kChunkMs;
-        emit refreshShown(RefreshMs);
+        road_->setRefreshMs(kChunkMs);
+        emit refreshShown(kChunkMs);
     };
     play.chunk = [this](const char* chunk, int n) { playbackChunk(chunk, n); };
     Player = std::make_unique<Playback>(std::move(play));
 }
 
 void Station::routeRecording(const std::shared_ptr<QueuedFileWriter>& writer) {
-    vx::MutexLock lock(recordingWriterMutex_);
-    recordingWriter_ = writer;
-}
-
-std::shared_ptr<QueuedFileWriter> Station::recordingWriter() const {
-    vx::MutexLock lock(recordingWriterMutex_);
-    return recordingWriter_;
+    road_->setRecordingWriter(writer);
 }
 
 void Station::RecordtoFile(const QString& FileName) {
@@ -84,7 +78,7 @@ void Station::RecordtoFile(const QString& FileName) {
     step(4);
     // A broadcast or an armed record mode already captures and encodes; a second start would only fail
     // on the open codec stream.
-    if (state() == StationState::Stopped && !ACMC->Active()) {
+    if (state() == StationState::Stopped && !road_->codec().Active()) {
         Start();
     }
 }
@@ -102,7 +96,7 @@ void Station::StartRecording() {
     routeRecording(nullptr);
     step(4);
     // The writer makes the file and writes its header; blocks go to it once it has (RecordingBegun).
-    Recording->start(ACMC->FormatOut);
+    Recording->start(road_->codec().FormatOut);
 }
 
 void Station::endFailedRecording() {
@@ -199,7 +193,7 @@ void Station::refuseUnplayableState(const StationMode& mode) {
 
 void Station::playbackChunk(const char* chunk, int n) {
     step(17);
-    BytesLastBlock = n;
+    road_->setBytesLastBlock(n);
     emit blockShown(n);
     step(18);
     if (!anyoneConnected()) {
@@ -211,8 +205,8 @@ void Station::playbackChunk(const char* chunk, int n) {
     step(19);
     // As for a live block: an "Upload" that is no number is no capacity (the bar shows full), and the
     // chunk still goes out.
-    const int maximum = lineCapacity(settings_.upload);
+    const int maximum = BlockRoad::lineCapacity(settings_.upload);
     emit lineLoadShown(maximum, int(std::min<qint64>(qint64(GetUseranzahl()) * n, maximum)));
     step(20);
-    SendToAudience(chunk, n);
+    road_->sendToAudience(chunk, n);
 }

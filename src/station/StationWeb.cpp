@@ -37,11 +37,11 @@ void Station::buildWebPort() {
         return admitsOneMore(name);
     };
     hooks.admitWithBurst = [this](const QString& firstTitle, const WebPort::Admit& admit) {
-        icy::TitleBoard& titles = Listeners->titles();
+        icy::TitleBoard& titles = road_->listeners().titles();
         if (!titles.current()) {
             titles.set(firstTitle);  // after that, "Update" and "Info" change it
         }
-        Listeners->admitWithBurst(true,
+        road_->listeners().admitWithBurst(true,
                                   [&](const QByteArray& recent) { admit(recent, titles.current().get()); });
     };
     hooks.failed = [this](const std::exception& e) { AppException(e); };

@@ -46,7 +46,7 @@ TEST(Startup, StoredSettingsReachTheControlsAndTheLimit) {
     EXPECT_EQ(form.Passwort2->text(), QStringLiteral("pw"));  // the password check passes without retyping
     EXPECT_EQ(form.Upload->text(), QStringLiteral("64"));
     EXPECT_FALSE(form.Beschr->isChecked());
-    EXPECT_EQ(StationProbe(form.station()).ACMC->FormatOut.avgBytesPerSec(), 4000u);
+    EXPECT_EQ(StationProbe(form.station()).road.codec().FormatOut.avgBytesPerSec(), 4000u);
     EXPECT_EQ(StationProbe(form.station()).MaxUser, 2);
     EXPECT_EQ(form.Beschr->text(), form.ReplaceStr("{User}", "2", form.Msg(21)));
 }
@@ -96,8 +96,8 @@ TEST(Startup, WithoutSettingsFileTheLayoutValuesStay) {
     EXPECT_EQ(form.Upload->text(), QStringLiteral("64"));
     EXPECT_TRUE(form.Beschr->isChecked());
     EXPECT_EQ(StationProbe(form.station()).MaxUser, 3);
-    EXPECT_EQ(StationProbe(form.station()).ACMC->FormatIn, defaultInputFormat());
-    EXPECT_EQ(StationProbe(form.station()).ACMC->FormatOut, defaultOutputFormat());
+    EXPECT_EQ(StationProbe(form.station()).road.codec().FormatIn, defaultInputFormat());
+    EXPECT_EQ(StationProbe(form.station()).road.codec().FormatOut, defaultOutputFormat());
 }
 
 TEST(Language, MessagesComeFromTheFileAndFallBackToTheBuiltInTexts) {

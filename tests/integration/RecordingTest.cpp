@@ -45,7 +45,7 @@ TEST(Recording, RecordModeWritesTheFormatThenTheEncodedToneAndOpensNoListenerPor
     const QString path = s.path(QStringLiteral("aufnahme.ktv"));
     s.command(&Station::RecordtoFile, path);
     ASSERT_TRUE(st.status()->mode.recordArmed);
-    ASSERT_TRUE(StationProbe(st).ACMC->Active()) << s.dialogs.messages.join('|').toStdString();
+    ASSERT_TRUE(StationProbe(st).road.codec().Active()) << s.dialogs.messages.join('|').toStdString();
     EXPECT_EQ(st.state(), StationState::RecordOnly);
     EXPECT_FALSE(s.broadcasting());
     EXPECT_FALSE(vxtest::LoopbackPeer(s.port()).connected()) << "record mode opened the listener port";
@@ -61,7 +61,7 @@ TEST(Recording, RecordModeWritesTheFormatThenTheEncodedToneAndOpensNoListenerPor
     EXPECT_EQ(s.dialogs.messages.size(), 1) << s.dialogs.messages.join('|').toStdString();
 
     const QByteArray file = vxtest::readFile(path);
-    EXPECT_EQ(file.left(kFormatSize), StationProbe(st).ACMC->FormatOut.toBytes());
+    EXPECT_EQ(file.left(kFormatSize), StationProbe(st).road.codec().FormatOut.toBytes());
     expectTone(file.mid(kFormatSize));
     s.stop();
     EXPECT_EQ(st.state(), StationState::Stopped);
@@ -92,7 +92,7 @@ TEST(Recording, StartDuringABroadcastDivertsTheBlocksFromTheListenersToTheFileUn
     EXPECT_EQ(s.dialogs.messages, QStringList{path});
 
     const QByteArray file = vxtest::readFile(path);
-    EXPECT_EQ(file.left(kFormatSize), StationProbe(st).ACMC->FormatOut.toBytes());
+    EXPECT_EQ(file.left(kFormatSize), StationProbe(st).road.codec().FormatOut.toBytes());
     expectTone(file.mid(kFormatSize));
     s.stop();
 }
@@ -107,14 +107,14 @@ TEST(Recording, TheFileHoldsItsHeaderAloneUntilTheFirstBlockAndAFailedRecordingE
     Station& st = w.station();
     w.RecordtoFileBtn->click();  // the save dialog cancelled
     EXPECT_FALSE(st.status()->mode.recordArmed);
-    EXPECT_FALSE(StationProbe(st).ACMC->Active());
+    EXPECT_FALSE(StationProbe(st).road.codec().Active());
     EXPECT_TRUE(s.settingsUnlocked());
     EXPECT_TRUE(s.dialogs.messages.isEmpty());
 
     const QString path = s.path(QStringLiteral("aufnahme.ktv"));
     s.dialogs.fileAnswers = {path};
     w.RecordtoFileBtn->click();
-    ASSERT_TRUE(StationProbe(st).ACMC->Active());
+    ASSERT_TRUE(StationProbe(st).road.codec().Active());
     {
         // The writer meets the limit on its own thread, after the click has returned.
         const vxtest::FileSizeLimit fullDisk(100);
@@ -126,7 +126,8 @@ TEST(Recording, TheFileHoldsItsHeaderAloneUntilTheFirstBlockAndAFailedRecordingE
     EXPECT_EQ(s.dialogs.messages[1], Station::reportText("Disk full", "Button1Click", 5));
     EXPECT_FALSE(st.status()->mode.recording);
     EXPECT_FALSE(st.status()->mode.recordArmed) << "a failed recording left the record mode armed";
-    EXPECT_FALSE(StationProbe(st).ACMC->Active()) << "the record-only capture went on encoding for no file";
+    EXPECT_FALSE(StationProbe(st).road.codec().Active())
+        << "the record-only capture went on encoding for no file";
     EXPECT_FALSE(capture->isOpen());
     EXPECT_FALSE(StationProbe(st).recording().writer()->isOpen());
     EXPECT_TRUE(s.settingsUnlocked());
@@ -137,7 +138,7 @@ TEST(Recording, TheFileHoldsItsHeaderAloneUntilTheFirstBlockAndAFailedRecordingE
     w.RecordtoFileBtn->click();
     w.Button1->click();
     ASSERT_TRUE(vxtest::waitUntil([&] { return st.status()->mode.recording; }));
-    const QByteArray header = StationProbe(st).ACMC->FormatOut.toBytes();
+    const QByteArray header = StationProbe(st).road.codec().FormatOut.toBytes();
     EXPECT_EQ(vxtest::readFile(path), header);
     ASSERT_TRUE(s.oneBlock(*capture));
     const QByteArray oneBlock = header + QByteArray(7, '\xAB');
@@ -148,8 +149,8 @@ TEST(Recording, TheFileHoldsItsHeaderAloneUntilTheFirstBlockAndAFailedRecordingE
     {
         const vxtest::FileSizeLimit fullDisk(rlim_t(oneBlock.size()) + 3);
         // Not oneBlock(): the failure closes the capture, which then never gets its buffer back.
-        ASSERT_TRUE(capture->fillNext(QByteArray(StationProbe(st).ACMC->InputBufferSize(), 'A')));
-        ASSERT_TRUE(vxtest::waitUntil([&] { return !StationProbe(st).ACMC->Active(); }))
+        ASSERT_TRUE(capture->fillNext(QByteArray(StationProbe(st).road.codec().InputBufferSize(), 'A')));
+        ASSERT_TRUE(vxtest::waitUntil([&] { return !StationProbe(st).road.codec().Active(); }))
             << s.dialogs.messages.join('|').toStdString();
     }
     ASSERT_EQ(s.dialogs.messages.size(), 4) << s.dialogs.messages.join('|').toStdString();

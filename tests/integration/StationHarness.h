@@ -169,9 +169,8 @@ inline void useParts(StationFixture& f, std::shared_ptr<vx::wavein::WaveIn> capt
 // One block of the simulated capture through the worker; true once its run has ended.
 inline bool oneBlock(Station& station, vx::wavein::SimulatedWaveIn& capture) {
     const int buffers = capture.queued();
-    return capture.fillNext(QByteArray(StationProbe(station).ACMC->InputBufferSize(), 'A')) && waitUntil([&] {
-               return capture.queued() == buffers && StationProbe(station).Thread->State() == tsIdle;
-           });
+    return capture.fillNext(QByteArray(StationProbe(station).road.codec().InputBufferSize(), 'A')) &&
+           waitUntil([&] { return capture.queued() == buffers && StationProbe(station).road.idle(); });
 }
 
 inline QStringList mp3CopiesIn(const QString& dir) {
@@ -229,7 +228,7 @@ public:
     // The MP3 copies in the program directory.
     // The MP3 copy's writer has made or closed what it was asked to (it does so on its own thread).
     bool filesSettled() const {
-        return waitUntil([&] { return StationProbe(*station_).Mp3File->settled(); });
+        return waitUntil([&] { return StationProbe(*station_).road.mp3File().settled(); });
     }
     QStringList mp3Copies() const {
         filesSettled();
@@ -267,7 +266,7 @@ public:
     }
     bool oneBlock(vx::wavein::SimulatedWaveIn& c) { return vxtest::oneBlock(form->station(), c); }
     bool filesSettled() const {
-        return waitUntil([&] { return StationProbe(form->station()).Mp3File->settled(); });
+        return waitUntil([&] { return StationProbe(form->station()).road.mp3File().settled(); });
     }
     QStringList mp3Copies() const {
         filesSettled();

@@ -159,7 +159,7 @@ int main(int argc, char** argv) {
             stopProcess(station);
             return 1;
         }
-        Row row{n, {}, {}, {}};
+        Row row{n, {}, {}, {}, {}, {}};
         {
             // Between blocks a station without listeners should cost next to nothing.
             const double before = cpuSeconds(station);

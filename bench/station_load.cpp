@@ -78,6 +78,20 @@ std::pair<double, int> askForList(int remotePort, int expected) {
 
 // Takes one round's figures into the row's: CPU as the mean over the rounds, the share of listeners
 // that received every block as the worst round's, everything else from the first round.
+// The listeners of the fixed-cost round.
+constexpr int kFew = 10;
+
+// CPU seconds per second of audio that one more listener costs, from a server with n and with kFew.
+struct PerListener {
+    double station = 0;
+    double floor = 0;
+};
+PerListener perListener(const Figures& station, const Figures& stationFew, const Figures& floor,
+                        const Figures& floorFew, int n) {
+    return {(station.cpuPerSecond - stationFew.cpuPerSecond) / (n - kFew),
+            (floor.cpuPerSecond - floorFew.cpuPerSecond) / (n - kFew)};
+}
+
 void addRound(Figures& total, const Figures& round, bool first, int rounds) {
     if (first) {
         const double cpu = round.cpuPerSecond / rounds;
@@ -125,6 +139,8 @@ int main(int argc, char** argv) {
     struct Row {
         int n;
         Figures floor, station, ice;
+        // The same servers with kFew listeners, side by side: what broadcasting costs before the fan-out.
+        Figures floorFew, stationFew;
         double idleCpu = 0;
         double listSeconds = -1;
         int listed = 0;
@@ -143,7 +159,7 @@ int main(int argc, char** argv) {
             stopProcess(station);
             return 1;
         }
-        Row row{n, {}, {}, {}};
+        Row row{n, {}, {}, {}, {}, {}};
         {
             // Between blocks a station without listeners should cost next to nothing.
             const double before = cpuSeconds(station);
@@ -184,7 +200,14 @@ int main(int argc, char** argv) {
                 "descriptors when side by side\n",
                 n, n, static_cast<unsigned long long>(openFiles));
         }
-        for (int round = 0; round < rounds; ++round) {
+        for (int round = -1; round < rounds; ++round) {
+            // Round -1 measures the fixed cost: the station's encoder, tone, timers and ports, the
+            // floor's receiving of the stream, each with a handful of listeners.
+            const bool fixedRound = round < 0;
+            if (fixedRound && n <= kFew) {
+                continue;
+            }
+            const int listenersNow = fixedRound ? kFew : n;
             const bool first = round == 0;
             // A fresh floor each round: the listeners of a round are new to every server.
             const int floorPort = freePort();
@@ -195,7 +218,7 @@ int main(int argc, char** argv) {
                 pinProcess(floor, 1);
             }
             std::vector<Server> servers{{station, listenerPort, get}, {floor, floorPort, get}};
-            if (ice > 0) {
+            if (ice > 0 && !fixedRound) {
                 servers.push_back({ice, icecastPort, "GET /stream HTTP/1.0\r\nUser-Agent: bench\r\n\r\n"});
             }
             // The relay and the floor are listeners of the station too; the storm's are on the list as well.
@@ -206,19 +229,24 @@ int main(int argc, char** argv) {
             };
             std::vector<Figures> f;
             if (sideBySide) {
-                f = measureSideBySide(servers, n, seconds, relay, blockBytes, {first ? storm : 0},
+                f = measureSideBySide(servers, listenersNow, seconds, relay, blockBytes, {first ? storm : 0},
                                       askStation);
             } else {
                 // One window per server, each with listeners of its own.
                 for (std::size_t i = 0; i < servers.size(); ++i) {
                     const bool station = i == 0;
                     f.push_back(
-                        measure(servers[i].pid, servers[i].port, servers[i].request, n, seconds, relay,
-                                blockBytes, {station && first ? storm : 0},
+                        measure(servers[i].pid, servers[i].port, servers[i].request, listenersNow, seconds,
+                                relay, blockBytes, {station && first ? storm : 0},
                                 station ? std::function<void()>(askStation) : std::function<void()>()));
                 }
             }
             stopProcess(floor);
+            if (fixedRound) {
+                row.stationFew = f[0];
+                row.floorFew = f[1];
+                continue;
+            }
             const Figures iceRound = ice > 0 ? f[2] : Figures{};
             if (rounds > 1) {
                 std::printf(
@@ -234,6 +262,14 @@ int main(int argc, char** argv) {
         std::printf("N = %d\n", n);
         print("floor", row.floor);
         print("station", row.station);
+        if (n > kFew) {
+            const PerListener cost = perListener(row.station, row.stationFew, row.floor, row.floorFew, n);
+            std::printf(
+                "  fixed cost (%d listeners): station %.5f, floor %.5f CPU s per s; per listener: station "
+                "%.2f, floor %.2f us CPU per s, station / floor %s\n",
+                kFew, row.stationFew.cpuPerSecond, row.floorFew.cpuPerSecond, cost.station * 1e6,
+                cost.floor * 1e6, qPrintable(ratio(cost.station, cost.floor)));
+        }
         std::printf("  station idle: %.5f CPU s per s; \"Liste\" answered in %.3f s with %d addresses\n",
                     row.idleCpu, row.listSeconds, row.listed);
         if (storm > 0) {
@@ -252,6 +288,17 @@ int main(int argc, char** argv) {
         rows.push_back(row);
     }
 
+    std::printf("\n%7s | %-24s | %-24s | %s\n", "N", "fixed: station, floor",
+                "per listener (us/s): station, floor", "per listener: station / floor");
+    for (const Row& r : rows) {
+        if (r.n <= kFew) {
+            continue;
+        }
+        const PerListener cost = perListener(r.station, r.stationFew, r.floor, r.floorFew, r.n);
+        std::printf("%7d | %11.5f %11.5f  | %11.2f %11.2f  | %s\n", r.n, r.stationFew.cpuPerSecond,
+                    r.floorFew.cpuPerSecond, cost.station * 1e6, cost.floor * 1e6,
+                    qPrintable(ratio(cost.station, cost.floor)));
+    }
     std::printf("\n%7s | %-26s | %-26s | %-26s | %s\n", "N", "floor: CPU s/s, MiB, whole",
                 "station: CPU s/s, KiB/l, whole", "icecast2: CPU s/s, KiB/l, whole",
                 "CPU / floor: station, icecast2");

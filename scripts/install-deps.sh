@@ -12,6 +12,7 @@ packages=(
     libcurl4-openssl-dev
     libshout-dev
     libmicrohttpd-dev nlohmann-json3-dev python3-prometheus-client
+    libsqlite3-dev libsodium-dev
     chromium chromium-driver python3-selenium ffmpeg mpv
     libsystemd-dev
     libgtest-dev libgmock-dev libbenchmark-dev

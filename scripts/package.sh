@@ -35,7 +35,9 @@ for path in ./usr/bin/vandorixserver ./usr/bin/vandorixctl \
         ./usr/share/applications/vandorixserver.desktop ./usr/libexec/vandorixserver-desktop \
         ./usr/share/man/man1/vandorixserver.1.gz ./usr/share/man/man1/vandorixctl.1.gz \
         ./usr/lib/systemd/system/vandorixserver.service ./usr/lib/systemd/user/vandorixserver.service \
-        ./etc/vandorixserver/vandorixserver.conf ./usr/share/doc/vandorixserver/copyright; do
+        ./etc/vandorixserver/vandorixserver.conf ./usr/share/doc/vandorixserver/copyright \
+        ./usr/bin/vandorixdir ./usr/lib/systemd/system/vandorixdir.service \
+        ./usr/share/man/man8/vandorixdir.8.gz ./etc/vandorixdir/vandorixdir.conf; do
     grep -q " $path\$" <<<"$contents" || fail "lacks $path"
 done
 grep -q '^-rw------- ./etc/vandorixserver/vandorixserver.conf$' <<<"$contents" ||

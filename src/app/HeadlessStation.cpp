@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/HeadlessStation.h"
 
-#include "app/SignalCloser.h"
-
 #include <QCoreApplication>
 
 HeadlessStation::HeadlessStation(const StationEnvironment& env)
@@ -12,23 +10,15 @@ HeadlessStation::HeadlessStation(const StationEnvironment& env)
     s.startupFinished();
 }
 
-void HeadlessStation::CloseOnSignal() {
+bool HeadlessStation::closeForSignal() {
     Station& s = *station_;
-    // A playback runs beneath the signal, in its waits: it ends first, then the station closes.
-    if (s.AfterPlayback([this] { CloseOnSignal(); })) {
-        return;
-    }
-    if (closing_ || closeAfterStopUnderWay(s, [this] { CloseOnSignal(); })) {
-        return;  // a second signal during a close under way changes nothing
-    }
-    closing_ = true;
     bool saved = false;
     s.Guarded([&] {
         s.close();
         saved = true;
     });
-    if (!saved) {
-        s.closeUnsaved();
+    if (saved) {
+        QCoreApplication::exit(0);
     }
-    QCoreApplication::exit(saved ? 0 : 1);
+    return saved;
 }

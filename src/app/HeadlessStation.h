@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "app/FrontEnd.h"
 #include "station/ConsoleReporter.h"
 #include "station/Station.h"
 
@@ -9,21 +10,17 @@
 // A station without a display: the station, its console reporter, and the start-up and close that the
 // window would run, without a widget.
 // Thread contract: the main thread.
-class HeadlessStation {
+class HeadlessStation : public FrontEnd {
 public:
     explicit HeadlessStation(const StationEnvironment& env);
 
-    Station& station() { return *station_; }
-    // True when start-up decided that the program ends at once (no "Server.ini").
-    bool StartupAborted() const { return startupAborted_; }
-    // SIGTERM, SIGINT and SIGHUP: saves "Optionen.ini", stops a broadcast and quits the event loop; when
-    // the settings cannot be written, the error is reported, the broadcast stopped all the same and the
-    // program ends with exit code 1.
-    void CloseOnSignal();
+    Station& station() override { return *station_; }
+    bool StartupAborted() const override { return startupAborted_; }
+    // Saves "Optionen.ini", stops a broadcast and quits the event loop.
+    bool closeForSignal() override;
 
 private:
     std::unique_ptr<Station> station_;
     ConsoleReporter* reporter_ = nullptr;
     bool startupAborted_ = false;
-    bool closing_ = false;
 };

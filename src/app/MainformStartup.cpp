@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Start-up and closing of the window, and the error report.
-#include "app/SignalCloser.h"
 #include "app/TMainform.h"
 #include "platform/ScopeGuard.h"
 #include "ui/ListenerListModel.h"
@@ -76,26 +75,11 @@ void TMainform::closeEvent(QCloseEvent* event) {
         FormClose(this);
         closed = true;
     });
-    closeFailed_ = !closed;
     if (closed) {
         event->accept();
     } else {
         event->ignore();  // the settings were not written: the window stays open
     }
-}
-
-void TMainform::CloseOnSignal() {
-    if (closeAfterStopUnderWay(*station_, [this] { CloseOnSignal(); })) {
-        return;
-    }
-    closeFailed_ = false;
-    if (close() || !closeFailed_) {
-        return;  // closed, or a close already under way (a second signal) ends the program itself
-    }
-    // A daemon has no one to retry the close: the error has been reported, the broadcast is stopped
-    // as the close would have stopped it, and the program ends without its settings.
-    station_->closeUnsaved();
-    QCoreApplication::exit(1);
 }
 
 void TMainform::AppException(QObject* /*Sender*/, const std::exception& E) {

@@ -108,14 +108,13 @@ void TMainform::bindStation() {
 
 void TMainform::showState(StationState state) {
     // The start and stop buttons and the twelve settings controls follow the broadcast.
-    const bool broadcasting = state == StationState::OnAir || state == StationState::RecordOnly ||
-                              state == StationState::Playing || state == StationState::Stopping;
+    const bool locked = settingsLocked(state);
     QWidget* const settings[] = {VandorixClientport, RadioName,  ExtRadioname, EMail,  Passwort1, Passwort2,
                                  AnmeldeBtn,         AbmeldeBtn, Upload,       Beschr, InpForm,   OutpForm};
-    Connectrbtn->setEnabled(!broadcasting);
-    Disconnectrbtn->setEnabled(broadcasting);
+    Connectrbtn->setEnabled(!locked);
+    Disconnectrbtn->setEnabled(locked);
     for (QWidget* w : settings) {
-        w->setEnabled(!broadcasting);
+        w->setEnabled(!locked);
     }
     // One playback at a time: a second one would run inside the first one's waits.
     Button3->setEnabled(state != StationState::Playing);

@@ -3,6 +3,7 @@
 
 #include "station/Station.h"
 
+#include <QCoreApplication>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -21,8 +22,8 @@ void onSignal(int) {
 }
 }  // namespace
 
-SignalCloser::SignalCloser(std::function<void()> onSignalFn, QObject* parent)
-    : QObject(parent), onSignal_(std::move(onSignalFn)) {
+SignalCloser::SignalCloser(Station& station, std::function<bool()> close, QObject* parent)
+    : QObject(parent), station_(station), close_(std::move(close)) {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, g_fds) != 0) {
         return;
     }
@@ -31,7 +32,7 @@ SignalCloser::SignalCloser(std::function<void()> onSignalFn, QObject* parent)
         char buffer[16];
         while (::read(g_fds[1], buffer, sizeof buffer) > 0) {
         }
-        onSignal_();
+        closeOnSignal();
     });
     struct sigaction action {};
     action.sa_handler = onSignal;
@@ -44,6 +45,11 @@ SignalCloser::SignalCloser(std::function<void()> onSignalFn, QObject* parent)
     }
 }
 
+namespace {
+
+// A signal can arrive while a stop waits for the directory, in its event loop: closing there would
+// release the texts the stop still shows. True when a stop is under way; `close` then runs once it is
+// over.
 bool closeAfterStopUnderWay(Station& station, std::function<void()> close) {
     if (station.state() != StationState::Stopping) {
         return false;
@@ -59,6 +65,30 @@ bool closeAfterStopUnderWay(Station& station, std::function<void()> close) {
                                        QTimer::singleShot(0, &station, close);
                                    });
     return true;
+}
+
+}  // namespace
+
+void SignalCloser::closeOnSignal() {
+    if (signalled_) {
+        return;  // the first signal's close is waiting or under way
+    }
+    signalled_ = true;
+    if (OnSignal) {
+        OnSignal();
+    }
+    closeNow();
+}
+
+void SignalCloser::closeNow() {
+    if (station_.AfterPlayback([this] { closeNow(); }) ||
+        closeAfterStopUnderWay(station_, [this] { closeNow(); })) {
+        return;
+    }
+    if (!close_()) {
+        station_.closeUnsaved();
+        QCoreApplication::exit(1);
+    }
 }
 
 SignalCloser::~SignalCloser() {

@@ -8,19 +8,32 @@
 class QSocketNotifier;
 class Station;
 
-// Turns SIGTERM, SIGINT and SIGHUP into a call on the window thread (the normal close of the window), through
-// a self-pipe, since nothing else may run inside a signal handler.
+// Turns SIGTERM, SIGINT and SIGHUP into one close of the station on the main thread, through a
+// self-pipe, since nothing else may run inside a signal handler. The first signal closes; any later one
+// changes nothing, whether the close is still waiting or under way. A playback or a stop under way
+// (both wait in an event loop of their own) ends first, then the close runs.
+// Thread contract: the main thread.
 class SignalCloser : public QObject {
 public:
-    explicit SignalCloser(std::function<void()> onSignal, QObject* parent = nullptr);
+    // `close`: the front end's own close (the settings saved, a broadcast stopped, the texts released),
+    // which ends the event loop when it succeeds; false when the settings could not be written, which it
+    // has reported. A daemon has nobody to try again: the broadcast is stopped all the same and the
+    // program ends with exit code 1.
+    SignalCloser(Station& station, std::function<bool()> close, QObject* parent = nullptr);
     ~SignalCloser() override;
 
-private:
-    std::function<void()> onSignal_;
-    QSocketNotifier* notifier_ = nullptr;
-};
+    // What a signal does; also for a test that has no signal to send.
+    void closeOnSignal();
+    // A signal has come: a start that the close ends meanwhile is no failed start.
+    bool signalled() const { return signalled_; }
+    // Runs once, at the first signal, before anything waits (a service manager hears "stopping").
+    std::function<void()> OnSignal;
 
-// A signal can arrive while a stop waits for the directory, in its event loop: closing there would
-// release the texts the stop still shows. True when a stop is under way; `close` then runs once it is
-// over.
-bool closeAfterStopUnderWay(Station& station, std::function<void()> close);
+private:
+    void closeNow();
+
+    Station& station_;
+    std::function<bool()> close_;
+    QSocketNotifier* notifier_ = nullptr;
+    bool signalled_ = false;
+};

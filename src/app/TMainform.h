@@ -45,9 +45,6 @@ public:
     // --- Start-up and settings -------------------------------------------------------------------------
     void FormCreate(QObject* Sender);
     void FormClose(QObject* Sender);  // throws when the settings cannot be written
-    // SIGTERM and SIGINT: the normal close; when FormClose fails, its error is reported and the program
-    // ends all the same (exit code 1), without the settings.
-    void CloseOnSignal();
     void AppException(QObject* Sender, const std::exception& E);
     QString ReplaceStr(const QString& Search, const QString& Replace, const QString& Source) {
         return station_->ReplaceStr(Search, Replace, Source);
@@ -193,5 +190,4 @@ private:
     std::unique_ptr<Station> station_;
     QPointer<IcecastRelayDialog> relayDialog_;
     bool startupAborted_ = false;
-    bool closeFailed_ = false;  // the last FormClose ended in the error report
 };

@@ -63,9 +63,9 @@ bool ownPortsOpen(const Station& station, const CommandLine& cl, const vx::statu
     return station.remoteControlListening() && (!cl.status.enabled || status != nullptr);
 }
 
-// `closing`: a signal has begun the close, which may end a start still under way; that is no failed start.
-void scheduleDaemonActions(Station& station, const CommandLine& cl, SystemdNotifier& notifier,
-                           bool portsOpen, const bool& closing) {
+// After a signal the close may end a start still under way; that is no failed start.
+void scheduleDaemonActions(Station& station, const CommandLine& cl, SystemdNotifier& notifier, bool portsOpen,
+                           const SignalCloser& closer) {
     if (cl.mp3Copy) {
         station.editSettings([](StationSettings& s) { s.mp3Copy = true; });
     }
@@ -87,17 +87,17 @@ void scheduleDaemonActions(Station& station, const CommandLine& cl, SystemdNotif
         notifier.ready();
         return;
     }
-    QTimer::singleShot(0, &station, [&station, &notifier, portsOpen, &closing] {
+    QTimer::singleShot(0, &station, [&station, &notifier, portsOpen, &closer] {
         if (!portsOpen) {
             vx::writeErrorLine(QStringLiteral("Not started: a port of the station's own cannot be opened"));
             QCoreApplication::exit(1);
             return;
         }
         station.Guarded([&] { station.Start(); });
-        if (closing) {
-            return;  // the close has set the exit code
+        if (closer.signalled()) {
+            return;  // the close sets the exit code
         }
-        if (station.state() != StationState::OnAir) {
+        if (!onAir(station.state())) {
             QCoreApplication::exit(1);  // the report is out; a service manager may try again
             return;
         }
@@ -161,63 +161,48 @@ void tellStoppingBeforeEnde(Station& station, SystemdNotifier& notifier) {
     station.beforeProcessEnd([&notifier] { notifier.stopping(); });
 }
 
-// Without a display: the station, a console reporter, no widget.
-int runHeadless(int argc, char** argv) {
-    StationCoreApplication app(argc, argv);
-    HeadlessUserDialogs dialogs;
+// The window as a front end: the station inside it, its close the window's close.
+class WindowFrontEnd : public FrontEnd {
+public:
+    explicit WindowFrontEnd(const StationEnvironment& env) : form_(env) {}
+    Station& station() override { return form_.station(); }
+    bool StartupAborted() const override { return form_.StartupAborted(); }
+    // The last window closed ends the event loop.
+    bool closeForSignal() override { return form_.close(); }
+    void show() override {
+        form_.show();
+        form_.Mp3Aufz->setChecked(form_.station().settings().mp3Copy);
+        form_.Loop->setChecked(form_.station().settings().loop);
+    }
+
+private:
+    TMainform form_;
+};
+
+// The one start-up and close of the program, with or without a display: the application object, the
+// dialogs and the front end are the only difference.
+template <class Application, class Dialogs, class Front>
+int run(int argc, char** argv) {
+    Application app(argc, argv);
+    Dialogs dialogs;
     StationEnvironment env;
     CommandLine cl;
     if (const std::optional<int> exitCode = prepare(env, cl, &dialogs)) {
         return *exitCode;
     }
-    HeadlessStation headless(env);
-    Station& station = headless.station();
+    Front front(env);
+    Station& station = front.station();
     app.OnException = [&station](QObject*, const std::exception& e) { station.AppException(e); };
-    if (headless.StartupAborted()) {
+    if (front.StartupAborted()) {
         return missingServerFile(env);
     }
     SystemdNotifier notifier(station);
     tellStoppingBeforeEnde(station, notifier);
-    bool closing = false;
-    SignalCloser closer([&headless, &notifier, &closing] {
-        closing = true;
-        notifier.stopping();
-        headless.CloseOnSignal();
-    });
+    SignalCloser closer(station, [&front] { return front.closeForSignal(); });
+    closer.OnSignal = [&notifier] { notifier.stopping(); };
     const auto status = vx::status::startStatus(station, cl.status);
-    scheduleDaemonActions(station, cl, notifier, ownPortsOpen(station, cl, status.get()), closing);
-    return app.exec();
-}
-
-int runWindow(int argc, char** argv) {
-    StationApplication app(argc, argv);
-    QtUserDialogs dialogs;
-    StationEnvironment env;
-    CommandLine cl;
-    if (const std::optional<int> exitCode = prepare(env, cl, &dialogs)) {
-        return *exitCode;
-    }
-    TMainform Mainform(env);
-    app.OnException = [&Mainform](QObject* sender, const std::exception& e) {
-        Mainform.AppException(sender, e);
-    };
-    if (Mainform.StartupAborted()) {
-        return missingServerFile(env);
-    }
-    SystemdNotifier notifier(Mainform.station());
-    tellStoppingBeforeEnde(Mainform.station(), notifier);
-    bool closing = false;
-    SignalCloser closer([&Mainform, &notifier, &closing] {
-        closing = true;
-        notifier.stopping();
-        Mainform.CloseOnSignal();
-    });
-    Mainform.show();
-    const auto status = vx::status::startStatus(Mainform.station(), cl.status);
-    scheduleDaemonActions(Mainform.station(), cl, notifier,
-                          ownPortsOpen(Mainform.station(), cl, status.get()), closing);
-    Mainform.Mp3Aufz->setChecked(Mainform.station().settings().mp3Copy);
-    Mainform.Loop->setChecked(Mainform.station().settings().loop);
+    scheduleDaemonActions(station, cl, notifier, ownPortsOpen(station, cl, status.get()), closer);
+    front.show();
     return app.exec();
 }
 
@@ -226,5 +211,8 @@ int runWindow(int argc, char** argv) {
 int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
     vx::raiseOpenFileLimit();  // thousands of listeners need as many descriptors
-    return runsHeadless(argc, argv) ? runHeadless(argc, argv) : runWindow(argc, argv);
+    // Without a display: the station and a console reporter, no widget.
+    return runsHeadless(argc, argv)
+               ? run<StationCoreApplication, HeadlessUserDialogs, HeadlessStation>(argc, argv)
+               : run<StationApplication, QtUserDialogs, WindowFrontEnd>(argc, argv);
 }

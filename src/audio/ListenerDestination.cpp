@@ -2,8 +2,8 @@
 #include "audio/ListenerDestination.h"
 
 #include "audio/MpegFrames.h"
+#include "net/IcySession.h"
 #include "net/TVXSocketData.h"
-#include "net/WebSession.h"
 
 #include <sys/socket.h>
 
@@ -36,7 +36,7 @@ void ListenerDestination::takeIn(const TServerSocket::ConnectionSnapshot& snapsh
         }
         ++admitted;
         if (session->Ready.load() != 0) {
-            auto* const webSession = web ? static_cast<WebSession*>(session) : nullptr;
+            auto* const webSession = web ? static_cast<IcySession*>(session) : nullptr;
             // Each session is told once how its listener took the first block.
             ready_.push_back({connection->Handle(), 1, connection.get(), session,
                               webSession && webSession->metadata ? webSession : nullptr});
@@ -80,7 +80,7 @@ void ListenerDestination::admitWithBurst(bool mpeg, const std::function<void(con
 
 int ListenerDestination::sendFramed(const Listener& listener, const char* data, int size,
                                     const icy::TitleBoard::Title* title) {
-    WebSession& s = *listener.metadata;
+    IcySession& s = *listener.metadata;
     using Kind = FrameSegment::Kind;
     using enum FrameSegment::Kind;
     FrameSegment segments[64];

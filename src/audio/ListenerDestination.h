@@ -20,7 +20,7 @@
 #include <vector>
 
 class TVXSocketData;
-class WebSession;
+class IcySession;
 
 // The admitted listeners of the listener port and of the web port: each gets one attempt per block, in
 // the same pass, and what its connection does not take at once is lost for it. Sessions in their
@@ -33,7 +33,7 @@ class WebSession;
 // tells the server (TServerSocket::SessionsChanged).
 class ListenerDestination : public BlockDestination {
 public:
-    // `web`: the web port's server, whose sessions are WebSessions; null without one.
+    // `web`: the web port's server, whose sessions are IcySessions; null without one.
     explicit ListenerDestination(TServerSocket& server, TServerSocket* web = nullptr)
         : server_(server), web_(web) {}
 
@@ -75,7 +75,7 @@ private:
         uint8_t refusing;  // refused the last block, or not yet sent to
         TServerClientWinSocket* connection;
         TVXSocketData* session;
-        WebSession* metadata;  // a web listener that asked for metadata; null for every other
+        IcySession* metadata;  // a web listener that asked for metadata; null for every other
     };
     // Takes in the servers' connection lists when they differ from those ready_ was made from.
     void followServer() REQUIRES(mutex_);

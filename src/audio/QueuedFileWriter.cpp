@@ -5,11 +5,9 @@
 #include "platform/IoError.h"
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
-#include <vector>
 
 namespace {
 
@@ -19,12 +17,41 @@ constexpr int kBlockUnderWayMs = 2000;
 
 }  // namespace
 
+struct QueuedFileWriter::Hooks {
+    vx::Mutex mutex;
+    bool silent GUARDED_BY(mutex) = false;  // the owner goes: nobody is told anything any more
+    std::function<void(const Opened&)> opened GUARDED_BY(mutex);
+    std::function<void(const std::string&)> failure GUARDED_BY(mutex);
+
+    // Under the lock, so that the owner's destruction waits for a call under way and none follows it.
+    void tellOpened(const Opened& o) {
+        vx::MutexLock lock(mutex);
+        if (!silent && opened) {
+            opened(o);
+        }
+    }
+    void tellFailure(const std::string& message) {
+        vx::MutexLock lock(mutex);
+        if (!silent && failure) {
+            failure(message);
+        }
+    }
+};
+
 struct QueuedFileWriter::Job {
     FileDestination file;
-    std::function<void(const std::string&)> onFailure;
+    std::shared_ptr<Hooks> hooks;
+    uint64_t serial = 0;
+    // What the writer opens, before any block.
+    QString requested;
+    bool createNew = false;
+    QByteArray header;
     bool waitWhenFull = false;
+    bool removeIfEmpty = false;
     int64_t maxQueuedBytes = 1;
     std::atomic<int64_t> written{0};
+    // True once the writer has closed the file.
+    std::shared_ptr<std::atomic<bool>> closed = std::make_shared<std::atomic<bool>>(false);
 
     vx::Mutex mutex;
     std::condition_variable changed;  // queued, written, stopping, ended
@@ -33,9 +60,10 @@ struct QueuedFileWriter::Job {
     int64_t queuedBytes GUARDED_BY(mutex) = 0;
     bool stopping GUARDED_BY(mutex) = false;  // the writer ends once the queue is empty
     bool failed GUARDED_BY(mutex) = false;
-    bool released GUARDED_BY(mutex) = false;   // writers do not wait for room
-    bool ended GUARDED_BY(mutex) = false;      // the writer's thread is done with the file
-    bool abandoned GUARDED_BY(mutex) = false;  // the owner gave up waiting: the writer closes the file
+    bool released GUARDED_BY(mutex) = false;  // writers do not wait for room
+    bool discard GUARDED_BY(mutex) = false;   // the file goes when it is closed
+    bool ended GUARDED_BY(mutex) = false;     // the writer's thread is done with the file
+    bool opened GUARDED_BY(mutex) = false;    // the open (and the header) has been tried
 
     void dropQueued() REQUIRES(mutex) {
         // Swapped out rather than cleared: libstdc++ 12's clear() of an empty deque binds a null
@@ -45,8 +73,16 @@ struct QueuedFileWriter::Job {
     }
 };
 
+QueuedFileWriter::QueuedFileWriter() : hooks_(std::make_shared<Hooks>()) {}
+
 QueuedFileWriter::~QueuedFileWriter() {
+    silence();
     finish(0);
+}
+
+void QueuedFileWriter::silence() {
+    vx::MutexLock lock(hooks_->mutex);
+    hooks_->silent = true;
 }
 
 std::shared_ptr<QueuedFileWriter::Job> QueuedFileWriter::job() const {
@@ -54,40 +90,41 @@ std::shared_ptr<QueuedFileWriter::Job> QueuedFileWriter::job() const {
     return job_;
 }
 
-void QueuedFileWriter::create(const QString& path, int64_t maxQueuedBytes) {
-    finish();
+void QueuedFileWriter::create(const QString& path, int64_t maxQueuedBytes, const QByteArray& header) {
+    leaveToWriter(false);
     auto job = std::make_shared<Job>();
-    job->file.create(path);
+    job->requested = path;
+    job->header = header;
     job->maxQueuedBytes = std::max<int64_t>(maxQueuedBytes, 1);
-    start(std::move(job), path);
+    start(std::move(job));
 }
 
-QString QueuedFileWriter::createNew(const QString& path, int64_t maxQueuedBytes) {
-    finish();
+void QueuedFileWriter::createNew(const QString& path, int64_t maxQueuedBytes) {
+    leaveToWriter(false);
     auto job = std::make_shared<Job>();
-    const QString created = job->file.createNew(path);
+    job->requested = path;
+    job->createNew = true;
     job->maxQueuedBytes = std::max<int64_t>(maxQueuedBytes, 1);
-    start(std::move(job), created);
-    return created;
+    start(std::move(job));
 }
 
-void QueuedFileWriter::start(std::shared_ptr<Job> job, const QString& path) {
+void QueuedFileWriter::start(std::shared_ptr<Job> job) {
+    {
+        vx::MutexLock lock(hooks_->mutex);
+        hooks_->opened = OnOpened;
+        hooks_->failure = OnFailure;
+    }
     {
         vx::MutexLock lock(job->mutex);
-        job->path = path;
+        job->path = job->requested;
     }
-    job->onFailure = OnFailure;
+    job->hooks = hooks_;
+    job->serial = ++serial_;
     job->waitWhenFull = waitWhenFull_;
+    job->removeIfEmpty = removeIfEmpty_;
     thread_ = std::thread([job] { run(job); });
     vx::MutexLock lock(jobMutex_);
     job_ = std::move(job);
-}
-
-void QueuedFileWriter::writeNow(const char* data, int size) {
-    if (const auto j = job()) {
-        j->file.write(data, size);
-        j->written += size;
-    }
 }
 
 void QueuedFileWriter::write(const char* data, int size) {
@@ -118,12 +155,41 @@ void QueuedFileWriter::write(const char* data, int size) {
 
 void QueuedFileWriter::run(const std::shared_ptr<Job>& job) {
     Job& j = *job;
+    Opened opened;
+    opened.serial = j.serial;
+    try {
+        opened.created =
+            j.createNew ? j.file.createNew(j.requested) : (j.file.create(j.requested), j.requested);
+    } catch (const std::exception& e) {
+        opened.error = e.what();
+    }
+    if (opened.error.empty() && !j.header.isEmpty()) {
+        try {
+            j.file.write(j.header.constData(), int(j.header.size()));
+            j.written += j.header.size();
+        } catch (const std::exception& e) {
+            opened.error = e.what();
+            opened.headerFailed = true;
+        }
+    }
     vx::MutexLock lock(j.mutex);
+    j.opened = true;
+    if (opened.error.empty()) {
+        j.path = opened.created;
+    } else {
+        opened.created = j.requested;
+        j.failed = true;
+        j.dropQueued();
+        j.changed.notify_all();
+    }
+    lock.unlock();
+    j.hooks->tellOpened(opened);
+    lock.relock();
     for (;;) {
-        while (j.queue.empty() && !j.stopping) {
+        while (j.queue.empty() && !j.stopping && !j.failed) {
             lock.wait(j.changed);
         }
-        if (j.queue.empty()) {
+        if (j.queue.empty() || j.failed) {
             break;
         }
         std::vector<char> block = std::move(j.queue.front());
@@ -144,21 +210,26 @@ void QueuedFileWriter::run(const std::shared_ptr<Job>& job) {
             j.dropQueued();
             j.changed.notify_all();
             lock.unlock();
-            if (j.onFailure) {
-                j.onFailure(failure);
-            }
+            j.hooks->tellFailure(failure);
             lock.relock();
             break;
         }
         j.changed.notify_all();
     }
+    // The writer, not the owner, closes the file: a close may wait for the disk as long as a write.
+    const bool discard = j.discard;
+    lock.unlock();
+    if (discard) {
+        j.file.discard();
+    } else if (j.removeIfEmpty) {
+        j.file.closeRemovingIfEmpty();
+    } else {
+        j.file.close();
+    }
+    j.closed->store(true);
+    lock.relock();
     j.ended = true;
     j.changed.notify_all();
-    const bool abandoned = j.abandoned;
-    lock.unlock();
-    if (abandoned) {
-        j.file.close();  // given up by its owner, the writer closes the file once the kernel lets it go
-    }
 }
 
 void QueuedFileWriter::close() {
@@ -178,7 +249,8 @@ void QueuedFileWriter::releaseWaiting() {
     }
 }
 
-// True when the writer's thread has ended within waitMs (and was joined); else it is left running.
+// True when the writer's thread has ended within waitMs (and was joined); else it is left running and
+// closes the file itself when the kernel lets it go.
 bool QueuedFileWriter::stopThread(int waitMs) {
     const auto j = job();
     bool ended = true;
@@ -190,7 +262,6 @@ bool QueuedFileWriter::stopThread(int waitMs) {
         while (!j->ended && lock.waitUntil(j->changed, until)) {
         }
         ended = j->ended;
-        j->abandoned = !ended;
     }
     if (thread_.joinable()) {
         if (ended) {
@@ -199,6 +270,8 @@ bool QueuedFileWriter::stopThread(int waitMs) {
             thread_.detach();  // stuck in the kernel: it holds the job, which outlives us if need be
         }
     }
+    vx::MutexLock lock(jobMutex_);
+    job_.reset();
     return ended;
 }
 
@@ -229,27 +302,45 @@ bool QueuedFileWriter::finish(int drainMs) {
             progress = j->written;
         }
     }
-    // A block under way gets its second, even when draining took all the time there was.
-    const bool ended = stopThread(kBlockUnderWayMs);
-    if (ended) {
-        if (removeIfEmpty_) {
-            j->file.closeRemovingIfEmpty();
-        } else {
-            j->file.close();
-        }
+    // A block under way (or the open, or the close) gets its second, even when draining took all the
+    // time there was.
+    return stopThread(kBlockUnderWayMs);
+}
+
+std::shared_ptr<QueuedFileWriter::Job> QueuedFileWriter::leaveToWriter(bool discard) {
+    std::erase_if(leftBehind_, [](const std::shared_ptr<Job>& left) {
+        vx::MutexLock lock(left->mutex);
+        return left->ended;
+    });
+    const auto j = job();
+    if (!j) {
+        return nullptr;
     }
-    return ended;
+    {
+        vx::MutexLock lock(j->mutex);
+        if (discard) {
+            j->dropQueued();
+            j->discard = true;
+        }
+        j->stopping = true;
+        j->changed.notify_all();
+    }
+    if (thread_.joinable()) {
+        thread_.detach();  // the job holds all it needs; busy() watches it
+    }
+    leftBehind_.push_back(j);
+    vx::MutexLock lock(jobMutex_);
+    job_.reset();
+    return j;
+}
+
+std::shared_ptr<const std::atomic<bool>> QueuedFileWriter::finishLater() {
+    const auto j = leaveToWriter(false);
+    return j ? j->closed : std::make_shared<const std::atomic<bool>>(true);
 }
 
 void QueuedFileWriter::discard() {
-    const auto j = job();
-    if (!j) {
-        return;
-    }
-    close();
-    if (stopThread(kBlockUnderWayMs)) {
-        j->file.discard();
-    }
+    leaveToWriter(true);
 }
 
 bool QueuedFileWriter::isOpen() const {
@@ -259,6 +350,29 @@ bool QueuedFileWriter::isOpen() const {
     }
     vx::MutexLock lock(j->mutex);
     return !j->stopping && !j->failed;
+}
+
+bool QueuedFileWriter::busy() const {
+    const auto running = [](const std::shared_ptr<Job>& j) {
+        vx::MutexLock lock(j->mutex);
+        return !j->ended;
+    };
+    const auto j = job();
+    return (j && running(j)) || std::any_of(leftBehind_.begin(), leftBehind_.end(), running);
+}
+
+bool QueuedFileWriter::settled() const {
+    const auto j = job();
+    if (j) {
+        vx::MutexLock lock(j->mutex);
+        if (!j->opened && !j->ended) {
+            return false;
+        }
+    }
+    return std::none_of(leftBehind_.begin(), leftBehind_.end(), [](const std::shared_ptr<Job>& left) {
+        vx::MutexLock lock(left->mutex);
+        return !left->ended;
+    });
 }
 
 QString QueuedFileWriter::fileName() const {

@@ -2,6 +2,7 @@
 #include "audio/TACMIn.h"
 
 #include "audio/MmErrorText.h"
+#include "platform/Posting.h"
 
 #include <algorithm>
 #include <cstring>
@@ -60,8 +61,9 @@ void TACMIn::Open(TAudioFormat Format) {
             addBuffer();
         }
         if (OnBlockCaptured) {
-            check("WaveIn-Open", device_->setFilledHook(
-                                     handle_, [this, opening](const WAVEHDR& h) { handOver(opening, h); }));
+            check("WaveIn-Open", device_->setFilledHook(handle_, [this, opening](const WAVEHDR& h) {
+                return handOver(opening, h);
+            }));
             vx::MutexLock lock(deliveryMutex_);
             deliveringOpening_ = opening;
         }
@@ -165,16 +167,32 @@ void TACMIn::StopDelivery() {
     deliveringOpening_ = 0;
 }
 
-void TACMIn::handOver(uint64_t opening, const WAVEHDR& h) {
+bool TACMIn::handOver(uint64_t opening, const WAVEHDR& h) {
     vx::MutexLock lock(deliveryMutex_);
     if (opening != deliveringOpening_) {
-        return;  // stopped, or a capture thread of an earlier opening finishing its last buffer
+        return false;  // stopped, or a capture thread of an earlier opening finishing its last buffer
     }
     try {
         OnBlockCaptured(this, h.lpData, int(h.dwBytesRecorded));
     } catch (...) {
         // Nowhere to go on the capture thread; the handler reports its own failures.
     }
+    // The buffer goes back to the device on this thread, so a busy owner's thread never starves the
+    // capture; the owner hears of the block through a copy, in the order the blocks were filled.
+    if (OnBufferFull) {
+        const uint32_t size = h.dwBytesRecorded;
+        auto copy = std::make_shared<std::vector<uint8_t>>(std::max<uint32_t>(size, 1));
+        std::memcpy(copy->data(), h.lpData, size);
+        vx::postTo(notifier_.get(), [this, opening, copy, size] { blockNoticed(opening, *copy, int(size)); });
+    }
+    return true;
+}
+
+void TACMIn::blockNoticed(uint64_t opening, const std::vector<uint8_t>& copy, int size) {
+    if (opening != opening_ || !active_) {
+        return;  // a block of a capture that has been closed since
+    }
+    OnBufferFull(this, copy.data(), size);
 }
 
 void TACMIn::Close() {

@@ -28,13 +28,15 @@ using TCaptureErrorEvent = std::function<void(TACMIn* Sender, const EACMIn& E)>;
 // Buffers queued at open; 2..64 by design, not checked by the setter.
 using TACMBufferCount = uint8_t;
 
-// Records from a wave input device in NumBuffers rotating buffers of BufferSize bytes. Every filled
-// buffer goes first to OnBlockCaptured on the device's capture thread (the block's road, which must not
-// wait for the owner's thread), then, as a notice, to OnBufferFull on the owner's thread, and is queued
-// again there. A device that fails while it records closes the capture and raises OnError (without a
-// handler the error goes to the event loop's error report).
-// Thread contract: owner's thread only, except OnBlockCaptured; OnBufferFull and OnError run on the
-// owner's thread, from the event loop. The events are set before Open.
+// Records from a wave input device in NumBuffers rotating buffers of BufferSize bytes. With
+// OnBlockCaptured set, every filled buffer goes to it on the device's capture thread (the block's road,
+// which must not wait for the owner's thread) and is queued again there at once; a copy then reaches
+// OnBufferFull on the owner's thread as a notice, so a busy owner's thread never starves the capture.
+// Without it, each filled buffer reaches OnBufferFull as the device's done notice and is queued again
+// on the owner's thread. A device that fails while it records closes the capture and raises OnError (without
+// a handler the error goes to the event loop's error report). Thread contract: owner's thread only, except
+// OnBlockCaptured; OnBufferFull and OnError run on the owner's thread, from the event loop. The events are
+// set before Open.
 class TACMIn {
 public:
     // The capture device is the caller's choice (main() or a test); without one this throws
@@ -80,7 +82,9 @@ private:
     void release(vx::wavein::WAVEHDR* h);
     Buffer* find(vx::wavein::WAVEHDR* h);
     void abandonOpen();
-    void handOver(uint64_t opening, const vx::wavein::WAVEHDR& h);
+    // True when the block was taken: the device queues the buffer again itself.
+    bool handOver(uint64_t opening, const vx::wavein::WAVEHDR& h);
+    void blockNoticed(uint64_t opening, const std::vector<uint8_t>& copy, int size);
 
     bool active_ = false;
     std::vector<std::unique_ptr<Buffer>> buffers_;  // allocation order

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "EffectCheck.h"
 
+#include "../platform/StateNames.h"
 #include "../platform/StationConstants.h"
 #include "CtlNet.h"
 #include "StatusCommand.h"
@@ -54,10 +55,6 @@ int unverified(const std::string& command, const EffectTarget& t) {
     return kExitUnverified;
 }
 
-bool onAir(const std::string& state) {
-    return state == "on_air" || state == "playing" || state == "record_only";
-}
-
 int startOrStop(const std::string& command, const EffectTarget& t) {
     const bool start = command == vx::kRemoteStart;
     const auto deadline = Clock::now() + std::chrono::milliseconds(t.waitMs);
@@ -66,7 +63,7 @@ int startOrStop(const std::string& command, const EffectTarget& t) {
         if (!seen.answered) {
             return unverified(command, t);
         }
-        if (start ? onAir(seen.state) : seen.state == "stopped") {
+        if (start ? vx::startedStateName(seen.state) : seen.state == vx::kStateStopped) {
             return 0;
         }
         if (Clock::now() >= deadline) {

@@ -18,7 +18,8 @@ struct EffectTarget {
     int waitMs = 0;  // how long the effect may take
 };
 
-// After Start or Stop: the status port shows the station on the air (playing, recording) or stopped.
+// After Start or Stop: the status port shows the station started (on the air, playing a file, or capturing
+// in record mode) or stopped.
 // After Ende: the station closes the connection and its port. After Liste: the station's status still
 // moves on. 0 when seen, kExitNoEffect (with the reason on standard error) when not, kExitUnverified
 // when the status port does not answer. `fd` is the connection the command went over.

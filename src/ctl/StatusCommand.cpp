@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "StatusCommand.h"
 
+#include "../platform/StateNames.h"
 #include "CtlNet.h"
 
 #include <nlohmann/json.hpp>
@@ -182,7 +183,7 @@ int statusCommand(int argc, char** argv) {
         if (std::fflush(stdout) != 0) {
             return kExitUnreachable;
         }
-        return state == "on_air" || state == "playing" ? kExitOnAir : kExitNotOnAir;
+        return vx::onAirStateName(state) ? kExitOnAir : kExitNotOnAir;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "vandorixctl: the answer is no station status: %s\n", e.what());
         return kExitUnreachable;

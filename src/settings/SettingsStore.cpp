@@ -3,15 +3,22 @@
 
 #include "platform/Ansi.h"
 #include "platform/IoError.h"
+#include "platform/ThreadSafety.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QtEndian>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <exception>
+#include <thread>
 #include <utility>
 
 namespace {
@@ -128,6 +135,51 @@ void writeWhole(const QString& path, const QByteArray& bytes, Access access,
 }
 
 }  // namespace
+
+void writeWithin(const std::function<void(const SettingsWriteTrace&)>& write, int waitMs, const QString& path,
+                 const SettingsWriteTrace& stage) {
+    struct Shared {
+        std::atomic<int> reached{-1};  // the last SettingsWriteStage begun
+        vx::Mutex mutex;
+        std::condition_variable ended;
+        bool done GUARDED_BY(mutex) = false;
+        std::exception_ptr error GUARDED_BY(mutex);
+    };
+    auto shared = std::make_shared<Shared>();
+    // Detached: a write stuck in the kernel holds its own thread and the shared state only.
+    std::thread([shared, write] {
+        std::exception_ptr error;
+        try {
+            write([&shared](SettingsWriteStage s) { shared->reached = int(s); });
+        } catch (...) {
+            error = std::current_exception();
+        }
+        vx::MutexLock lock(shared->mutex);
+        shared->done = true;
+        shared->error = error;
+        shared->ended.notify_all();
+    }).detach();
+
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(waitMs, 0));
+    vx::MutexLock lock(shared->mutex);
+    while (!shared->done && lock.waitUntil(shared->ended, until)) {
+    }
+    const bool done = shared->done;
+    const std::exception_ptr error = shared->error;
+    lock.unlock();
+    if (stage) {
+        for (int s = 0; s <= shared->reached; ++s) {
+            stage(SettingsWriteStage(s));
+        }
+    }
+    if (!done) {
+        throw EInOutError("The disk did not finish writing \"" + path.toStdString() + "\" within " +
+                          std::to_string((waitMs + 999) / 1000) + " s; it was left to the disk");
+    }
+    if (error) {
+        std::rethrow_exception(error);
+    }
+}
 
 SettingsStore::SettingsStore(QString folder) : folder_(std::move(folder)) {}
 

@@ -39,6 +39,13 @@ void throwIfUnreadable(const vx::Result<T>& read, const std::function<void()>& o
 enum class SettingsWriteStage { Create, Write, Close };
 using SettingsWriteTrace = std::function<void(SettingsWriteStage)>;
 
+// Runs `write` (a save of the store's, say) on a thread of its own and waits for it at most `waitMs`: a
+// disk that does not answer must not hold the close for good. Throws what `write` throws, or, when the
+// time is up, EInOutError naming `path`; the write then goes on alone, still whole or not at all.
+// `stage` is told on the caller's thread, after the wait, each stage the write reached.
+void writeWithin(const std::function<void(const SettingsWriteTrace& stage)>& write, int waitMs,
+                 const QString& path, const SettingsWriteTrace& stage = {});
+
 // "LautstOptions.ini": the chosen item of the recording-source list and the volume it had.
 struct VolumeChoice {
     static constexpr int kSize = 8;  // item, volume: 32-bit signed little-endian each

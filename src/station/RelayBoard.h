@@ -9,7 +9,7 @@
 #include <vector>
 
 // Where the relays' targets come from and what each relay last reported. The relays themselves are
-// Station::Relays, in the same order. Main thread.
+// BlockRoad's, in the same order. Main thread.
 struct RelayBoard {
     struct Entry {
         IcecastRelay* relay = nullptr;

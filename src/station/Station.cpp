@@ -2,7 +2,6 @@
 // The station's construction, its settings files, its state and its reports.
 #include "station/Station.h"
 
-#include "audio/ListenerDestination.h"
 #include "audio/QueuedFileWriter.h"
 #include "audio/TACMConvertor.h"
 #include "audio/TACMIn.h"
@@ -11,16 +10,24 @@
 #include "platform/wavein/WaveIn.h"
 #include "settings/SettingsStore.h"
 #include "station/EConvertError.h"
+#include "station/Playback.h"
+#include "station/Recorder.h"
 #include "station/RelayBoard.h"
+#include "web/WebPort.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
 #include <QTimer>
 
 #include <algorithm>
+#include <atomic>
+#include <memory>
 #include <string>
 
 namespace {
+
+// How long the close waits for "Optionen.ini" to be written before it gives the disk up.
+constexpr int kSettingsSaveWaitMs = 2000;
 
 const char* const kKeptAsBad =
     ". \"Optionen.ini\" is kept as \"Optionen.ini.bad\" when the settings are saved.";
@@ -45,8 +52,6 @@ void loadFormat(TACMConvertor& acm, void (TACMConvertor::*read)(QIODevice&), con
 
 Station::Station(const StationEnvironment& env, QObject* parent)
     : QObject(parent), env_(env), stateSince_(QDateTime::currentDateTimeUtc()) {
-    DBTimer = new QTimer(this);
-    DBTimer->setInterval(900000);
     ConnectionTest = new QTimer(this);
     ConnectionTest->setInterval(1000);
     StatsTimer = new QTimer(this);
@@ -57,6 +62,7 @@ Station::Station(const StationEnvironment& env, QObject* parent)
     buildDirectory();
     buildBroadcast();
     buildRelays();
+    buildRecording();
     ConnectionTest->start();
     connect(this, &Station::errorsShown, this, [this](uint32_t count) {
         if (count > errorsSeen_) {
@@ -85,36 +91,22 @@ Station::Station(const StationEnvironment& env, QObject* parent)
     if (QCoreApplication* app = QCoreApplication::instance()) {
         connect(app, &QCoreApplication::aboutToQuit, this, [this] {
             if (mode_.load().playback) {
-                playbackEnding_ = true;
+                Player->requestEnd();
             }
         });
     }
 }
 
 Station::~Station() {
-    if (ACMI) {
-        ACMI->StopDelivery();  // capture starts no run on a worker that goes
-    }
-    if (Thread) {
-        Thread->DoAction(taTerminate);
-        Thread->WaitForRun(10000);
-    }
-    Thread.reset();
-    for (auto& relay : Relays) {
-        relay->stop();
-    }
+    // The road waits for its run and lets its listeners go while the ports they are on still exist.
+    road_.reset();
 }
 
 void Station::buildAudio() {
-    // The backends are main()'s or the test's choice; a missing one fails here, in the component.
-    ACMC = std::make_unique<TACMConvertor>(env_.acm);
-    ACMC->SetInputBufferSize(2048);
+    road_ = std::make_unique<BlockRoad>(env_.acm, env_.waveIn, DebugStr, DebugNum);
     // The formats stored with the station replace the component's built-in ones.
-    loadFormat(*ACMC, &TACMConvertor::ReadACMFormatIn, defaultInputFormat());
-    loadFormat(*ACMC, &TACMConvertor::ReadACMFormatOut, defaultOutputFormat());
-    ACMI = std::make_unique<TACMIn>(env_.waveIn);
-    ACMI->SetBufferSize(8192);
-    ACMI->SetNumBuffers(4);
+    loadFormat(road_->codec(), &TACMConvertor::ReadACMFormatIn, defaultInputFormat());
+    loadFormat(road_->codec(), &TACMConvertor::ReadACMFormatOut, defaultOutputFormat());
     AudioMixer = std::make_unique<TAudioMixer>(env_.mixer);
     AudioMixer->SetMixerID(0);
 }
@@ -197,27 +189,26 @@ ListenerSnapshot Station::listeners() const {
 }
 
 void Station::setSilenceRule(double thresholdDb, double afterSeconds) {
-    SilenceThresholdDb = thresholdDb;
-    SilenceAfterSeconds = afterSeconds;
+    road_->setSilenceRule(thresholdDb, afterSeconds);
     publishStatus();
 }
 
 bool Station::chooseFormatIn() {
-    const TAudioFormat before = ACMC->FormatIn;
+    const TAudioFormat before = road_->codec().FormatIn;
     step(2);
-    ACMC->ChooseFormatIn(true);
+    road_->codec().ChooseFormatIn(true);
     step(3);
     publishStatus();
-    return ACMC->FormatIn.avgBytesPerSec() != before.avgBytesPerSec();
+    return road_->codec().FormatIn.avgBytesPerSec() != before.avgBytesPerSec();
 }
 
 bool Station::chooseFormatOut() {
-    const TAudioFormat before = ACMC->FormatOut;
+    const TAudioFormat before = road_->codec().FormatOut;
     step(2);
-    ACMC->ChooseFormatOut(true);
+    road_->codec().ChooseFormatOut(true);
     step(3);
     publishStatus();
-    return ACMC->FormatOut.avgBytesPerSec() != before.avgBytesPerSec();
+    return road_->codec().FormatOut.avgBytesPerSec() != before.avgBytesPerSec();
 }
 
 // --- Start-up and the end -------------------------------------------------------------------------------
@@ -235,8 +226,7 @@ void Station::initLanguage() {
 
 bool Station::loadSettings() {
     step(17);
-    OfflineMode = env_.arguments.size() > 1 && env_.arguments.at(1) == QStringLiteral("/WO");
-    settings_.offline = OfflineMode;
+    settings_.offline = env_.arguments.size() > 1 && env_.arguments.at(1) == QStringLiteral("/WO");
     settings_.infoText = Msg(10);
     step(21);
     MaxUser = 3;
@@ -303,10 +293,10 @@ void Station::applyOptions(const TOptionsRecord& record) {
     settings_.email = record.EMail;
     settings_.password = record.Passwort;
     settings_.passwordConfirm = record.Passwort;
-    ACMC->FormatIn = record.FormatIn;
-    ACMC->FormatOut = record.FormatOut;
+    road_->codec().FormatIn = record.FormatIn;
+    road_->codec().FormatOut = record.FormatOut;
     settings_.upload = QString::number(record.Upload);
-    const int32_t kbits = int32_t(ACMC->FormatOut.avgBytesPerSec() / 125);
+    const int32_t kbits = int32_t(road_->codec().FormatOut.avgBytesPerSec() / 125);
     MaxUser = kbits == 0 ? 0 : record.Upload / kbits;
     settings_.limitListeners = record.Beschr;
     emit settingsLoaded();
@@ -319,17 +309,10 @@ void Station::applySettingsOverride() {
     env_.settingsOverride(settings_);
     bool ok = false;
     const int upload = settings_.upload.toInt(&ok, 10);
-    const int kbits = int(ACMC->FormatOut.avgBytesPerSec() / 125);
+    const int kbits = int(road_->codec().FormatOut.avgBytesPerSec() / 125);
     MaxUser = (!ok || kbits == 0) ? 0 : upload / kbits;
     emit settingsLoaded();
     emit limitChanged(MaxUser);
-}
-
-void Station::startupFinished() {
-    startupDone_ = true;
-    for (auto& early : std::exchange(earlyCommands_, {})) {
-        Guarded([&] { remoteCommand(early.first, early.second); });
-    }
 }
 
 void Station::saveSettingsAndStop() {
@@ -340,30 +323,44 @@ void Station::saveSettingsAndStop() {
     record.ExtRadioname = settings_.extRadioName;
     record.EMail = settings_.email;
     record.Passwort = settings_.password;
-    record.FormatIn = ACMC->FormatIn;
-    record.FormatOut = ACMC->FormatOut;
+    record.FormatIn = road_->codec().FormatIn;
+    record.FormatOut = road_->codec().FormatOut;
     record.Upload = parseDecimal(settings_.upload);
     record.Beschr = settings_.limitListeners;
 
     step(2);
     const SettingsStore store(ProgramDir());
-    if (keepBadOptions_) {
-        store.setOptionsAside();
-        keepBadOptions_ = false;
-    }
-    store.saveOptions(record, [this](SettingsWriteStage stage) {
-        switch (stage) {
-            case SettingsWriteStage::Create:
-                step(3);
-                break;
-            case SettingsWriteStage::Write:
-                step(4);
-                break;
-            case SettingsWriteStage::Close:
-                step(5);
-                break;
+    // On a thread of its own: a disk that does not answer holds the close for kSettingsSaveWaitMs at
+    // most, and the write stays whole or not at all.
+    auto setAside = std::make_shared<std::atomic<bool>>(false);
+    const bool keepBad = keepBadOptions_;
+    const vx::ScopeGuard asideDone([this, setAside] {
+        if (*setAside) {
+            keepBadOptions_ = false;
         }
     });
+    writeWithin(
+        [store, record, keepBad, setAside](const SettingsWriteTrace& stage) {
+            if (keepBad) {
+                store.setOptionsAside();
+                *setAside = true;
+            }
+            store.saveOptions(record, stage);
+        },
+        kSettingsSaveWaitMs, store.path(SettingsStore::kOptionsFile),
+        [this](SettingsWriteStage stage) {
+            switch (stage) {
+                case SettingsWriteStage::Create:
+                    step(3);
+                    break;
+                case SettingsWriteStage::Write:
+                    step(4);
+                    break;
+                case SettingsWriteStage::Close:
+                    step(5);
+                    break;
+            }
+        });
     step(6);
     if (broadcasting()) {
         step(7);

@@ -2,23 +2,23 @@
 #pragma once
 
 #include "audio/FileDestination.h"
-#include "audio/InputLevel.h"
 #include "mixer/TAudioMixer.h"
 #include "net/IcecastRelay.h"
-#include "net/THTTPGet.h"
 #include "net/TServerSocket.h"
 #include "platform/Result.h"
 #include "platform/StationConstants.h"
 #include "platform/TAudioFormat.h"
 #include "platform/ThreadSafety.h"
 #include "platform/language/Language.h"
+#include "station/BlockRoad.h"
+#include "station/DirectoryClient.h"
 #include "station/ListenerSnapshot.h"
+#include "station/RemoteControlService.h"
 #include "station/StationEnvironment.h"
 #include "station/StationSettings.h"
 #include "station/StationState.h"
 #include "station/StationStatus.h"
 #include "station/Trace.h"
-#include "threads/TThreadComp.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -35,22 +35,18 @@
 #include <vector>
 
 class QTimer;
-class TACMConvertor;
-class TACMIn;
-class ListenerDestination;
-class WebGate;
-class WebSession;
-struct WebRequest;
-struct WebNow;
+class WebPort;
 class TVXSocketData;
-class RecordingReader;
 class QueuedFileWriter;
+class Recorder;
+class Playback;
 struct TOptionsRecord;
-struct RelayBoard;
 
-// The station itself: capture, codec, the worker, the listener and remote-control ports, the block's
-// destinations, the playback, the directory and the capture retry. A window or a console reporter drives
-// it and shows what its signals say; it never reads or writes a widget.
+// The station itself: the mode, the commands and the snapshot, and the listener port. It wires its
+// parts and reaches them only through their interfaces: the block's road (capture, codec, worker and
+// the block's destinations), the recording and the playback, the directory client, the remote control
+// and the web port. A window or a console reporter drives it and shows what its signals say; it never
+// reads or writes a widget.
 // Thread contract: the thread that made it (Qt's main thread), except where a member says otherwise.
 class Station : public QObject {
     Q_OBJECT
@@ -64,7 +60,7 @@ public:
     explicit Station(const StationEnvironment& env, QObject* parent = nullptr);
     ~Station() override;
     // The remote-control port is open (a port taken by another program leaves it closed).
-    bool remoteControlListening() const { return RemoteControl && RemoteControl->Active(); }
+    bool remoteControlListening() const { return remote_ && remote_->listening(); }
     // The web port's port, 0 when it does not listen.
     int webPort() const;
     // The remote "Info": sets the info text and does what the window's "Update" does.
@@ -87,8 +83,9 @@ public:
     void restoreRecordingSource();
     // Start-up has finished: remote commands that came meanwhile are carried out now.
     void startupFinished();
-    // Writes "Optionen.ini" from the settings (FormClose's steps); throws when it cannot. Then stops a
-    // broadcast that runs.
+    // Writes "Optionen.ini" from the settings (FormClose's steps); throws when it cannot, also when the
+    // disk has not finished the write within 2 s (the write then goes on alone, whole or not at all).
+    // Then stops a broadcast that runs.
     void saveSettingsAndStop();
     void releaseLanguage();
     // The close, whichever front end runs it: saves "Optionen.ini" (throws when it cannot, and the
@@ -163,7 +160,6 @@ public:
     bool chooseFormatOut();
     // The MP3 copy's file name for a moment.
     QString DateTimetoFilename(const QDateTime& DateTime);
-    static bool CheckLocalAddress(const QString& Address);
 
     // --- Recording and playback -----------------------------------------------------------------------
     void RecordtoFile(const QString& FileName);
@@ -227,56 +223,27 @@ private:
     friend struct StationProbe;
 
     // --- Components -----------------------------------------------------------------------------------
-    std::unique_ptr<TACMConvertor> ACMC;
-    std::unique_ptr<TACMIn> ACMI;
     std::unique_ptr<TAudioMixer> AudioMixer;
     std::unique_ptr<TServerSocket> ServerVandorixClient;
-    std::unique_ptr<THTTPGet> HTTP;        // register, delete, status, off-air: waits for the answer
-    std::unique_ptr<THTTPGet> HTTPHoerer;  // listener count: fire and forget
-    QTimer* DBTimer = nullptr;
     QTimer* ConnectionTest = nullptr;
     QTimer* StatsTimer = nullptr;
-    QTimer* CaptureRetry = nullptr;
-    std::unique_ptr<QueuedFileWriter> Mp3File;
-    std::unique_ptr<QueuedFileWriter> RecordFile;
-    std::unique_ptr<ListenerDestination> Listeners;
-    std::vector<std::unique_ptr<IcecastRelay>> Relays;
-    std::shared_ptr<RelayBoard> RelayStates;
-    // Declared after every component a run uses, so it goes first and waits for a run still under way.
-    std::unique_ptr<TThreadComp> Thread;
-    std::unique_ptr<TServerSocket> RemoteControl;
+    // The recording and the playback, each owning its file and state.
+    std::unique_ptr<Recorder> Recording;
+    std::unique_ptr<Playback> Player;
+    // Capture to destinations. Destroyed first (in the destructor), before the ports its listeners are on.
+    std::unique_ptr<BlockRoad> road_;
+    std::unique_ptr<RemoteControlService> remote_;
 
     // --- Fields ---------------------------------------------------------------------------------------
-    bool OfflineMode = false;
     int32_t MaxUser = 0;
-    std::atomic<uint32_t> ErrorCount{0};
-    uint32_t RefreshMs = 0;
-    double LastBlockTime = 0.0;
-    TAudioFormat PlaybackDecodeFormat;
-    TAudioFormat PlaybackFormat;
-    QString RecordFileName;
     int StalledListenerLimitMs = 60000;
     uint64_t ListedGeneration = ~uint64_t{0};
-    int DirectoryDeadlineMs = 20000;
-    int OffAirDeadlineMs = 5000;
-    // How long the stop waits for a run that still converts before it leaves the codec stream to it.
-    int RunEndWaitMs = 10000;
-    std::atomic<int> LineCapacity{0};
-    std::atomic<uint64_t> LineLoad{0};
-    std::atomic<uint64_t> BroadcastSerial{0};
     uint64_t StopCount = 0;
-    // Set by a reported capture failure, cleared by the next block and by the stop.
-    bool CaptureLost = false;
     std::function<void()> EndProcess;
-    // Bytes of the last block sent, and the line load it caused (0..1). Any thread.
-    std::atomic<int> BytesLastBlock{0};
-    // Captured blocks that found the previous run still converting or sending, and so never went out.
-    std::atomic<uint64_t> DroppedBlocks{0};
 
     // --- Directory (StationDirectory.cpp) ---------------------------------------------------------------
-    void DBTimerTimer();
+    std::unique_ptr<DirectoryClient> directory_;
     void StatsTimerTimer();
-    void DirectoryOffAir();
 
     // --- Listener port (StationListeners.cpp) --------------------------------------------------------------
     void ServerVandorixClientClientRead(const std::shared_ptr<TServerClientWinSocket>& Socket);
@@ -286,7 +253,6 @@ private:
 
     // --- Relays (StationRelays.cpp) -------------------------------------------------------------------
     void RelayStart();
-    void RelayStop();
 
     // The admitted listeners as the last connection test saw them; cheap to copy, any thread.
     ListenerSnapshot listeners() const;
@@ -295,28 +261,6 @@ private:
     // When each of those counts was taken (UTC), in the same order.
     std::vector<QDateTime> listenerHistoryTimes() const { return historyTimes_; }
     static constexpr std::size_t kHistorySize = 1440;
-    // What the directory was last asked ("setstatus", ...), when, and what came back; never the URL,
-    // which carries the password.
-    struct DirectoryRequest {
-        QString action;
-        QDateTime at;
-        QString result;
-    };
-    DirectoryRequest LastDirectoryRequest;
-    // The file a playback plays and the bytes of it sent so far.
-    QString PlaybackFileName;
-    int64_t PlaybackBytes = 0;
-
-    // The input is dead air once its RMS level has stayed below SilenceThresholdDb for
-    // SilenceAfterSeconds of captured sound (a muted mixer, the wrong source, a player stopped).
-    double SilenceThresholdDb = -50.0;
-    double SilenceAfterSeconds = 30.0;
-    // The last captured block, measured before encoding; the floor when nothing is captured.
-    InputLevel inputLevel() const { return inputLevel_; }
-    // Seconds of captured sound below the threshold up to the last block; 0 while there is sound.
-    double silenceSeconds() const { return silentFor_; }
-    // When the silence began, once it counts as dead air; null otherwise.
-    QDateTime deadAirSince() const { return deadAir_ ? silentSince_ : QDateTime(); }
 
     // The texts this station loaded (or, in a test, others).
     const QStringList* Languagelist = nullptr;
@@ -324,23 +268,17 @@ private:
     std::atomic<int32_t> DebugNum{0};
 
     // --- Web port (StationWeb.cpp) --------------------------------------------------------------------
-    // The web port: players, browsers and the public page. Null when off; inactive when it could not be
-    // bound. Its listeners are listeners like the listener port's: the same send table, count and list.
-    std::unique_ptr<TServerSocket> WebServer;
+    // The web port: players, browsers and the public page (src/web). Null when off; not listening when it
+    // could not be bound. Its listeners are listeners like the listener port's: the same send table,
+    // count and list.
+    std::unique_ptr<WebPort> Web;
     void buildWebPort();
-    void WebServerClientConnect(const std::shared_ptr<TServerClientWinSocket>& socket);
-    void WebServerClientRead(const std::shared_ptr<TServerClientWinSocket>& socket);
-    void answerWeb(const std::shared_ptr<TServerClientWinSocket>& socket, WebSession& session,
-                   const WebRequest& request);
-    void answerStream(const std::shared_ptr<TServerClientWinSocket>& socket, WebSession& session,
-                      const WebRequest& request);
-    // What the web port tells the public, read from the station in this one place.
-    WebNow webNow(const QByteArray& host) const;
+    // Its server, whose connections the send table and the list walk; null when off.
+    TServerSocket* webServer() const;
     // The web port's listeners leave with the broadcast; its page stays.
     void closeWebListeners();
     // Whether a peer of either port is connected at all.
     bool anyoneConnected() const;
-    std::shared_ptr<WebGate> webGate_;
     // --- End of the web port ------------------------------------------------------------------------
 
     void buildAudio();
@@ -348,6 +286,10 @@ private:
     void buildDirectory();
     void buildBroadcast();
     void buildRelays();
+    void buildRecording();
+    // Where the worker sends a recording's blocks: the recording's writer, or null when no recording
+    // takes them. The one way the recording reaches the block's road.
+    void routeRecording(const std::shared_ptr<QueuedFileWriter>& writer);
     // Every change of the state and of what goes with it. changeMode() on any thread, without a signal
     // (the worker's part: a file that failed); transition() on the station's thread, which tells it.
     bool changeMode(StationEvent event);
@@ -363,34 +305,10 @@ private:
     using OpenedSteps = std::vector<std::function<void()>>;
     void startBroadcast(OpenedSteps& opened);
     void openMp3Copy(OpenedSteps& opened);
-    void openAudioPath(int firstStep, OpenedSteps& opened);
     void undoFailedStart(const OpenedSteps& opened);
-    // Ends the worker's run for the stop; false when it did not end in time.
-    bool endRun();
     // A recording that failed: record mode ends, the file is closed, a record-only capture stops.
     void endFailedRecording();
 
-    void ACMIBlockCaptured(TACMIn* Sender, const void* Data, int Size);  // capture thread
-    void ACMIBufferFull(TACMIn* Sender, const void* Data, int Size);
-    void measureInput(const void* data, int size);
-    void endSilence(const QString& why);
-    void inputStopped();
-    void noteDirectoryRequest(const QString& action, const QString& result);
-    void ACMIError(TACMIn* Sender, const std::exception& E);
-    void CaptureRetryTimer();
-    void ThreadExecute(TThreadComp* Sender);
-    void SendToAudience(const char* block, int size);
-    // Upload (kb/s) as bytes per second, 1 kb counted as 1024 bits; 0 for a text that is no decimal
-    // integer or no capacity.
-    static int lineCapacity(const QString& upload);
-    // Milliseconds from one block to the next, both given as times of day in fractions of a day.
-    static uint32_t refreshMsBetween(double lastBlockTime, double now);
-    // The line-load bar for a block about to go out; false when nobody is connected (the bar shows 0).
-    bool showLineLoad(int blockSize);
-    // Hands a block to one destination; one that fails is closed and `closed` changes the mode.
-    void deliver(BlockDestination& destination, StationEvent closed, const char* block, int size);
-    // The error report of a failure on another thread, with the trace it names.
-    void reportFromWorker(const std::string& message, const QString& debugStr, int debugNum);
 
     // The handshake's answers. Whether one more listener gets in, and the name it is told: the
     // station's, or the notice that the station is full.
@@ -404,56 +322,30 @@ private:
                           const TServerSocket::ConnectionSnapshot* webSnapshot);
     void clearListeners();
 
-    void RemoteControlClientConnect(const std::shared_ptr<TServerClientWinSocket>& Socket);
-    void RemoteControlClientRead(const std::shared_ptr<TServerClientWinSocket>& Socket);
-    void RemoteControlClientError(const std::shared_ptr<TServerClientWinSocket>& Socket, int& ErrorCode);
-    void remoteCommand(const QByteArray& command, const std::shared_ptr<TServerClientWinSocket>& socket);
+    void buildRemoteControl();
 
     // Throws, naming what holds the station, where no playback can run (step 6, the start's).
     void refuseUnplayableState(const StationMode& mode);
-    int readPlaybackHeader(RecordingReader& file, TAudioFormat& format, TAudioFormat& decodeFormat);
-    void playPasses(RecordingReader& file);
-    bool playPass(RecordingReader& file, int chunk, qint64& dueMs);
-    bool playbackWait(qint64 dueMs);
-    void showPlaybackLoad(int chunkBytes);
+    // A chunk the playback read: to the displays and the audience (steps 17 to 25).
+    void playbackChunk(const char* chunk, int n);
 
-    void registrationRequest(const QString& url, const QString& success, int okMessage, int failMessage);
-    void applyRelayTargets();
-    void relayStatusChanged(uint32_t generation, uint32_t index);
 
     StationEnvironment env_;
     StationSettings settings_;
     std::atomic<StationMode> mode_{StationMode{}};
     QDateTime stateSince_;
-    // Set when something dispatched by the playback's waits needs it to end; the actions run after it.
-    bool playbackEnding_ = false;
-    std::vector<std::function<void()>> afterPlayback_;
-    QElapsedTimer playbackClock_;
-    // Remote commands that arrived before start-up finished, with the connection to answer on.
-    bool startupDone_ = false;
-    std::vector<std::pair<QByteArray, std::shared_ptr<TServerClientWinSocket>>> earlyCommands_;
-    // The worker's conversion failed for the blocks since the last one that succeeded.
-    std::atomic<bool> convertFailing_{false};
     mutable vx::Mutex listenersMutex_;  // listeners_ is read from any thread
     ListenerSnapshot listeners_ GUARDED_BY(listenersMutex_) =
         std::make_shared<const std::vector<ListenerRow>>();
     std::vector<int> history_;
     std::vector<QDateTime> historyTimes_;
-    InputLevel inputLevel_;
-    double silentFor_ = 0.0;
-    QDateTime silentSince_;
-    bool deadAir_ = false;
     bool keepBadOptions_ = false;
-    // The recording failed and has been closed: its "Stop" has nothing left to report.
-    bool recordingFailed_ = false;
     // The snapshot readers take; the mutex guards the pointer only.
     mutable vx::Mutex statusMutex_;
     std::shared_ptr<const StationStatus> status_ GUARDED_BY(statusMutex_);
     // The error count starts again with each broadcast; the total counts on.
     uint64_t errorsTotal_ = 0;
     uint32_t errorsSeen_ = 0;
-    // The MP3 copy's name as created, kept here so that nobody asks the writer while it writes.
-    QString mp3FileName_;
     StationStatus::RecordingSource recordingSource_;
     // What construction found wrong, reported when start-up begins and someone listens.
     QStringList startupMessages_;

@@ -5,6 +5,7 @@
 #include "net/TVXSocketData.h"
 #include "platform/Ansi.h"
 #include "station/ListenerProtocol.h"
+#include "station/Playback.h"
 #include "station/Station.h"
 
 #include <QTimer>
@@ -66,7 +67,7 @@ int Station::GetUseranzahl() {
     }
     // A snapshot of the list: the worker counts while the main thread accepts and releases. The web
     // port's listeners count against the one limit.
-    for (const TServerSocket* server : {ServerVandorixClient.get(), WebServer.get()}) {
+    for (const TServerSocket* server : {ServerVandorixClient.get(), webServer()}) {
         if (!server) {
             continue;
         }
@@ -127,7 +128,7 @@ bool Station::admitsOneMore(QByteArray& name) {
 
 // The stream's formats as the listeners are told them: the codec's, or during a playback the file's.
 const TAudioFormat& Station::announcedFormatOut() const {
-    return mode_.load().playback ? PlaybackFormat : ACMC->FormatOut;
+    return mode_.load().playback ? Player->format() : road_->codec().FormatOut;
 }
 
 void Station::answerPlayer(TServerClientWinSocket& socket, TVXSocketData& session, const QByteArray& R) {
@@ -167,7 +168,7 @@ void Station::answerListenerProgram(TServerClientWinSocket& socket, TVXSocketDat
     step(9);
     QByteArray name;
     const bool admit = admitsOneMore(name);
-    const TAudioFormat& formatIn = mode_.load().playback ? PlaybackDecodeFormat : ACMC->FormatIn;
+    const TAudioFormat& formatIn = mode_.load().playback ? Player->decodeFormat() : road_->codec().FormatIn;
     const QByteArray header = listener::stationHeader(name, formatIn, announcedFormatOut());
     step(10);
     if (!sendIfOpen(socket, header)) {
@@ -184,7 +185,7 @@ void Station::uploadChanged() {
     step(2);
     bool ok = false;
     const int upload = settings_.upload.toInt(&ok, 10);
-    const int kbits = int(ACMC->FormatOut.avgBytesPerSec() / 125);
+    const int kbits = int(road_->codec().FormatOut.avgBytesPerSec() / 125);
     step(3);
     MaxUser = (!ok || kbits == 0) ? 0 : upload / kbits;
     step(4);
@@ -206,16 +207,13 @@ void Station::UpdateInfo() {
             socket->SendString(vx::toAnsi(settings_.infoText));
         }
     }
-    for (const auto& relay : Relays) {
-        relay->setTitle(settings_.infoText);
-    }
-    Listeners->titles().set(settings_.infoText);
+    road_->setTitle(settings_.infoText);
 }
 
 bool Station::listUnchanged(uint64_t generation) const {
     // Joins, leaves, admissions and a listener turning info channel all change the generation; a
     // listener stalls only by refusing.
-    return generation == ListedGeneration && (!Listeners || Listeners->refusingAtLastWrite() == 0);
+    return generation == ListedGeneration && road_->listeners().refusingAtLastWrite() == 0;
 }
 
 void Station::ConnectionTestTimer() {
@@ -223,7 +221,7 @@ void Station::ConnectionTestTimer() {
     try {
         step(2);
         const auto snapshot = ServerVandorixClient->Snapshot();
-        const auto webSnapshot = WebServer ? WebServer->Snapshot() : nullptr;
+        const auto webSnapshot = Web ? webServer()->Snapshot() : nullptr;
         // Both only ever rise: their sum changes whenever either list does.
         const uint64_t generation = snapshot->generation + (webSnapshot ? webSnapshot->generation : 0);
         if (!listUnchanged(generation)) {

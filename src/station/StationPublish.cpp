@@ -5,6 +5,8 @@
 #include "audio/TACMConvertor.h"
 #include "audio/TACMIn.h"
 #include "platform/wavein/WaveIn.h"
+#include "station/Playback.h"
+#include "station/Recorder.h"
 #include "station/RelayBoard.h"
 #include "station/Station.h"
 
@@ -25,48 +27,46 @@ void Station::publishStatus() {
     s->onAir = onAir(mode.state);
     s->broadcasting = ::broadcasting(mode.state);
     s->settings = settings_;
-    s->formatIn = ACMC->FormatIn;
-    s->formatOut = ACMC->FormatOut;
-    s->streamFormat = mode.playback ? PlaybackFormat : ACMC->FormatOut;
+    s->formatIn = road_->codec().FormatIn;
+    s->formatOut = road_->codec().FormatOut;
+    s->streamFormat = mode.playback ? Player->format() : road_->codec().FormatOut;
 
     s->clients = listeners();
     s->maxUser = MaxUser;
     if (settings_.limitListeners) {
         s->listenerLimit = MaxUser;
     }
-    s->bytesLastBlock = BytesLastBlock;
-    s->refreshMs = RefreshMs;
-    // The load's own capacity is 0 while nobody listens; the line's is known all the same.
-    if (const int capacity = LineCapacity; capacity > 0) {
-        s->lineLoad = std::min(1.0, double(uint32_t(uint64_t(LineLoad))) / capacity);
-    }
-    s->errorCount = ErrorCount;
+    const BlockRoad& road = *road_;
+    s->bytesLastBlock = road.bytesLastBlock();
+    s->refreshMs = road.refreshMs();
+    s->lineLoad = road.lineLoad();
+    s->errorCount = road.errorCount();
     s->transmissionErrorsTotal = errorsTotal_;
-    s->sentBytesTotal = Listeners ? Listeners->sentBytes() : 0;
+    s->sentBytesTotal = road.sentBytes();
 
-    s->codecOpen = ACMC->Active();
+    s->codecOpen = road_->codec().Active();
     s->captureDevice = env_.waveIn ? env_.waveIn->deviceName() : QString();
-    s->captureOk = !CaptureLost;
-    s->captureOpen = ACMI->Active();
-    s->level = inputLevel_;
-    s->silenceSeconds = silentFor_;
-    s->deadAirSince = deadAirSince();
-    s->silenceThresholdDb = SilenceThresholdDb;
-    s->silenceAfterSeconds = SilenceAfterSeconds;
+    s->captureOk = road.captureOk();
+    s->captureOpen = road.capture().Active();
+    s->level = road.inputLevel();
+    s->silenceSeconds = road.silenceSeconds();
+    s->deadAirSince = road.deadAirSince();
+    s->silenceThresholdDb = road.silenceThresholdDb();
+    s->silenceAfterSeconds = road.silenceAfterSeconds();
 
     // Names as the station chose them and byte counters: nothing here waits for a write.
-    if (mode.mp3Copy && Mp3File) {
-        s->mp3File = StationStatus::File{mp3FileName_, Mp3File->bytesWritten()};
+    if (mode.mp3Copy) {
+        s->mp3File = StationStatus::File{road.mp3FileName(), road.mp3File().bytesWritten()};
     }
-    if (mode.recording && RecordFile) {
-        s->recordFile = StationStatus::File{RecordFileName, RecordFile->bytesWritten()};
+    if (mode.recording && Recording) {
+        s->recordFile = StationStatus::File{Recording->fileName(), Recording->writer()->bytesWritten()};
     }
-    if (mode.playback) {
-        s->playback = StationStatus::File{PlaybackFileName, PlaybackBytes};
+    if (mode.playback && Player) {
+        s->playback = StationStatus::File{Player->fileName(), Player->bytes()};
     }
 
-    if (RelayStates) {
-        const RelayBoard& board = *RelayStates;
+    {
+        const RelayBoard& board = road.relayBoard();
         for (std::size_t i = 0; i < board.entries.size(); ++i) {
             const RelayBoard::Entry& entry = board.entries[i];
             s->relays.push_back({entry.relay->target(), entry.status, entry.relay->droppedBlocks(),
@@ -76,9 +76,9 @@ void Station::publishStatus() {
         s->relaysPending = board.pending.has_value();
     }
 
-    s->offline = OfflineMode;
-    s->lastDirectoryRequest = {LastDirectoryRequest.action, LastDirectoryRequest.at,
-                               LastDirectoryRequest.result};
+    s->offline = settings_.offline;
+    const DirectoryClient::Request last = directory_ ? directory_->lastRequest() : DirectoryClient::Request{};
+    s->lastDirectoryRequest = {last.action, last.at, last.result};
     s->recordingSource = recordingSource_;
     s->history = history_;
     s->historyTimes = historyTimes_;

@@ -1,15 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Recording the encoded stream to a file, and playing such a file out to the listeners in place of the
-// live signal.
+// The recording and the playback commands: the station's side (trace, mode, start and stop); the parts
+// (Recorder, Playback) own the files.
 #include "audio/QueuedFileWriter.h"
 #include "audio/RecordingReader.h"
 #include "audio/TACMConvertor.h"
 #include "platform/IoError.h"
+#include "platform/Posting.h"
 #include "platform/ScopeGuard.h"
+#include "station/Playback.h"
+#include "station/Recorder.h"
 #include "station/Station.h"
 
-#include <QCoreApplication>
-#include <QEventLoop>
 #include <QTimer>
 
 #include <algorithm>
@@ -21,26 +22,63 @@ namespace {
 
 // The playback's trace name: the playback is the "PlayfromFile" button's handler.
 constexpr char kPlaybackTrace[] = "Button3Click";
-// What closing a file that is not open reports.
-const char* const kFileNotOpen = "I/O error 103";
-
-constexpr qint64 kChunkMs = 1000;        // one chunk is one second of the stored stream
-constexpr qint64 kMessageSliceMs = 100;  // the longest the station goes without handling its events
-// A recording waits for its disk rather than drop blocks; this much may wait in memory meanwhile.
-constexpr int kRecordQueueSeconds = 30;
+constexpr uint32_t kChunkMs = 1000;  // one chunk is one second of the stored stream
 
 }  // namespace
+
+void Station::buildRecording() {
+    Recorder::Hooks hooks;
+    hooks.begun = [this](const std::shared_ptr<QueuedFileWriter>& writer) {
+        routeRecording(writer);
+        transition(StationEvent::RecordingBegun);
+    };
+    // A file that cannot be made or take its header is a failed recording, reported once, with the
+    // step of "Start" that met it.
+    hooks.openFailed = [this](const std::string& error, int failedStep) {
+        trace("Button1Click");
+        step(failedStep);
+        endFailedRecording();
+        AppException(EInOutError(error));
+    };
+    // A disk fails on the file's own thread; the report names the step that handed the block over.
+    hooks.diskFailed = [this](const std::string& message) {
+        changeMode(StationEvent::RecordingClosed);
+        road_->reportFromWorker(message, QStringLiteral("ThreadExecute"), 5);
+        vx::postTo(this, [this] { Guarded([this] { endFailedRecording(); }); });
+    };
+    Recording = std::make_unique<Recorder>(std::move(hooks));
+
+    Playback::Hooks play;
+    play.onAir = [this] { return broadcasting(); };
+    play.loop = [this] { return settings_.loop; };
+    play.step = [this](int n) { step(n); };
+    play.retrace = [this] { DebugStr = QString::fromLatin1(kPlaybackTrace); };
+    play.suggest = [this](const TAudioFormat& format, TAudioFormat& decodeFormat) {
+        road_->codec().SuggestFormat(format, decodeFormat);
+    };
+    play.second = [this] {
+        // A chunk is a second: the refresh time reads so wherever it is shown, the status included.
+        road_->setRefreshMs(kChunkMs);
+        emit refreshShown(kChunkMs);
+    };
+    play.chunk = [this](const char* chunk, int n) { playbackChunk(chunk, n); };
+    Player = std::make_unique<Playback>(std::move(play));
+}
+
+void Station::routeRecording(const std::shared_ptr<QueuedFileWriter>& writer) {
+    road_->setRecordingWriter(writer);
+}
 
 void Station::RecordtoFile(const QString& FileName) {
     trace("RecordtoFileBtnClick");
     step(2);
-    RecordFileName = FileName;
+    Recording->choose(FileName);
     step(3);
     transition(StationEvent::RecordArmed);
     step(4);
     // A broadcast or an armed record mode already captures and encodes; a second start would only fail
     // on the open codec stream.
-    if (state() == StationState::Stopped && !ACMC->Active()) {
+    if (state() == StationState::Stopped && !road_->codec().Active()) {
         Start();
     }
 }
@@ -48,32 +86,23 @@ void Station::RecordtoFile(const QString& FileName) {
 void Station::StartRecording() {
     trace("Button1Click");
     step(1);
-    if (RecordFileName.isEmpty()) {
+    if (Recording->fileName().isEmpty()) {
         throw EInOutError("No recording file chosen: \"RecordtoFile\" chooses it before \"Start\"");
     }
-    emit message(RecordFileName);
+    emit message(Recording->fileName());
     step(2);
     // A "Start" during a recording makes the file afresh; no block may reach it before its header.
     transition(StationEvent::RecordingClosed);
-    recordingFailed_ = false;
-    RecordFile->finish();
-    // A file that cannot be made or take its header is a failed recording, reported once (the throw).
-    vx::ScopeGuard failed([this] { endFailedRecording(); });
+    routeRecording(nullptr);
     step(4);
-    RecordFile->create(RecordFileName,
-                       kRecordQueueSeconds * int64_t(std::max(ACMC->FormatOut.avgBytesPerSec(), 1u)));
-    step(5);
-    const TAudioFormat format = ACMC->FormatOut;
-    RecordFile->writeNow(reinterpret_cast<const char*>(format.data()), TAudioFormat::kSize);
-    failed.dismiss();
-    transition(StationEvent::RecordingBegun);
+    // The writer makes the file and writes its header; blocks go to it once it has (RecordingBegun).
+    Recording->start(road_->codec().FormatOut);
 }
 
 void Station::endFailedRecording() {
     transition(StationEvent::RecordingStopped);  // record mode ends with its file
-    recordingFailed_ = true;
-    // The writer has ended with its failure: closing the file waits for no disk.
-    RecordFile->finish(0);
+    routeRecording(nullptr);
+    Recording->failed();
     if (state() == StationState::RecordOnly) {
         // The capture ran for the recording alone. The failure's report names the failed step, not
         // the stop's.
@@ -89,26 +118,18 @@ void Station::StopRecording() {
     trace("Button2Click");
     step(1);
     transition(StationEvent::RecordingStopped);
+    routeRecording(nullptr);
     step(2);
     step(3);
-    // A recording that failed was reported and closed then; its "Stop" has nothing more to say.
-    if (std::exchange(recordingFailed_, false)) {
-        return;
-    }
-    if (!RecordFile->isOpen()) {
-        throw EInOutError(kFileNotOpen);
-    }
-    // Waits for a block the worker is handing over and for what the disk has still to take, so the
-    // file ends with a whole block.
-    RecordFile->finish();
+    // The writer takes what waits and closes the file; a recording that failed has nothing to close.
+    Recording->stop();
 }
 
 bool Station::AfterPlayback(std::function<void()> action) {
     if (!mode_.load().playback) {
         return false;
     }
-    playbackEnding_ = true;
-    afterPlayback_.push_back(std::move(action));
+    Player->endThen(std::move(action));
     return true;
 }
 
@@ -124,21 +145,18 @@ void Station::PlayfromFile(const QString& FileName) {
     // Whatever refuses the file does so before anything starts.
     TAudioFormat format;
     TAudioFormat decodeFormat;
-    readPlaybackHeader(file, format, decodeFormat);
+    Player->readHeader(file, format, decodeFormat);
 
     step(2);
-    PlaybackFormat = format;
-    PlaybackDecodeFormat = decodeFormat;
-    PlaybackFileName = FileName;
-    PlaybackBytes = 0;
+    Player->begin(FileName, format, decodeFormat);
     transition(StationEvent::PlaybackRequested);
     // However the playback ends (its last pass, a stop, a failure, the station's end), the station is
     // left as after a playback before anything is reported, and what waited for the end runs then.
     const vx::ScopeGuard ended([this] {
-        playbackEnding_ = false;
+        const auto actions = Player->ended();
         transition(StationEvent::PlaybackEnded);
-        for (auto& action : std::exchange(afterPlayback_, {})) {
-            QTimer::singleShot(0, this, std::move(action));
+        for (const auto& action : actions) {
+            QTimer::singleShot(0, this, action);
         }
     });
 
@@ -152,7 +170,7 @@ void Station::PlayfromFile(const QString& FileName) {
     transition(StationEvent::PlaybackBegun);
 
     step(7);
-    playPasses(file);
+    Player->play(file);
     step(27);
 }
 
@@ -173,107 +191,22 @@ void Station::refuseUnplayableState(const StationMode& mode) {
     }
 }
 
-int Station::readPlaybackHeader(RecordingReader& file, TAudioFormat& format, TAudioFormat& decodeFormat) {
-    step(10);
-    format = file.readFormat();
-    step(11);
-    ACMC->SuggestFormat(format, decodeFormat);
-    step(12);
-    return file.chunkSize(format);
-}
-
-void Station::playPasses(RecordingReader& file) {
-    // Chunk n of a pass leaves n seconds after the pass began, by the clock: the time that reading and
-    // sending take is made up, so listeners are not starved over a long playback.
-    playbackClock_.start();
-    qint64 dueMs = 0;
-    bool last = false;
-    while (!last && broadcasting() && !playbackEnding_) {
-        step(8);
-        if (!settings_.loop) {
-            step(9);
-            last = true;
-        }
-        const int chunk = readPlaybackHeader(file, PlaybackFormat, PlaybackDecodeFormat);
-        const bool anyChunk = playPass(file, chunk, dueMs);
-        // Unchecked while the pass ran: that pass was the last one.
-        if (!settings_.loop) {
-            last = true;
-        }
-        if (!anyChunk && !last) {
-            // The file lost its stream since the start: looping on it must not spin.
-            dueMs = std::max(dueMs + kChunkMs, playbackClock_.elapsed());
-            playbackWait(dueMs);
-        }
-        step(26);
+void Station::playbackChunk(const char* chunk, int n) {
+    step(17);
+    road_->setBytesLastBlock(n);
+    emit blockShown(n);
+    step(18);
+    if (!anyoneConnected()) {
+        step(25);
+        emit lineLoadShown(-1, 0);
+        emit blockShown(0);
+        return;
     }
-}
-
-bool Station::playPass(RecordingReader& file, int chunk, qint64& dueMs) {
-    std::vector<char> buffer(static_cast<std::size_t>(chunk));
-    bool anyChunk = false;
-    step(13);
-    while (file.left() > 0 && broadcasting() && !playbackEnding_) {
-        step(14);
-        // A chunk is a second: the refresh time reads so wherever it is shown, the status included.
-        RefreshMs = uint32_t(kChunkMs);
-        emit refreshShown(RefreshMs);
-        step(15);
-        // Late by more than a chunk (the station was held, by a modal dialog say): start the clock
-        // afresh rather than send what was missed in one burst.
-        dueMs = std::max(dueMs + kChunkMs, playbackClock_.elapsed() - kChunkMs);
-        if (!playbackWait(dueMs)) {
-            break;
-        }
-        step(16);
-        // One second of sound; the last one of a pass takes the file's tail.
-        file.readSecond(PlaybackFormat, buffer);
-        const int n = int(buffer.size());
-        if (n == 0) {
-            break;
-        }
-        anyChunk = true;
-        PlaybackBytes += n;
-        step(17);
-        BytesLastBlock = n;
-        emit blockShown(n);
-        step(18);
-        if (!anyoneConnected()) {
-            step(25);
-            emit lineLoadShown(-1, 0);
-            emit blockShown(0);
-            continue;
-        }
-        step(19);
-        showPlaybackLoad(n);
-        step(20);
-        SendToAudience(buffer.data(), n);
-    }
-    return anyChunk;
-}
-
-bool Station::playbackWait(qint64 dueMs) {
-    // The handlers the wait dispatches trace too; the playback's name is back when it returns.
-    const vx::ScopeGuard retrace([this] { DebugStr = QString::fromLatin1(kPlaybackTrace); });
-    for (;;) {
-        if (playbackEnding_ || !broadcasting()) {
-            return false;
-        }
-        const qint64 left = dueMs - playbackClock_.elapsed();
-        if (left <= 0) {
-            return true;
-        }
-        QEventLoop loop;
-        QTimer::singleShot(int(std::min(left, kMessageSliceMs)), Qt::PreciseTimer, &loop, &QEventLoop::quit);
-        if (loop.exec() != 0) {
-            playbackEnding_ = true;  // the application is quitting
-        }
-    }
-}
-
-void Station::showPlaybackLoad(int chunkBytes) {
+    step(19);
     // As for a live block: an "Upload" that is no number is no capacity (the bar shows full), and the
     // chunk still goes out.
-    const int maximum = lineCapacity(settings_.upload);
-    emit lineLoadShown(maximum, int(std::min<qint64>(qint64(GetUseranzahl()) * chunkBytes, maximum)));
+    const int maximum = BlockRoad::lineCapacity(settings_.upload);
+    emit lineLoadShown(maximum, int(std::min<qint64>(qint64(GetUseranzahl()) * n, maximum)));
+    step(20);
+    road_->sendToAudience(chunk, n);
 }

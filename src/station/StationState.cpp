@@ -1,14 +1,21 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "station/StationState.h"
 
+#include "platform/StateNames.h"
+
 static_assert(sizeof(StationMode) == 8, "one lock-free atomic");
 
 bool onAir(StationState state) {
-    return state == StationState::OnAir || state == StationState::Playing;
+    return vx::onAirStateName(stateName(state));  // one rule for the station and for vandorixctl
 }
 
 bool broadcasting(StationState state) {
     return state == StationState::Starting || onAir(state);
+}
+
+bool settingsLocked(StationState state) {
+    return state == StationState::OnAir || state == StationState::RecordOnly ||
+           state == StationState::Playing || state == StationState::Stopping;
 }
 
 std::optional<StationMode> nextState(StationMode mode, StationEvent event) {
@@ -95,17 +102,17 @@ std::optional<StationMode> nextState(StationMode mode, StationEvent event) {
 const char* stateName(StationState state) {
     switch (state) {
         case StationState::Stopped:
-            return "stopped";
+            return vx::kStateStopped.data();
         case StationState::Starting:
-            return "starting";
+            return vx::kStateStarting.data();
         case StationState::OnAir:
-            return "on_air";
+            return vx::kStateOnAir.data();
         case StationState::RecordOnly:
-            return "record_only";
+            return vx::kStateRecordOnly.data();
         case StationState::Playing:
-            return "playing";
+            return vx::kStatePlaying.data();
         case StationState::Stopping:
-            return "stopping";
+            return vx::kStateStopping.data();
     }
-    return "stopped";
+    return vx::kStateStopped.data();
 }

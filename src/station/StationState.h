@@ -15,10 +15,14 @@ enum class StationState : uint8_t {
     Stopping,    // the stop closes what the start opened
 };
 
-// Listeners are served: live or from a file.
+// The questions everyone asks of the state, answered here only.
+// Listeners are served: live or from a file (vx::onAirStateName over the status's state word).
 bool onAir(StationState state);
 // The listener port is open or opening: a broadcast starts, runs, plays a file.
 bool broadcasting(StationState state);
+// The start has locked the settings and enabled the stop: from the end of a start (a record-mode one
+// too) until the stop has closed everything. A start still reporting to the directory has not.
+bool settingsLocked(StationState state);
 
 // The state and what goes with it, as one value: the worker reads it whole, and every change of it is
 // one event through nextState(). Eight bytes, so that it is one lock-free atomic.

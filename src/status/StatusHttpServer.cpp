@@ -31,23 +31,6 @@ std::string lower(std::string text) {
     return text;
 }
 
-// The host part of a Host header: "name:port", "[::1]:port" or a bare name.
-std::string hostPart(std::string_view value) {
-    if (value.starts_with('[')) {
-        const std::size_t close = value.find(']');
-        return close == std::string_view::npos ? std::string() : std::string(value.substr(1, close - 1));
-    }
-    return std::string(value.substr(0, value.find(':')));
-}
-
-bool isLoopbackName(const std::string& host) {
-    if (host == "localhost" || host.ends_with(".localhost") || host == "::1") {
-        return true;
-    }
-    in_addr v4{};
-    return ::inet_pton(AF_INET, host.c_str(), &v4) == 1 && (ntohl(v4.s_addr) >> 24) == 127;
-}
-
 // The numeric address this connection reached, as a Host header would give it.
 std::string reachedAddress(int fd) {
     sockaddr_storage address{};
@@ -79,7 +62,7 @@ void requestCompleted(void* self, MHD_Connection* connection, void** /*state*/,
 }
 
 Response misdirected() {
-    return {421, "text/plain; charset=utf-8", "This server does not answer for that host name.\n", {}};
+    return http::plainText(421, "This server does not answer for that host name.");
 }
 
 // A socket bound and listening on host:port, or -1 with the reason. Bound here rather than by the
@@ -208,8 +191,8 @@ bool StatusHttpServer::hostAccepted(MHD_Connection* connection) const {
     if (value == nullptr) {
         return true;  // HTTP/1.0 without a Host: no browser sends that, so no page can be behind it
     }
-    const std::string host = lower(hostPart(value));
-    return !host.empty() && (isLoopbackName(host) || host == reachedAddress(connectionFd(connection)) ||
+    const std::string host = lower(http::hostPart(value));
+    return !host.empty() && (http::isLoopbackName(host) || host == reachedAddress(connectionFd(connection)) ||
                              std::find(hostNames_.begin(), hostNames_.end(), host) != hostNames_.end());
 }
 

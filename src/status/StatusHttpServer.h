@@ -2,6 +2,7 @@
 #pragma once
 
 #include "platform/ThreadSafety.h"
+#include "net/HttpMessage.h"
 
 #include <QByteArray>
 #include <QString>
@@ -41,12 +42,7 @@ public:
     static constexpr std::chrono::milliseconds kHeadDeadline{5000};
     static constexpr std::size_t kRequestMemory = 16 * 1024;
 
-    struct Response {
-        unsigned status = 200;
-        QByteArray contentType;
-        QByteArray body;
-        std::vector<std::pair<QByteArray, QByteArray>> headers;
-    };
+    using Response = vx::http::Response;
     // Called with the method ("GET", ...) and the path without its query.
     using Handler = std::function<Response(const std::string& method, const std::string& path)>;
 

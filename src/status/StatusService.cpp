@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "status/StatusService.h"
 
+#include "net/HttpMessage.h"
 #include "platform/ErrorLine.h"
 #include "station/Station.h"
 #include "status/StatusPage.h"
@@ -16,10 +17,6 @@ Response withCommonHeaders(Response r) {
     r.headers.emplace_back("X-Content-Type-Options", "nosniff");
     r.headers.emplace_back("Referrer-Policy", "no-referrer");
     return r;
-}
-
-Response plain(unsigned status, const QByteArray& text) {
-    return {status, "text/plain; charset=utf-8", text + '\n', {}};
 }
 
 }  // namespace
@@ -38,10 +35,8 @@ bool StatusService::listen(const QString& host, int port, QString* error) {
 }
 
 Response StatusService::respond(const std::string& method, const std::string& path) const {
-    if (method != "GET" && method != "HEAD") {
-        Response r = plain(405, "Only GET and HEAD are answered here.");
-        r.headers.emplace_back("Allow", "GET, HEAD");
-        return withCommonHeaders(std::move(r));
+    if (!http::readsOnly(QByteArray::fromStdString(method))) {
+        return withCommonHeaders(http::methodNotAllowed("Only GET and HEAD are answered here."));
     }
     if (path == "/") {
         Response r{200, "text/html; charset=utf-8", statusPage(), {}};
@@ -56,7 +51,7 @@ Response StatusService::respond(const std::string& method, const std::string& pa
         return withCommonHeaders(
             {200, "text/plain; version=0.0.4; charset=utf-8", renderMetrics(*station_.status()), {}});
     }
-    return withCommonHeaders(plain(404, "Not found: try /, /status.json or /metrics."));
+    return withCommonHeaders(http::plainText(404, "Not found: try /, /status.json or /metrics."));
 }
 
 std::unique_ptr<StatusService> startStatus(Station& station, const StatusOptions& options) {

@@ -78,7 +78,8 @@ TEST(CheckLocalAddress, OnlyPrivateNetworksAndTheFirstLoopbackAddressAreLocal) {
         {"::ffff:127.0.0.1", false},
     };
     for (const Row& row : rows) {
-        EXPECT_EQ(Station::CheckLocalAddress(QString::fromLatin1(row.address)), row.local) << row.address;
+        EXPECT_EQ(RemoteControlService::CheckLocalAddress(QString::fromLatin1(row.address)), row.local)
+            << row.address;
     }
 }
 

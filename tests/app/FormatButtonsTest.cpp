@@ -36,13 +36,12 @@ protected:
 
 TEST_F(FormatButtons, WithoutSettingsTheStationStartsOnItsStoredFormats) {
     auto w = makeWindow();
-    EXPECT_EQ(StationProbe(w->station()).ACMC->FormatIn, defaultInputFormat());
-    EXPECT_EQ(StationProbe(w->station()).ACMC->FormatOut, defaultOutputFormat());
-    EXPECT_EQ(StationProbe(w->station()).ACMC->InputBufferSize(), 2048);
-    ASSERT_NE(StationProbe(w->station()).ACMI, nullptr);
-    EXPECT_EQ(StationProbe(w->station()).ACMI->BufferSize(), 8192);
-    EXPECT_EQ(StationProbe(w->station()).ACMI->NumBuffers(), 4);
-    EXPECT_FALSE(StationProbe(w->station()).ACMI->Active());
+    EXPECT_EQ(StationProbe(w->station()).road.codec().FormatIn, defaultInputFormat());
+    EXPECT_EQ(StationProbe(w->station()).road.codec().FormatOut, defaultOutputFormat());
+    EXPECT_EQ(StationProbe(w->station()).road.codec().InputBufferSize(), 2048);
+    EXPECT_EQ(StationProbe(w->station()).road.capture().BufferSize(), 8192);
+    EXPECT_EQ(StationProbe(w->station()).road.capture().NumBuffers(), 4);
+    EXPECT_FALSE(StationProbe(w->station()).road.capture().Active());
 }
 
 TEST_F(FormatButtons, NewDataRateShowsMessage35OnceAndTheSameRateNothing) {
@@ -53,7 +52,7 @@ TEST_F(FormatButtons, NewDataRateShowsMessage35OnceAndTheSameRateNothing) {
 
     dialogs.formatAnswers = {stereo22, stereo22, std::nullopt};
     w->InpForm->click();
-    EXPECT_EQ(StationProbe(w->station()).ACMC->FormatIn, stereo22);
+    EXPECT_EQ(StationProbe(w->station()).road.codec().FormatIn, stereo22);
     ASSERT_EQ(dialogs.formatStarts.size(), 1u);
     EXPECT_EQ(dialogs.formatStarts[0], defaultInputFormat()) << "the dialog starts on the current format";
     EXPECT_GT(dialogs.offeredCount, 0);
@@ -61,7 +60,7 @@ TEST_F(FormatButtons, NewDataRateShowsMessage35OnceAndTheSameRateNothing) {
     w->InpForm->click();  // the same format again
     w->InpForm->click();  // cancelled
     EXPECT_EQ(dialogs.messages.size(), 1);
-    EXPECT_EQ(StationProbe(w->station()).ACMC->FormatIn, stereo22);
+    EXPECT_EQ(StationProbe(w->station()).road.codec().FormatIn, stereo22);
     EXPECT_EQ(StationProbe(w->station()).DebugStr.value(), QStringLiteral("InpFormClick"));
     EXPECT_EQ(StationProbe(w->station()).DebugNum.load(), 3);
 }
@@ -72,10 +71,10 @@ TEST_F(FormatButtons, OutputFormatWithTheSameRateChangesSilently) {
     ASSERT_EQ(stereo18.avgBytesPerSec(), defaultOutputFormat().avgBytesPerSec());
     dialogs.formatAnswers = {stereo18, vx::acm::mp3Format(44100, 2, 128)};
     w->OutpForm->click();
-    EXPECT_EQ(StationProbe(w->station()).ACMC->FormatOut, stereo18);
+    EXPECT_EQ(StationProbe(w->station()).road.codec().FormatOut, stereo18);
     EXPECT_TRUE(dialogs.messages.isEmpty());
     w->OutpForm->click();
-    EXPECT_EQ(StationProbe(w->station()).ACMC->FormatOut.avgBytesPerSec(), 16000u);
+    EXPECT_EQ(StationProbe(w->station()).road.codec().FormatOut.avgBytesPerSec(), 16000u);
     EXPECT_EQ(dialogs.messages, QStringList{w->Msg(35)});
     EXPECT_EQ(StationProbe(w->station()).DebugStr.value(), QStringLiteral("OutpFormClick"));
     EXPECT_EQ(StationProbe(w->station()).DebugNum.load(), 4);
@@ -86,8 +85,8 @@ TEST_F(FormatButtons, CancelledDialogsLeaveBothFormatsByteForByte) {
     w->InpForm->click();
     w->OutpForm->click();
     EXPECT_EQ(dialogs.formatStarts.size(), 2u);
-    EXPECT_EQ(StationProbe(w->station()).ACMC->FormatIn.toBytes(), defaultInputFormat().toBytes());
-    EXPECT_EQ(StationProbe(w->station()).ACMC->FormatOut.toBytes(), defaultOutputFormat().toBytes());
+    EXPECT_EQ(StationProbe(w->station()).road.codec().FormatIn.toBytes(), defaultInputFormat().toBytes());
+    EXPECT_EQ(StationProbe(w->station()).road.codec().FormatOut.toBytes(), defaultOutputFormat().toBytes());
     EXPECT_TRUE(dialogs.messages.isEmpty());
 }
 
@@ -97,8 +96,8 @@ TEST_F(FormatButtons, HeadlessChoiceIsAlwaysCancelled) {
     auto w = makeWindow();
     w->InpForm->click();
     w->OutpForm->click();
-    EXPECT_EQ(StationProbe(w->station()).ACMC->FormatIn, defaultInputFormat());
-    EXPECT_EQ(StationProbe(w->station()).ACMC->FormatOut, defaultOutputFormat());
+    EXPECT_EQ(StationProbe(w->station()).road.codec().FormatIn, defaultInputFormat());
+    EXPECT_EQ(StationProbe(w->station()).road.codec().FormatOut, defaultOutputFormat());
 }
 
 TEST_F(FormatButtons, ChosenFormatsComeBackAfterARestart) {
@@ -112,8 +111,8 @@ TEST_F(FormatButtons, ChosenFormatsComeBackAfterARestart) {
         w->close();
     }
     auto w = makeWindow();
-    EXPECT_EQ(StationProbe(w->station()).ACMC->FormatIn.toBytes(), in.toBytes());
-    EXPECT_EQ(StationProbe(w->station()).ACMC->FormatOut.toBytes(), out.toBytes());
+    EXPECT_EQ(StationProbe(w->station()).road.codec().FormatIn.toBytes(), in.toBytes());
+    EXPECT_EQ(StationProbe(w->station()).road.codec().FormatOut.toBytes(), out.toBytes());
 }
 
 TEST_F(FormatButtons, DialogFailureEndsInTheErrorReportAndKeepsTheFormat) {
@@ -121,9 +120,9 @@ TEST_F(FormatButtons, DialogFailureEndsInTheErrorReportAndKeepsTheFormat) {
     acm->chooseResult = 2;
     env.acm = acm;
     auto w = makeWindow();
-    const TAudioFormat before = StationProbe(w->station()).ACMC->FormatOut;
+    const TAudioFormat before = StationProbe(w->station()).road.codec().FormatOut;
     w->OutpForm->click();
-    EXPECT_EQ(StationProbe(w->station()).ACMC->FormatOut, before);
+    EXPECT_EQ(StationProbe(w->station()).road.codec().FormatOut, before);
     ASSERT_EQ(dialogs.messages.size(), 1);
     EXPECT_TRUE(
         dialogs.messages[0].contains(QStringLiteral("Choose format raised an unknown error (code #2)")))
@@ -178,7 +177,7 @@ TEST_F(FormatButtons, UnusableStoredFormatsAreRefusedAtTheStartAndTheButtonsChoo
                                                        ? QStringLiteral("The input format cannot be used")
                                                        : QStringLiteral("The output format cannot be used")))
             << dialogs.messages[0].toStdString();
-        EXPECT_FALSE(StationProbe(w->station()).ACMC->Active());
+        EXPECT_FALSE(StationProbe(w->station()).road.codec().Active());
         EXPECT_EQ(capture->opens, 0);
         EXPECT_FALSE(StationProbe(w->station()).ServerVandorixClient->Active());
         ASSERT_TRUE(w->InpForm->isEnabled() && w->OutpForm->isEnabled());

@@ -38,7 +38,7 @@ protected:
         ASSERT_FALSE(form->StartupAborted());
         form->RadioName->setText(QStringLiteral("Müller"));
         form->ExtRadioname->setText(QStringLiteral(" FM"));
-        StationProbe(form->station()).ACMC->FormatOut.setAvgBytesPerSec(16000);
+        StationProbe(form->station()).road.codec().FormatOut.setAvgBytesPerSec(16000);
         StationProbe(form->station()).MaxUser = 3;
         form->Beschr->setChecked(true);
         server().Port = 0;
@@ -177,8 +177,8 @@ TEST_F(ListenerServiceTest, EachRequestGetsItsReplyByteForByteAndItsSessionState
             EXPECT_FALSE(peer->closedByServer());
         }
         if (c.reply == HandshakeCase::Header) {
-            expectHeader(peer->received(), station, StationProbe(form->station()).ACMC->FormatIn,
-                         StationProbe(form->station()).ACMC->FormatOut);
+            expectHeader(peer->received(), station, StationProbe(form->station()).road.codec().FormatIn,
+                         StationProbe(form->station()).road.codec().FormatOut);
         } else {
             EXPECT_EQ(peer->received(), expected);
         }
@@ -251,8 +251,8 @@ TEST_F(ListenerServiceTest, FourthListenerAtLimitThreeIsRefusedAndCountsNowhere)
     // The fourth listener program gets the header with the full notice and stays, without audio.
     SocketPtr programConn;
     auto program = ask("KT-VandorixClient v40-Daten", 514, &programConn);
-    expectHeader(program->received(), fullNotice, StationProbe(form->station()).ACMC->FormatIn,
-                 StationProbe(form->station()).ACMC->FormatOut);
+    expectHeader(program->received(), fullNotice, StationProbe(form->station()).road.codec().FormatIn,
+                 StationProbe(form->station()).road.codec().FormatOut);
     EXPECT_TRUE(programConn->IsOpen());
     EXPECT_EQ(session(programConn)->Kind.load(), 0);
     EXPECT_EQ(session(programConn)->Ready.load(), 0);
@@ -322,8 +322,8 @@ TEST_F(ListenerServiceTest, HeaderCutsALongFullNoticeTo255BytesWhileTheIcyReplyC
     StationProbe(form->station()).MaxUser = 0;
 
     auto program = ask("KT-VandorixClient v30", 514);
-    expectHeader(program->received(), longFull.left(255), StationProbe(form->station()).ACMC->FormatIn,
-                 StationProbe(form->station()).ACMC->FormatOut);
+    expectHeader(program->received(), longFull.left(255), StationProbe(form->station()).road.codec().FormatIn,
+                 StationProbe(form->station()).road.codec().FormatOut);
 
     auto icy = ask("GET / HTTP/1.0\r\n\r\n", icyReply(longFull).size());
     EXPECT_EQ(icy->received(), icyReply(longFull));
@@ -334,19 +334,20 @@ TEST_F(ListenerServiceTest, StationNameOfFullLengthFillsTheHeadersNameField) {
     form->ExtRadioname->setText(QString(235, QLatin1Char('e')));
     auto program = ask("KT-VandorixClient v40-Daten", 514);
     expectHeader(program->received(), QByteArray(20, 'r') + QByteArray(235, 'e'),
-                 StationProbe(form->station()).ACMC->FormatIn, StationProbe(form->station()).ACMC->FormatOut);
+                 StationProbe(form->station()).road.codec().FormatIn,
+                 StationProbe(form->station()).road.codec().FormatOut);
 }
 
 TEST_F(ListenerServiceTest, HeaderCarriesThePlaybackFormatsWhilePlaying) {
-    StationProbe(form->station()).PlaybackDecodeFormat = defaultInputFormat();
-    StationProbe(form->station()).PlaybackDecodeFormat.setSamplesPerSec(22050);
-    StationProbe(form->station()).PlaybackFormat = defaultOutputFormat();
-    StationProbe(form->station()).PlaybackFormat.setAvgBytesPerSec(4000);
+    TAudioFormat decodeFormat = defaultInputFormat();
+    decodeFormat.setSamplesPerSec(22050);
+    TAudioFormat format = defaultOutputFormat();
+    format.setAvgBytesPerSec(4000);
+    StationProbe(form->station()).player().begin(QStringLiteral("played.ktv"), format, decodeFormat);
     StationProbe(form->station()).changeMode(StationEvent::PlaybackRequested);
     auto program = ask("KT-VandorixClient v30", 514);
     StationProbe(form->station()).changeMode(StationEvent::PlaybackEnded);
-    expectHeader(program->received(), station, StationProbe(form->station()).PlaybackDecodeFormat,
-                 StationProbe(form->station()).PlaybackFormat);
+    expectHeader(program->received(), station, decodeFormat, format);
     // Players are told the bit rate of the file they get, not the codec stream's.
     StationProbe(form->station()).changeMode(StationEvent::PlaybackRequested);
     QByteArray played = icyReply(station);
@@ -472,7 +473,7 @@ TEST_F(ListenerServiceTest, UploadChangeRecomputesTheLimitAndItsCaption) {
     };
     for (const LimitCase& c : cases) {
         SCOPED_TRACE(c.upload);
-        StationProbe(form->station()).ACMC->FormatOut.setAvgBytesPerSec(c.bytesPerSecond);
+        StationProbe(form->station()).road.codec().FormatOut.setAvgBytesPerSec(c.bytesPerSecond);
         form->Upload->clear();
         form->Upload->setText(QString::fromLatin1(c.upload));
         EXPECT_EQ(StationProbe(form->station()).MaxUser, c.maxUser);
@@ -495,13 +496,13 @@ TEST_F(ListenerServiceTest, FocusLeavingUploadRunsItsExitHandlerButWindowDeactiv
 }
 
 TEST_F(ListenerServiceTest, LeavingUploadWhileTheCodecStreamRunsShowsMessage35Once) {
-    StationProbe(form->station())
-        .ACMC->SetInputBufferSize(int(StationProbe(form->station()).ACMC->FormatIn.avgBytesPerSec()));
-    StationProbe(form->station()).ACMC->SetActive(true);
+    TACMConvertor& codec = StationProbe(form->station()).road.codec();
+    codec.SetInputBufferSize(int(codec.FormatIn.avgBytesPerSec()));
+    StationProbe(form->station()).road.codec().SetActive(true);
     StationProbe(form->station()).publish();
     QFocusEvent leave(QEvent::FocusOut, Qt::TabFocusReason);
     QCoreApplication::sendEvent(form->Upload, &leave);
-    StationProbe(form->station()).ACMC->SetActive(false);
+    StationProbe(form->station()).road.codec().SetActive(false);
     EXPECT_EQ(fx.dialogs.messages, QStringList{form->Msg(35)});
 }
 

@@ -32,37 +32,12 @@ TOptionsRecord storedSettings() {
     return r;
 }
 
-TEST(Startup, MissingServerFileShowsMessage31AndWritesNothing) {
-    MainformFixture f;
-    QFile::remove(f.path("Server.ini"));
-    TMainform& form = f.create();
-    EXPECT_TRUE(form.StartupAborted());
-    ASSERT_EQ(f.dialogs.messages.size(), 1);
-    EXPECT_EQ(f.dialogs.messages.first(), form.Msg(31));
-    EXPECT_EQ(f.dialogs.captions.first(), QStringLiteral("KT VandorixServer"));
-    f.form.reset();
-    EXPECT_EQ(QDir(f.dir.path()).entryList(QDir::Files), QStringList());
-}
-
-TEST(Startup, ServerFileFirstLineBecomesTheDirectoryUrl) {
-    MainformFixture f;
-    TMainform& form = f.create();
-    EXPECT_FALSE(form.StartupAborted());
-    EXPECT_EQ(form.ServerDB->text(), QStringLiteral("http://dir.example/db/"));
-    EXPECT_TRUE(f.dialogs.messages.isEmpty());
-}
-
-TEST(Startup, ServerFileIsReadInTheAnsiCodePage) {
-    MainformFixture f;
-    vxtest::writeFile(f.dir.path(), "Server.ini", "http://h\xF6rer.example/db/\r\n");
-    EXPECT_EQ(f.create().ServerDB->text().toStdString(), "http://hörer.example/db/");
-}
-
 TEST(Startup, StoredSettingsReachTheControlsAndTheLimit) {
     MainformFixture f;
     vxtest::writeFile(f.dir.path(), "Optionen.ini", storedSettings().toBytes());
     TMainform& form = f.create();
     ASSERT_TRUE(f.dialogs.messages.isEmpty()) << f.dialogs.messages.join('|').toStdString();
+    EXPECT_EQ(form.ServerDB->text(), QStringLiteral("http://dir.example/db/"));
     EXPECT_EQ(form.VandorixClientport->value(), 7001);
     EXPECT_EQ(form.RadioName->text(), QStringLiteral("Welle"));
     EXPECT_EQ(form.ExtRadioname->text(), QStringLiteral(" Nord"));
@@ -71,37 +46,9 @@ TEST(Startup, StoredSettingsReachTheControlsAndTheLimit) {
     EXPECT_EQ(form.Passwort2->text(), QStringLiteral("pw"));  // the password check passes without retyping
     EXPECT_EQ(form.Upload->text(), QStringLiteral("64"));
     EXPECT_FALSE(form.Beschr->isChecked());
-    EXPECT_EQ(StationProbe(form.station()).ACMC->FormatOut.avgBytesPerSec(), 4000u);
+    EXPECT_EQ(StationProbe(form.station()).road.codec().FormatOut.avgBytesPerSec(), 4000u);
     EXPECT_EQ(StationProbe(form.station()).MaxUser, 2);
     EXPECT_EQ(form.Beschr->text(), form.ReplaceStr("{User}", "2", form.Msg(21)));
-}
-
-TEST(Startup, LimitFollowsUploadAndOutputRate) {
-    struct Case {
-        int32_t upload;
-        uint32_t bytesPerSecond;
-        int32_t maxUser;
-    };
-    const Case cases[] = {{64, 4000, 2}, {64, 16000, 0}, {64, 2250, 3}, {64, 124, 0}, {1000, 2250, 55}};
-    for (const Case& c : cases) {
-        MainformFixture f;
-        TOptionsRecord r = storedSettings();
-        r.Upload = c.upload;
-        r.FormatOut.setAvgBytesPerSec(c.bytesPerSecond);
-        vxtest::writeFile(f.dir.path(), "Optionen.ini", r.toBytes());
-        EXPECT_EQ(StationProbe(f.create().station()).MaxUser, c.maxUser)
-            << c.upload << " kb/s at " << c.bytesPerSecond << " B/s";
-    }
-}
-
-TEST(Startup, PortOutsideTheRangeIsBroughtToTheNearerBound) {
-    for (const auto& [stored, shown] : {std::pair{80, 1024}, std::pair{70000, 65535}}) {
-        MainformFixture f;
-        TOptionsRecord r = storedSettings();
-        r.Port = stored;
-        vxtest::writeFile(f.dir.path(), "Optionen.ini", r.toBytes());
-        EXPECT_EQ(f.create().VandorixClientport->value(), shown);
-    }
 }
 
 // A settings file that exists but cannot be read: the run-time I/O error's text, at the step of the
@@ -142,42 +89,6 @@ TEST(Startup, UnreadableSettingsFilesEndInTheErrorReportAtTheFailingStep) {
     }
 }
 
-TEST(Startup, TruncatedSettingsFileIsReportedAndKeptAsBadWhenTheCloseWritesANewOne) {
-    MainformFixture f;
-    const QByteArray truncated = storedSettings().toBytes().left(1000);
-    vxtest::writeFile(f.dir.path(), "Optionen.ini", truncated);
-    TMainform& form = f.create();
-    ASSERT_EQ(f.dialogs.messages.size(), 1);
-    EXPECT_TRUE(f.dialogs.messages.first().contains(QStringLiteral("\"Optionen.ini.bad\"")))
-        << f.dialogs.messages.first().toStdString();
-    EXPECT_TRUE(form.close());
-    EXPECT_EQ(vxtest::readFile(f.path("Optionen.ini.bad")), truncated);
-    EXPECT_EQ(vxtest::readFile(f.path("Optionen.ini")).size(), TOptionsRecord::kSize);
-}
-
-TEST(Startup, LongerSettingsFileReadsOnlyItsRecord) {
-    MainformFixture f;
-    vxtest::writeFile(f.dir.path(), "Optionen.ini", storedSettings().toBytes() + QByteArray(500, 'x'));
-    TMainform& form = f.create();
-    EXPECT_TRUE(f.dialogs.messages.isEmpty());
-    EXPECT_EQ(form.RadioName->text(), QStringLiteral("Welle"));
-}
-
-TEST(Startup, OfflineModeOnlyForExactFirstArgument) {
-    const std::pair<QStringList, bool> cases[] = {
-        {{"vandorixserver", "/WO"}, true},
-        {{"vandorixserver", "/wo"}, false},
-        {{"vandorixserver", "--data-dir", "/WO"}, false},
-        {{"vandorixserver", "/WO "}, false},
-        {{"vandorixserver"}, false},
-    };
-    for (const auto& [args, offline] : cases) {
-        MainformFixture f;
-        f.env.arguments = args;
-        EXPECT_EQ(StationProbe(f.create().station()).OfflineMode, offline) << args.join(' ').toStdString();
-    }
-}
-
 TEST(Startup, WithoutSettingsFileTheLayoutValuesStay) {
     MainformFixture f;
     TMainform& form = f.create();
@@ -185,18 +96,8 @@ TEST(Startup, WithoutSettingsFileTheLayoutValuesStay) {
     EXPECT_EQ(form.Upload->text(), QStringLiteral("64"));
     EXPECT_TRUE(form.Beschr->isChecked());
     EXPECT_EQ(StationProbe(form.station()).MaxUser, 3);
-    EXPECT_EQ(StationProbe(form.station()).ACMC->FormatIn, defaultInputFormat());
-    EXPECT_EQ(StationProbe(form.station()).ACMC->FormatOut, defaultOutputFormat());
-}
-
-TEST(ReplaceStr, ReplacesOnlyTheFirstOccurrence) {
-    MainformFixture f;
-    TMainform& form = f.create();
-    EXPECT_EQ(form.ReplaceStr("{User}", "12", "auf {User} User"), QStringLiteral("auf 12 User"));
-    EXPECT_EQ(form.ReplaceStr("{User}", "12", "{User} und {User}"), QStringLiteral("12 und {User}"));
-    EXPECT_EQ(form.ReplaceStr("{User}", "12", "{user}"), QStringLiteral("{user}"));  // case-sensitive
-    EXPECT_EQ(form.ReplaceStr("{Radioname}", "X", "ist voll"), QStringLiteral("ist voll"));
-    EXPECT_EQ(StationProbe(form.station()).DebugStr.value(), QStringLiteral("ReplaceStr"));
+    EXPECT_EQ(StationProbe(form.station()).road.codec().FormatIn, defaultInputFormat());
+    EXPECT_EQ(StationProbe(form.station()).road.codec().FormatOut, defaultOutputFormat());
 }
 
 TEST(Language, MessagesComeFromTheFileAndFallBackToTheBuiltInTexts) {

@@ -276,8 +276,9 @@ TEST_F(CaptureFixture, RequeueFailuresNameTheirStepAndTheBufferLeavesTheRotation
     }
 }
 
-// The block's road: a real capture thread hands every block over while the owner's thread handles no
-// event at all, and hands over nothing once the delivery has stopped, while its done notices go on.
+// The block's road: a real capture thread hands every block over and gets its buffer back at once while
+// the owner's thread handles no event at all (twice as many blocks as buffers), and hands over nothing
+// once the delivery has stopped, while its done notices go on.
 TEST(CaptureHandOver, BlocksReachTheConsumerOnTheCaptureThreadWhileTheOwnerIsBusyAndNoneAfterTheStop) {
     TACMIn acmi(vx::wavein::createWaveIn(QStringLiteral("tone:440")));
     acmi.SetBufferSize(2205 * 2);  // a tenth of a second
@@ -297,7 +298,7 @@ TEST(CaptureHandOver, BlocksReachTheConsumerOnTheCaptureThreadWhileTheOwnerIsBus
     acmi.Open(defaultInputFormat());
     {
         std::unique_lock lock(mutex);
-        ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(10), [&] { return handed >= 4; }));
+        ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(10), [&] { return handed >= 8; }));
         EXPECT_FALSE(onOwnerThread);
     }
     EXPECT_EQ(noticed, 0) << "the owner's thread ran no event loop meanwhile";

@@ -3,7 +3,7 @@
 // connection takes, the metadata blocks stay exactly every 16000 bytes of the audio it received, and a
 // changed title arrives once.
 #include "audio/ListenerDestination.h"
-#include "net/WebSession.h"
+#include "net/IcySession.h"
 #include "support/LoopbackPeer.h"
 
 #include <gtest/gtest.h>
@@ -50,7 +50,7 @@ TEST(WebListenerFraming, PartialTakesKeepEveryBlockAtItsOffsetAndSendATitleOnce)
     TServerSocket icyPort;  // no listener of its own
     TServerSocket webPort;
     webPort.Address = "127.0.0.1";
-    webPort.NewUserData = [] { return std::make_shared<WebSession>(); };
+    webPort.NewUserData = [] { return std::make_shared<IcySession>(); };
     webPort.SetActive(true);
     vxtest::LoopbackPeer peer(webPort.LocalPort());
     ASSERT_TRUE(vxtest::waitUntil([&] { return webPort.ConnectionCount() == 1; }));
@@ -58,7 +58,7 @@ TEST(WebListenerFraming, PartialTakesKeepEveryBlockAtItsOffsetAndSendATitleOnce)
     // A send buffer smaller than a block: the connection takes a block whole, in part or not at all.
     const int small = 4096;
     ::setsockopt(connection->Handle(), SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
-    auto* session = static_cast<WebSession*>(connection->Session());
+    auto* session = static_cast<IcySession*>(connection->Session());
     session->metadata = true;
     session->Ready = 1;
     session->Kind = TVXSocketData::KindListener;
@@ -119,7 +119,7 @@ TEST(WebListenerFraming, ACutInAMetadataBlockSendsItsRestFirstAndTheAudioCountDe
     const auto title = board.current();
     const int block = int(title->block.size());
     using S = FrameSegment;
-    WebSession s;
+    IcySession s;
     const struct {
         std::vector<S> segments;
         int64_t sent;

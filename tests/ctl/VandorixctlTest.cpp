@@ -204,6 +204,8 @@ TEST(Vandorixctl, ACommandWithoutItsEffectOrWithoutAStatusPortEndsNonZeroWithAMe
         {"Stop", "on_air", false, 1, "vandorixctl: Stop had no effect within 0.5 s: the station is on_air"},
         {"Start", "stopped", true, 1,
          "vandorixctl: Start had no effect within 0.5 s: the station is stopped"},
+        // In record mode a Start captures into the file alone: that is its effect.
+        {"Start", "record_only", false, 0, ""},
         {"Liste", "on_air", true, 1, "the station does not answer: its status has stood still"},
         {"Ende", "on_air", false, 1, "vandorixctl: Ende had no effect within 0.5 s: the station still runs"},
         {"Stop", nullptr, false, 4, "Stop sent; its effect could not be verified: the status port"},

@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <thread>
 
 using vxtest::CoreStation;
 
@@ -121,7 +122,7 @@ TEST(BlockRoad, AStallingCopyAndTheStatusAskedTwentyTimesASecondCostTheListenerN
     s.start();
     ASSERT_TRUE(s.broadcasting()) << s.dialogs.messages.join('|').toStdString();
     StallingDisk disk(s.dir.path());
-    StationProbe(st).Mp3File->create(disk.path(), 1 << 20);
+    StationProbe(st).road.mp3File().create(disk.path(), 1 << 20);
     qint64 longestRefreshMs = 0;
     QTimer asking;
     asking.setInterval(50);
@@ -143,9 +144,47 @@ TEST(BlockRoad, AStallingCopyAndTheStatusAskedTwentyTimesASecondCostTheListenerN
             << "block " << i << " came late";
     }
     EXPECT_LT(longestRefreshMs, 1000) << "the status snapshot waited for the disk";
-    EXPECT_GE(StationProbe(st).Mp3File->bytesWritten(), 1) << "the copy's disk took nothing";
+    EXPECT_GE(StationProbe(st).road.mp3File().bytesWritten(), 1) << "the copy's disk took nothing";
     asking.stop();
     disk.flow();
+    s.stop();
+    EXPECT_TRUE(s.dialogs.messages.isEmpty()) << s.dialogs.messages.join('|').toStdString();
+}
+
+// Capture gets its buffers back on its own thread: a main thread held for six seconds (four buffers
+// of a second each) starves neither the capture nor the listener, and no block is dropped.
+TEST(BlockRoad, AMainThreadHeldForSixSecondsCostsTheListenerNoBlock) {
+    CoreStation s(vx::wavein::createWaveIn(QStringLiteral("tone:440")));
+    Station& st = s.station();
+    s.start();
+    ASSERT_TRUE(s.broadcasting()) << s.dialogs.messages.join('|').toStdString();
+    TimedListener listener(s.port());
+    ASSERT_TRUE(vxtest::waitUntil([&] { return listener.blocks().size() >= 2; }, 10000));
+
+    const std::size_t before = listener.blocks().size();
+    Clock::time_point heldFrom;
+    Clock::time_point heldUntil;
+    bool held = false;
+    QTimer::singleShot(0, [&] {
+        heldFrom = Clock::now();
+        std::this_thread::sleep_for(std::chrono::seconds(6));  // the fault: a handler that hangs
+        heldUntil = Clock::now();
+        held = true;
+    });
+    ASSERT_TRUE(vxtest::waitUntil([&] { return held; }, 15000));
+    const auto blocks = listener.blocks();
+    std::vector<Clock::time_point> during;
+    for (std::size_t i = before; i < blocks.size(); ++i) {
+        if (blocks[i] >= heldFrom && blocks[i] <= heldUntil) {
+            during.push_back(blocks[i]);
+        }
+    }
+    EXPECT_GE(during.size(), 5u) << "blocks that reached the listener while the main thread was held";
+    for (std::size_t i = 1; i < during.size(); ++i) {
+        EXPECT_LT(during[i] - during[i - 1], std::chrono::milliseconds(1700))
+            << "block " << i << " came late";
+    }
+    EXPECT_EQ(StationProbe(st).road.droppedBlocks(), 0u);
     s.stop();
     EXPECT_TRUE(s.dialogs.messages.isEmpty()) << s.dialogs.messages.join('|').toStdString();
 }

@@ -157,8 +157,8 @@ TEST(EndToEnd, AListenerThatStopsReadingLosesBlocksAndStaysWhileTheOthersLoseNot
     // A fast stream (320 kb/s) fills the stalled listener's buffers within a few blocks.
     CoreStation s(vx::wavein::createWaveIn(QStringLiteral("tone:1000")));
     Station& st = s.station();
-    StationProbe(st).ACMC->FormatIn = vx::acm::pcmFormat(44100, 16, 1);
-    StationProbe(st).ACMC->FormatOut = vx::acm::mp3Format(44100, 1, 320);
+    StationProbe(st).road.codec().FormatIn = vx::acm::pcmFormat(44100, 16, 1);
+    StationProbe(st).road.codec().FormatOut = vx::acm::mp3Format(44100, 1, 320);
     st.editSettings([](StationSettings& settings) { settings.mp3Copy = true; });
     s.start();
     ASSERT_TRUE(s.broadcasting()) << s.dialogs.messages.join('|').toStdString();
@@ -207,7 +207,7 @@ TEST(EndToEnd, AFullDiskEndsTheMp3CopyWithOneReportAndTheListenersKeepTheTone) {
     ASSERT_TRUE(s.broadcasting()) << s.dialogs.messages.join('|').toStdString();
     ASSERT_TRUE(st.status()->mode.mp3Copy);
     // The copy now lies on a device that is always full: its next write fails as on a full disk.
-    StationProbe(st).Mp3File->create(QStringLiteral("/dev/full"), 1 << 20);
+    StationProbe(st).road.mp3File().create(QStringLiteral("/dev/full"), 1 << 20);
     auto program = vxtest::listenerProgram(s.port());
     ASSERT_TRUE(vxtest::waitUntil([&] { return !s.dialogs.messages.isEmpty(); }, 10000));
     EXPECT_TRUE(s.dialogs.messages[0].contains(QStringLiteral("Disk full")))
@@ -215,7 +215,7 @@ TEST(EndToEnd, AFullDiskEndsTheMp3CopyWithOneReportAndTheListenersKeepTheTone) {
     EXPECT_TRUE(s.dialogs.messages[0].endsWith(QStringLiteral("DebugStr: ThreadExecute\n\rDebugNum: 3")))
         << s.dialogs.messages[0].toStdString();
     EXPECT_FALSE(st.status()->mode.mp3Copy);
-    EXPECT_FALSE(StationProbe(st).Mp3File->isOpen());
+    EXPECT_FALSE(StationProbe(st).road.mp3File().isOpen());
 
     // Four more blocks reach the listener after the failure, and nothing more is reported.
     const qsizetype before = program->received().size();

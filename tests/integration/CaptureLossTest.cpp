@@ -47,7 +47,7 @@ struct SimulatedBroadcast {
     bool plugIn(bool record) {
         capture->clearResults();
         const qsizetype expected = listener->received().size() + kSimulatedBlock;
-        return waitUntil([&] { return StationProbe(s.station()).ACMI->Active(); }) &&
+        return waitUntil([&] { return StationProbe(s.station()).road.capture().Active(); }) &&
                (!record || (capture->fillNext(kSecond) && listener->waitForBytes(expected)));
     }
     int reports() const { return int(s.dialogs.messages.size()); }
@@ -160,8 +160,8 @@ TEST(CaptureLoss, ARestartedSoundServerIsReportedOnceAndTheListenersHearTheBroad
 
     ASSERT_TRUE(server.start());
     // Whatever arrives from now on was recorded after the restart.
-    ASSERT_TRUE(waitUntil(
-        [&] { return StationProbe(st).ACMI->Active() && StationProbe(st).Thread->State() == tsIdle; }));
+    ASSERT_TRUE(
+        waitUntil([&] { return StationProbe(st).road.capture().Active() && StationProbe(st).road.idle(); }));
     const qsizetype before = listener->received().size();
     ASSERT_TRUE(listener->waitForBytes(before + 2000));
     EXPECT_TRUE(vxtest::decodeMp3(listener->received().mid(before)).ok);

@@ -18,7 +18,7 @@ namespace {
 constexpr int kHeaderSize = 514;
 
 IcecastRelay& relayAt(Station& st, std::size_t i) {
-    return *StationProbe(st).RelayStates->entries.at(i).relay;
+    return *StationProbe(st).road.relayBoard().entries.at(i).relay;
 }
 
 bool onAir(const IcecastRelay& relay) {
@@ -27,8 +27,8 @@ bool onAir(const IcecastRelay& relay) {
 
 // The captured blocks that found the previous run still busy, and so never went out, since it was made.
 struct LostBlocks {
-    explicit LostBlocks(Station& st) : station(st), before(StationProbe(station).DroppedBlocks) {}
-    uint64_t count() const { return StationProbe(station).DroppedBlocks - before; }
+    explicit LostBlocks(Station& st) : station(st), before(StationProbe(station).road.droppedBlocks()) {}
+    uint64_t count() const { return StationProbe(station).road.droppedBlocks() - before; }
     Station& station;
     uint64_t before;
 };
@@ -163,7 +163,7 @@ TEST(IcecastRelay, RefusalsAreReportedOnceAndAServerThatNeverAnswersSlowsNoListe
         vxtest::waitUntil([&] { return relayAt(st, loser).status().state == IcecastRelay::State::Error; }));
     // A few blocks later nothing has been tried again, and nothing more reported.
     ASSERT_TRUE(listener->waitForBytes(kHeaderSize + 4 * 2000, 15000));
-    const auto& entries = StationProbe(st).RelayStates->entries;
+    const auto& entries = StationProbe(st).road.relayBoard().entries;
     EXPECT_TRUE(entries[loser].status.reason.contains(QStringLiteral("Mountpoint in use")))
         << entries[loser].status.reason.toStdString();
     EXPECT_TRUE(entries[2].status.reason.contains(QStringLiteral("wrong user name or password")))

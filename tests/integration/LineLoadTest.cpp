@@ -24,8 +24,8 @@ TEST(LineLoad, TheUploadTextScalesTheBarAndNeverSilencesTheBroadcast) {
     for (const Row& row : rows) {
         LiveStation s(vx::wavein::createWaveIn(QStringLiteral("tone")));
         TMainform& w = s.w();
-        StationProbe(w.station()).ACMC->FormatIn = vx::acm::pcmFormat(44100, 16, 1);
-        StationProbe(w.station()).ACMC->FormatOut = vx::acm::mp3Format(44100, 1, 128);
+        StationProbe(w.station()).road.codec().FormatIn = vx::acm::pcmFormat(44100, 16, 1);
+        StationProbe(w.station()).road.codec().FormatOut = vx::acm::mp3Format(44100, 1, 128);
         w.Upload->setText(QString::fromLatin1(row.upload));
         w.Connectrbtn->click();
         ASSERT_TRUE(s.broadcasting()) << row.upload;
@@ -40,7 +40,7 @@ TEST(LineLoad, TheUploadTextScalesTheBarAndNeverSilencesTheBroadcast) {
         if (!row.full) {
             EXPECT_EQ(w.Auslastung->value(), block) << row.upload;  // one listener times one block
         }
-        EXPECT_EQ(StationProbe(w.station()).ErrorCount, 0u);
+        EXPECT_EQ(StationProbe(w.station()).road.errorCount(), 0u);
         w.Disconnectrbtn->click();
         EXPECT_EQ(w.Auslastung->value(), 0) << row.upload;
     }
@@ -61,6 +61,7 @@ TEST(LineLoad, WithoutConnectionsTheBarShowsZeroAndTheMp3CopyStillGetsEveryBlock
     const QString copy = s.path(s.mp3Copies().value(0));
     ASSERT_TRUE(vxtest::waitUntil([&] { return vxtest::readFile(copy).size() > 4 * 2000; }, 20000));
     w.Disconnectrbtn->click();
+    ASSERT_TRUE(s.filesSettled());
     const vxtest::Decoded decoded = vxtest::decodeMp3(vxtest::readFile(copy));
     ASSERT_TRUE(decoded.ok);
     // The blocks follow each other in the copy as one stream of over three seconds.
@@ -80,8 +81,8 @@ TEST(Broadcast, ClosingTheWindowStopsTheBroadcastFirst) {
     ASSERT_TRUE(listener->waitForBytes(514));
     EXPECT_TRUE(w.close());
     EXPECT_FALSE(s.broadcasting());
-    EXPECT_FALSE(StationProbe(w.station()).ACMC->Active());
-    EXPECT_FALSE(StationProbe(w.station()).ACMI->Active());
+    EXPECT_FALSE(StationProbe(w.station()).road.codec().Active());
+    EXPECT_FALSE(StationProbe(w.station()).road.capture().Active());
     EXPECT_TRUE(listener->waitForClose());
     EXPECT_TRUE(s.dialogs.messages.isEmpty()) << s.dialogs.messages.join('|').toStdString();
 }

@@ -182,7 +182,8 @@ TEST(Playback, ARecordingPlaysToMpg123AndListenerProgramsInChunksOfOneSecondPass
 TEST(Playback, ListenersReceiveOneSecondOfSoundEachSecond) {
     CoreStation s(vx::wavein::createWaveIn(QStringLiteral("tone:1000")));
     Station& st = s.station();
-    const QByteArray file = makeRecording(defaultInputFormat(), StationProbe(st).ACMC->FormatOut, 8, 440.0);
+    const QByteArray file =
+        makeRecording(defaultInputFormat(), StationProbe(st).road.codec().FormatOut, 8, 440.0);
     const QByteArray stream = file.mid(kFormatSize);
     const double recorded = double(vxtest::decodeMp3(stream).frameCount()) / 11025.0;
     ASSERT_GT(recorded, 3.5);
@@ -286,7 +287,7 @@ TEST(Playback, RefusedFilesStartNothingAndTheNextFilePlaysInPlaceOfTheLiveSignal
     LiveStation s(vx::wavein::createWaveIn(QStringLiteral("tone:1000")));
     TMainform& w = s.w();
     const QByteArray good =
-        makeRecording(defaultInputFormat(), StationProbe(w.station()).ACMC->FormatOut, 4, 440.0);
+        makeRecording(defaultInputFormat(), StationProbe(w.station()).road.codec().FormatOut, 4, 440.0);
     auto withRate = [&](uint32_t rate) {
         TAudioFormat f = TAudioFormat::fromBytes(good.left(kFormatSize));
         f.setAvgBytesPerSec(rate);
@@ -381,7 +382,7 @@ TEST(Playback, RecordModeRefusesThePlaybackUntilItHasEnded) {
     LiveStation s(vx::wavein::createWaveIn(QStringLiteral("tone:1000")));
     TMainform& w = s.w();
     const QString header = vxtest::writeFile(s.dir.path(), QStringLiteral("kopf.ktv"),
-                                             StationProbe(w.station()).ACMC->FormatOut.toBytes());
+                                             StationProbe(w.station()).road.codec().FormatOut.toBytes());
     auto play = [&] {
         s.dialogs.messages.clear();
         s.dialogs.fileAnswers = {header};
@@ -398,7 +399,7 @@ TEST(Playback, RecordModeRefusesThePlaybackUntilItHasEnded) {
         << s.dialogs.messages[0].toStdString();
     EXPECT_TRUE(s.dialogs.messages[0].endsWith(QStringLiteral("DebugStr: Button3Click\n\rDebugNum: 6")));
     EXPECT_EQ(w.station().state(), StationState::RecordOnly);
-    EXPECT_TRUE(StationProbe(w.station()).ACMC->Active()) << "the recording's capture was closed";
+    EXPECT_TRUE(StationProbe(w.station()).road.codec().Active()) << "the recording's capture was closed";
     EXPECT_FALSE(s.broadcasting());
 
     // Stopped, record mode stays armed: a start would open the capture again, not the listener port.
@@ -408,7 +409,7 @@ TEST(Playback, RecordModeRefusesThePlaybackUntilItHasEnded) {
     EXPECT_TRUE(s.dialogs.messages[0].contains(QStringLiteral("\"Stop\"")))
         << s.dialogs.messages[0].toStdString();
     EXPECT_EQ(w.station().state(), StationState::Stopped);
-    EXPECT_FALSE(StationProbe(w.station()).ACMC->Active());
+    EXPECT_FALSE(StationProbe(w.station()).road.codec().Active());
 
     w.Button2->click();  // ends record mode (and says no file was open)
     play();

@@ -20,19 +20,19 @@ namespace {
 // Sends one command as the only read of a fresh connection and waits until the station has handled it
 // (it releases the connection after reading everything before the end). Returns the answer.
 QByteArray command(CoreStation& s, const QByteArray& bytes) {
-    RemotePeer peer(StationProbe(s.station()).RemoteControl->LocalPort());
+    RemotePeer peer(StationProbe(s.station()).remote().localPort());
     EXPECT_TRUE(peer.connected());
     peer.sendLast(bytes);
     QByteArray answer;
     EXPECT_TRUE(peer.readUntilClosed(answer));
-    EXPECT_TRUE(
-        vxtest::waitUntil([&] { return StationProbe(s.station()).RemoteControl->ConnectionCount() == 0; }));
+    EXPECT_TRUE(vxtest::waitUntil(
+        [&] { return StationProbe(s.station()).remote().socket().ConnectionCount() == 0; }));
     return answer;
 }
 
 TEST(RemoteControl, PeersOutsideTheLocalNetworksAreClosedAtOnce) {
     CoreStation s(std::make_shared<vx::wavein::SimulatedWaveIn>(), std::make_shared<vx::acm::SimulatedAcm>());
-    const int port = StationProbe(s.station()).RemoteControl->LocalPort();
+    const int port = StationProbe(s.station()).remote().localPort();
     ASSERT_GT(port, 0);
 
     RemotePeer foreign(port, "127.0.0.2");
@@ -44,8 +44,8 @@ TEST(RemoteControl, PeersOutsideTheLocalNetworksAreClosedAtOnce) {
     RemotePeer local(port);
     ASSERT_TRUE(local.connected());
     ASSERT_TRUE(vxtest::waitUntil([&] {
-        const auto c = StationProbe(s.station()).RemoteControl->ConnectionAt(0);
-        return StationProbe(s.station()).RemoteControl->ConnectionCount() == 1 && c && c->IsOpen() &&
+        const auto c = StationProbe(s.station()).remote().socket().ConnectionAt(0);
+        return StationProbe(s.station()).remote().socket().ConnectionCount() == 1 && c && c->IsOpen() &&
                c->PeerAddress() == QLatin1String("127.0.0.1");
     }));
     // The local peer is obeyed: its "Start" starts the broadcast.
@@ -99,10 +99,10 @@ TEST(RemoteControl, AnythingButOneWholeCommandIsIgnored) {
         EXPECT_FALSE(s.broadcasting()) << bytes.toHex().toStdString();
     }
     // A read notice that delivers nothing is no command either, and no end of the connection.
-    TServerSocket& remote = *StationProbe(s.station()).RemoteControl;
+    TServerSocket& remote = StationProbe(s.station()).remote().socket();
     vxtest::LoopbackPeer quiet(remote.LocalPort());
     ASSERT_TRUE(vxtest::waitUntil([&] { return remote.ConnectionCount() == 1; }));
-    StationProbe(s.station()).RemoteControlClientRead(remote.ConnectionAt(0));
+    StationProbe(s.station()).remote().RemoteControlClientRead(remote.ConnectionAt(0));
     EXPECT_TRUE(remote.ConnectionAt(0)->IsOpen());
     EXPECT_FALSE(quiet.closedByServer());
     EXPECT_TRUE(quiet.received().isEmpty());
@@ -116,7 +116,7 @@ TEST(RemoteControl, AnythingButOneWholeCommandIsIgnored) {
 // Any local program can reset its connections by the thousand: each costs that connection, no report.
 TEST(RemoteControl, ResetConnectionsCloseQuietly) {
     CoreStation s(std::make_shared<vx::wavein::SimulatedWaveIn>(), std::make_shared<vx::acm::SimulatedAcm>());
-    TServerSocket& remote = *StationProbe(s.station()).RemoteControl;
+    TServerSocket& remote = StationProbe(s.station()).remote().socket();
     // Errors that escape a handler end in the station's error report, as in the program.
     struct Report {
         explicit Report(Station& st) {
@@ -142,7 +142,7 @@ TEST(RemoteControl, ResetConnectionsCloseQuietly) {
 // Peers sending half a command, or nothing, must not hold the port's descriptors for good.
 TEST(RemoteControl, ConnectionsWithoutAWholeCommandTimeOutAndThoseBeyondTheMostAreRefused) {
     CoreStation s(std::make_shared<vx::wavein::SimulatedWaveIn>(), std::make_shared<vx::acm::SimulatedAcm>());
-    TServerSocket& remote = *StationProbe(s.station()).RemoteControl;
+    TServerSocket& remote = StationProbe(s.station()).remote().socket();
     remote.RequestTimeoutMs = 1000;
     remote.MaxConnections = 2;
     const int port = remote.LocalPort();

@@ -4,6 +4,7 @@
 // The whole station in the test process, with or without its window, on real or simulated capture and
 // codec layers; listener clients on loopback, and the remote-control peer.
 #include "app/TMainform.h"
+#include "audio/QueuedFileWriter.h"
 #include "audio/TACMConvertor.h"
 #include "audio/TACMIn.h"
 #include "platform/StationConstants.h"
@@ -168,34 +169,44 @@ inline void useParts(StationFixture& f, std::shared_ptr<vx::wavein::WaveIn> capt
 // One block of the simulated capture through the worker; true once its run has ended.
 inline bool oneBlock(Station& station, vx::wavein::SimulatedWaveIn& capture) {
     const int buffers = capture.queued();
-    return capture.fillNext(QByteArray(StationProbe(station).ACMC->InputBufferSize(), 'A')) && waitUntil([&] {
-               return capture.queued() == buffers && StationProbe(station).Thread->State() == tsIdle;
-           });
+    return capture.fillNext(QByteArray(StationProbe(station).road.codec().InputBufferSize(), 'A')) &&
+           waitUntil([&] { return capture.queued() == buffers && StationProbe(station).road.idle(); });
 }
 
 inline QStringList mp3CopiesIn(const QString& dir) {
     return QDir(dir).entryList({QStringLiteral("*.mp3")}, QDir::Files);
 }
 
+// The station without a window, made of the fixture's parts and started up as a front end starts it,
+// nothing changed after. What the window would show in a message box (messages and error reports) is
+// recorded in the fixture's dialogs. `aborted`: start-up decided that the program ends (no "Server.ini").
+inline std::unique_ptr<Station> startStation(StationFixture& f, bool* aborted = nullptr) {
+    auto station = std::make_unique<Station>(f.env);
+    const QString caption = QString::fromLatin1(vx::kStationTitle);
+    QObject::connect(station.get(), &Station::message,
+                     [&f, caption](const QString& text) { f.dialogs.showMessage(caption, text); });
+    QObject::connect(station.get(), &Station::errorReport,
+                     [&f, caption](const QString& what, const QString& name, int num) {
+                         f.dialogs.showMessage(caption, Station::reportText(what, name, num));
+                     });
+    bool stop = false;
+    station->Guarded([&] { stop = !station->startUp(); });
+    station->startupFinished();
+    if (aborted != nullptr) {
+        *aborted = stop;
+    }
+    return station;
+}
+
 // The station without a window, on the parts above, started up as a front end starts it and driven with
-// its own commands: a radio name, a free listener port and no listener limit. What the window would show
-// in a message box (messages and error reports) is recorded in `dialogs`.
+// its own commands: a radio name, a free listener port and no listener limit.
 class CoreStation : public StationFixture {
 public:
     explicit CoreStation(std::shared_ptr<vx::wavein::WaveIn> capture,
                          std::shared_ptr<vx::acm::Acm> codecs = nullptr,
                          const QString& directoryUrl = QString(), const QStringList& icecastTargets = {}) {
         useParts(*this, std::move(capture), std::move(codecs), directoryUrl, icecastTargets);
-        station_ = std::make_unique<Station>(env);
-        const QString caption = QString::fromLatin1(vx::kStationTitle);
-        QObject::connect(station_.get(), &Station::message,
-                         [this, caption](const QString& text) { dialogs.showMessage(caption, text); });
-        QObject::connect(station_.get(), &Station::errorReport,
-                         [this, caption](const QString& what, const QString& name, int num) {
-                             dialogs.showMessage(caption, Station::reportText(what, name, num));
-                         });
-        station_->Guarded([this] { station_->startUp(); });
-        station_->startupFinished();
+        station_ = startStation(*this);
         station_->editSettings([](StationSettings& s) {
             s.radioName = QStringLiteral("Testradio");
             s.port = freeTcpPort();
@@ -215,7 +226,14 @@ public:
     bool broadcasting() const { return StationProbe(*station_).ServerVandorixClient->Active(); }
     bool oneBlock(vx::wavein::SimulatedWaveIn& c) { return vxtest::oneBlock(*station_, c); }
     // The MP3 copies in the program directory.
-    QStringList mp3Copies() const { return mp3CopiesIn(dir.path()); }
+    // The MP3 copy's writer has made or closed what it was asked to (it does so on its own thread).
+    bool filesSettled() const {
+        return waitUntil([&] { return StationProbe(*station_).road.mp3File().settled(); });
+    }
+    QStringList mp3Copies() const {
+        filesSettled();
+        return mp3CopiesIn(dir.path());
+    }
 
 private:
     std::unique_ptr<Station> station_;
@@ -247,7 +265,13 @@ public:
                form->VandorixClientport->isEnabled() && form->OutpForm->isEnabled();
     }
     bool oneBlock(vx::wavein::SimulatedWaveIn& c) { return vxtest::oneBlock(form->station(), c); }
-    QStringList mp3Copies() const { return mp3CopiesIn(dir.path()); }
+    bool filesSettled() const {
+        return waitUntil([&] { return StationProbe(form->station()).road.mp3File().settled(); });
+    }
+    QStringList mp3Copies() const {
+        filesSettled();
+        return mp3CopiesIn(dir.path());
+    }
 };
 
 // A client that plays the listener program: its agent, then the 514-byte station header, then audio.

@@ -16,9 +16,11 @@ ALLOWED = {
     "threads": {"platform"},
     "settings": {"platform"},
     "ctl": {"platform"},
+    "directory": {"platform"},
     "audio": {"platform", "net"},
-    "station": {"platform", "mixer", "net", "threads", "settings", "audio"},
-    "status": {"platform", "audio", "station"},
+    "web": {"platform", "net"},
+    "station": {"platform", "mixer", "net", "threads", "settings", "audio", "web"},
+    "status": {"platform", "net", "audio", "station"},
     "ui": {"platform", "station"},
     "app": {"platform", "mixer", "net", "threads", "settings", "audio", "station", "status", "ui"},
 }

@@ -67,10 +67,14 @@ TEST(StationState, EveryEventAppliesOnlyWhereTheTableSays) {
     for (const Row& row : kRows) {
         EXPECT_EQ(nextState(row.from, row.event), row.to) << row.what;
     }
-    // Listeners are served only on air and while a file plays; the port is open from the start on.
+    // Listeners are served only on air and while a file plays; the port is open from the start on;
+    // the settings are locked from a start's end (a record-mode one too) until the stop's.
     for (S s : {S::Stopped, S::Starting, S::OnAir, S::RecordOnly, S::Playing, S::Stopping}) {
         EXPECT_EQ(onAir(s), s == S::OnAir || s == S::Playing) << stateName(s);
         EXPECT_EQ(broadcasting(s), s == S::Starting || s == S::OnAir || s == S::Playing) << stateName(s);
+        EXPECT_EQ(settingsLocked(s),
+                  s == S::OnAir || s == S::RecordOnly || s == S::Playing || s == S::Stopping)
+            << stateName(s);
     }
 }
 

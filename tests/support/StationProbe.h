@@ -1,90 +1,65 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "audio/QueuedFileWriter.h"
+#include "audio/TACMConvertor.h"
+#include "audio/TACMIn.h"
+#include "station/BlockRoad.h"
+#include "station/Playback.h"
+#include "station/Recorder.h"
+#include "station/RelayBoard.h"
 #include "station/Station.h"
+#include "threads/TThreadComp.h"
 
 // The station's insides, for tests that inject a failure, a clock or a peer where no command reaches, or
 // that watch a component the snapshot does not show. Everything else reads status() and gives commands.
 struct StationProbe {
     explicit StationProbe(Station& s)
         : station(s),
-          ACMC(s.ACMC),
-          ACMI(s.ACMI),
           ServerVandorixClient(s.ServerVandorixClient),
-          HTTP(s.HTTP),
-          HTTPHoerer(s.HTTPHoerer),
-          DBTimer(s.DBTimer),
           ConnectionTest(s.ConnectionTest),
           StatsTimer(s.StatsTimer),
-          CaptureRetry(s.CaptureRetry),
-          Mp3File(s.Mp3File),
-          RecordFile(s.RecordFile),
-          RelayStates(s.RelayStates),
-          Thread(s.Thread),
-          RemoteControl(s.RemoteControl),
-          OfflineMode(s.OfflineMode),
+          CaptureRetry(s.road_->CaptureRetry),
           MaxUser(s.MaxUser),
-          ErrorCount(s.ErrorCount),
-          RefreshMs(s.RefreshMs),
-          LastBlockTime(s.LastBlockTime),
-          PlaybackDecodeFormat(s.PlaybackDecodeFormat),
-          PlaybackFormat(s.PlaybackFormat),
           StalledListenerLimitMs(s.StalledListenerLimitMs),
-          DirectoryDeadlineMs(s.DirectoryDeadlineMs),
-          OffAirDeadlineMs(s.OffAirDeadlineMs),
           EndProcess(s.EndProcess),
           Languagelist(s.Languagelist),
           DebugStr(s.DebugStr),
           DebugNum(s.DebugNum),
-          DroppedBlocks(s.DroppedBlocks),
-          RunEndWaitMs(s.RunEndWaitMs) {}
+          road(*s.road_) {}
 
     Station& station;
-    std::unique_ptr<TACMConvertor>& ACMC;
-    std::unique_ptr<TACMIn>& ACMI;
     std::unique_ptr<TServerSocket>& ServerVandorixClient;
-    std::unique_ptr<THTTPGet>& HTTP;
-    std::unique_ptr<THTTPGet>& HTTPHoerer;
-    QTimer*& DBTimer;
     QTimer*& ConnectionTest;
     QTimer*& StatsTimer;
     QTimer*& CaptureRetry;
-    std::unique_ptr<QueuedFileWriter>& Mp3File;
-    std::unique_ptr<QueuedFileWriter>& RecordFile;
-    std::shared_ptr<RelayBoard>& RelayStates;
-    std::unique_ptr<TThreadComp>& Thread;
-    std::unique_ptr<TServerSocket>& RemoteControl;
-    bool& OfflineMode;
     int32_t& MaxUser;
-    std::atomic<uint32_t>& ErrorCount;
-    uint32_t& RefreshMs;
-    double& LastBlockTime;
-    TAudioFormat& PlaybackDecodeFormat;
-    TAudioFormat& PlaybackFormat;
     int& StalledListenerLimitMs;
-    int& DirectoryDeadlineMs;
-    int& OffAirDeadlineMs;
     std::function<void()>& EndProcess;
     const QStringList*& Languagelist;
     TraceName& DebugStr;
     std::atomic<int32_t>& DebugNum;
-    // Captured blocks that found the previous run still busy.
-    std::atomic<uint64_t>& DroppedBlocks;
-    // How long the stop waits for a run still converting.
-    int& RunEndWaitMs;
+    // Capture to destinations: tests read its components and counters through its interface.
+    BlockRoad& road;
+
+    // The recording and the playback, through their own interfaces.
+    Recorder& recording() { return *station.Recording; }
+    Playback& player() { return *station.Player; }
 
     // The timers' and the listener port's handlers, called at once rather than waited for.
-    void DBTimerTimer() { station.DBTimerTimer(); }
     void StatsTimerTimer() { station.StatsTimerTimer(); }
-    void DirectoryOffAir() { station.DirectoryOffAir(); }
+    // The directory client the station wired: its reports and deadlines.
+    DirectoryClient& directory() { return *station.directory_; }
     void ConnectionTestTimer() { station.ConnectionTestTimer(); }
-    static uint32_t refreshMsBetween(double last, double now) { return Station::refreshMsBetween(last, now); }
+    // The road's counters, set where no block could get them there.
+    void setErrorCount(uint32_t count) { road.ErrorCount = count; }
+    // The last block (or the start) came `ms` earlier than the road noted.
+    void backdateLastBlock(double ms) { road.LastBlockTime -= ms / 86400000.0; }
     void ServerVandorixClientClientRead(const std::shared_ptr<TServerClientWinSocket>& socket) {
         station.ServerVandorixClientClientRead(socket);
     }
-    void RemoteControlClientRead(const std::shared_ptr<TServerClientWinSocket>& socket) {
-        station.RemoteControlClientRead(socket);
-    }
+    // The remote-control port the station wired.
+    RemoteControlService& remote() { return *station.remote_; }
     // Puts the station in a mode that no command reaches alone (a playback without its file, record
     // mode without its start).
     void changeMode(StationEvent event) { station.transition(event); }

@@ -148,8 +148,10 @@ bool SimulatedWaveIn::fillNext(const QByteArray& bytes) {
     const auto n = std::min<uint32_t>(uint32_t(bytes.size()), h->dwBufferLength);
     std::memcpy(h->lpData, bytes.constData(), n);
     h->dwBytesRecorded = n;
-    if (hook_) {
-        hook_(*h);
+    if (hook_ && hook_(*h)) {
+        h->dwBytesRecorded = 0;
+        queue_.push_back(h);
+        return true;
     }
     giveBack(h);
     return true;

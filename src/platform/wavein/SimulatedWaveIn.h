@@ -35,7 +35,7 @@ public:
     void clearResults() { results_.clear(); }
 
     // Fills the front queued buffer of the open device with bytes (cut to its length), hands it over on
-    // the caller's thread and returns it.
+    // the caller's thread and returns it (or queues it again when the hand-over took it).
     // False when nothing is queued or no device is open.
     bool fillNext(const QByteArray& bytes);
     // The open device fails as an unplugged one would: one failure notice with `code` after the buffers

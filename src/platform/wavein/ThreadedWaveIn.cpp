@@ -142,15 +142,19 @@ private:
             }
             // Outside the lock: the consumer may take its time without holding up a reset's flag. The
             // header is still queued, so nobody else touches it meanwhile.
-            if (hook) {
-                hook(*h);
-            }
+            const bool taken = hook && hook(*h);
             vx::MutexLock lock(mutex_);
             if (stop_) {
                 return;
             }
             queue_.pop_front();
-            finish(h);
+            if (taken) {
+                // Recycled here: the owner's thread may be busy for as long as it likes.
+                h->dwBytesRecorded = 0;
+                queue_.push_back(h);
+            } else {
+                finish(h);
+            }
         }
     }
 

@@ -17,7 +17,9 @@ class QObject;
 // A device that fails while it records (unplugged, its sound server gone) says so once through the same
 // notice, after the buffers it filled before; it records nothing more and gives the rest back at reset.
 // A device may also hand each filled buffer over on its own capture thread first (setFilledHook), so that
-// the samples reach their consumer while the callback target's thread is busy; the done notice follows.
+// the samples reach their consumer while the callback target's thread is busy. A consumer that takes the
+// samples there gets the header queued again at once, without a done notice: capture then never waits
+// for the callback target's thread. Otherwise the done notice follows.
 // Thread contract: every operation is called on the thread that owns the callback target.
 namespace vx::wavein {
 
@@ -70,8 +72,9 @@ using HWAVEIN = WaveInHandle*;
 using DoneNotice = std::function<void(WAVEHDR* header, uint32_t error)>;
 // The hand-over: runs on the thread that filled the header (a test's for the simulated device), before
 // the header's done notice is posted; the bytes may be read during the call only. It must not wait for
-// the owner's thread: reset() waits for a hand-over under way.
-using FilledHook = std::function<void(const WAVEHDR& header)>;
+// the owner's thread: reset() waits for a hand-over under way. True: the samples were taken, and the
+// device queues the header again itself (at the back, emptied) and posts no done notice for it.
+using FilledHook = std::function<bool(const WAVEHDR& header)>;
 
 class WaveIn {
 public:

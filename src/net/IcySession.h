@@ -6,57 +6,9 @@
 #include "platform/ThreadSafety.h"
 
 #include <QByteArray>
-#include <QString>
 
 #include <algorithm>
 #include <cstdint>
-#include <map>
-#include <memory>
-
-// Bounds the web port's connections that are not (yet) listeners, in all and per peer address, so that
-// idle or dribbling peers hold a bounded number of descriptors and one host cannot take them all.
-// Thread contract: any thread (a session may go with its connection on the sending thread).
-class WebGate {
-public:
-    WebGate(int total, int perPeer) : total_(total), perPeer_(perPeer) {}
-    // True when one more waiting connection from `peer` is let in; it is then counted until leave().
-    // `anyNumber`: the peer stands for many (a reverse proxy on this machine): the bound in all only.
-    bool enter(const QString& peer, bool anyNumber = false) {
-        vx::MutexLock lock(mutex_);
-        int& mine = byPeer_[peer];
-        if (count_ >= total_ || (!anyNumber && mine >= perPeer_)) {
-            if (mine == 0) {
-                byPeer_.erase(peer);
-            }
-            return false;
-        }
-        ++mine;
-        ++count_;
-        return true;
-    }
-    void leave(const QString& peer) {
-        vx::MutexLock lock(mutex_);
-        const auto it = byPeer_.find(peer);
-        if (it == byPeer_.end()) {
-            return;
-        }
-        --count_;
-        if (--it->second == 0) {
-            byPeer_.erase(it);
-        }
-    }
-    int waiting() const {
-        vx::MutexLock lock(mutex_);
-        return count_;
-    }
-
-private:
-    mutable vx::Mutex mutex_;
-    const int total_;
-    const int perPeer_;
-    int count_ GUARDED_BY(mutex_) = 0;
-    std::map<QString, int> byPeer_ GUARDED_BY(mutex_);
-};
 
 // One piece of what a metadata listener is sent in one call, in order.
 struct FrameSegment {
@@ -70,28 +22,13 @@ struct FrameSegment {
     int length;
 };
 
-// The session of one web-port connection: a listener record like the listener port's (so the send
-// table, the count and the list treat both alike), with the request it is reading and, for a
-// listener that asked for metadata, where the next metadata block falls.
-// Thread contract: the request fields and the gate belong to the window thread; `metadata` is set
-// before Kind says listener and only read afterwards; the framing state is the sender's alone.
-class WebSession : public TVXSocketData {
+// The session of a listener that may ask for ICY metadata (the web port's): a listener record like the
+// listener port's (so the send table, the count and the list treat both alike) and, for a listener that
+// asked for metadata, where the next metadata block falls.
+// Thread contract: `metadata` is set before Kind says listener and only read afterwards; the framing
+// state is the sender's alone.
+class IcySession : public TVXSocketData {
 public:
-    ~WebSession() override { leaveGate(); }
-
-    // The gate counts this connection while it waits; leaving it is once only.
-    void enterGate(std::shared_ptr<WebGate> gate, const QString& peer) {
-        gate_ = std::move(gate);
-        peer_ = peer;
-    }
-    void leaveGate() {
-        if (gate_) {
-            gate_->leave(peer_);
-            gate_.reset();
-        }
-    }
-
-    QByteArray head;  // the request head read so far
     bool metadata = false;
 
     // The sender's: audio bytes until the next metadata block, the version of the title this listener
@@ -138,8 +75,4 @@ public:
             }
         }
     }
-
-private:
-    std::shared_ptr<WebGate> gate_;
-    QString peer_;
 };

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "platform/TAudioFormat.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -14,6 +16,8 @@ struct WebNow {
     int listeners = 0;
     int listenerLimit = -1;  // -1: no limit
     QString streamUrl;       // absolute
+    // What a listener gets: its bit rate and sample rate go into the stream's head.
+    TAudioFormat streamFormat;
 };
 
 namespace webpage {

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "net/WebRequest.h"
+#include "web/WebRequest.h"
 
 #include <QList>
 

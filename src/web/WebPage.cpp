@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "station/WebPage.h"
+#include "web/WebPage.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>

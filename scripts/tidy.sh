@@ -2,8 +2,8 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Runs clang-tidy (the checks of .clang-tidy) on the C++ files changed against a base, with the plain
 # build's compile_commands.json. Usage: scripts/tidy.sh [BASE]
-# BASE: a commit; by default the merge base with origin's default branch, else the parent of HEAD (a
-# clean clone of one branch), else every file (a history of one commit). Uncommitted changes count too.
+# BASE: a commit; by default the merge base with origin's default branch, or the parent of HEAD where
+# that is HEAD itself (a clean clone of the branch, as in CI), else every file (a history of one commit). Uncommitted changes count too.
 # A changed header is checked through the source file of the same name, else through one that includes it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -20,6 +20,11 @@ if [ -z "$base" ]; then
     for candidate in origin/HEAD origin/main HEAD~1; do
         if git rev-parse -q --verify "$candidate^{commit}" >/dev/null; then
             base="$(git merge-base HEAD "$candidate")"
+            # A clean clone of the branch itself (CI): its newest commit is what changed.
+            if [ "$base" = "$(git rev-parse HEAD)" ]; then
+                base="$(git rev-parse -q --verify 'HEAD~1^{commit}' || true)"
+                [ -n "$base" ] || continue
+            fi
             break
         fi
     done

@@ -3,7 +3,8 @@
 # Runs clang-tidy (the checks of .clang-tidy) on the C++ files changed against a base, with the plain
 # build's compile_commands.json. Usage: scripts/tidy.sh [BASE]
 # BASE: a commit; by default the merge base with origin's default branch, or the parent of HEAD where
-# that is HEAD itself (a clean clone of the branch, as in CI), else every file (a history of one commit). Uncommitted changes count too.
+# that is HEAD itself (a clean clone of the branch, as in CI), else every file (a history of one
+# commit). Uncommitted changes count too.
 # A changed header is checked through the source file of the same name, else through one that includes it.
 set -euo pipefail
 cd "$(dirname "$0")/.."

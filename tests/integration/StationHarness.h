@@ -290,7 +290,11 @@ public:
             sockaddr_in s{};
             s.sin_family = AF_INET;
             ::inet_pton(AF_INET, source, &s.sin_addr);
-            ::bind(fd_, reinterpret_cast<sockaddr*>(&s), sizeof s);
+            if (::bind(fd_, reinterpret_cast<sockaddr*>(&s), sizeof s) != 0) {
+                ::close(fd_);  // not from the address the test meant: every send of this peer fails
+                fd_ = -1;
+                return;
+            }
         }
         sockaddr_in a{};
         a.sin_family = AF_INET;

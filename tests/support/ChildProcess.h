@@ -45,11 +45,13 @@ public:
             envBytes.push_back(kv.toLocal8Bit());
         }
         std::vector<char*> argv;
+        argv.reserve(argBytes.size() + 1);
         for (QByteArray& a : argBytes) {
             argv.push_back(a.data());
         }
         argv.push_back(nullptr);
         std::vector<char*> envp;
+        envp.reserve(envBytes.size() + 1);
         for (QByteArray& e : envBytes) {
             envp.push_back(e.data());
         }
